@@ -1,0 +1,27 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace vireo {
+
+// The path as it exists on disk: '\' and '/' both separate, and each name is matched without
+// regard to letter case when no exact match exists. Empty when nothing is there.
+QString resolvePath(const QString &path);
+
+// True when a file or a folder exists at the path.
+bool FileExists(const QString &path);
+
+// The lines of a text file in code page 936 (GB18030), or UTF-8 when it starts with a UTF-8
+// byte-order mark. A line ends at CR LF or at a lone CR; a lone LF stays inside the line. A last
+// line without terminator counts. Nothing when the file does not exist or cannot be read.
+std::optional<QStringList> readTextLines(const QString &path);
+
+// The text a text box receives from a file: every line followed by CR LF. When nothing exists at
+// the path, boxText keeps its value and the result is false.
+bool ReadTextFile(const QString &path, QString &boxText);
+
+// Joins path parts with '/'.
+QString joinPath(const QString &folder, const QString &name);
+
+} // namespace vireo

@@ -1,0 +1,384 @@
+#include "OdbcConnection.h"
+
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <QDateTime>
+#include <QFile>
+#include <QRegularExpression>
+#include <vector>
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "unixODBC with 2-byte SQLWCHAR expected");
+
+namespace vireo::db {
+
+namespace {
+
+const SQLWCHAR *wide(const QString &s) { return reinterpret_cast<const SQLWCHAR *>(s.utf16()); }
+
+struct Diagnostic {
+    QString state;
+    int native = 0;
+    QString text;
+    bool isError() const { return !state.startsWith(QLatin1String("01")); }
+};
+
+// Drops the driver's "[vendor][component]" prefixes so the server's own text remains.
+QString cleanMessage(QString text)
+{
+    static const QRegularExpression prefix(QStringLiteral("^(\\[[^\\]]*\\])+\\s*"));
+    text.remove(prefix);
+    return text.trimmed();
+}
+
+std::vector<Diagnostic> diagnostics(SQLSMALLINT type, SQLHANDLE handle)
+{
+    std::vector<Diagnostic> out;
+    for (SQLSMALLINT i = 1; i < 64; ++i) {
+        SQLWCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        SQLWCHAR text[2048];
+        SQLSMALLINT len = 0;
+        const SQLRETURN rc = SQLGetDiagRecW(type, handle, i, state, &native, text, SQLSMALLINT(std::size(text)), &len);
+        if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO)
+            break;
+        Diagnostic d;
+        d.state = QString::fromUtf16(reinterpret_cast<const char16_t *>(state), 5);
+        d.native = int(native);
+        d.text = cleanMessage(QString::fromUtf16(reinterpret_cast<const char16_t *>(text),
+                                                 qMin<int>(len, int(std::size(text)) - 1)));
+        out.push_back(std::move(d));
+    }
+    return out;
+}
+
+ColumnType columnTypeFor(SQLSMALLINT sqlType)
+{
+    switch (sqlType) {
+    case SQL_BIT: return ColumnType::Boolean;
+    case SQL_TINYINT: case SQL_SMALLINT: case SQL_INTEGER: case SQL_BIGINT: return ColumnType::Integer;
+    case SQL_REAL: case SQL_FLOAT: case SQL_DOUBLE: return ColumnType::Real;
+    case SQL_DECIMAL: case SQL_NUMERIC: return ColumnType::Decimal;
+    case SQL_TYPE_TIMESTAMP: case SQL_TYPE_DATE: case SQL_TYPE_TIME: case SQL_TIMESTAMP: case SQL_DATE:
+        return ColumnType::DateTime;
+    case SQL_BINARY: case SQL_VARBINARY: case SQL_LONGVARBINARY: return ColumnType::Binary;
+    default: return ColumnType::Text;
+    }
+}
+
+QString driverLibrary()
+{
+    for (const char *p : {"/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so", "/usr/lib/aarch64-linux-gnu/odbc/libtdsodbc.so",
+                          "/usr/lib/odbc/libtdsodbc.so", "/usr/local/lib/libtdsodbc.so"})
+        if (QFile::exists(QString::fromLatin1(p)))
+            return QString::fromLatin1(p);
+    return {};
+}
+
+// An ODBC attribute value in braces, with '}' doubled, so that ';' and '=' are safe inside it.
+QString braced(const QString &v)
+{
+    QString s = v;
+    s.replace(QLatin1Char('}'), QLatin1String("}}"));
+    return QLatin1Char('{') + s + QLatin1Char('}');
+}
+
+} // namespace
+
+struct OdbcConnection::Handles {
+    SQLHENV env = SQL_NULL_HENV;
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    bool connected = false;
+    ~Handles()
+    {
+        if (connected)
+            SQLDisconnect(dbc);
+        if (dbc != SQL_NULL_HDBC)
+            SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+        if (env != SQL_NULL_HENV)
+            SQLFreeHandle(SQL_HANDLE_ENV, env);
+    }
+};
+
+// Owns one statement handle for the duration of a call.
+class Statement {
+public:
+    explicit Statement(SQLHDBC dbc)
+    {
+        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt))) {
+            const auto d = diagnostics(SQL_HANDLE_DBC, dbc);
+            throw DbError(d.empty() ? QStringLiteral("无法分配语句句柄") : d.front().text,
+                          d.empty() ? 0 : d.front().native, d.empty() ? QString() : d.front().state);
+        }
+    }
+    ~Statement()
+    {
+        SQLFreeStmt(stmt, SQL_CLOSE);
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    }
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+};
+
+OdbcConnection::OdbcConnection() : h(std::make_unique<Handles>()) {}
+OdbcConnection::~OdbcConnection() = default;
+
+QString OdbcConnection::connectionString(const AccountParams &p, const QString &driver)
+{
+    QString host = p.server.trimmed();
+    QString port;
+    const int comma = host.lastIndexOf(QLatin1Char(','));
+    if (comma > 0) {
+        port = host.mid(comma + 1).trimmed();
+        host = host.left(comma).trimmed();
+    }
+    QString s = QStringLiteral("DRIVER=%1;SERVER=%2;").arg(driver, braced(host));
+    if (!port.isEmpty())
+        s += QStringLiteral("PORT=%1;").arg(port);
+    s += QStringLiteral("DATABASE=%1;UID=%2;PWD=%3;TDS_Version=7.4;ClientCharset=UTF-8;")
+             .arg(braced(p.database), braced(p.user), braced(p.password));
+    return s;
+}
+
+std::unique_ptr<OdbcConnection> OdbcConnection::open(const AccountParams &params, int loginTimeoutSeconds)
+{
+    std::unique_ptr<OdbcConnection> c(new OdbcConnection);
+    Handles &h = *c->h;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &h.env)))
+        throw DbError(QStringLiteral("无法初始化 ODBC 环境"));
+    SQLSetEnvAttr(h.env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, h.env, &h.dbc)))
+        throw DbError(QStringLiteral("无法分配 ODBC 连接句柄"));
+    SQLSetConnectAttr(h.dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLLEN(loginTimeoutSeconds)), 0);
+
+    QStringList drivers{QStringLiteral("{FreeTDS}")};
+    const QString lib = driverLibrary();
+    if (!lib.isEmpty())
+        drivers << lib;
+    std::vector<Diagnostic> last;
+    for (const QString &driver : drivers) {
+        const QString cs = connectionString(params, driver);
+        SQLWCHAR out[1024];
+        SQLSMALLINT outLen = 0;
+        const SQLRETURN rc = SQLDriverConnectW(h.dbc, nullptr, const_cast<SQLWCHAR *>(wide(cs)), SQL_NTS, out,
+                                               SQLSMALLINT(std::size(out)), &outLen, SQL_DRIVER_NOPROMPT);
+        if (SQL_SUCCEEDED(rc)) {
+            h.connected = true;
+            SQLSetConnectAttr(h.dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+            return c;
+        }
+        last = diagnostics(SQL_HANDLE_DBC, h.dbc);
+        // Only a driver that could not be found or loaded is worth a second attempt.
+        const bool driverMissing = !last.empty() && (last.front().state == QLatin1String("IM002")
+                                                     || last.front().state == QLatin1String("01000")
+                                                     || last.front().state == QLatin1String("IM003"));
+        if (!driverMissing)
+            break;
+    }
+    QString text;
+    int number = 0;
+    QString state;
+    for (const Diagnostic &d : last) {
+        if (!d.isError() && last.size() > 1)
+            continue;
+        if (!text.isEmpty())
+            text += QLatin1Char('\n');
+        text += d.text;
+        if (!number)
+            number = d.native;
+        if (state.isEmpty())
+            state = d.state;
+    }
+    if (text.isEmpty())
+        text = QStringLiteral("无法连接到服务器 %1").arg(params.server);
+    throw DbError(text, number, state);
+}
+
+bool OdbcConnection::isOpen() const { return h && h->connected && !m_broken; }
+
+namespace {
+
+// Reads the current row's columns into rs.
+void readRow(SQLHSTMT stmt, Recordset &rs)
+{
+    std::vector<char16_t> buf(4096);
+    for (int c = 0; c < rs.columnCount(); ++c) {
+        const SQLUSMALLINT col = SQLUSMALLINT(c + 1);
+        SQLLEN ind = 0;
+        SQLRETURN rc = SQL_SUCCESS;
+        switch (rs.column(c).type) {
+        case ColumnType::Integer: {
+            SQLBIGINT v = 0;
+            rc = SQLGetData(stmt, col, SQL_C_SBIGINT, &v, sizeof v, &ind);
+            if (SQL_SUCCEEDED(rc))
+                ind == SQL_NULL_DATA ? rs.appendNull(c) : rs.appendInteger(c, v);
+            break;
+        }
+        case ColumnType::Boolean: {
+            unsigned char v = 0;
+            rc = SQLGetData(stmt, col, SQL_C_BIT, &v, sizeof v, &ind);
+            if (SQL_SUCCEEDED(rc))
+                ind == SQL_NULL_DATA ? rs.appendNull(c) : rs.appendInteger(c, v ? 1 : 0);
+            break;
+        }
+        case ColumnType::Real: {
+            double v = 0;
+            rc = SQLGetData(stmt, col, SQL_C_DOUBLE, &v, sizeof v, &ind);
+            if (SQL_SUCCEEDED(rc))
+                ind == SQL_NULL_DATA ? rs.appendNull(c) : rs.appendReal(c, v);
+            break;
+        }
+        case ColumnType::DateTime: {
+            SQL_TIMESTAMP_STRUCT ts{};
+            rc = SQLGetData(stmt, col, SQL_C_TYPE_TIMESTAMP, &ts, sizeof ts, &ind);
+            if (SQL_SUCCEEDED(rc)) {
+                if (ind == SQL_NULL_DATA)
+                    rs.appendNull(c);
+                else
+                    rs.appendDateTime(c, QDateTime(QDate(ts.year, ts.month, ts.day),
+                                                   QTime(ts.hour, ts.minute, ts.second, int(ts.fraction / 1000000))));
+            }
+            break;
+        }
+        case ColumnType::Binary: {
+            QByteArray bytes;
+            for (;;) {
+                char chunk[4096];
+                rc = SQLGetData(stmt, col, SQL_C_BINARY, chunk, sizeof chunk, &ind);
+                if (!SQL_SUCCEEDED(rc) || ind == SQL_NULL_DATA)
+                    break;
+                const SQLLEN got = (ind == SQL_NO_TOTAL || ind > SQLLEN(sizeof chunk)) ? SQLLEN(sizeof chunk) : ind;
+                bytes.append(chunk, got);
+                if (rc == SQL_SUCCESS)
+                    break;
+            }
+            if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA)
+                ind == SQL_NULL_DATA ? rs.appendNull(c)
+                                     : rs.appendText(c, QStringLiteral("0x") + QString::fromLatin1(bytes.toHex().toUpper()));
+            if (rc == SQL_NO_DATA)
+                rc = SQL_SUCCESS;
+            break;
+        }
+        default: {
+            // Wide text, read in pieces until the driver has no more.
+            qsizetype used = 0;
+            bool isNull = false;
+            for (;;) {
+                const SQLLEN room = SQLLEN((buf.size() - size_t(used)) * sizeof(char16_t));
+                rc = SQLGetData(stmt, col, SQL_C_WCHAR, buf.data() + used, room, &ind);
+                if (rc == SQL_NO_DATA) {
+                    rc = SQL_SUCCESS;
+                    break;
+                }
+                if (!SQL_SUCCEEDED(rc))
+                    break;
+                if (ind == SQL_NULL_DATA) {
+                    isNull = true;
+                    break;
+                }
+                if (rc == SQL_SUCCESS) {
+                    used += qsizetype(ind / SQLLEN(sizeof(char16_t)));
+                    break;
+                }
+                // Truncated: the buffer is full but for its terminator.
+                used = qsizetype(buf.size()) - 1;
+                const size_t need = (ind != SQL_NO_TOTAL) ? size_t(used) + size_t(ind) / sizeof(char16_t) + 1
+                                                          : buf.size() * 2;
+                buf.resize(std::max(need, buf.size() * 2));
+            }
+            if (SQL_SUCCEEDED(rc))
+                isNull ? rs.appendNull(c) : rs.appendText(c, buf.data(), used);
+            break;
+        }
+        }
+        if (!SQL_SUCCEEDED(rc)) {
+            const auto d = diagnostics(SQL_HANDLE_STMT, stmt);
+            throw DbError(d.empty() ? QStringLiteral("读取数据失败") : d.front().text, d.empty() ? 0 : d.front().native);
+        }
+    }
+    rs.endRow();
+}
+
+Recordset describe(SQLHSTMT stmt, SQLSMALLINT cols)
+{
+    std::vector<Column> columns;
+    for (SQLSMALLINT i = 1; i <= cols; ++i) {
+        SQLWCHAR name[512];
+        SQLSMALLINT nameLen = 0, type = 0, digits = 0, nullable = 0;
+        SQLULEN size = 0;
+        SQLDescribeColW(stmt, SQLUSMALLINT(i), name, SQLSMALLINT(std::size(name)), &nameLen, &type, &size, &digits, &nullable);
+        columns.push_back({QString::fromUtf16(reinterpret_cast<const char16_t *>(name), qMin<int>(nameLen, 511)),
+                           columnTypeFor(type)});
+    }
+    return Recordset(std::move(columns));
+}
+
+} // namespace
+
+Recordset OdbcConnection::query(const QString &sql, qint64 maxRows)
+{
+    m_messages.clear();
+    if (!isOpen())
+        throw DbError(m_broken ? QStringLiteral("与数据库服务器的连接已断开") : QStringLiteral("数据库连接未打开"));
+    Statement st(h->dbc);
+    std::optional<Recordset> first;
+    std::optional<Diagnostic> error;
+
+    auto note = [&](SQLRETURN rc) {
+        if (rc == SQL_SUCCESS || rc == SQL_NO_DATA)
+            return;
+        for (Diagnostic &d : diagnostics(SQL_HANDLE_STMT, st.stmt)) {
+            if (d.state.startsWith(QLatin1String("08")))
+                m_broken = true;
+            if (d.isError() || rc == SQL_ERROR) {
+                if (!error)
+                    error = d;
+            } else {
+                m_messages << d.text;
+            }
+        }
+        if (rc == SQL_ERROR && !error)
+            error = Diagnostic{QStringLiteral("HY000"), 0, QStringLiteral("数据库返回了未说明的错误")};
+    };
+
+    SQLRETURN rc = SQLExecDirectW(st.stmt, const_cast<SQLWCHAR *>(wide(sql)), SQL_NTS);
+    note(rc);
+    bool more = rc != SQL_ERROR || !m_broken;
+    for (int guard = 0; more && guard < 1000000; ++guard) {
+        if (m_broken)
+            break;
+        if (SQL_SUCCEEDED(rc)) {
+            SQLSMALLINT cols = 0;
+            SQLNumResultCols(st.stmt, &cols);
+            if (cols > 0 && !first && !error) {
+                first = describe(st.stmt, cols);
+                while (maxRows < 0 || first->rowCount() < maxRows) {
+                    const SQLRETURN f = SQLFetch(st.stmt);
+                    if (f == SQL_NO_DATA)
+                        break;
+                    note(f);
+                    if (!SQL_SUCCEEDED(f))
+                        break;
+                    readRow(st.stmt, *first);
+                }
+            }
+        }
+        rc = SQLMoreResults(st.stmt);
+        if (rc == SQL_NO_DATA)
+            break;
+        note(rc);
+    }
+    if (error) {
+        if (error->state.startsWith(QLatin1String("08")))
+            m_broken = true;
+        throw DbError(error->text, error->native, error->state);
+    }
+    if (!first)
+        first = Recordset();
+    first->squeeze();
+    return std::move(*first);
+}
+
+void OdbcConnection::execute(const QString &sql) { query(sql, 0); }
+
+} // namespace vireo::db

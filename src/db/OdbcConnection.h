@@ -1,0 +1,52 @@
+#pragma once
+#include "Connection.h"
+#include <memory>
+
+namespace vireo::db {
+
+// What a login yields about the account database; the password is held only in memory.
+struct AccountParams {
+    QString server;     // "host", "host,port" or "host\instance"
+    QString database;
+    QString user = QStringLiteral("SA");
+    QString password;
+};
+
+// Connection to SQL Server through unixODBC and the FreeTDS ODBC driver. Plain text batches
+// on a forward-only statement: no server cursors, no prepared statements.
+class OdbcConnection : public Connection {
+public:
+    ~OdbcConnection() override;
+
+    // Opens the connection; throws DbError with the driver's message when it cannot.
+    static std::unique_ptr<OdbcConnection> open(const AccountParams &params, int loginTimeoutSeconds = 15);
+
+    // The DSN-less connection string for these parameters (the password in braces).
+    static QString connectionString(const AccountParams &params, const QString &driver);
+
+    bool isOpen() const override;
+    void execute(const QString &sql) override;
+    Recordset query(const QString &sql, qint64 maxRows = -1) override;
+    QStringList messages() const override { return m_messages; }
+
+private:
+    OdbcConnection();
+    struct Handles;
+    std::unique_ptr<Handles> h;
+    QStringList m_messages;
+    bool m_broken = false;
+};
+
+// A connection that failed to open: every statement sent on it fails with the reason.
+class ClosedConnection : public Connection {
+public:
+    explicit ClosedConnection(QString reason) : m_reason(std::move(reason)) {}
+    bool isOpen() const override { return false; }
+    void execute(const QString &) override { throw DbError(m_reason); }
+    Recordset query(const QString &, qint64 = -1) override { throw DbError(m_reason); }
+
+private:
+    QString m_reason;
+};
+
+} // namespace vireo::db

@@ -1,0 +1,34 @@
+#pragma once
+#include "OdbcConnection.h"
+#include <QProcess>
+#include <QStringList>
+#include <memory>
+
+namespace vireo::test {
+
+// The SQL Server stand-in, started on a free port for the life of this object.
+class StandIn {
+public:
+    struct Options {
+        QStringList databases{QStringLiteral("QZdata_001_2024")};
+        QString password = QStringLiteral("Vireo#2024");
+        QStringList initFiles;   // T-SQL run against the first database at start
+    };
+    StandIn();
+    explicit StandIn(Options options);
+    ~StandIn();
+    StandIn(const StandIn &) = delete;
+    StandIn &operator=(const StandIn &) = delete;
+
+    int port() const { return m_port; }
+    QString server() const;   // "127.0.0.1,PORT"
+    db::AccountParams params(const QString &database = {}) const;
+    std::unique_ptr<db::OdbcConnection> connect(const QString &database = {}) const;
+
+private:
+    Options m_options;
+    QProcess m_proc;
+    int m_port = 0;
+};
+
+} // namespace vireo::test
