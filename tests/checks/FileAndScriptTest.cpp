@@ -1,0 +1,145 @@
+#include "CheckRun.h"
+#include "FileHelpers.h"
+#include "ScriptRunner.h"
+#include "StandIn.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace vireo;
+
+namespace {
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QByteArray gbk(const QString &s)
+{
+    QStringEncoder enc("GB18030");
+    return enc(s);
+}
+
+} // namespace
+
+TEST(TextFiles, LinesEndAtCrLfOrLoneCrButNotLoneLf)
+{
+    QTemporaryDir dir;
+    const QString p = dir.filePath(QStringLiteral("t.txt"));
+    writeBytes(p, "a\r\nb\rc\nd\r\n\r\ne");
+    const auto lines = readTextLines(p);
+    ASSERT_TRUE(lines);
+    EXPECT_EQ(*lines, (QStringList{"a", "b", "c\nd", "", "e"}));
+
+    QString box = QStringLiteral("old");
+    writeBytes(p, "a\r\nb");
+    ASSERT_TRUE(ReadTextFile(p, box));
+    EXPECT_EQ(box, QStringLiteral("a\r\nb\r\n"));
+    writeBytes(p, "");
+    ASSERT_TRUE(ReadTextFile(p, box));
+    EXPECT_EQ(box, QString());
+
+    box = QStringLiteral("kept");
+    EXPECT_FALSE(ReadTextFile(dir.filePath(QStringLiteral("missing.txt")), box));
+    EXPECT_EQ(box, QStringLiteral("kept"));
+}
+
+TEST(TextFiles, DecodesCodePage936AndUtf8WithBom)
+{
+    QTemporaryDir dir;
+    const QString p = dir.filePath(QStringLiteral("描述.txt"));
+    const QString text = QStringLiteral("检查凭证借贷平衡，“期间”①");
+    writeBytes(p, gbk(text) + "\r\n");
+    EXPECT_EQ(readTextLines(p).value(), QStringList{text});
+    writeBytes(p, "\xEF\xBB\xBF" + text.toUtf8());
+    EXPECT_EQ(readTextLines(p).value(), QStringList{text});
+}
+
+TEST(TextFiles, PathsMatchWithoutLetterCaseAndWithEitherSeparator)
+{
+    QTemporaryDir dir;
+    writeBytes(dir.filePath(QStringLiteral("File/A01/检查.sql")), "select 1");
+    EXPECT_TRUE(FileExists(dir.path() + QStringLiteral("\\file\\a01\\检查.SQL")));
+    EXPECT_TRUE(FileExists(dir.path() + QStringLiteral("/File/A01")));   // a folder counts
+    EXPECT_FALSE(FileExists(dir.path() + QStringLiteral("/File/A02/检查.SQL")));
+    EXPECT_EQ(resolvePath(dir.path() + QStringLiteral("/FILE/a01/检查.SQL")),
+              dir.path() + QStringLiteral("/File/A01/检查.sql"));
+}
+
+TEST(ScriptSplitting, BatchesFollowTheGoLineRule)
+{
+    // Each gathered line + one blank + CR LF; "GO" in any case at the very start separates.
+    EXPECT_EQ(splitBatches({"select 1", "GO", "select 2"}),
+              (QStringList{"select 1 \r\n", "select 2 \r\n"}));
+    EXPECT_EQ(splitBatches({"a", "go", "b", "Go x", "c", "gO", "d", "GOTO e", "f"}),
+              (QStringList{"a \r\n", "b \r\n", "c \r\n", "d \r\n", "f \r\n"}));
+    // Indented GO and a commented GO are part of the batch; blank lines are kept untouched.
+    EXPECT_EQ(splitBatches({" GO", "--GO", "", "\tx  "}), (QStringList{" GO \r\n--GO \r\n \r\n\tx   \r\n"}));
+    // Separators at the start or in a row send nothing; a blank line alone is a batch.
+    EXPECT_EQ(splitBatches({"GO", "GO", "", "GO", "GO"}), (QStringList{" \r\n"}));
+    EXPECT_TRUE(splitBatches({}).isEmpty());
+    EXPECT_TRUE(splitBatches({"G"}).size() == 1);
+    // LF-only text is one line: one batch, or nothing when it starts with GO.
+    EXPECT_EQ(splitBatches({"select 1\nGO\nselect 2"}), (QStringList{"select 1\nGO\nselect 2 \r\n"}));
+    EXPECT_TRUE(splitBatches({"GO\nselect 1"}).isEmpty());
+}
+
+TEST(StoredProcedureMarker, LastMarkerLineWins)
+{
+    QTemporaryDir dir;
+    const QString p = dir.filePath(QStringLiteral("检查.SQL"));
+    writeBytes(p, gbk(QStringLiteral("--存储过程&&first\r\n  --存储过程&&K01  \r\nselect 1\r\n")));
+    EXPECT_EQ(GetProcedureName(p), QStringLiteral("K01"));
+    writeBytes(p, gbk(QStringLiteral("--存储过程&&K01\r\n--存储过程&&\r\n")));
+    EXPECT_EQ(GetProcedureName(p), QString());
+    writeBytes(p, gbk(QStringLiteral("--存储过程&K01\r\n")));
+    EXPECT_EQ(GetProcedureName(p), QString());
+    EXPECT_EQ(GetProcedureName(dir.filePath(QStringLiteral("none.SQL"))), QString());
+}
+
+// Scripts against the SQL Server stand-in through the FreeTDS driver.
+class ScriptOnServer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { server = new test::StandIn; }
+    static void TearDownTestSuite() { delete server; server = nullptr; }
+    void SetUp() override { conn = server->connect(); }
+    static test::StandIn *server;
+    std::unique_ptr<db::OdbcConnection> conn;
+    QTemporaryDir dir;
+};
+test::StandIn *ScriptOnServer::server = nullptr;
+
+TEST_F(ScriptOnServer, FailureInSecondBatchStopsTheScriptAndKeepsTheFirst)
+{
+    writeBytes(dir.filePath(QStringLiteral("s1/修复.sql")),
+               gbk(QStringLiteral("create table tempdb..RunA (n int)\r\ninsert into tempdb..RunA values (1)\r\nGO\r\n"
+                                  "insert into tempdb..RunA values (2)\r\nselect * from tempdb..NoSuchTable\r\n"
+                                  "GO\r\ninsert into tempdb..RunA values (3)\r\n")));
+    const QString result = RunSqlFile(QStringLiteral("修复.sql"), dir.filePath(QStringLiteral("s1")), conn.get());
+    EXPECT_FALSE(result.isEmpty());
+    EXPECT_TRUE(result.contains(QStringLiteral("NoSuchTable"))) << result.toStdString();
+    const auto rs = conn->query(QStringLiteral("select n from tempdb..RunA order by n"));
+    ASSERT_EQ(rs.rowCount(), 2);   // batch 1, and the statement of batch 2 before the failing one
+    EXPECT_EQ(rs.text(0, 0), QStringLiteral("1"));
+    EXPECT_EQ(rs.text(1, 0), QStringLiteral("2"));
+    conn->execute(QStringLiteral("drop table tempdb..RunA"));
+}
+
+TEST_F(ScriptOnServer, WholeScriptRunsAndMissingFileFails)
+{
+    writeBytes(dir.filePath(QStringLiteral("s2/检查.sql")),
+               gbk(QStringLiteral("GO\r\ncreate table tempdb..RunB (名称 nvarchar(10))\r\nGO\r\nGO\r\n"
+                                  "insert into tempdb..RunB values (N'检查')\r\n")));
+    EXPECT_EQ(RunSqlFile(QStringLiteral("检查.SQL"), dir.filePath(QStringLiteral("s2")) + QStringLiteral("\\"), conn.get()),
+              QString());
+    EXPECT_EQ(conn->query(QStringLiteral("select 名称 from tempdb..RunB")).text(0, 0), QStringLiteral("检查"));
+    EXPECT_FALSE(RunSqlFile(QStringLiteral("检查.SQL"), dir.filePath(QStringLiteral("nothing")), conn.get()).isEmpty());
+    conn->execute(QStringLiteral("drop table tempdb..RunB"));
+}

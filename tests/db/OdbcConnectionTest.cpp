@@ -1,0 +1,136 @@
+#include "OdbcConnection.h"
+#include "StandIn.h"
+
+#include <gtest/gtest.h>
+
+using namespace vireo;
+
+class OdbcOnServer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        test::StandIn::Options o;
+        o.databases = {QStringLiteral("QZdata_001_2024"), QStringLiteral("QZdata_002_2024")};
+        o.password = QStringLiteral("pa;ss}w=rd");
+        server = new test::StandIn(o);
+    }
+    static void TearDownTestSuite() { delete server; server = nullptr; }
+    void SetUp() override { conn = server->connect(); }
+    static test::StandIn *server;
+    std::unique_ptr<db::OdbcConnection> conn;
+};
+test::StandIn *OdbcOnServer::server = nullptr;
+
+TEST_F(OdbcOnServer, TypesNullsAndChineseTextRoundTrip)
+{
+    conn->execute(QStringLiteral("create table tempdb..T1 (n int, big bigint, f float, m money, b bit, d datetime, "
+                                 "s nvarchar(2), v varchar(20))"));
+    conn->execute(QStringLiteral("insert into tempdb..T1 values (42, 9000000000, 1.5, 12.34, 1, '2024-03-05 06:07:08', "
+                                 "N'检查', '凭证')"));
+    conn->execute(QStringLiteral("insert into tempdb..T1 values (null, null, null, null, null, null, null, '')"));
+    const db::Recordset rs = conn->query(QStringLiteral("select * from tempdb..T1 order by n desc"));
+    ASSERT_EQ(rs.columnCount(), 8);
+    ASSERT_EQ(rs.rowCount(), 2);
+    EXPECT_EQ(rs.column(0).type, db::ColumnType::Integer);
+    EXPECT_EQ(rs.column(2).type, db::ColumnType::Real);
+    EXPECT_EQ(rs.column(4).type, db::ColumnType::Boolean);
+    EXPECT_EQ(rs.column(5).type, db::ColumnType::DateTime);
+    EXPECT_EQ(rs.column(6).type, db::ColumnType::Text);
+    EXPECT_EQ(rs.value(0, 0).toLongLong(), 42);
+    EXPECT_EQ(rs.value(0, 1).toLongLong(), 9000000000LL);
+    EXPECT_DOUBLE_EQ(rs.value(0, 2).toDouble(), 1.5);
+    EXPECT_DOUBLE_EQ(rs.number(0, 3), 12.34);
+    EXPECT_TRUE(rs.value(0, 4).toBool());
+    EXPECT_EQ(rs.value(0, 5).toDateTime(), QDateTime(QDate(2024, 3, 5), QTime(6, 7, 8)));
+    EXPECT_EQ(rs.text(0, 6), QStringLiteral("检查"));
+    EXPECT_EQ(rs.text(0, 7), QStringLiteral("凭证"));
+    for (int c = 0; c < 7; ++c)
+        EXPECT_TRUE(rs.isNull(1, c)) << c;
+    EXPECT_FALSE(rs.isNull(1, 7));
+    EXPECT_EQ(rs.text(1, 7), QString());
+    conn->execute(QStringLiteral("drop table tempdb..T1"));
+}
+
+TEST_F(OdbcOnServer, ErrorsAnywhereInABatchAreReportedWithTheServerText)
+{
+    try {
+        conn->execute(QStringLiteral("select 1 as a\r\nselect * from tempdb..Missing \r\n"));
+        FAIL() << "no error";
+    } catch (const db::DbError &e) {
+        EXPECT_EQ(e.number(), 208);
+        EXPECT_TRUE(e.message().contains(QStringLiteral("Missing"))) << e.message().toStdString();
+    }
+    try {
+        conn->query(QStringLiteral("select 1 as a select 1/0 as b"));
+        FAIL() << "no error";
+    } catch (const db::DbError &e) {
+        EXPECT_EQ(e.number(), 8134);
+    }
+    try {
+        conn->execute(QStringLiteral("print 'x' raiserror('凭证不平衡', 16, 1)"));
+        FAIL() << "no error";
+    } catch (const db::DbError &e) {
+        EXPECT_EQ(e.message(), QStringLiteral("凭证不平衡"));
+    }
+    // The connection stays usable after statement errors.
+    EXPECT_EQ(conn->query(QStringLiteral("select 7 as n")).text(0, 0), QStringLiteral("7"));
+    EXPECT_TRUE(conn->isOpen());
+}
+
+TEST_F(OdbcOnServer, ConditionalTextsGiveTheRowsOfTheBranchThatRan)
+{
+    const auto none = conn->query(QStringLiteral(
+        "if exists (select * from tempdb..sysobjects where name='Z9') select * from tempdb..Z9 else select '' as 空"));
+    ASSERT_EQ(none.columnCount(), 1);
+    EXPECT_EQ(none.column(0).name, QStringLiteral("空"));
+    ASSERT_EQ(none.rowCount(), 1);
+    EXPECT_EQ(none.text(0, 0), QString());
+    conn->execute(QStringLiteral("print 'hello'"));
+    EXPECT_TRUE(conn->messages().join(' ').contains(QStringLiteral("hello")));
+}
+
+TEST_F(OdbcOnServer, LoginFailuresNameTheCauseButNeverThePassword)
+{
+    db::AccountParams p = server->params();
+    p.password = QStringLiteral("wrong-secret");
+    try {
+        db::OdbcConnection::open(p, 5);
+        FAIL();
+    } catch (const db::DbError &e) {
+        EXPECT_TRUE(e.message().contains(QStringLiteral("Login failed"))) << e.message().toStdString();
+        EXPECT_FALSE(e.message().contains(QStringLiteral("wrong-secret")));
+    }
+    p = server->params(QStringLiteral("QZdata_999_2024"));
+    EXPECT_THROW(db::OdbcConnection::open(p, 5), db::DbError);
+    // host,port and host alone with PORT are both accepted forms.
+    p = server->params(QStringLiteral("QZdata_002_2024"));
+    p.server = QStringLiteral("localhost , %1").arg(server->port());
+    auto other = db::OdbcConnection::open(p, 5);
+    EXPECT_EQ(other->query(QStringLiteral("select db_name() as d")).text(0, 0), QStringLiteral("QZdata_002_2024"));
+}
+
+TEST(ConnectionString, QuotesValuesSoDelimitersCannotLeak)
+{
+    db::AccountParams p{QStringLiteral("srv\\inst"), QStringLiteral("QZdata_001_2024"), QStringLiteral("SA"),
+                        QStringLiteral("a;b}c")};
+    const QString cs = db::OdbcConnection::connectionString(p, QStringLiteral("{FreeTDS}"));
+    EXPECT_TRUE(cs.contains(QStringLiteral("SERVER={srv\\inst};")));
+    EXPECT_FALSE(cs.contains(QStringLiteral("PORT=")));
+    EXPECT_TRUE(cs.contains(QStringLiteral("PWD={a;b}}c};")));
+    EXPECT_TRUE(cs.contains(QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8;")));
+    p.server = QStringLiteral("10.0.0.5,1533");
+    EXPECT_TRUE(db::OdbcConnection::connectionString(p, QStringLiteral("{FreeTDS}"))
+                    .contains(QStringLiteral("SERVER={10.0.0.5};PORT=1533;")));
+}
+
+TEST(ClosedConnection, EveryStatementReportsWhyItIsClosed)
+{
+    db::ClosedConnection c(QStringLiteral("Login failed for user 'SA'."));
+    EXPECT_FALSE(c.isOpen());
+    try {
+        c.execute(QStringLiteral("select 1"));
+        FAIL();
+    } catch (const db::DbError &e) {
+        EXPECT_EQ(e.message(), QStringLiteral("Login failed for user 'SA'."));
+    }
+}
