@@ -1,0 +1,43 @@
+#include "CatalogueTree.h"
+#include "QueryHelpers.h"
+
+namespace vireo {
+
+QString childrenSql(const QString &table, const QString &parentId)
+{
+    if (parentId.isEmpty())
+        return QStringLiteral("select * from ") + table + QStringLiteral(" where cParentID is null order by cID");
+    return QStringLiteral("select * from ") + table + QStringLiteral(" where cParentID='") + parentId
+           + QStringLiteral("' order by cID");
+}
+
+namespace {
+void loadLevel(db::Connection *catalog, const QString &table, const QString &parentId, std::vector<TreeItemRef> &out,
+               int depth)
+{
+    if (depth > 256)
+        throw db::DbError(QStringLiteral("目录表 %1 的层级过深（可能存在循环引用）").arg(table));
+    const db::Recordset rs = catalog->query(childrenSql(table, parentId));
+    const int id = rs.columnIndex(QStringLiteral("cID"));
+    const int code = rs.columnIndex(QStringLiteral("cCode"));
+    const int name = rs.columnIndex(QStringLiteral("cName"));
+    const int sign = rs.columnIndex(QStringLiteral("bSign"));
+    if (id < 0 || code < 0 || name < 0 || sign < 0)
+        throw db::DbError(QStringLiteral("目录表 %1 缺少 cID、cCode、cName 或 bSign 列").arg(table));
+    for (qint64 r = 0; r < rs.rowCount(); ++r) {
+        out.push_back({rs.text(r, code), rs.text(r, name), isTrue(rs.value(r, sign))});
+        loadLevel(catalog, table, rs.text(r, id), out, depth + 1);
+    }
+}
+} // namespace
+
+std::vector<TreeItemRef> loadCatalogueNodes(db::Connection *catalog, const QString &table)
+{
+    if (!catalog)
+        throw db::DbError(QStringLiteral("没有打开的目录数据库"));
+    std::vector<TreeItemRef> out;
+    loadLevel(catalog, table, QString(), out, 0);
+    return out;
+}
+
+} // namespace vireo

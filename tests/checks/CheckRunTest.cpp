@@ -1,0 +1,135 @@
+#include "CatalogueTree.h"
+#include "CheckRun.h"
+#include "SqliteConnection.h"
+#include "StandIn.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace vireo;
+
+namespace {
+
+void writeScript(const QString &folder, const QString &name, const QString &text)
+{
+    QDir().mkpath(folder);
+    QFile f(folder + QLatin1Char('/') + name);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    QStringEncoder enc("GB18030");
+    QString crlf = text;
+    crlf.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    f.write(enc(crlf));
+}
+
+const char *kVuz = "if exists (select * from tempdb..sysobjects where name='VUZ') drop table tempdb..VUZ\nGO\n";
+
+} // namespace
+
+class CheckRunOnServer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { server = new test::StandIn; }
+    static void TearDownTestSuite() { delete server; server = nullptr; }
+
+    void SetUp() override
+    {
+        account = server->connect();
+        catalog.execute(QStringLiteral("create table Tools (cID integer, cParentID text, cCode text, cName text, "
+                                       "bSign boolean, bEnd boolean)"));
+        // Pre-order: G1 (C3, C1), then C2 — sibling order by cID, not by insertion.
+        catalog.execute(QStringLiteral(
+            "insert into Tools values (1, null, 'G1', '凭证类', 0, 0), (5, '1', 'C3', '无脚本项', 1, 1),"
+            "(3, '1', 'C1', '借贷不平', 1, 1), (2, null, 'C2', '错误项', 0, 1), (4, '1', 'N1', '分组', 1, null),"
+            "(6, '2', 'P1', '过程项', 0, 1)"));
+        const QString file = dir.path() + QStringLiteral("/File/");
+        writeScript(file + QStringLiteral("C1"), QStringLiteral("检查.sql"),
+                    QString::fromUtf8(kVuz) + QStringLiteral("create table tempdb..VUZ (凭证号 int, 摘要 nvarchar(20))\n"
+                                                             "insert into tempdb..VUZ values (1, N'收款')\n"
+                                                             "insert into tempdb..VUZ values (2, N'付款')\n"));
+        writeScript(file + QStringLiteral("C2"), QStringLiteral("检查.SQL"),
+                    QString::fromUtf8(kVuz) + QStringLiteral("create table tempdb..VUZ (Error nvarchar(50))\n"
+                                                             "insert into tempdb..VUZ values (N'期间不连续')\n"));
+        writeScript(file + QStringLiteral("P1"), QStringLiteral("检查.SQL"),
+                    QString::fromUtf8(kVuz) + QStringLiteral("--存储过程&&P1\n--参数&&@a&&年度&&int&&1&&\n"
+                                                             "create table tempdb..VUZ (n int)\n"));
+        ctx = {dir.path(), &catalog, account.get()};
+        for (const char *t : {"C1", "C2", "C3", "P1", "VUZ"})
+            account->execute(dropResultSql(QString::fromLatin1(t)));
+    }
+
+    QTemporaryDir dir;
+    db::SqliteConnection catalog{QStringLiteral(":memory:")};
+    std::unique_ptr<db::OdbcConnection> account;
+    CheckContext ctx;
+    static test::StandIn *server;
+};
+test::StandIn *CheckRunOnServer::server = nullptr;
+
+TEST_F(CheckRunOnServer, RunAndSummaryFollowTheTreeOrder)
+{
+    std::vector<TreeItemRef> nodes = loadCatalogueNodes(&catalog, QStringLiteral("Tools"));
+    ASSERT_EQ(nodes.size(), 6u);
+    QStringList order;
+    for (const auto &n : nodes)
+        order << n.key;
+    EXPECT_EQ(order, (QStringList{"G1", "C1", "N1", "C3", "C2", "P1"}));
+    // A result table of C3 left by an earlier run survives: C3 has no script.
+    account->execute(QStringLiteral("select 1 as x into tempdb..C3"));
+    for (auto &n : nodes)
+        n.checked = true;
+    std::vector<std::pair<QString, QString>> handed;
+    std::vector<QString> progressed;
+    const RunOutcome out = RunChecks(
+        nodes, QStringLiteral("Tools"), ctx, [&](const QString &k, const QString &t) { handed.emplace_back(k, t); },
+        [&](const TreeItemRef &item, int, int) { progressed.push_back(item.key); });
+    EXPECT_TRUE(out.problems.empty());
+    EXPECT_EQ(progressed, (std::vector<QString>{"C1", "C2", "P1"}));
+    ASSERT_EQ(handed.size(), 1u);
+    EXPECT_EQ(handed[0].first, QStringLiteral("P1"));
+    EXPECT_EQ(handed[0].second, QStringLiteral("Tools"));
+
+    const Summary s = BuildSummary(nodes, QStringLiteral("Tools"), ctx);
+    EXPECT_TRUE(s.error.isEmpty()) << s.error.toStdString();
+    ASSERT_EQ(s.rows.size(), 4u);
+    EXPECT_EQ(s.rows[0].code, QStringLiteral("C1"));
+    EXPECT_EQ(s.rows[0].finding, QStringLiteral("记录数：2"));
+    EXPECT_EQ(s.rows[1].finding, QStringLiteral("记录数：1"));   // C3's old table
+    EXPECT_EQ(s.rows[2].code, QStringLiteral("C2"));
+    EXPECT_EQ(s.rows[2].finding, QStringLiteral("期间不连续"));
+    EXPECT_FALSE(s.rows[2].isCount);
+    EXPECT_EQ(s.rows[3].finding, QStringLiteral("记录数：0"));
+}
+
+TEST_F(CheckRunOnServer, FailingScriptStillCopiesTheStagingTable)
+{
+    writeScript(dir.path() + QStringLiteral("/File/C1"), QStringLiteral("检查.sql"),
+                QString::fromUtf8(kVuz) + QStringLiteral("select 5 as 行号 into tempdb..VUZ\nGO\nselect 1/0\n"));
+    std::vector<TreeItemRef> nodes{{QStringLiteral("C1"), QStringLiteral("借贷不平"), true}};
+    RunChecks(nodes, QStringLiteral("Tools"), ctx);
+    const auto rs = account->query(QStringLiteral("select * from tempdb..C1"));
+    ASSERT_EQ(rs.rowCount(), 1);
+    EXPECT_EQ(rs.column(0).name, QStringLiteral("行号"));
+    // Without a staging table the old result table is dropped and not recreated.
+    writeScript(dir.path() + QStringLiteral("/File/C1"), QStringLiteral("检查.sql"), QString::fromUtf8(kVuz));
+    RunChecks(nodes, QStringLiteral("Tools"), ctx);
+    const Summary s = BuildSummary(nodes, QStringLiteral("Tools"), ctx);
+    ASSERT_EQ(s.rows.size(), 1u);
+    EXPECT_EQ(s.rows[0].finding, QStringLiteral("记录数：0"));
+}
+
+TEST_F(CheckRunOnServer, LostAccountConnectionStopsTheRunWithTheReason)
+{
+    db::ClosedConnection closed(QStringLiteral("Unable to connect: Adaptive Server is unavailable or does not exist"));
+    ctx.account = &closed;
+    std::vector<TreeItemRef> nodes{{QStringLiteral("C1"), QStringLiteral("借贷不平"), true},
+                                   {QStringLiteral("C2"), QStringLiteral("错误项"), true}};
+    const RunOutcome out = RunChecks(nodes, QStringLiteral("Tools"), ctx);
+    EXPECT_TRUE(out.stopped);
+    ASSERT_EQ(out.problems.size(), 1u);
+    EXPECT_TRUE(out.problems[0].message.contains(QStringLiteral("Adaptive Server")));
+    const Summary s = BuildSummary(nodes, QStringLiteral("Tools"), ctx);
+    EXPECT_TRUE(s.rows.empty());
+    EXPECT_TRUE(s.error.contains(QStringLiteral("C1")));
+}
