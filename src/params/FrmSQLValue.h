@@ -1,0 +1,80 @@
+#pragma once
+#include <QString>
+#include <QWidget>
+
+class QDateTimeEdit;
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableWidget;
+
+namespace vireo {
+
+// Offers a stored-procedure item for parameter entry. The first item opens at once; while a
+// parameter window is open, later items wait and each opens in a freshly loaded window when the
+// previous one is closed by the user (确定, 退出 or the close box). A window closed by the program
+// (close() from elsewhere) discards the waiting items.
+void openParameterWindow(const QString &key, const QString &treeName);
+
+// Drops the items waiting for the parameter window.
+void discardPendingParameterWindows();
+
+// 参数设置: collects the values of a stored procedure's parameters and executes it.
+class FrmSQLValue : public QWidget {
+    Q_OBJECT
+public:
+    explicit FrmSQLValue(QWidget *parent = nullptr);
+    ~FrmSQLValue() override;
+
+    // The open parameter window, if any.
+    static FrmSQLValue *instance();
+
+    // Set in this order before the window is shown; read when it is first shown.
+    QString Key;
+    QString TreeName;
+
+    // Completeness of the required values; updates LabZt and cmdOK.
+    bool CheckStatus();
+
+    void InitGrid();
+    void LoadParameters(const QString &scriptPath);
+    void ShowTextEditor(QTableWidget *grid, QLineEdit *box);
+    void ShowDateEditor(QTableWidget *grid, QDateTimeEdit *picker);
+
+    // Column 4 of every data row, in row order.
+    QStringList values() const;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void load();
+    void runProcedure();
+    void hideEditors();
+    void openEditor();
+    void moveToNextRow();
+    void writeBack(const QString &text);
+    void dateWriteBack();
+    bool textKeyPress(QKeyEvent *event);
+    bool dateKeyPress(QKeyEvent *event);
+    QString cellText(int row, int column) const;
+    void showError(const QString &text);
+
+    QLabel *labName;
+    QLabel *LabZt;
+    QTableWidget *grdTable;
+    QLabel *labSkipped;
+    QLineEdit *txtData;
+    QDateTimeEdit *dtpDate;
+    QPushButton *cmdOK;
+    QPushButton *cmdExit;
+
+    bool m_loaded = false;
+    bool m_userClose = false;
+    int m_editRow = -1;   // the row the open editor writes into
+};
+
+} // namespace vireo
