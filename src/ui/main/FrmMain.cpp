@@ -1,0 +1,553 @@
+#include "FrmMain.h"
+#include "ButtonIcons.h"
+#include "FileHelpers.h"
+#include "ModFunction.h"
+#include "QueryHelpers.h"
+#include "Session.h"
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace vireo {
+
+namespace {
+
+// Twips to pixels at 96 DPI.
+constexpr int px(int twips)
+{
+    return (twips + 7) / 15;
+}
+
+QRect twipRect(int left, int top, int width, int height)
+{
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+QFont songti(double pointSize, bool bold)
+{
+    QFont f;
+    f.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("NSimSun"),
+                   QStringLiteral("WenQuanYi Micro Hei")});
+    f.setPointSizeF(pointSize);
+    f.setBold(bold);
+    return f;
+}
+
+const QString kTitle = QStringLiteral("Vireo数据体检工具");
+
+// The child window that was active last (report and parameter windows mark themselves).
+class ChildWindowTracker : public QObject {
+public:
+    QPointer<QWidget> last;
+    bool eventFilter(QObject *o, QEvent *e) override
+    {
+        if (e->type() == QEvent::WindowActivate && o->isWidgetType()) {
+            auto *w = static_cast<QWidget *>(o);
+            if (w->isWindow() && w->property("vireoChildWindow").toBool())
+                last = w;
+        }
+        return false;
+    }
+};
+
+ChildWindowTracker *childTracker()
+{
+    static ChildWindowTracker *tracker = [] {
+        auto *t = new ChildWindowTracker;
+        t->setParent(qApp);
+        qApp->installEventFilter(t);
+        return t;
+    }();
+    return tracker;
+}
+
+} // namespace
+
+TextBox::TextBox(QWidget *parent) : QPlainTextEdit(parent)
+{
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    connect(this, &QPlainTextEdit::textChanged, this, [this] {
+        if (!m_setting)
+            m_text = toPlainText().replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    });
+}
+
+void TextBox::setText(const QString &text)
+{
+    m_setting = true;
+    m_text = text;
+    QString shown = text;
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    setPlainText(shown);
+    m_setting = false;
+}
+
+FrmMain::FrmMain(QWidget *parent) : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("FrmMain"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(kTitle);
+    setFont(songti(9, false));
+    childTracker();
+    closeActiveChild = &FrmMain::closeMostRecentChildWindow;
+
+    Menu = new QMenuBar(this);
+    Menu->setObjectName(QStringLiteral("Menu"));
+    Menu->setNativeMenuBar(false);
+    Menu->setFixedHeight(px(375));
+    setMenuBar(Menu);
+
+    buildControls();
+    buildStatusBar();
+    resize(ClientWidth, ClientHeight);
+}
+
+FrmMain::~FrmMain() = default;
+
+void FrmMain::buildControls()
+{
+    auto *central = new QWidget(this);
+    auto *column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    pictop = new QWidget(central);
+    pictop->setObjectName(QStringLiteral("pictop"));
+    pictop->setFixedHeight(px(480));
+    column->addWidget(pictop);
+
+    PicZp = new QWidget(central);
+    PicZp->setObjectName(QStringLiteral("PicZp"));
+    PicZp->setFixedHeight(px(6450));
+    column->addWidget(PicZp);
+    column->addStretch(1);
+    setCentralWidget(central);
+
+    auto button = [this](const char *name, const QString &caption, const char *icon, int left) {
+        auto *b = new QToolButton(pictop);
+        b->setObjectName(QLatin1String(name));
+        b->setText(caption);
+        b->setIcon(buttonIcon(QLatin1String(icon)));
+        b->setIconSize(QSize(16, 16));
+        b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        b->setAutoRaise(false);
+        b->setFocusPolicy(Qt::TabFocus);
+        b->setGeometry(twipRect(left, 120, 855, 285));
+        return b;
+    };
+    CmdSelectAll = button("CmdSelectAll", QStringLiteral("全选  "), "selectAll", 120);
+    CmdClearAll = button("CmdClearAll", QStringLiteral("全清  "), "clearAll", 1080);
+    cmdRun = button("cmdRun", QStringLiteral("执行  "), "run", 3360);
+    CmdExit = button("CmdExit", QStringLiteral("退出  "), "exit", 10080);
+
+    // Progress of a run, in the free stretch of the button bar; hidden while idle.
+    labProgress = new QLabel(pictop);
+    labProgress->setObjectName(QStringLiteral("labProgress"));
+    labProgress->setGeometry(twipRect(4380, 120, 3600, 285));
+    labProgress->hide();
+    prgRun = new QProgressBar(pictop);
+    prgRun->setObjectName(QStringLiteral("prgRun"));
+    prgRun->setGeometry(twipRect(8040, 150, 1920, 225));
+    prgRun->setFormat(QStringLiteral("%p%"));
+    prgRun->hide();
+
+    treTool = new QTreeWidget(PicZp);
+    treTool->setObjectName(QStringLiteral("treTool"));
+    treTool->setGeometry(twipRect(120, 120, 3135, 6255));
+    treTool->setHeaderHidden(true);
+    treTool->setColumnCount(1);
+    treTool->setSelectionMode(QAbstractItemView::SingleSelection);
+    treTool->setEditTriggers(QAbstractItemView::NoEditTriggers);
+
+    FraTool = new QFrame(PicZp);
+    FraTool->setObjectName(QStringLiteral("FraTool"));
+    FraTool->setGeometry(twipRect(3360, 120, 7575, 6255));
+    FraTool->setFrameShape(QFrame::StyledPanel);
+    FraTool->setFrameShadow(QFrame::Sunken);
+
+    grdReport = new QTableWidget(PicZp);
+    grdReport->setObjectName(QStringLiteral("grdReport"));
+    grdReport->setGeometry(twipRect(3360, 120, 7575, 6255));
+    grdReport->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grdReport->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grdReport->setSelectionMode(QAbstractItemView::SingleSelection);
+    grdReport->verticalHeader()->hide();
+    grdReport->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    grdReport->verticalHeader()->setDefaultSectionSize(px(270));
+    grdReport->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    grdReport->horizontalHeader()->setHighlightSections(false);
+    grdReport->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    grdReport->setWordWrap(false);
+
+    labName = new QLabel(QStringLiteral("名称"), FraTool);
+    labName->setObjectName(QStringLiteral("labName"));
+    labName->setGeometry(twipRect(120, 120, 7215, 375));
+    labName->setFont(songti(15.75, true));
+
+    fraSQLInfo = new QFrame(FraTool);
+    fraSQLInfo->setObjectName(QStringLiteral("fraSQLInfo"));
+    fraSQLInfo->setGeometry(twipRect(120, 600, 7215, 5415));
+    fraSQLInfo->setFrameShape(QFrame::Panel);
+    fraSQLInfo->setFrameShadow(QFrame::Sunken);
+
+    labSQLInfo = new QLabel(QStringLiteral("     详  细  信  息 "), fraSQLInfo);
+    labSQLInfo->setObjectName(QStringLiteral("labSQLInfo"));
+    labSQLInfo->setGeometry(twipRect(120, 240, 255, 4935));
+    labSQLInfo->setFont(songti(12, true));
+    labSQLInfo->setWordWrap(true);
+    labSQLInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    labNote = new QLabel(QStringLiteral("描述:"), fraSQLInfo);
+    labNote->setObjectName(QStringLiteral("labNote"));
+    labNote->setGeometry(twipRect(600, 285, 450, 180));
+
+    txtNote = new TextBox(fraSQLInfo);
+    txtNote->setObjectName(QStringLiteral("txtNote"));
+    txtNote->setGeometry(twipRect(600, 600, 6375, 810));
+
+    labDes = new QLabel(QStringLiteral("说明"), fraSQLInfo);
+    labDes->setObjectName(QStringLiteral("labDes"));
+    labDes->setGeometry(twipRect(600, 1560, 360, 180));
+
+    txtDes = new TextBox(fraSQLInfo);
+    txtDes->setObjectName(QStringLiteral("txtDes"));
+    txtDes->setGeometry(twipRect(600, 1920, 6375, 3210));
+
+    connect(CmdSelectAll, &QToolButton::clicked, this, [this] {
+        if (!m_running)
+            SelectAll(treTool);
+    });
+    connect(CmdClearAll, &QToolButton::clicked, this, [this] {
+        if (!m_running)
+            ClearAll(treTool);
+    });
+    connect(cmdRun, &QToolButton::clicked, this, &FrmMain::runChecks);
+    connect(CmdExit, &QToolButton::clicked, this, [this] {
+        if (!m_running)
+            close();
+    });
+    // The tree routines tick with the tree's signals blocked, so this fires for the user's own
+    // tick changes only.
+    connect(treTool, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem *node, int column) {
+        if (column == 0 && !m_running)
+            SetSubtreeChecked(node, nodeChecked(node), false, true);
+    });
+    connect(treTool, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem *node, int) { nodeClick(node); });
+    connect(grdReport, &QTableWidget::cellDoubleClicked, this, [this](int, int) { gridDoubleClick(); });
+}
+
+void FrmMain::buildStatusBar()
+{
+    auto *bar = new QStatusBar(this);
+    bar->setObjectName(QStringLiteral("StatusBar"));
+    bar->setSizeGripEnabled(false);
+    bar->setFixedHeight(px(375));
+    setStatusBar(bar);
+    const int widths[5] = {1500, 2000, 4000, 1800, 1400};
+    const char *keys[5] = {"User", "Server", "Account", "Credit", "Version"};
+    const QString texts[5] = {QStringLiteral("操作员"), QStringLiteral("服务器"), QStringLiteral("账套"),
+                              QStringLiteral("Vireo数据体检"), QStringLiteral("版本 1.0")};
+    for (int i = 0; i < 5; ++i) {
+        auto *label = new QLabel(texts[i], bar);
+        label->setObjectName(QLatin1String(keys[i]));
+        label->setFixedWidth(px(widths[i]));
+        label->setFrameShape(QFrame::Panel);
+        label->setFrameShadow(QFrame::Sunken);
+        label->setContentsMargins(3, 0, 3, 0);
+        bar->addWidget(label);
+        panels[i] = label;
+    }
+}
+
+void FrmMain::setPanelText(int panel, const QString &text)
+{
+    if (panel >= 1 && panel <= 5)
+        panels[panel - 1]->setText(text);
+}
+
+QString FrmMain::panelText(int panel) const
+{
+    return panel >= 1 && panel <= 5 ? panels[panel - 1]->text() : QString();
+}
+
+void FrmMain::load()
+{
+    BuildMenu();
+    InitReportGrid();
+    treTool->clear();
+    try {
+        LoadTree(QString(), QString(), treTool, TreeName);
+    } catch (const db::DbError &e) {
+        showError(kTitle, QStringLiteral("无法读取检查目录 %1：\n%2").arg(TreeName, e.message()));
+    }
+}
+
+void FrmMain::BuildMenu()
+{
+    Menu->clear();
+    struct Entry {
+        const char *key;
+        const char *parent;
+        QString caption;
+    };
+    const Entry entries[] = {
+        {"File", nullptr, QStringLiteral("文件    ")},       {"Regedit", "File", QStringLiteral("重新注册    ")},
+        {"Exit", "File", QStringLiteral("退出  ")},          {"Function", nullptr, QStringLiteral("功能    ")},
+        {"Tools", "Function", QStringLiteral("常用工具    ")}, {"Njb", "Function", QStringLiteral("年结系列     ")},
+        {"Help", nullptr, QStringLiteral("帮助    ")},       {"About", "Help", QStringLiteral("关于  ")},
+    };
+    QHash<QString, QMenu *> menus;
+    for (const Entry &e : entries) {
+        const QString key = QLatin1String(e.key);
+        if (!e.parent) {
+            QMenu *m = Menu->addMenu(e.caption);
+            m->setObjectName(key);
+            m->menuAction()->setObjectName(key);
+            m->menuAction()->setData(key);
+            menus.insert(key, m);
+        } else {
+            QAction *a = menus.value(QLatin1String(e.parent))->addAction(e.caption);
+            a->setObjectName(key);
+            a->setData(key);
+            connect(a, &QAction::triggered, this, [this, key] { menuCommand(key); });
+        }
+    }
+}
+
+void FrmMain::InitReportGrid()
+{
+    grdReport->clear();
+    grdReport->setColumnCount(3);
+    grdReport->setRowCount(0);
+    grdReport->setColumnWidth(0, px(1000));
+    grdReport->setColumnWidth(1, px(3000));
+    grdReport->setColumnWidth(2, px(3000));
+    grdReport->setHorizontalHeaderLabels(
+        {QStringLiteral("编码"), QStringLiteral("检查项目"), QStringLiteral("结果报告")});
+    // The placeholder row below the header, of height 0.
+    grdReport->setRowCount(1);
+    grdReport->setRowHidden(0, true);
+    grdReport->show();
+    FraTool->hide();
+    TreeName = QStringLiteral("Tools");
+}
+
+int FrmMain::gridRowCount() const
+{
+    return grdReport->rowCount() + 1;
+}
+
+QString FrmMain::gridText(int row, int col) const
+{
+    if (row == 0) {
+        const QTableWidgetItem *h = grdReport->horizontalHeaderItem(col);
+        return h ? h->text() : QString();
+    }
+    const QTableWidgetItem *item = grdReport->item(row - 1, col);
+    return item ? item->text() : QString();
+}
+
+int FrmMain::gridRowHeight(int row) const
+{
+    return row == 0 ? grdReport->horizontalHeader()->height() : grdReport->rowHeight(row - 1);
+}
+
+QString FrmMain::ShowSummary(QTreeWidget *tree)
+{
+    Session &s = session();
+    const Summary summary =
+        BuildSummary(treeNodesPreOrder(tree), TreeName, {s.programFolder, s.catalogConn.get(), s.accountConn.get()});
+    grdReport->setRowCount(0);
+    for (const SummaryRow &row : summary.rows) {
+        const int r = grdReport->rowCount();
+        grdReport->insertRow(r);
+        const QString cells[3] = {row.code, row.name, row.finding};
+        for (int c = 0; c < 3; ++c)
+            grdReport->setItem(r, c, new QTableWidgetItem(cells[c]));
+    }
+    if (grdReport->rowCount() == 0)
+        grdReport->setRowCount(1);
+    return summary.error;
+}
+
+void FrmMain::ShowItemInfo(const QString &code, const QString &name)
+{
+    const QString folder = session().programFolder + QStringLiteral("/File/") + code;
+    labName->setText(name);
+    QString text = txtNote->text();
+    if (ReadTextFile(folder + QStringLiteral("/描述.txt"), text))
+        txtNote->setText(text);
+    text = txtDes->text();
+    if (ReadTextFile(folder + QStringLiteral("/说明.txt"), text))
+        txtDes->setText(text);
+}
+
+void FrmMain::menuCommand(const QString &key)
+{
+    if (m_running)
+        return;
+    if (closeActiveChild)
+        closeActiveChild();
+    if (key == QLatin1String("Regedit")) {
+        const auto again = relogin;
+        close();
+        if (again)
+            again();
+    } else if (key == QLatin1String("Exit")) {
+        close();
+    } else if (key == QLatin1String("Njb")) {
+        loadCatalogue(QStringLiteral("NjaTree"));
+    } else if (key == QLatin1String("Tools")) {
+        loadCatalogue(QStringLiteral("Tools"));
+    } else if (key == QLatin1String("About")) {
+        if (showAbout)
+            showAbout(this);
+    }
+}
+
+void FrmMain::loadCatalogue(const QString &table)
+{
+    TreeName = table;
+    treTool->clear();
+    try {
+        LoadTree(QString(), QString(), treTool, TreeName);
+    } catch (const db::DbError &e) {
+        showError(kTitle, QStringLiteral("无法读取检查目录 %1：\n%2").arg(TreeName, e.message()));
+    }
+}
+
+void FrmMain::nodeClick(QTreeWidgetItem *node)
+{
+    if (!node || m_running)
+        return;
+    bool runnable = false;
+    try {
+        runnable = isRunnableItem(TreeName, nodeKey(node), session().catalogConn.get());
+    } catch (const db::DbError &e) {
+        showError(kTitle, e.message());
+        return;
+    }
+    grdReport->setVisible(!runnable);
+    FraTool->setVisible(runnable);
+    ShowItemInfo(nodeKey(node), node->text(0));
+}
+
+void FrmMain::runChecks()
+{
+    if (m_running)
+        return;
+    Session &s = session();
+    const std::vector<TreeItemRef> nodes = treeNodesPreOrder(treTool);
+    const CheckContext ctx{s.programFolder, s.catalogConn.get(), s.accountConn.get()};
+
+    setBusy(true);
+    int done = 0;
+    const auto progress = [this, &done](const TreeItemRef &item, int position, int count) {
+        labProgress->setText(QStringLiteral("已完成 %1 项，正在检查：%2").arg(done++).arg(item.text));
+        labProgress->setToolTip(QStringLiteral("[%1] %2").arg(item.key, item.text));
+        prgRun->setRange(0, count);
+        prgRun->setValue(position - 1);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    };
+    const auto handOff = [this](const QString &key, const QString &treeName) {
+        if (handOffProcedure)
+            handOffProcedure(key, treeName);
+    };
+    const RunOutcome outcome = RunChecks(nodes, TreeName, ctx, handOff, progress);
+    labProgress->setText(QStringLiteral("正在汇总结果…"));
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    const QString summaryError = ShowSummary(treTool);
+    FraTool->hide();
+    grdReport->show();
+    setBusy(false);
+
+    QStringList lines;
+    for (const ItemProblem &p : outcome.problems)
+        lines << QStringLiteral("[%1] %2：%3").arg(p.code, p.name, p.message);
+    if (outcome.stopped)
+        lines << QStringLiteral("账套数据库连接已断开，其余项目未执行。");
+    if (!summaryError.isEmpty())
+        lines << QStringLiteral("结果汇总出错：%1").arg(summaryError);
+    if (!lines.isEmpty())
+        showError(kTitle, QStringLiteral("检查过程中出现错误：\n\n") + lines.join(QLatin1Char('\n')));
+}
+
+void FrmMain::setBusy(bool busy)
+{
+    if (busy) {
+        m_running = true;
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        labProgress->setText(QString());
+        prgRun->setRange(0, 1);
+        prgRun->setValue(0);
+        labProgress->show();
+        prgRun->show();
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        return;
+    }
+    // Input that arrived during the run is held back by Qt; let it reach disabled widgets so that
+    // it is dropped instead of starting something after the run.
+    const QList<QWidget *> inputs{Menu, pictop, treTool, grdReport, FraTool};
+    for (QWidget *w : inputs)
+        w->setEnabled(false);
+    QCoreApplication::processEvents();
+    for (QWidget *w : inputs)
+        w->setEnabled(true);
+    labProgress->hide();
+    prgRun->hide();
+    QApplication::restoreOverrideCursor();
+    m_running = false;
+}
+
+void FrmMain::gridDoubleClick()
+{
+    const int r = grdReport->currentRow();
+    if (r < 0 || m_running)
+        return;
+    const QString finding = gridText(r + 1, 2);
+    const QString code = gridText(r + 1, 0);
+    if (finding.contains(QStringLiteral("记录")) && !code.isEmpty() && openReport)
+        openReport(code, TreeName);
+}
+
+void FrmMain::closeMostRecentChildWindow()
+{
+    QWidget *target = childTracker()->last;
+    if (!target || !target->isVisible()) {
+        target = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w->isVisible() && w->property("vireoChildWindow").toBool())
+                target = w;
+    }
+    if (target)
+        target->close();
+}
+
+void FrmMain::closeEvent(QCloseEvent *e)
+{
+    if (m_running) {
+        e->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(e);
+}
+
+void FrmMain::showError(const QString &title, const QString &text)
+{
+    QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("vireoError"));
+    box.exec();
+}
+
+} // namespace vireo

@@ -1,0 +1,118 @@
+#pragma once
+#include "CheckRun.h"
+#include <QMainWindow>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <functional>
+
+class QFrame;
+class QLabel;
+class QMenuBar;
+class QProgressBar;
+class QTableWidget;
+class QToolButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace vireo {
+
+// Multi-line text box whose text is exactly what it was given (CR LF line ends included).
+class TextBox : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    explicit TextBox(QWidget *parent = nullptr);
+    QString text() const { return m_text; }
+    void setText(const QString &text);
+
+private:
+    QString m_text;
+    bool m_setting = false;
+};
+
+// The main window: menu, button bar, catalogue tree, item panel, summary grid, status bar.
+class FrmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    // Design sizes in pixels (15 twips each).
+    static constexpr int ClientWidth = 736;   // 11040 twips
+    static constexpr int ClientHeight = 513;  // 7695 twips
+
+    explicit FrmMain(QWidget *parent = nullptr);
+    ~FrmMain() override;
+
+    // The load sequence: BuildMenu, InitReportGrid, clear the tree and load the Tools catalogue.
+    // A failing tree load is reported in a message box; the window stays usable.
+    void load();
+
+    // The current catalogue table.
+    QString TreeName;
+
+    // Where the window hands over to other windows. Unset hooks do nothing.
+    std::function<void(const QString &key, const QString &treeName)> openReport;
+    std::function<void(const QString &key, const QString &treeName)> handOffProcedure;
+    std::function<void(QWidget *parent)> showAbout;
+    // Closes the active child window before every menu command; the default closes the most
+    // recently active visible window that carries the property "vireoChildWindow".
+    std::function<void()> closeActiveChild;
+    // Logs in again after Regedit closed this window.
+    std::function<void()> relogin;
+
+    // Status bar panels, numbered from 1.
+    void setPanelText(int panel, const QString &text);
+    QString panelText(int panel) const;
+
+    // Summary grid as the design numbers it: row 0 is the header.
+    int gridRowCount() const;
+    QString gridText(int row, int col) const;
+    int gridRowHeight(int row) const;
+
+    void BuildMenu();
+    void InitReportGrid();
+    // Refills the grid from the ticked runnable nodes; returns the error that stopped it, if any.
+    QString ShowSummary(QTreeWidget *tree);
+    void ShowItemInfo(const QString &code, const QString &name);
+
+    // Event handlers, public so that the start-up code and tests can drive them.
+    void menuCommand(const QString &key);
+    void nodeClick(QTreeWidgetItem *node);
+    void runChecks();
+    void gridDoubleClick();
+    bool isRunning() const { return m_running; }
+
+    static void closeMostRecentChildWindow();
+
+protected:
+    void closeEvent(QCloseEvent *e) override;
+
+private:
+    void buildControls();
+    void buildStatusBar();
+    void loadCatalogue(const QString &table);
+    void showError(const QString &title, const QString &text);
+    void setBusy(bool busy);
+
+    QMenuBar *Menu = nullptr;
+    QWidget *pictop = nullptr;
+    QToolButton *CmdSelectAll = nullptr;
+    QToolButton *CmdClearAll = nullptr;
+    QToolButton *cmdRun = nullptr;
+    QToolButton *CmdExit = nullptr;
+    QLabel *labProgress = nullptr;
+    QProgressBar *prgRun = nullptr;
+    QWidget *PicZp = nullptr;
+    QTreeWidget *treTool = nullptr;
+    QFrame *FraTool = nullptr;
+    QTableWidget *grdReport = nullptr;
+    QLabel *labName = nullptr;
+    QFrame *fraSQLInfo = nullptr;
+    QLabel *labSQLInfo = nullptr;
+    QLabel *labNote = nullptr;
+    TextBox *txtNote = nullptr;
+    QLabel *labDes = nullptr;
+    TextBox *txtDes = nullptr;
+    QLabel *panels[5] = {};
+    bool m_running = false;
+    bool m_menuBuilt = false;
+};
+
+} // namespace vireo
