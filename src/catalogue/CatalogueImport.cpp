@@ -1,0 +1,107 @@
+#include "CatalogueImport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <sqlite3.h>
+
+namespace vireo {
+
+namespace {
+constexpr int kImportTimeoutMs = 120000;
+
+[[noreturn]] void failOpen(const QString &mdbPath, const QString &reason)
+{
+    throw db::DbError(QStringLiteral("无法打开目录数据库 %1：%2").arg(QDir::toNativeSeparators(mdbPath), reason));
+}
+
+// The importer's last message line; libmdb may have printed warnings before it.
+QString lastLine(const QByteArray &stderrBytes)
+{
+    const QStringList lines = QString::fromUtf8(stderrBytes).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
+        const QString s = it->trimmed();
+        if (!s.isEmpty())
+            return s;
+    }
+    return {};
+}
+
+void copyIntoMemory(const QString &mdbPath, const QString &sqlitePath, db::SqliteConnection &target)
+{
+    auto *dest = static_cast<sqlite3 *>(target.nativeHandle());
+    if (!dest)
+        failOpen(mdbPath, QStringLiteral("内存数据库不可用"));
+    sqlite3 *src = nullptr;
+    const QByteArray file = QFile::encodeName(sqlitePath);
+    if (sqlite3_open_v2(file.constData(), &src, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        const QString why = QString::fromUtf8(src ? sqlite3_errmsg(src) : "out of memory");
+        sqlite3_close(src);
+        failOpen(mdbPath, why);
+    }
+    sqlite3_backup *backup = sqlite3_backup_init(dest, "main", src, "main");
+    QString why;
+    if (!backup)
+        why = QString::fromUtf8(sqlite3_errmsg(dest));
+    else if (sqlite3_backup_step(backup, -1) != SQLITE_DONE)
+        why = QString::fromUtf8(sqlite3_errmsg(dest));
+    if (backup && sqlite3_backup_finish(backup) != SQLITE_OK && why.isEmpty())
+        why = QString::fromUtf8(sqlite3_errmsg(dest));
+    sqlite3_close(src);
+    if (!why.isEmpty())
+        failOpen(mdbPath, why);
+}
+} // namespace
+
+QString catalogueImporterName()
+{
+    return QStringLiteral("vireo-mdb-import");
+}
+
+std::unique_ptr<db::SqliteConnection> openCatalogue(const QString &mdbPath, const QString &importerPath)
+{
+    const QFileInfo info(mdbPath);
+    if (!info.exists())
+        failOpen(mdbPath, QStringLiteral("文件不存在"));
+    if (!info.isFile())
+        failOpen(mdbPath, QStringLiteral("不是文件"));
+
+    const QString importer = importerPath.isEmpty()
+                                 ? QDir(QCoreApplication::applicationDirPath()).filePath(catalogueImporterName())
+                                 : importerPath;
+    if (!QFileInfo(importer).isExecutable())
+        failOpen(mdbPath, QStringLiteral("找不到读取程序 %1").arg(QDir::toNativeSeparators(importer)));
+
+    QTemporaryDir work;
+    if (!work.isValid())
+        failOpen(mdbPath, QStringLiteral("无法创建临时文件夹：%1").arg(work.errorString()));
+    const QString copyPath = work.filePath(QStringLiteral("catalogue.sqlite"));
+
+    QProcess child;
+    child.setProgram(importer);
+    child.setArguments({info.absoluteFilePath(), copyPath});
+    child.setProcessChannelMode(QProcess::SeparateChannels);
+    child.setStandardOutputFile(QProcess::nullDevice());
+    child.start();
+    if (!child.waitForStarted(30000))
+        failOpen(mdbPath, QStringLiteral("无法启动读取程序：%1").arg(child.errorString()));
+    if (!child.waitForFinished(kImportTimeoutMs)) {
+        child.kill();
+        child.waitForFinished(5000);
+        failOpen(mdbPath, QStringLiteral("读取超时（%1 秒）").arg(kImportTimeoutMs / 1000));
+    }
+    const QString message = lastLine(child.readAllStandardError());
+    if (child.exitStatus() == QProcess::CrashExit)
+        failOpen(mdbPath, QStringLiteral("文件已损坏，读取程序异常终止"));
+    if (child.exitCode() != 0)
+        failOpen(mdbPath, message.isEmpty() ? QStringLiteral("读取失败（退出码 %1）").arg(child.exitCode()) : message);
+
+    auto conn = std::make_unique<db::SqliteConnection>(QStringLiteral(":memory:"));
+    copyIntoMemory(mdbPath, copyPath, *conn);
+    QFile::remove(copyPath);
+    return conn;
+}
+
+} // namespace vireo
