@@ -1,0 +1,923 @@
+"""Statement execution: runs parsed T-SQL batches against the catalog and reports TDS-level events."""
+
+import sqlite3
+
+import functions
+import sqltypes
+from catalog import Catalog, Column, qi
+from errors import TsqlError, unsupported
+from parser import Node, Parser, parse
+from sqltypes import SqlType
+from translate import Scope, Translator, lit_sql
+
+MAX_ROWS = 1_000_000
+MAX_LOOP = 100_000
+MAX_NESTING = 32
+
+CMD_SELECT, CMD_INSERT, CMD_DELETE, CMD_UPDATE = 0xC1, 0xC3, 0xC4, 0xC5
+
+
+class Output:
+    """Collects what a batch answers, in order: ('result', cols, rows), ('done', kind, status, cmd, count),
+    ('error', TsqlError), ('info', text, line, proc), ('return', value)."""
+
+    def __init__(self):
+        self.events = []
+
+    def result(self, cols, rows):
+        self.events.append(('result', cols, rows))
+
+    def done(self, kind, status, cmd=0, count=0):
+        self.events.append(('done', kind, status, cmd, count))
+
+    def error(self, e):
+        self.events.append(('error', e))
+
+    def info(self, text, line, proc='', number=0, state=1, severity=0):
+        self.events.append(('info', text, line, proc, number, state, severity))
+
+
+DONE_MORE, DONE_ERROR, DONE_COUNT = 0x1, 0x2, 0x10
+
+
+class Session:
+    def __init__(self, spid, db, user='sa'):
+        self.spid = spid
+        self.db = db
+        self.user = user
+        self.nocount = False
+        self.rowcount = 0
+        self.error = 0
+        self.identity = None
+        self.trancount = 0
+        self.temp = {}   # '#name' lower -> catalog name in tempdb
+
+
+class Context:
+    """Variable scope of one batch or procedure call."""
+
+    def __init__(self, session, proc='', depth=0, inproc=None):
+        self.session = session
+        self.vars = {}
+        self.proc = proc
+        self.inproc = bool(proc) if inproc is None else inproc
+        self.depth = depth
+        self.return_value = None
+
+    def var(self, name):
+        v = self.vars.get(name.lower())
+        if v is None:
+            raise TsqlError(137, 'Must declare the scalar variable "%s".' % name, 15, abort=True)
+        return v
+
+
+class _Return(Exception):
+    pass
+
+
+class _Break(Exception):
+    pass
+
+
+class _Continue(Exception):
+    pass
+
+
+class _Abort(Exception):
+    pass
+
+
+class Engine:
+    def __init__(self, state=None, databases=(), server_name='VIREOTEST'):
+        self.catalog = Catalog(state, databases)
+        self.lock = self.catalog.lock
+        self.server_name = server_name
+        self.version_text = 'Microsoft SQL Server 2012 (test stand-in over SQLite)'
+        self.temp_counter = 0
+
+    # ------------------------------------------------------------ entry points
+    def run_batch(self, session, text, out, variables=None):
+        with self.lock:
+            try:
+                stmts = parse(text)
+            except TsqlError as e:
+                e.abort = True
+                out.error(e)
+                out.done('done', DONE_ERROR)
+                return
+            ctx = Context(session)
+            if variables:
+                ctx.vars.update(variables)
+            try:
+                self.run_list(stmts, ctx, out)
+            except _Abort:
+                pass
+            except _Return:
+                pass
+            except (_Break, _Continue):
+                pass
+            self.finish(out)
+
+    def finish(self, out):
+        ev = out.events
+        if ev and ev[-1][0] == 'done' and ev[-1][1] == 'done':
+            _, kind, status, cmd, count = ev[-1]
+            ev[-1] = ('done', kind, status & ~DONE_MORE, cmd, count)
+        else:
+            err = any(e[0] == 'error' and e[1].severity > 10 for e in ev)
+            out.done('done', DONE_ERROR if err and ev and ev[-1][0] == 'error' else 0)
+
+    def run_rpc(self, session, calls, out):
+        """Remote procedure calls: sp_executesql and the procedures of the catalog."""
+        with self.lock:
+            ctx = Context(session)
+            for name, params in calls:
+                try:
+                    lname = name.lower()
+                    if lname == 'sp_executesql':
+                        self.execute_sql_text([(n, (v, t)) for n, v, t, o in params], ctx, out)
+                        out.events.append(('return', 0))
+                        out.done('doneproc', DONE_MORE)
+                        continue
+                    if lname.startswith('sp_') or lname.startswith('proc#'):
+                        raise unsupported('remote procedure call %s (send plain SQL batches)' % name)
+                    db, pname = self.split_name(Parser(name).object_name(), ctx)
+                    proc = self.catalog.find_proc(db, pname) if self.catalog.has_database(db) else None
+                    if proc is None:
+                        raise TsqlError(2812, "Could not find stored procedure '%s'." % name, 16)
+                    self.call_proc(proc, [(n, v, t, False) for n, v, t, o in params], ctx, out)
+                except _Abort:
+                    out.done('doneproc', DONE_ERROR | DONE_MORE)
+                except TsqlError as e:
+                    if e.line is None:
+                        e.line = 1
+                    out.error(e)
+                    out.done('doneproc', DONE_ERROR | DONE_MORE)
+                except (_Return, _Break, _Continue):
+                    out.done('doneproc', DONE_MORE)
+            ev = out.events
+            if ev and ev[-1][0] == 'done':
+                _, kind, status, cmd, count = ev[-1]
+                ev[-1] = ('done', kind, status & ~DONE_MORE, cmd, count)
+            else:
+                out.done('doneproc', 0)
+
+    def close_session(self, session):
+        with self.lock:
+            for name in list(session.temp.values()):
+                t = self.catalog.find_table('tempdb', name)
+                if t is not None:
+                    self.catalog.drop_table(t)
+            session.temp.clear()
+
+    # ------------------------------------------------------------ statement lists
+    def run_list(self, stmts, ctx, out):
+        for st in stmts:
+            self.run_stmt(st, ctx, out)
+
+    def run_stmt(self, st, ctx, out):
+        try:
+            self.dispatch(st, ctx, out)
+        except TsqlError as e:
+            if e.line is None:
+                e.line = getattr(st, 'line', 1)
+            if not e.proc:
+                e.proc = ctx.proc
+            ctx.session.error = e.number
+            out.error(e)
+            kind = 'doneinproc' if ctx.inproc else 'done'
+            out.done(kind, DONE_ERROR | DONE_MORE)
+            if e.abort:
+                raise _Abort()
+        except sqlite3.Error as se:
+            e = functions.take_pending() or self.map_sqlite_error(se, st)
+            if e.line is None:
+                e.line = getattr(st, 'line', 1)
+            e.proc = e.proc or ctx.proc
+            ctx.session.error = e.number
+            out.error(e)
+            out.done('doneinproc' if ctx.inproc else 'done', DONE_ERROR | DONE_MORE)
+            if e.abort:
+                raise _Abort()
+
+    def map_sqlite_error(self, se, st):
+        msg = str(se)
+        if 'UNIQUE constraint failed' in msg or 'PRIMARY KEY' in msg:
+            return TsqlError(2627, 'Violation of PRIMARY KEY constraint. Cannot insert duplicate key.', 14)
+        if 'NOT NULL constraint failed' in msg:
+            col = msg.rsplit('.', 1)[-1]
+            return TsqlError(515, "Cannot insert the value NULL into column '%s'; column does not allow nulls. "
+                                  "UPDATE fails." % col, 16)
+        return TsqlError(40001, 'Statement not supported by the test server (%s).' % msg, 16, abort=True)
+
+    def dispatch(self, st, ctx, out):
+        k = st.kind
+        fn = getattr(self, 'do_' + k, None)
+        if fn is None:
+            raise unsupported('statement ' + k.upper())
+        fn(st, ctx, out)
+
+    def count_done(self, ctx, out, cmd, n):
+        ctx.session.rowcount = n
+        ctx.session.error = 0
+        if ctx.inproc:
+            if not ctx.session.nocount:
+                out.done('doneinproc', DONE_MORE | DONE_COUNT, cmd, n)
+        else:
+            out.done('done', DONE_MORE | (0 if ctx.session.nocount else DONE_COUNT), cmd, n)
+
+    # ------------------------------------------------------------ names
+    def split_name(self, parts, ctx):
+        """-> (db, name) for a [db].[schema].name reference."""
+        name = parts[-1]
+        db = parts[0] if len(parts) == 3 and parts[0] else ctx.session.db
+        if name.startswith('#'):
+            db = 'tempdb'
+        return db, name
+
+    def lookup_table(self, parts, ctx, required=True):
+        db, name = self.split_name(parts, ctx)
+        t = None
+        if name.startswith('#'):
+            real = ctx.session.temp.get(name.lower())
+            if real is not None:
+                t = self.catalog.find_table('tempdb', real)
+        elif self.catalog.has_database(db):
+            t = self.catalog.find_table(db, name)
+        if t is None and required:
+            raise TsqlError(208, "Invalid object name '%s'." % '.'.join(parts), 16, abort=True)
+        return t
+
+    def object_id(self, text, want, ctx):
+        try:
+            parts = Parser(text).object_name()
+        except TsqlError:
+            return None
+        db, name = self.split_name(parts, ctx)
+        if name.startswith('#'):
+            real = ctx.session.temp.get(name.lower())
+            t = self.catalog.find_table('tempdb', real) if real else None
+            return t.id if t and want in (None, 'U') else None
+        if not self.catalog.has_database(db):
+            return None
+        t = self.catalog.find_table(db, name)
+        if t is not None and want in (None, 'U'):
+            return t.id
+        p = self.catalog.find_proc(db, name)
+        if p is not None and want in (None, 'P'):
+            return p.id
+        return None
+
+    # ------------------------------------------------------------ evaluation helpers
+    def eval(self, e, ctx, scope=None):
+        """Evaluate a scalar expression outside any FROM clause -> (value, type)."""
+        if e.kind == 'lit':
+            return e.value, e.type
+        if e.kind == 'var':
+            t, v = ctx.var(e.name)
+            return v, t
+        tr = Translator(self, ctx)
+        tr.agg_state = None
+        s, t = tr.expr(e, scope or Scope([]))
+        row = self.catalog.conn.execute('SELECT ' + s, tr.params).fetchone()
+        return row[0], t
+
+    def eval_pred(self, e, ctx):
+        tr = Translator(self, ctx)
+        tr.agg_state = None
+        s = tr.pred(e, Scope([]))
+        row = self.catalog.conn.execute('SELECT CASE WHEN %s THEN 1 ELSE 0 END' % s, tr.params).fetchone()
+        return row[0] == 1
+
+    def run_query(self, q, ctx):
+        tr = Translator(self, ctx)
+        query = tr.query(q)
+        cur = self.catalog.conn.execute(query.sql, tr.params)
+        rows = cur.fetchmany(MAX_ROWS + 1)
+        if len(rows) > MAX_ROWS:
+            raise unsupported('results of more than %d rows' % MAX_ROWS)
+        return query.columns, rows
+
+    # ------------------------------------------------------------ SELECT
+    def do_select_stmt(self, st, ctx, out):
+        q = st.query
+        core = q
+        while core.kind == 'setop':
+            core = core.left
+        assigns = [it.assign for it in core.items] if core.kind == 'select' else []
+        if any(assigns):
+            if not all(assigns):
+                raise TsqlError(141, 'A SELECT statement that assigns a value to a variable must not be combined with '
+                                     'data-retrieval operations.', 15, abort=True)
+            cols, rows = self.run_query(q, ctx)
+            for row in rows:
+                for name, value, (_, t) in zip(assigns, row, cols):
+                    var = ctx.var(name)
+                    var[1] = value
+            if len(rows) > 1 and self.assign_reads_vars(core, assigns):
+                raise unsupported('SELECT @var = expression over several rows when the expression reads the variable')
+            ctx.session.rowcount = len(rows)
+            ctx.session.error = 0
+            return
+        if core.kind == 'select' and core.into is not None:
+            return self.select_into(q, core, ctx, out)
+        cols, rows = self.run_query(q, ctx)
+        cols = [(n, sqltypes.widen_for(t, [r[i] for r in rows])) for i, (n, t) in enumerate(cols)]
+        out.result(cols, rows)
+        ctx.session.rowcount = len(rows)
+        ctx.session.error = 0
+        kind = 'doneinproc' if ctx.inproc else 'done'
+        out.done(kind, DONE_MORE | (0 if ctx.session.nocount else DONE_COUNT), CMD_SELECT, len(rows))
+
+    def assign_reads_vars(self, core, assigns):
+        names = {a.lower() for a in assigns}
+        found = []
+
+        def walk(n):
+            if isinstance(n, Node):
+                if n.kind == 'var' and n.name.lower() in names:
+                    found.append(n)
+                for v in n.__dict__.values():
+                    walk(v)
+            elif isinstance(n, (list, tuple)):
+                for v in n:
+                    walk(v)
+        walk([it.expr for it in core.items])
+        return bool(found)
+
+    def select_into(self, q, core, ctx, out):
+        target = core.into
+        core.into = None
+        try:
+            tr = Translator(self, ctx)
+            query = tr.query(q)
+        finally:
+            core.into = target
+        db, name = self.split_name(target, ctx)
+        if not self.catalog.has_database(db):
+            raise TsqlError(2702, "Database '%s' does not exist." % db, 16)
+        columns = []
+        for n, t in query.columns:
+            if n == '':
+                raise TsqlError(1038, 'An object or column name is missing or empty. For SELECT INTO statements, '
+                                      'verify each column has a name. For other statements, look for empty alias '
+                                      'names. Aliases defined as "" or [] are not allowed. Change the alias to a '
+                                      'valid name.', 15)
+            columns.append(Column(n, t))
+        table = self.create_table_named(db, name, columns, ctx)
+        try:
+            cur = self.catalog.conn.execute('INSERT INTO %s SELECT * FROM (%s)' % (qi(table.phys), query.sql), tr.params)
+        except sqlite3.Error:
+            self.catalog.drop_table(table)
+            raise
+        self.count_done(ctx, out, CMD_SELECT, cur.rowcount)
+
+    def create_table_named(self, db, name, columns, ctx, pk=(), uniques=()):
+        if name.startswith('#'):
+            if name.lower() in ctx.session.temp:
+                raise TsqlError(2714, "There is already an object named '%s' in the database." % name, 16)
+            self.temp_counter += 1
+            real = name + '_' * max(1, 116 - len(name)) + '%012X' % self.temp_counter
+            table = self.catalog.create_table('tempdb', real, columns, ctx.session.spid, pk, uniques)
+            ctx.session.temp[name.lower()] = real
+            return table
+        if len(name) > 128:
+            raise TsqlError(103, "The identifier that starts with '%s' is too long. Maximum length is 128." % name[:128], 15)
+        return self.catalog.create_table(db, name, columns, None, pk, uniques)
+
+    # ------------------------------------------------------------ DDL
+    def do_create_table(self, st, ctx, out):
+        db, name = self.split_name(st.name, ctx)
+        if not self.catalog.has_database(db):
+            raise TsqlError(2702, "Database '%s' does not exist." % db, 16)
+        cols = []
+        for c in st.cols:
+            if c.identity and not (c.type.is_int or (c.type.name in ('decimal', 'numeric') and c.type.scale == 0)):
+                raise TsqlError(2749, "Identity column '%s' must be of data type int, bigint, smallint, tinyint, or "
+                                      "decimal or numeric with a scale of 0, and constrained to be nonnullable." % c.name, 16)
+            cols.append(Column(c.name, c.type, c.nullable, c.identity, c.default_text))
+        if sum(1 for c in cols if c.identity) > 1:
+            raise TsqlError(2744, "Multiple identity columns specified for table '%s'. Only one identity column per "
+                                  "table is allowed." % name, 16)
+        names = {c.name.lower() for c in cols}
+        for key in [st.pk] + list(st.uniques):
+            for n in key:
+                if n.lower() not in names:
+                    raise TsqlError(1911, "Column name '%s' does not exist in the target table or view." % n, 16)
+        for n in st.pk:
+            for c in cols:
+                if c.name.lower() == n.lower():
+                    c.nullable = False
+        self.create_table_named(db, name, cols, ctx, st.pk, st.uniques)
+
+    def do_drop(self, st, ctx, out):
+        for parts in st.names:
+            db, name = self.split_name(parts, ctx)
+            if st.what == 'table':
+                t = self.lookup_table(parts, ctx, required=False)
+                if t is None:
+                    if st.if_exists:
+                        continue
+                    raise TsqlError(3701, "Cannot drop the table '%s', because it does not exist or you do not have "
+                                          "permission." % '.'.join(parts), 11)
+                self.catalog.drop_table(t)
+                if name.startswith('#'):
+                    ctx.session.temp.pop(name.lower(), None)
+            else:
+                p = self.catalog.find_proc(db, name) if self.catalog.has_database(db) else None
+                if p is None:
+                    if st.if_exists:
+                        continue
+                    raise TsqlError(3701, "Cannot drop the procedure '%s', because it does not exist or you do not "
+                                          "have permission." % '.'.join(parts), 11)
+                self.catalog.drop_proc(p)
+
+    def do_truncate(self, st, ctx, out):
+        t = self.lookup_table(st.name, ctx)
+        self.catalog.conn.execute('DELETE FROM %s' % qi(t.phys))
+        for c in t.columns:
+            if c.identity:
+                t.ident_next = c.identity[0]
+
+    def do_alter_add(self, st, ctx, out):
+        t = self.lookup_table(st.name, ctx)
+        cols = [Column(c.name, c.type, c.nullable, None, c.default_text) for c in st.cols]
+        if any(c.identity for c in st.cols):
+            raise unsupported('ALTER TABLE ADD of an identity column')
+        self.catalog.add_columns(t, cols)
+        for c in cols:
+            if c.default is not None:
+                v, vt = self.eval(Parser(c.default).expr(), ctx)
+                self.catalog.conn.execute('UPDATE %s SET %s = ?' % (qi(t.phys), qi(c.name)),
+                                          (sqltypes.convert(v, c.type, vt),))
+
+    def do_alter_drop(self, st, ctx, out):
+        t = self.lookup_table(st.name, ctx)
+        self.catalog.drop_columns(t, st.cols)
+
+    def do_create_proc(self, st, ctx, out):
+        db, name = self.split_name(st.name, ctx)
+        if name.startswith('#'):
+            raise unsupported('temporary procedures')
+        self.catalog.create_proc(db, name, st.text, replace=st.alter)
+
+    def do_use(self, st, ctx, out):
+        if not self.catalog.has_database(st.db):
+            raise TsqlError(911, "Database '%s' does not exist. Make sure that the name is entered correctly." % st.db, 16)
+        ctx.session.db = self.catalog.db_display(st.db)
+        out.events.append(('envdb', ctx.session.db))
+
+    # ------------------------------------------------------------ DML
+    def do_insert(self, st, ctx, out):
+        table = self.lookup_table(st.table, ctx)
+        if st.cols is None:
+            target = [c for c in table.columns if not c.identity]
+        else:
+            target = []
+            for n in st.cols:
+                c = table.column(n)
+                if c is None:
+                    raise TsqlError(207, "Invalid column name '%s'." % n, 16, abort=True)
+                if c.identity:
+                    raise TsqlError(544, "Cannot insert explicit value for identity column in table '%s' when "
+                                         "IDENTITY_INSERT is set to OFF." % table.name, 16)
+                target.append(c)
+        if st.rows is not None:
+            rows = []
+            types = None
+            for row in st.rows:
+                if len(row) != len(target):
+                    if st.cols is None:
+                        raise TsqlError(213, 'Column name or number of supplied values does not match table definition.', 16)
+                    raise TsqlError(109 if len(row) < len(target) else 110,
+                                    'There are %s columns in the INSERT statement than values specified in the VALUES '
+                                    'clause. The number of values in the VALUES clause must match the number of columns '
+                                    'specified in the INSERT statement.' % ('more' if len(row) < len(target) else 'fewer'),
+                                    15)
+                vals = []
+                vtypes = []
+                for e in row:
+                    v, t = self.eval(e, ctx)
+                    vals.append(v)
+                    vtypes.append(t)
+                rows.append((vals, vtypes))
+        elif st.select is not None:
+            cols, data = self.run_query(st.select, ctx)
+            if len(cols) != len(target):
+                raise TsqlError(120 if len(cols) < len(target) else 121,
+                                'The select list for the INSERT statement contains %s items than the insert list. The '
+                                'number of SELECT values must match the number of INSERT columns.'
+                                % ('fewer' if len(cols) < len(target) else 'more'), 15)
+            vtypes = [t for _, t in cols]
+            rows = [(list(r), vtypes) for r in data]
+        else:
+            raise unsupported('INSERT ... EXEC')
+        n = self.insert_rows(table, target, rows, ctx)
+        self.count_done(ctx, out, CMD_INSERT, n)
+
+    def insert_rows(self, table, target, rows, ctx):
+        cols = table.columns
+        pos = {c.name.lower(): i for i, c in enumerate(target)}
+        idents = None
+        if any(c.identity for c in cols) and rows:
+            idents = self.catalog.next_identity(table, len(rows))
+        defaults = {}
+        for c in cols:
+            if c.name.lower() not in pos and c.default is not None:
+                defaults[c.name.lower()] = self.eval(Parser(c.default).expr(), ctx)
+        out_rows = []
+        for r, (vals, vtypes) in enumerate(rows):
+            rec = []
+            for c in cols:
+                i = pos.get(c.name.lower())
+                if i is not None:
+                    v, t = vals[i], vtypes[i]
+                elif c.identity:
+                    v, t = idents[r], sqltypes.T_BIGINT
+                elif c.name.lower() in defaults:
+                    v, t = defaults[c.name.lower()]
+                else:
+                    v, t = None, None
+                v = functions.store(v, c.type.spec(), t.spec() if t else None)
+                if v is None and not c.nullable:
+                    raise TsqlError(515, "Cannot insert the value NULL into column '%s', table '%s.dbo.%s'; column does "
+                                         "not allow nulls. INSERT fails." % (c.name, table.db, table.name), 16)
+                rec.append(v)
+            out_rows.append(rec)
+        if not out_rows:
+            return 0
+        sql = 'INSERT INTO %s VALUES (%s)' % (qi(table.phys), ', '.join('?' * len(cols)))
+        conn = self.catalog.conn
+        conn.execute('SAVEPOINT ins')
+        try:
+            conn.executemany(sql, out_rows)
+        except sqlite3.IntegrityError as e:
+            conn.execute('ROLLBACK TO ins')
+            conn.execute('RELEASE ins')
+            raise self.constraint_error(e, table, 'INSERT')
+        conn.execute('RELEASE ins')
+        if idents:
+            ctx.session.identity = idents[-1]
+        return len(out_rows)
+
+    def constraint_error(self, e, table, verb):
+        msg = str(e)
+        if 'NOT NULL' in msg:
+            col = msg.rsplit('.', 1)[-1]
+            return TsqlError(515, "Cannot insert the value NULL into column '%s', table '%s.dbo.%s'; column does not "
+                                  "allow nulls. %s fails." % (col, table.db, table.name, verb), 16)
+        return TsqlError(2627, "Violation of PRIMARY KEY constraint 'PK_%s'. Cannot insert duplicate key in object "
+                               "'dbo.%s'." % (table.name, table.name), 14)
+
+    def dml_target(self, st, ctx, tr):
+        """Resolve the target and FROM of UPDATE/DELETE -> (table, from sql, scope, target source)."""
+        if st.frm is None:
+            table = self.lookup_table(st.target, ctx)
+            sql, src = tr.resolve_source(Node('table', name=st.target, alias=None), [])
+            return table, sql, Scope([src]), src
+        from_sql, sources = tr.from_clause(st.frm, None)
+        want = st.target[-1].lower()
+        matches = [s for s in sources if s.alias == want and s.table is not None]
+        if len(st.target) == 1 and matches:
+            src = matches[0]
+        else:
+            table = self.lookup_table(st.target, ctx)
+            matches = [s for s in sources if s.table is table]
+            if len(matches) == 1:
+                src = matches[0]
+            elif not matches:
+                sql, src = tr.resolve_source(Node('table', name=st.target, alias=None), sources)
+                from_sql += ', ' + sql
+                sources.append(src)
+            else:
+                raise TsqlError(8154, "The table '%s' is ambiguous." % st.target[-1], 16, abort=True)
+        return src.table, from_sql, Scope(sources), src
+
+    def do_update(self, st, ctx, out):
+        tr = Translator(self, ctx)
+        tr.agg_state = None
+        table, from_sql, scope, src = self.dml_target(st, ctx, tr)
+        where = tr.pred(st.where, scope) if st.where is not None else None
+        sets = []
+        for kind, target, e in st.sets:
+            if kind == 'var':
+                raise unsupported('UPDATE ... SET @variable')
+            col = table.column(target[-1])
+            if col is None:
+                raise TsqlError(207, "Invalid column name '%s'." % target[-1], 16, abort=True)
+            if col.identity:
+                raise TsqlError(8102, "Cannot update identity column '%s'." % col.name, 16)
+            s, t = tr.expr(e, scope)
+            sets.append((col, 'tsql_store(%s, %s, %s)' % (s, lit_sql(col.type.spec()), lit_sql(t.spec()) if t else 'NULL')))
+        phys = qi(table.phys)
+        if st.frm is None:
+            sql = 'UPDATE %s AS %s SET %s' % (phys, src.sqlalias, ', '.join('%s = %s' % (qi(c.name), s) for c, s in sets))
+            if where:
+                sql += ' WHERE ' + where
+        else:
+            cond = '%s.rowid = %s.rowid' % (src.sqlalias, phys)
+            w = (where + ' AND ' + cond) if where else cond
+            assigns = ', '.join('%s = (SELECT %s FROM %s WHERE %s LIMIT 1)' % (qi(c.name), s, from_sql, w) for c, s in sets)
+            sql = 'UPDATE %s SET %s WHERE rowid IN (SELECT %s.rowid FROM %s%s)' % (
+                phys, assigns, src.sqlalias, from_sql, (' WHERE ' + where) if where else '')
+        conn = self.catalog.conn
+        conn.execute('SAVEPOINT upd')
+        try:
+            cur = conn.execute(sql, tr.params)
+        except sqlite3.IntegrityError as e:
+            conn.execute('ROLLBACK TO upd')
+            conn.execute('RELEASE upd')
+            raise self.constraint_error(e, table, 'UPDATE')
+        except sqlite3.Error:
+            conn.execute('ROLLBACK TO upd')
+            conn.execute('RELEASE upd')
+            raise
+        conn.execute('RELEASE upd')
+        self.count_done(ctx, out, CMD_UPDATE, cur.rowcount)
+
+    def do_delete(self, st, ctx, out):
+        tr = Translator(self, ctx)
+        tr.agg_state = None
+        table, from_sql, scope, src = self.dml_target(st, ctx, tr)
+        where = tr.pred(st.where, scope) if st.where is not None else None
+        phys = qi(table.phys)
+        if st.frm is None:
+            sql = 'DELETE FROM %s AS %s' % (phys, src.sqlalias) + ((' WHERE ' + where) if where else '')
+        else:
+            sql = 'DELETE FROM %s WHERE rowid IN (SELECT %s.rowid FROM %s%s)' % (
+                phys, src.sqlalias, from_sql, (' WHERE ' + where) if where else '')
+        conn = self.catalog.conn
+        conn.execute('SAVEPOINT del')
+        try:
+            cur = conn.execute(sql, tr.params)
+        except sqlite3.Error:
+            conn.execute('ROLLBACK TO del')
+            conn.execute('RELEASE del')
+            raise
+        conn.execute('RELEASE del')
+        self.count_done(ctx, out, CMD_DELETE, cur.rowcount)
+
+    # ------------------------------------------------------------ control flow
+    def do_block(self, st, ctx, out):
+        self.run_list(st.stmts, ctx, out)
+
+    def do_if(self, st, ctx, out):
+        if self.eval_pred(st.cond, ctx):
+            self.run_stmt(st.then, ctx, out)
+        elif st.other is not None:
+            self.run_stmt(st.other, ctx, out)
+
+    def do_while(self, st, ctx, out):
+        for _ in range(MAX_LOOP):
+            if not self.eval_pred(st.cond, ctx):
+                return
+            try:
+                self.run_stmt(st.body, ctx, out)
+            except _Break:
+                return
+            except _Continue:
+                continue
+        raise unsupported('WHILE loops of more than %d iterations' % MAX_LOOP)
+
+    def do_break(self, st, ctx, out):
+        raise _Break()
+
+    def do_continue(self, st, ctx, out):
+        raise _Continue()
+
+    def do_return(self, st, ctx, out):
+        if st.value is not None:
+            v, t = self.eval(st.value, ctx)
+            ctx.return_value = sqltypes.convert(v, sqltypes.T_INT, t)
+        raise _Return()
+
+    def do_tran(self, st, ctx, out):
+        s = ctx.session
+        if st.op == 'begin':
+            s.trancount += 1
+        elif st.op == 'commit':
+            if s.trancount == 0:
+                raise TsqlError(3902, 'The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.', 16)
+            s.trancount -= 1
+        else:
+            raise unsupported('ROLLBACK (transactions are not kept by the test server)')
+
+    # ------------------------------------------------------------ variables and messages
+    def do_declare(self, st, ctx, out):
+        for name, typ, init in st.items:
+            if name.lower() in ctx.vars:
+                raise TsqlError(134, 'The variable name \'%s\' has already been declared. Variable names must be unique '
+                                     'within a query batch or stored procedure.' % name, 15, abort=True)
+            ctx.vars[name.lower()] = [typ, None]
+            if init is not None:
+                v, t = self.eval(init, ctx)
+                ctx.vars[name.lower()][1] = sqltypes.convert(v, typ, t)
+
+    def do_setvar(self, st, ctx, out):
+        var = ctx.var(st.var)
+        e = st.expr
+        if st.op != '=':
+            e = Node('bin', op=st.op[0], left=Node('var', name=st.var), right=e)
+        v, t = self.eval(e, ctx)
+        var[1] = sqltypes.convert(v, var[0], t)
+        ctx.session.rowcount = 1
+
+    def do_setopt(self, st, ctx, out):
+        value = st.value.lower() if isinstance(st.value, str) else st.value
+        for name in st.names:
+            if name == 'nocount':
+                ctx.session.nocount = value == 'on'
+            elif name == 'rowcount':
+                if str(value) != '0':
+                    raise unsupported('SET ROWCOUNT other than 0')
+            elif name == 'implicit_transactions' and value == 'on':
+                raise unsupported('SET IMPLICIT_TRANSACTIONS ON')
+            elif name in ('ansi_nulls', 'ansi_warnings', 'ansi_padding', 'quoted_identifier', 'concat_null_yields_null',
+                          'arithabort', 'textsize', 'dateformat', 'language', 'datefirst', 'xact_abort', 'lock_timeout',
+                          'deadlock_priority', 'implicit_transactions', 'ansi_null_dflt_on', 'cursor_close_on_commit',
+                          'numeric_roundabort', 'fmtonly', 'identity_insert', 'showplan_text', 'statistics'):
+                if name == 'identity_insert' or (name == 'fmtonly' and value == 'on'):
+                    raise unsupported('SET ' + name.upper())
+            else:
+                raise TsqlError(195, "'%s' is not a recognized SET option." % name, 15, abort=True)
+
+    def do_print(self, st, ctx, out):
+        v, t = self.eval(st.expr, ctx)
+        text = '' if v is None else sqltypes.convert(v, sqltypes.varchar(8000, True), t)
+        out.info(text, st.line, ctx.proc)
+
+    def do_raiserror(self, st, ctx, out):
+        msg, mt = self.eval(st.msg, ctx)
+        sev, _ = self.eval(st.severity, ctx)
+        state, _ = self.eval(st.state, ctx)
+        args = [self.eval(a, ctx)[0] for a in st.args]
+        if isinstance(msg, int):
+            raise unsupported('RAISERROR with a message number')
+        text = format_message('' if msg is None else msg, args)
+        sev = int(sev or 0)
+        state = int(state or 1)
+        if sev > 18:
+            raise TsqlError(2754, 'Error severity levels greater than 18 can only be specified by members of the '
+                                  'sysadmin role, using the WITH LOG option.', 16)
+        if sev <= 10:
+            out.info(text, st.line, ctx.proc, 50000, state, sev)
+            return
+        raise TsqlError(50000, text, sev, state)
+
+    # ------------------------------------------------------------ procedures
+    def do_exec_string(self, st, ctx, out):
+        v, t = self.eval(st.expr, ctx)
+        if v is None:
+            return
+        try:
+            stmts = parse(v)
+        except TsqlError as e:
+            raise e
+        sub = Context(ctx.session, ctx.proc, ctx.depth + 1)
+        try:
+            self.run_list(stmts, sub, out)
+        except (_Return, _Break, _Continue):
+            pass
+
+    def do_exec(self, st, ctx, out):
+        db, name = self.split_name(st.name, ctx)
+        if name.lower() == 'sp_executesql':
+            return self.exec_sql(st, ctx, out)
+        proc = self.catalog.find_proc(db, name) if self.catalog.has_database(db) else None
+        if proc is None:
+            raise TsqlError(2812, "Could not find stored procedure '%s'." % '.'.join(st.name), 16)
+        args = []
+        for pname, value, output, is_default in st.args:
+            if is_default:
+                args.append((pname, None, None, True))
+                continue
+            v, t = self.eval(value, ctx)
+            args.append((pname, v, t, False))
+        self.call_proc(proc, args, ctx, out, st.retvar)
+
+    def call_proc(self, proc, args, ctx, out, retvar=None):
+        if ctx.depth >= MAX_NESTING:
+            raise TsqlError(217, 'Maximum stored procedure, function, trigger, or view nesting level exceeded '
+                                 '(limit 32).', 16, abort=True)
+        node = parse(proc.text)[0]
+        sub = Context(ctx.session, proc.name, ctx.depth + 1)
+        params = node.params
+        given = {}
+        positional = [a for a in args if a[0] is None]
+        if len(args) > len(params):
+            raise TsqlError(8144, 'Procedure or function %s has too many arguments specified.' % proc.name, 16)
+        for i, a in enumerate(positional):
+            given[params[i][0].lower()] = a
+        for a in args:
+            if a[0] is not None:
+                if not any(p[0].lower() == a[0].lower() for p in params):
+                    raise TsqlError(8145, '%s is not a parameter for procedure %s.' % (a[0], proc.name), 16)
+                given[a[0].lower()] = a
+        for pname, ptype, default, output in params:
+            a = given.get(pname.lower())
+            if a is None or a[3]:
+                if default is None:
+                    raise TsqlError(201, "Procedure or function '%s' expects parameter '%s', which was not supplied."
+                                    % (proc.name, pname), 16)
+                v, t = self.eval(default, ctx)
+            else:
+                v, t = a[1], a[2]
+            try:
+                value = sqltypes.convert(v, ptype, t)
+            except TsqlError:
+                raise TsqlError(8114, 'Error converting data type %s to %s.' % (t.name if t else 'varchar', ptype.name), 16)
+            sub.vars[pname.lower()] = [ptype, value]
+        status = 0
+        try:
+            self.run_list(node.body, sub, out)
+        except _Return:
+            pass
+        except (_Break, _Continue):
+            pass
+        if sub.return_value is not None:
+            status = sub.return_value
+        if retvar:
+            var = ctx.var(retvar)
+            var[1] = status
+        out.events.append(('return', status))
+        out.done('doneproc', DONE_MORE)
+
+    def exec_sql(self, st, ctx, out):
+        if not st.args:
+            raise TsqlError(201, "Procedure or function 'sp_executesql' expects parameter '@statement', which was not "
+                                 "supplied.", 16)
+        values = [(pname, self.eval(v, ctx) if not d else (None, None)) for pname, v, o, d in st.args]
+        self.execute_sql_text(values, ctx, out)
+
+    def execute_sql_text(self, values, ctx, out):
+        """sp_executesql: values [(name or None, (value, type))] -> runs the statement with its parameters."""
+        stmt = values[0][1][0]
+        defs = values[1][1][0] if len(values) > 1 else ''
+        variables = {}
+        if defs:
+            p = Parser(defs)
+            names = []
+            while p.tok.kind == 'var':
+                n = p.advance().value
+                p.accept_kw('as')
+                typ = p.data_type()
+                p.accept_kw('output', 'out')
+                names.append((n, typ))
+                if not p.accept_op(','):
+                    break
+            if p.tok.kind != 'eof':
+                raise p.error()
+            rest = values[2:]
+            for i, (pname, (v, t)) in enumerate(rest):
+                if pname is None:
+                    if i >= len(names):
+                        raise TsqlError(8144, 'Procedure or function has too many arguments specified.', 16)
+                    n, typ = names[i]
+                else:
+                    match = [x for x in names if x[0].lower() == pname.lower()]
+                    if not match:
+                        raise TsqlError(8145, '%s is not a parameter for procedure.' % pname, 16)
+                    n, typ = match[0]
+                variables[n.lower()] = [typ, sqltypes.convert(v, typ, t)]
+            for n, typ in names:
+                if n.lower() not in variables:
+                    raise TsqlError(8178, "The parameterized query '(%s' expects the parameter '%s', which was not "
+                                          "supplied." % (defs[:30], n), 16)
+        if stmt is None:
+            return
+        stmts = parse(stmt)
+        sub = Context(ctx.session, ctx.proc, ctx.depth + 1, inproc=True)
+        sub.vars.update(variables)
+        try:
+            self.run_list(stmts, sub, out)
+        except (_Return, _Break, _Continue):
+            pass
+
+
+def format_message(msg, args):
+    out = []
+    i = 0
+    ai = 0
+    while i < len(msg):
+        c = msg[i]
+        if c == '%' and i + 1 < len(msg):
+            j = i + 1
+            while j < len(msg) and msg[j] in '-+ 0#123456789.':
+                j += 1
+            if j < len(msg) and msg[j] in 'sdiuxXo':
+                v = args[ai] if ai < len(args) else None
+                ai += 1
+                out.append('(null)' if v is None else str(v))
+                i = j + 1
+                continue
+            if msg[j:j + 1] == '%':
+                out.append('%')
+                i = j + 1
+                continue
+        out.append(c)
+        i += 1
+    return ''.join(out)
+
+
+def new_engine(state=None, databases=()):
+    return Engine(state, databases)
