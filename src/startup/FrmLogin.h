@@ -1,0 +1,57 @@
+#pragma once
+#include "LoginComponent.h"
+#include <QDialog>
+
+class QLineEdit;
+class QPushButton;
+
+namespace vireo {
+
+// The built-in login dialog: server, account number, fiscal year, operator and SA password.
+// It remembers the last server, account, year and operator; never the password.
+class FrmLogin : public QDialog {
+    Q_OBJECT
+public:
+    explicit FrmLogin(QWidget *parent = nullptr);
+
+    QString server() const;
+    QString account() const;
+    QString year() const;
+    QString operatorName() const;
+    QString password() const;
+
+    // Stores the fields a later login starts from (not the password).
+    void remember() const;
+
+private:
+    void updateOk();
+
+    QLineEdit *txtServer;
+    QLineEdit *txtAccount;
+    QLineEdit *txtYear;
+    QLineEdit *txtOperator;
+    QLineEdit *txtPassword;
+    QPushButton *cmdOK;
+    QPushButton *cmdCancel;
+};
+
+// The login component the user meets: login shows FrmLogin; OK logs in, Cancel leaves LogState 100.
+class DialogLoginComponent : public LoginComponent {
+public:
+    void login(const QString &arg) override;
+    int LogState() override { return m_state; }
+    void ClearError() override {}
+    QString QzDbName() override;
+    void ShutDown() override {}
+    QString cserver() override { return m_server; }
+    QString cacc_id() override { return m_account; }
+    QString cIYear() override { return m_year; }
+    QString SysPassword() override { return m_password; }
+    QString CuserId() override { return m_operator; }
+
+private:
+    int m_state = 100;
+    QString m_server, m_account, m_year, m_operator, m_password;
+};
+
+} // namespace vireo

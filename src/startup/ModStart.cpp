@@ -1,0 +1,200 @@
+#include "ModStart.h"
+#include "FileHelpers.h"
+#include "FrmMain.h"
+#include "Session.h"
+#include <QApplication>
+#include <QEventLoopLocker>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPointer>
+#include <cstdlib>
+#ifdef VIREO_HAVE_CATALOGUE
+#include "CatalogueImport.h"
+#endif
+
+namespace vireo {
+
+namespace {
+
+QPointer<FrmMain> g_mainWindow;
+std::unique_ptr<ErpDatabase> g_erpDb;
+
+StartupHooks defaultHooks()
+{
+    StartupHooks h;
+    h.openCatalog = [](const QString &path) -> std::unique_ptr<db::Connection> {
+#ifdef VIREO_HAVE_CATALOGUE
+        return openCatalogue(path);
+#else
+        throw db::DbError(QStringLiteral("无法打开目录数据库 %1：本程序未带目录读取组件").arg(path));
+#endif
+    };
+    h.openAccount = [](const db::AccountParams &p) -> std::unique_ptr<db::Connection> {
+        return db::OdbcConnection::open(p);
+    };
+    h.endProgram = [](int code) { std::exit(code); };
+    h.message = [](int icon, const QString &title, const QString &text) {
+        QMessageBox box(QMessageBox::Icon(icon), title, text, QMessageBox::Ok, QApplication::activeWindow());
+        box.exec();
+    };
+    return h;
+}
+
+// Runs one step of the login; a failing step is skipped.
+template <typename F>
+void step(F &&f)
+{
+    try {
+        f();
+    } catch (...) {
+    }
+}
+
+void loginFailed()
+{
+    startupHooks().message(QMessageBox::Warning, kLoginFailTitle, kLoginFailText);
+    startupHooks().endProgram(0);
+}
+
+// Regedit: the window has closed; log in again. The program ends when no window is open after it.
+void relogin()
+{
+    // Keeps the closed window from ending the program while the login runs.
+    const QEventLoopLocker keepRunning;
+    LoginAccount();
+}
+
+FrmMain *ensureMainWindow()
+{
+    // After Regedit the closed window may still wait for its deletion: it is never reused.
+    if (!g_mainWindow || !g_mainWindow->isVisible()) {
+        g_mainWindow = new FrmMain;
+        g_mainWindow->relogin = &relogin;
+        if (startupHooks().configureMainWindow)
+            startupHooks().configureMainWindow(g_mainWindow);
+        g_mainWindow->load();
+    }
+    return g_mainWindow;
+}
+
+} // namespace
+
+StartupHooks &startupHooks()
+{
+    static StartupHooks hooks = defaultHooks();
+    return hooks;
+}
+
+void resetStartupHooks()
+{
+    startupHooks() = defaultHooks();
+}
+
+FrmMain *mainWindow()
+{
+    return g_mainWindow && g_mainWindow->isVisible() ? g_mainWindow.data() : nullptr;
+}
+
+const ErpDatabase *erpDbObject()
+{
+    return g_erpDb.get();
+}
+
+bool Main(const QString &programFolder)
+{
+    SetCatalogPath(programFolder);
+    OpenCatalog();
+    return mainWindow() != nullptr;
+}
+
+void SetCatalogPath(const QString &programFolder)
+{
+    Session &s = session();
+    s.programFolder = programFolder;
+    while (s.programFolder.size() > 1 && (s.programFolder.endsWith(QLatin1Char('/')) || s.programFolder.endsWith(QLatin1Char('\\'))))
+        s.programFolder.chop(1);
+    s.catalogPath = s.programFolder + QStringLiteral("\\VUZ.mdb");
+}
+
+void OpenCatalog()
+{
+    Session &s = session();
+    // A normal file only: a folder of that name does not count.
+    const QString found = resolvePath(s.catalogPath);
+    if (!found.isEmpty() && QFileInfo(found).isFile()) {
+        try {
+            s.catalogConn = startupHooks().openCatalog(found);
+        } catch (const db::DbError &e) {
+            startupHooks().message(QMessageBox::Critical, QStringLiteral("Vireo数据体检工具"), e.message());
+            startupHooks().endProgram(1);
+            return;
+        }
+    }
+    LoginAccount();
+}
+
+void LoginAccount()
+{
+    StartupHooks &hooks = startupHooks();
+    int error = 0;
+    std::unique_ptr<LoginComponent> login = LoginRegistry::create(kPrimaryLoginProgId, error);
+    if (error == 91) {
+        loginFailed();
+        return;
+    }
+    if (error == 429 || error == 438) {
+        login = LoginRegistry::create(kSecondaryLoginProgId, error);
+        if (error == 429 || error == 91) {
+            loginFailed();
+            return;
+        }
+    }
+    auto need = [&login]() -> LoginComponent & {
+        if (!login)
+            throw ComponentError(91);
+        return *login;
+    };
+
+    step([&] { need().login(QStringLiteral("DP")); });
+    // A LogState that cannot be read counts as not logged in.
+    int state = 100;
+    step([&] { state = need().LogState(); });
+    if (state == 100) {
+        step([&] { need().ClearError(); });
+        return;
+    }
+
+    g_erpDb = std::make_unique<ErpDatabase>();
+    step([&] { g_erpDb->open(need().QzDbName()); });
+    step([&] { need().ShutDown(); });
+
+    Session &s = session();
+    s.accountConn.reset();
+    try {
+        db::AccountParams p;
+        p.server = need().cserver();
+        p.database = QStringLiteral("QZdata_") + need().cacc_id() + QLatin1Char('_') + need().cIYear();
+        p.user = QStringLiteral("SA");
+        p.password = need().SysPassword();
+        s.accountConn = hooks.openAccount(p);
+    } catch (const db::DbError &e) {
+        s.accountConn = std::make_unique<db::ClosedConnection>(
+            QStringLiteral("账套数据库连接未能打开：") + e.message());
+    } catch (...) {
+        s.accountConn = std::make_unique<db::ClosedConnection>(
+            QStringLiteral("账套数据库连接未能打开：登录组件没有提供连接信息"));
+    }
+    if (!s.accountConn)
+        s.accountConn = std::make_unique<db::ClosedConnection>(QStringLiteral("账套数据库连接未能打开"));
+
+    FrmMain *w = ensureMainWindow();
+    step([&] { w->setPanelText(1, QStringLiteral("操作员：") + need().CuserId()); });
+    step([&] { w->setPanelText(2, QStringLiteral("服务器：") + need().cserver()); });
+    step([&] {
+        w->setPanelText(3, QStringLiteral("当前账套：[") + need().cacc_id() + QStringLiteral("] 会计年度：[")
+                               + need().cIYear() + QStringLiteral("]"));
+    });
+    w->show();
+}
+
+} // namespace vireo

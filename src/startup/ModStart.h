@@ -1,0 +1,52 @@
+#pragma once
+#include "Connection.h"
+#include "LoginComponent.h"
+#include "OdbcConnection.h"
+#include <QString>
+#include <functional>
+#include <memory>
+
+namespace vireo {
+
+class FrmMain;
+
+// What start-up and login reach outside themselves. The defaults are the real ones; tests
+// replace endProgram (which must not return into a dying program) and may replace the others.
+struct StartupHooks {
+    // Opens VUZ.mdb; throws db::DbError naming the file when it cannot.
+    std::function<std::unique_ptr<db::Connection>(const QString &path)> openCatalog;
+    // Opens the account database; throws db::DbError with the driver's message when it cannot.
+    std::function<std::unique_ptr<db::Connection>(const db::AccountParams &params)> openAccount;
+    // Wires a freshly created main window to the other windows.
+    std::function<void(FrmMain *window)> configureMainWindow;
+    // Ends the program at once with this exit code.
+    std::function<void(int code)> endProgram;
+    // Shows a message box (icon, title, text) and returns when it is dismissed.
+    std::function<void(int icon, const QString &title, const QString &text)> message;
+};
+StartupHooks &startupHooks();
+// Puts every hook back to its default.
+void resetStartupHooks();
+
+// Program entry: SetCatalogPath, then OpenCatalog (which logs in). True when a main window is
+// open afterwards, i.e. the event loop has something to run.
+bool Main(const QString &programFolder);
+// CatalogPath = program folder + "\VUZ.mdb".
+void SetCatalogPath(const QString &programFolder);
+// Opens CatalogConn when VUZ.mdb exists, then LoginAccount. A catalogue that exists but cannot be
+// opened is reported and ends the program.
+void OpenCatalog();
+// The login sequence: login component by ProgID with fallback, LogState, ERP database component,
+// ShutDown, AccountConn, status texts, main window.
+void LoginAccount();
+
+// The main window the last login opened (null when none is open).
+FrmMain *mainWindow();
+// The ERP database component of the last successful login.
+const ErpDatabase *erpDbObject();
+
+// The login-failure message.
+inline const QString kLoginFailTitle = QStringLiteral("登录失败");
+inline const QString kLoginFailText = QStringLiteral("请检查QZ软件系统安装是否正常，是否能正常登录及使用！");
+
+} // namespace vireo

@@ -1,0 +1,44 @@
+#include "FrmLogin.h"
+#include "FrmMain.h"
+#include "ModStart.h"
+#include <QApplication>
+#ifdef VIREO_HAVE_REPORT
+#include "FrmReport.h"
+#endif
+#ifdef VIREO_HAVE_PARAMS
+#include "FrmSQLValue.h"
+#endif
+#ifdef VIREO_HAVE_ABOUT
+#include "frmAbout.h"
+#endif
+
+namespace {
+
+void connectWindows(vireo::FrmMain *w)
+{
+#ifdef VIREO_HAVE_REPORT
+    w->openReport = [](const QString &key, const QString &treeName) { vireo::openReportWindow(key, treeName); };
+#endif
+#ifdef VIREO_HAVE_PARAMS
+    w->handOffProcedure = [](const QString &key, const QString &treeName) {
+        vireo::openParameterWindow(key, treeName);
+    };
+#endif
+#ifdef VIREO_HAVE_ABOUT
+    w->showAbout = [](QWidget *parent) { vireo::frmAbout::showModal(parent); };
+#endif
+    Q_UNUSED(w);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Vireo数据体检工具"));
+    vireo::registerBuiltInLogin();
+    vireo::startupHooks().configureMainWindow = &connectWindows;
+    if (!vireo::Main(QCoreApplication::applicationDirPath()))
+        return 0;
+    return app.exec();
+}
