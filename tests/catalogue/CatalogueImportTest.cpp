@@ -1,0 +1,194 @@
+#include "CatalogueImport.h"
+#include "QueryHelpers.h"
+#include "TestPaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace vireo;
+
+namespace {
+
+QString dataFile(const QString &name) { return test::dataDir() + QStringLiteral("/catalogue/") + name; }
+
+// The memo of row A01, as the test catalogue's generator writes it.
+QString longNote()
+{
+    QString s;
+    for (int i = 0; i < 1200; ++i)
+        s += QStringLiteral("第%1行：检查凭证断号与科目余额。\n").arg(i, 5, 10, QLatin1Char('0'));
+    return s;
+}
+
+class CatalogueImport : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { conn = openCatalogue(dataFile(QStringLiteral("catalogue.mdb"))).release(); }
+    static void TearDownTestSuite()
+    {
+        delete conn;
+        conn = nullptr;
+    }
+
+    // The tree loader's walk: one query per node, siblings by cID, pre-order.
+    static void loadTree(const QString &table, const QString &parentId, QStringList &codes, int &queries)
+    {
+        const QString sql = parentId.isEmpty()
+                                ? QStringLiteral("select * from ") + table + QStringLiteral(" where cParentID is null order by cID")
+                                : QStringLiteral("select * from ") + table + QStringLiteral(" where cParentID='") + parentId
+                                      + QStringLiteral("' order by cID");
+        ++queries;
+        const db::Recordset rs = conn->query(sql);
+        const int id = rs.columnIndex(QStringLiteral("cID")), code = rs.columnIndex(QStringLiteral("cCode"));
+        for (qint64 r = 0; r < rs.rowCount(); ++r) {
+            codes << rs.text(r, code);
+            loadTree(table, rs.value(r, id).toString(), codes, queries);
+        }
+    }
+
+    static db::SqliteConnection *conn;
+};
+db::SqliteConnection *CatalogueImport::conn = nullptr;
+
+TEST_F(CatalogueImport, TreeQueriesGivePreOrderWithSiblingsByNumericId)
+{
+    ASSERT_TRUE(conn);
+    QStringList codes;
+    int queries = 0;
+    loadTree(QStringLiteral("Tools"), {}, codes, queries);
+    // cID 3 < 9 < 12 numerically (as text "12" would come first); the row whose parent is ""
+    // and the orphan are not reachable.
+    EXPECT_EQ(codes, (QStringList{"B", "B02", "b03", "B01", "A", "A01", "A02", "A0201"}));
+    EXPECT_EQ(queries, codes.size() + 1);
+
+    codes.clear();
+    loadTree(QStringLiteral("NjaTree"), {}, codes, queries);
+    EXPECT_EQ(codes, (QStringList{"N1", "N11", "N12"}));
+
+    const db::Recordset top = conn->query(QStringLiteral("select * from Tools where cParentID is null order by cID"));
+    EXPECT_EQ(top.column(top.columnIndex(QStringLiteral("cID"))).type, db::ColumnType::Integer);
+    EXPECT_EQ(top.columnCount(), 9); // every column of the table
+}
+
+TEST_F(CatalogueImport, NullStaysApartFromEmptyText)
+{
+    // cParentID '' (row E) is not NULL; cNote NULL (row A) differs from '' (row B).
+    EXPECT_EQ(conn->query(QStringLiteral("select cCode from Tools where cParentID is null")).rowCount(), 2);
+    EXPECT_EQ(QueryValue(QStringLiteral("cCode"), QStringLiteral("select cCode from Tools where cParentID=''"), conn),
+              QVariant(QStringLiteral("E")));
+    const QVariant nullNote = QueryValue(QStringLiteral("cNote"), QStringLiteral("select cNote from Tools where cCode='A'"), conn);
+    const QVariant emptyNote = QueryValue(QStringLiteral("cNote"), QStringLiteral("select cNote from Tools where cCode='B'"), conn);
+    EXPECT_TRUE(nullNote.isNull());
+    EXPECT_FALSE(emptyNote.isNull());
+    EXPECT_EQ(emptyNote.toString(), QString());
+    const QVariant emptyName = SelectField(QStringLiteral("cName"), QStringLiteral("Tools"), QStringLiteral("cCode='A02'"), conn);
+    EXPECT_FALSE(emptyName.isNull());
+    EXPECT_TRUE(emptyName.toString().isEmpty());
+}
+
+TEST_F(CatalogueImport, RunnableTestComparesYesNoColumns)
+{
+    const QString sql = QStringLiteral("Select bEnd from Tools where cCode='B01'");
+    const db::Recordset rs = conn->query(sql);
+    ASSERT_EQ(rs.rowCount(), 1);
+    EXPECT_EQ(rs.column(0).type, db::ColumnType::Boolean);
+    EXPECT_TRUE(isTrue(QueryValue(QStringLiteral("bEnd"), sql, conn)));
+    EXPECT_FALSE(isTrue(QueryValue(QStringLiteral("bEnd"), QStringLiteral("Select bEnd from Tools where cCode='B'"), conn)));
+    // no row: empty text, not runnable
+    EXPECT_EQ(QueryValue(QStringLiteral("bEnd"), QStringLiteral("Select bEnd from Tools where cCode='NOPE'"), conn),
+              QVariant(QString()));
+    EXPECT_FALSE(isRunnableItem(QStringLiteral("Tools"), QStringLiteral("NOPE"), conn));
+    // codes compare without regard to letter case, as in Access
+    EXPECT_TRUE(isRunnableItem(QStringLiteral("Tools"), QStringLiteral("B03"), conn));
+    EXPECT_TRUE(isRunnableItem(QStringLiteral("NjaTree"), QStringLiteral("N12"), conn));
+    EXPECT_FALSE(isRunnableItem(QStringLiteral("NjaTree"), QStringLiteral("N1"), conn));
+    // bSign both ways, never NULL
+    EXPECT_EQ(conn->query(QStringLiteral("select cCode from Tools where bSign=true order by cID")).rowCount(), 5);
+    EXPECT_EQ(conn->query(QStringLiteral("select cCode from Tools where bSign is null or bEnd is null")).rowCount(), 0);
+}
+
+TEST_F(CatalogueImport, TextAndValuesComeThroughIntact)
+{
+    EXPECT_EQ(SelectField(QStringLiteral("cName"), QStringLiteral("Tools"), QStringLiteral("cCode='A01'"), conn),
+              QVariant(QStringLiteral("凭证断号")));
+    EXPECT_EQ(SelectField(QStringLiteral("cName"), QStringLiteral("Tools"), QStringLiteral("cCode='E'"), conn),
+              QVariant(QStringLiteral("空父级（空文本而非NULL）")));
+    EXPECT_TRUE(SelectField(QStringLiteral("cName"), QStringLiteral("Tools"), QStringLiteral("cCode='ZZ'"), conn).isNull());
+
+    // a memo far past 16 KB, whole
+    const QString note = QueryValue(QStringLiteral("cNote"), QStringLiteral("select cNote from Tools where cCode='A01'"), conn).toString();
+    EXPECT_EQ(note.size(), longNote().size());
+    EXPECT_EQ(note, longNote());
+
+    const db::Recordset d = conn->query(QStringLiteral("select dEdit, nLevel from Tools where cCode='B01'"));
+    EXPECT_EQ(d.column(0).type, db::ColumnType::DateTime);
+    EXPECT_EQ(d.value(0, 0).toDateTime(), QDateTime(QDate(1999, 12, 31), QTime(23, 59, 59)));
+    EXPECT_EQ(conn->query(QStringLiteral("select cCode from Tools where dEdit='2000-02-29 12:00:00'")).text(0, 0),
+              QStringLiteral("A01"));
+
+    // every user table, with its own column types
+    const db::Recordset s = conn->query(QStringLiteral("select cKey, nCount, nByte, fRate, fAmount, bOn from Settings order by nCount desc"));
+    ASSERT_EQ(s.rowCount(), 2);
+    EXPECT_EQ(s.text(0, 0), QStringLiteral("版本"));
+    EXPECT_EQ(s.value(0, 1).toLongLong(), 2024);
+    EXPECT_EQ(s.value(0, 2).toLongLong(), 7);
+    EXPECT_DOUBLE_EQ(s.value(0, 3).toDouble(), 0.5);
+    EXPECT_DOUBLE_EQ(s.value(0, 4).toDouble(), 1234.5678);
+    EXPECT_TRUE(s.value(0, 5).toBool());
+    for (int c = 1; c <= 4; ++c)
+        EXPECT_TRUE(s.isNull(1, c)) << c;
+    EXPECT_FALSE(s.value(1, 5).toBool());
+    EXPECT_EQ(conn->query(QStringLiteral("select * from Empty")).rowCount(), 0);
+}
+
+TEST(CatalogueImportErrors, DamagedOrMissingFilesFailWithTheFileName)
+{
+    const struct {
+        const char *file;
+        const char *reason;
+    } cases[] = {
+        {"no_such_file.mdb", "文件不存在"},
+        {"not_jet.mdb", "不是 Access（Jet）数据库文件"},
+        {"truncated.mdb", "已截断"},
+        {"truncated_pages.mdb", "已截断"},
+        {"corrupt.mdb", "已损坏"},
+        {"corrupt_catalog.mdb", "表目录"},
+        {"", "不是文件"}, // the folder itself
+    };
+    for (const auto &c : cases) {
+        const QString path = dataFile(QString::fromUtf8(c.file));
+        try {
+            openCatalogue(path);
+            ADD_FAILURE() << c.file << " opened";
+        } catch (const db::DbError &e) {
+            EXPECT_TRUE(e.message().startsWith(QStringLiteral("无法打开目录数据库 ") + QDir::toNativeSeparators(path)))
+                << e.message().toStdString();
+            EXPECT_TRUE(e.message().contains(QString::fromUtf8(c.reason))) << e.message().toStdString();
+        }
+    }
+}
+
+TEST(CatalogueImportErrors, ImporterCrashOrAbsenceIsAnError)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString crasher = dir.filePath(QStringLiteral("crash.sh"));
+    {
+        QFile f(crasher);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\nkill -SEGV $$\n");
+    }
+    QFile::setPermissions(crasher, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString mdb = dataFile(QStringLiteral("catalogue.mdb"));
+    for (const QString &importer : {crasher, dir.filePath(QStringLiteral("missing"))}) {
+        try {
+            openCatalogue(mdb, importer);
+            ADD_FAILURE() << importer.toStdString();
+        } catch (const db::DbError &e) {
+            EXPECT_TRUE(e.message().contains(QDir::toNativeSeparators(mdb))) << e.message().toStdString();
+        }
+    }
+}
+
+} // namespace
