@@ -484,18 +484,20 @@ bool XpCheckBox::eventFilter(QObject *watched, QEvent *e)
         short code = keyCode(ke);
         short shift = shiftState(ke->modifiers());
         Q_EMIT KeyDown(code, shift);
-        if (ke->key() == Qt::Key_Space) {
-            short ascii = 32;
-            Q_EMIT KeyPress(ascii);
-            Q_EMIT Click();
-            mouseDownStep(1, 0, 0, 0);
-        }
+        if (ke->key() != Qt::Key_Space)
+            return false; // still reaches the container (default and cancel buttons)
+        short ascii = 32;
+        Q_EMIT KeyPress(ascii);
+        Q_EMIT Click();
+        mouseDownStep(1, 0, 0, 0);
         return true;
     }
     case QEvent::KeyRelease: {
         auto *ke = static_cast<QKeyEvent *>(e);
-        if (ke->key() != Qt::Key_Space || ke->isAutoRepeat())
-            return ke->key() != Qt::Key_Tab && ke->key() != Qt::Key_Backtab;
+        if (ke->key() != Qt::Key_Space)
+            return false;
+        if (ke->isAutoRepeat())
+            return true;
         short code = keyCode(ke);
         short shift = shiftState(ke->modifiers());
         Q_EMIT KeyUp(code, shift);
