@@ -51,6 +51,8 @@ class Session:
         self.identity = None
         self.trancount = 0
         self.temp = {}   # '#name' lower -> catalog name in tempdb
+        self.prepared = {}
+        self.next_handle = 0
 
 
 class Context:
@@ -100,6 +102,11 @@ class Engine:
         with self.lock:
             try:
                 stmts = parse(text)
+            except RecursionError:
+                out.error(TsqlError(191, 'Some part of your SQL statement is nested too deeply. Rewrite the query or '
+                                         'break it up into smaller queries.', 15, line=1))
+                out.done('done', DONE_ERROR)
+                return
             except TsqlError as e:
                 e.abort = True
                 out.error(e)
@@ -110,6 +117,9 @@ class Engine:
                 ctx.vars.update(variables)
             try:
                 self.run_list(stmts, ctx, out)
+            except RecursionError:
+                out.error(TsqlError(191, 'Some part of your SQL statement is nested too deeply.', 15, line=1))
+                out.done('done', DONE_ERROR | DONE_MORE)
             except _Abort:
                 pass
             except _Return:
@@ -139,6 +149,9 @@ class Engine:
                         out.events.append(('return', 0))
                         out.done('doneproc', DONE_MORE)
                         continue
+                    if lname in ('sp_prepexec', 'sp_prepare', 'sp_execute', 'sp_unprepare'):
+                        self.prepared_call(lname, params, ctx, out)
+                        continue
                     if lname.startswith('sp_') or lname.startswith('proc#'):
                         raise unsupported('remote procedure call %s (send plain SQL batches)' % name)
                     db, pname = self.split_name(Parser(name).object_name(), ctx)
@@ -161,6 +174,38 @@ class Engine:
                 ev[-1] = ('done', kind, status & ~DONE_MORE, cmd, count)
             else:
                 out.done('doneproc', 0)
+
+    def prepared_call(self, name, params, ctx, out):
+        """sp_prepare / sp_prepexec / sp_execute / sp_unprepare as ODBC drivers use them."""
+        s = ctx.session
+        if name in ('sp_prepexec', 'sp_prepare'):
+            if len(params) < 3:
+                raise TsqlError(201, "Procedure or function '%s' expects parameter '@stmt', which was not supplied."
+                                % name, 16)
+            defs, stmt = params[1][1], params[2][1]
+            parse(stmt or '')       # a syntax error is reported at prepare time
+            s.next_handle += 1
+            handle = s.next_handle
+            s.prepared[handle] = (defs, stmt)
+            values = params[3:] if name == 'sp_prepexec' else []
+        else:
+            if not params or params[0][1] not in s.prepared:
+                raise TsqlError(8179, 'Could not find prepared statement with handle %s.' % (params[0][1] if params else ''), 16)
+            handle = params[0][1]
+            if name == 'sp_unprepare':
+                del s.prepared[handle]
+                out.events.append(('return', 0))
+                out.done('doneproc', DONE_MORE)
+                return
+            defs, stmt = s.prepared[handle]
+            values = params[1:]
+        if name != 'sp_prepare':
+            self.execute_sql_text([(None, (stmt, None)), (None, (defs, None))] +
+                                  [(n, (v, t)) for n, v, t, o in values], ctx, out)
+        out.events.append(('return', 0))
+        if name in ('sp_prepexec', 'sp_prepare'):
+            out.events.append(('retval', 0, params[0][0] or '@handle', sqltypes.T_INT, handle))
+        out.done('doneproc', DONE_MORE)
 
     def close_session(self, session):
         with self.lock:

@@ -134,7 +134,11 @@ class Connection:
             elif ptype == tds.PT_RPC:
                 out = Output()
                 try:
-                    calls = tds.parse_rpc(data, self.version)
+                    try:
+                        calls = tds.parse_rpc(data, self.version)
+                    except (tds.ProtocolError, struct.error, ValueError, IndexError) as e:
+                        raise TsqlError(8009, 'The incoming tabular data stream (TDS) remote procedure call (RPC) '
+                                              'protocol stream is incorrect (%s).' % e, 16)
                     self.server.log('rpc %d: %s' % (self.spid, [(c[0], [p[0] for p in c[1]]) for c in calls]))
                     self.server.engine.run_rpc(self.session, calls, out)
                 except TsqlError as e:
@@ -176,7 +180,6 @@ class Connection:
         if not ok:
             w.message(False, 4060, 1, 11, 'Cannot open database "%s" requested by the login. The login failed.' % dbname,
                       engine.server_name, '', 1)
-            w.message(False, 18456, 1, 14, "Login failed for user '%s'." % login.user, engine.server_name, '', 1)
             w.done('done', 0x2)
             self.send(bytes(w.buf))
             return False
@@ -218,6 +221,8 @@ class Connection:
             elif kind == 'info':
                 _, text, line, proc, number, state, severity = ev
                 w.message(True, number, state, severity, text, server, proc or '', line or 1)
+            elif kind == 'retval':
+                w.return_value(ev[1], ev[2], ev[3], ev[4])
             elif kind == 'return':
                 w.return_status(ev[1])
             elif kind == 'envdb':
@@ -338,9 +343,9 @@ def main(argv=None):
     if args.exit_on_stdin_eof:
         def watch():
             try:
-                while sys.stdin.buffer.read(4096):
+                while os.read(0, 4096):
                     pass
-            except (OSError, ValueError):
+            except OSError:
                 pass
             server.stop()
         threading.Thread(target=watch, daemon=True).start()

@@ -304,6 +304,11 @@ class TokenWriter:
         self.buf += bytes([code]) + struct.pack('<HH', status, cmd) + \
             (struct.pack('<Q', count) if self.tds72 else struct.pack('<I', count & 0xFFFFFFFF))
 
+    def return_value(self, ordinal, name, t, value):
+        self.buf += b'\xac' + struct.pack('<H', ordinal) + bvarchar(name) + b'\x01' + \
+            (struct.pack('<I', 0) if self.tds72 else struct.pack('<H', 0)) + struct.pack('<H', 0x0009) + \
+            sqltypes.type_info(t, self.tds72) + sqltypes.encode_value(t, value)
+
     def return_status(self, value):
         self.buf += b'\x79' + struct.pack('<i', value)
 

@@ -1,0 +1,170 @@
+"""The stand-in as FreeTDS tsql and the FreeTDS ODBC driver see it: both must read the same answers."""
+
+import os
+import sys
+import threading
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import support  # noqa: E402
+
+try:
+    import pyodbc
+except ImportError:     # pragma: no cover - Debian's python3-pyodbc is listed in scripts/packages.txt
+    pyodbc = None
+
+SETUP = ("create table 体检 (id int, 名称 nvarchar(2), note varchar(20), amount money, day datetime)\r\n"
+         "insert 体检 values (1, N'检查', '检查', 12.5, '2024-03-01 08:30:00'), (2, NULL, NULL, NULL, NULL)")
+
+
+@unittest.skipIf(pyodbc is None, 'python3-pyodbc is not installed')
+class BothClients(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.server = support.RunningServer()
+        with cls.server.odbc() as c:
+            c.execute(SETUP)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def tsql_rows(self, sql):
+        out, err = self.server.tsql(sql)
+        lines = [ln for ln in out.splitlines() if ln.strip() and not ln.startswith('(')]
+        return [ln.split('\t') for ln in lines], err
+
+    def test_same_rows_nulls_and_chinese(self):
+        sql = 'select id, 名称, note, amount, day from 体检 order by id'
+        rows, err = self.tsql_rows(sql)
+        self.assertEqual(err.strip(), '')
+        self.assertEqual(rows[0], ['id', '名称', 'note', 'amount', 'day'])
+        self.assertEqual(rows[1][:4], ['1', '检查', '检查', '12.5000'])
+        self.assertEqual(rows[2], ['2', 'NULL', 'NULL', 'NULL', 'NULL'])
+        with self.server.odbc() as c:
+            cur = c.execute(sql)
+            self.assertEqual([d[0] for d in cur.description], ['id', '名称', 'note', 'amount', 'day'])
+            got = [tuple(r) for r in cur.fetchall()]
+        self.assertEqual(got[0][:3], (1, '检查', '检查'))
+        self.assertEqual(float(got[0][3]), 12.5)
+        self.assertEqual(str(got[0][4]), '2024-03-01 08:30:00')
+        self.assertEqual(got[1], (2, None, None, None, None))
+
+    def test_program_queries_through_odbc(self):
+        with self.server.odbc() as c:
+            c.execute("if exists (select * from tempdb..sysobjects where name='VUZ') drop table tempdb..VUZ \r\n"
+                      "select * into tempdb..VUZ from 体检 \r\n")
+            c.execute("if exists (select * from tempdb..sysobjects where name='A0101') drop table tempdb..A0101")
+            c.execute("if exists (select * from tempdb..sysobjects where name='VUZ') "
+                      "select * into tempdb..A0101 from tempdb..VUZ")
+            probe = c.execute("if exists (select * from tempdb..sysobjects where name='A0101') select b.name from "
+                              "tempdb..sysobjects as a left join tempdb..syscolumns as b on a.id=b.id where "
+                              "b.name='Error' and a.name='A0101' else select '' as name").fetchall()
+            self.assertEqual(probe, [])
+            n = c.execute("if exists (select * from tempdb..sysobjects where name='A0101') select count(*) as number "
+                          "from tempdb..A0101 else select 0 as number").fetchone()
+            self.assertEqual(n.number, 2)
+            cur = c.execute("if exists (select * from tempdb..sysobjects where name='A0101') select * from "
+                            "tempdb..A0101 else select '' as 空")
+            self.assertEqual(cur.description[1][0], '名称')
+            self.assertEqual(cur.fetchall()[0][1], '检查')
+            empty = c.execute("if exists (select * from tempdb..sysobjects where name='ZZ9') select * from "
+                              "tempdb..ZZ9 else select '' as 空")
+            self.assertEqual((empty.description[0][0], empty.fetchall()[0][0]), ('空', ''))
+
+    def test_errors_reach_both_clients(self):
+        _, err = self.tsql_rows('select * from nosuch')
+        self.assertIn('Msg 208', err)
+        self.assertIn("Invalid object name 'nosuch'.", err)
+        with self.server.odbc() as c:
+            with self.assertRaises(pyodbc.Error) as cm:
+                c.execute('select * from nosuch')
+            self.assertIn('(208)', str(cm.exception))
+            self.assertIn("Invalid object name 'nosuch'.", str(cm.exception))
+            with self.assertRaises(pyodbc.Error) as cm:
+                c.execute("raiserror(N'金额不平 %d', 16, 1, 42)")
+            self.assertIn('(50000)', str(cm.exception))
+            self.assertIn('金额不平 42', str(cm.exception))
+
+    def test_error_after_first_result_set(self):
+        rows, err = self.tsql_rows("select 1 as a\nselect 1/0\nselect 2 as b")
+        self.assertIn('Msg 8134', err)
+        self.assertEqual(rows, [['a'], ['1'], ['b'], ['2']])
+        with self.server.odbc() as c:
+            cur = c.execute("select 1 as a\nselect 1/0\nselect 2 as b")
+            self.assertEqual(cur.fetchall()[0][0], 1)
+            with self.assertRaises(pyodbc.Error) as cm:
+                cur.nextset()
+            self.assertIn('Divide by zero error encountered.', str(cm.exception))
+
+    def test_print_messages(self):
+        _, err = self.tsql_rows("print N'开始'\nprint 'end'")
+        self.assertEqual(err.split(), ['开始', 'end'])
+        with self.server.odbc() as c:
+            cur = c.cursor()
+            cur.execute("print N'开始'")
+            self.assertIn('开始', cur.messages[0][1])
+
+    def test_multi_packet_batch(self):
+        # far beyond one 4096-byte packet: 3000 values in one insert
+        values = ', '.join("(%d, N'行%d')" % (i, i) for i in range(3000))
+        sql = 'create table #big (i int, s nvarchar(10)) insert #big values %s select count(*), max(s) from #big' % values
+        with self.server.odbc() as c:
+            cur = c.execute(sql)
+            while cur.description is None:
+                cur.nextset()
+            self.assertEqual(tuple(cur.fetchone()), (3000, '行999'))
+        rows, err = self.tsql_rows(sql)
+        self.assertEqual(rows[-1], ['3000', '行999'])
+
+    def test_concurrent_clients_share_state(self):
+        with self.server.odbc() as c:
+            c.execute('create table shared_log (who int, n int)')
+        failures = []
+
+        def worker(k):
+            try:
+                with self.server.odbc() as c:
+                    for n in range(25):
+                        c.execute('insert shared_log values (?, ?)', k, n)
+            except Exception as e:   # noqa: BLE001 - reported below
+                failures.append(e)
+        threads = [threading.Thread(target=worker, args=(k,)) for k in range(2)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join(60)
+        self.assertEqual(failures, [])
+        rows, _ = self.tsql_rows('select who, count(*) from shared_log group by who order by who')
+        self.assertEqual(rows[1:], [['0', '25'], ['1', '25']])
+
+    def test_login_failures(self):
+        with self.assertRaises(pyodbc.Error) as cm:
+            self.server.odbc(password='wrong')
+        self.assertIn("Login failed for user 'SA'.", str(cm.exception))
+        with self.assertRaises(pyodbc.Error) as cm:
+            self.server.odbc(database='QZdata_999_2024')
+        self.assertIn('Cannot open database "QZdata_999_2024" requested by the login. The login failed. (4060)',
+                      str(cm.exception))
+        _, err = self.server.tsql('select 1', password='wrong')
+        self.assertIn('18456', err)
+
+
+class TdsVersions(unittest.TestCase):
+    """Older protocol versions the FreeTDS driver can be told to use."""
+
+    @unittest.skipIf(pyodbc is None, 'python3-pyodbc is not installed')
+    def test_7_1_to_7_3(self):
+        server = support.RunningServer()
+        try:
+            for v in ('7.1', '7.2', '7.3'):
+                with self.subTest(tds=v), server.odbc(tds=v) as c:
+                    row = c.execute("select 7 as a, N'检查' as b, cast(null as int) as c, 1.25 as d").fetchone()
+                    self.assertEqual((row.a, row.b, row.c, float(row.d)), (7, '检查', None, 1.25))
+        finally:
+            server.stop()
+
+
+if __name__ == '__main__':
+    unittest.main()

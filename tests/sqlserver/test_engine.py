@@ -1,0 +1,279 @@
+"""T-SQL semantics of the stand-in, checked on the engine directly (no network)."""
+
+import os
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from engine import Engine, Output, Session  # noqa: E402
+
+DB = 'QZdata_001_2024'
+EOL = ' \r\n'   # what the program's script runner appends to every line
+
+
+class EngineCase(unittest.TestCase):
+    def setUp(self):
+        self.engine = Engine(None, [DB])
+        self.session = Session(51, DB)
+
+    def run_sql(self, text, session=None):
+        out = Output()
+        self.engine.run_batch(session or self.session, text, out)
+        return out.events
+
+    def results(self, text):
+        ev = self.run_sql(text)
+        errors = [e[1] for e in ev if e[0] == 'error']
+        self.assertEqual(errors, [], 'unexpected errors: %s' % [(e.number, e.message) for e in errors])
+        return [(cols, rows) for kind, cols, rows in (e for e in ev if e[0] == 'result')]
+
+    def rows(self, text):
+        res = self.results(text)
+        self.assertEqual(len(res), 1)
+        return res[0][1]
+
+    def types(self, text):
+        return [(n, t.spec()) for n, t in self.results(text)[0][0]]
+
+    def errors(self, text):
+        return [(e[1].number, e[1].message) for e in self.run_sql(text) if e[0] == 'error']
+
+
+class ProgramStatements(EngineCase):
+    """The statements the program sends for a check run, the summary and the report."""
+
+    def probe(self, code):
+        return ("if exists (select * from tempdb..sysobjects where name='%s') select b.name from tempdb..sysobjects "
+                "as a left join tempdb..syscolumns as b on a.id=b.id where b.name='Error' and a.name='%s' "
+                "else select '' as name" % (code, code))
+
+    def count(self, code):
+        return ("if exists (select * from tempdb..sysobjects where name='%s') select count(*) as number from "
+                "tempdb..%s else select 0 as number" % (code, code))
+
+    def report(self, code):
+        return ("if exists (select * from tempdb..sysobjects where name='%s') select * from tempdb..%s "
+                "else select '' as 空" % (code, code))
+
+    def drop(self, code):
+        return "if exists (select * from tempdb..sysobjects where name='%s') drop table tempdb..%s" % (code, code)
+
+    def copy(self, code):
+        return ("if exists (select * from tempdb..sysobjects where name='VUZ') select * into tempdb..%s "
+                "from tempdb..VUZ" % code)
+
+    def test_check_run_copies_staging_table_with_types(self):
+        script = ['if exists (select * from tempdb..sysobjects where name=\'VUZ\') drop table tempdb..VUZ',
+                  'create table tempdb..VUZ (编码 varchar(20) not null, 名称 nvarchar(2), 金额 money,',
+                  '  数量 decimal(12,3), 日期 datetime, 标志 bit)',
+                  "insert into tempdb..VUZ values ('A1', N'检查', 12.5, 1.25, '2024-03-01', 1),",
+                  "  ('B2', NULL, NULL, NULL, NULL, NULL)"]
+        self.results(''.join(line + EOL for line in script))
+        self.results(self.drop('A0101'))
+        self.results(self.copy('A0101'))
+        self.assertEqual(self.rows(self.probe('A0101')), [])
+        res = self.results(self.count('A0101'))
+        self.assertEqual(res[0][1], [(2,)])
+        self.assertEqual(res[0][0][0][1].spec(), 'int')
+        res = self.results(self.report('A0101'))
+        cols, rows = res[0]
+        self.assertEqual([(n, t.spec()) for n, t in cols],
+                         [('编码', 'varchar(20)'), ('名称', 'nvarchar(2)'), ('金额', 'money'),
+                          ('数量', 'decimal(12,3)'), ('日期', 'datetime'), ('标志', 'bit')])
+        self.assertEqual(rows[0], ('A1', '检查', 12.5, 1.25, '2024-03-01 00:00:00.000', 1))
+        self.assertEqual(rows[1], ('B2', None, None, None, None, None))
+
+    def test_missing_result_table_answers_with_the_else_branch(self):
+        self.assertEqual(self.types(self.probe('K09')), [('name', 'varchar(1)')])
+        self.assertEqual(self.rows(self.probe('K09')), [('',)])
+        self.assertEqual(self.rows(self.count('K09')), [(0,)])
+        self.assertEqual(self.types(self.report('K09')), [('空', 'varchar(1)')])
+        self.assertEqual(self.rows(self.report('K09')), [('',)])
+        # drop and copy do nothing without a staging table
+        self.assertEqual(self.errors(self.drop('K09') + EOL + self.copy('K09')), [])
+        self.assertEqual(self.rows(self.count('K09')), [(0,)])
+
+    def test_error_column_probe_and_first_error(self):
+        self.results("create table tempdb..VUZ (Error nvarchar(100))"
+                     "insert tempdb..VUZ values (N'科目不平衡'), (NULL)")
+        self.results(self.drop('A02') + EOL + self.copy('A02'))
+        self.assertEqual(self.rows(self.probe('A02')), [('Error',)])
+        self.assertEqual(self.rows('select top 1 Error from tempdb..A02'), [('科目不平衡',)])
+        self.results("delete from tempdb..A02")
+        self.assertEqual(self.rows('select top 1 Error from tempdb..A02'), [])
+
+    def test_recopy_replaces_the_previous_result(self):
+        self.results("create table tempdb..VUZ (a int) insert tempdb..VUZ values (1),(2),(3)")
+        self.results(self.drop('X1') + EOL + self.copy('X1'))
+        self.results("drop table tempdb..VUZ create table tempdb..VUZ (b nvarchar(5)) insert tempdb..VUZ values ('z')")
+        self.results(self.drop('X1') + EOL + self.copy('X1'))
+        self.assertEqual(self.types(self.report('X1')), [('b', 'nvarchar(5)')])
+        self.assertEqual(self.rows(self.count('x1')), [(1,)])
+
+    def test_stored_procedure_item(self):
+        self.results('create procedure K01 @year int, @month varchar(2), @flag char(1) = \'Y\' as' + EOL +
+                     'select @year + 1 as next_year, @month as m, @flag as f')
+        res = self.results("Exec K01 '2024','3'")
+        self.assertEqual(res[0][1], [(2025, '3', 'Y')])
+        self.assertEqual([t.spec() for _, t in res[0][0]], ['int', 'varchar(2)', 'char(1)'])
+        self.assertEqual(self.errors("Exec K01 '2024'"),
+                         [(201, "Procedure or function 'K01' expects parameter '@month', which was not supplied.")])
+        self.assertEqual(self.errors("Exec K01 'abc','1'")[0][0], 8114)
+        self.assertEqual(self.errors("Exec K02 '1'"), [(2812, "Could not find stored procedure 'K02'.")])
+        self.assertEqual(self.errors("select 1 create procedure P2 as select 1")[0][0], 111)
+        self.results("drop procedure K01")
+        self.assertEqual(self.errors("exec K01 '1','2'")[0][0], 2812)
+
+
+class Errors(EngineCase):
+    def test_runtime_error_messages(self):
+        self.results('create table t (a int not null, s varchar(3))')
+        cases = {
+            'select 1/0': (8134, 'Divide by zero error encountered.'),
+            'select * from tempdb..nope': (208, "Invalid object name 'tempdb..nope'."),
+            'create table T (x int)': (2714, "There is already an object named 'T' in the database."),
+            "raiserror('bad %s here', 16, 1, 'thing')": (50000, 'bad thing here'),
+            'select zz from t': (207, "Invalid column name 'zz'."),
+            "insert t values (1, 'abcd')": (8152, 'String or binary data would be truncated.'),
+            "insert t (s) values ('a')": (515, "Cannot insert the value NULL into column 'a', table "
+                                               "'QZdata_001_2024.dbo.t'; column does not allow nulls. INSERT fails."),
+            "select 1 + 'x'": (245, "Conversion failed when converting the varchar value 'x' to data type int."),
+            'select s, count(*) from t': (8120, "Column 's' is invalid in the select list because it is not "
+                                                "contained in either an aggregate function or the GROUP BY clause."),
+            'select nosuchfn(1)': (195, "'nosuchfn' is not a recognized built-in function name."),
+            'drop table nope': (3701, "Cannot drop the table 'nope', because it does not exist or you do not have "
+                                      "permission."),
+        }
+        for sql, expected in cases.items():
+            with self.subTest(sql=sql):
+                self.assertEqual(self.errors(sql), [expected])
+
+    def test_syntax_error_runs_nothing(self):
+        ev = self.run_sql("create table t1 (a int)\ninsert t1 values (1)\nselect from where")
+        self.assertEqual([(e[1].number, e[1].message, e[1].line) for e in ev if e[0] == 'error'],
+                         [(156, "Incorrect syntax near the keyword 'from'.", 3)])
+        self.assertEqual(self.errors('select * from t1')[0][0], 208)
+        self.assertEqual(self.errors("select 'a' 'b' 'c'")[0][:1], (102,))
+        self.assertEqual(self.errors("select 'open")[0][0], 105)
+
+    def test_statement_errors_continue_and_batch_errors_stop(self):
+        ev = self.run_sql("create table t (a int) insert t values (1)\n"
+                          "select 1/0\n"                      # statement-terminating
+                          "insert t values (2)\n"
+                          "select * from missing\n"           # batch-terminating
+                          "insert t values (3)")
+        kinds = [e[0] for e in ev]
+        self.assertEqual(kinds.count('error'), 2)
+        self.assertEqual(self.rows('select a from t order by a'), [(1,), (2,)])
+        final = ev[-1]
+        self.assertEqual(final[0], 'done')
+        self.assertEqual(final[2] & 0x1, 0, 'the last DONE must not carry DONE_MORE')
+        self.assertTrue(final[2] & 0x2, 'the batch ended on an error')
+
+    def test_unsupported_statements_are_errors(self):
+        for sql in ('select row_number() over (order by a) from t', 'rollback', 'create view v as select 1',
+                    'select * from t1 full join t2 on 1=1'):
+            with self.subTest(sql=sql):
+                errs = self.errors(sql)
+                self.assertEqual(len(errs), 1)
+
+
+class Queries(EngineCase):
+    def setUp(self):
+        super().setUp()
+        self.results("create table emp (id int identity(1,1) primary key, name nvarchar(20), dept varchar(10), "
+                     "pay money, born datetime)"
+                     "insert emp (name, dept, pay, born) values (N'张三', 'IT', 100, '1990-05-01'),"
+                     "(N'李四', 'it', 250.5, '1985-01-31'), ('Bob', 'HR', NULL, NULL), ('amy', 'HR', 40, '2000-12-12')")
+
+    def test_case_insensitive_names_and_text(self):
+        self.assertEqual(self.rows("SELECT NAME FROM EMP WHERE DEPT = 'hr' AND Name = 'BOB  ' "), [('Bob',)])
+        self.assertEqual(self.rows("select count(*) from [dbo].[emp] where dept like 'I_'"), [(2,)])
+        self.assertEqual(self.rows("select dept, count(*) from emp group by dept order by dept"), [('HR', 2), ('IT', 2)])
+
+    def test_joins_aggregates_and_ordering(self):
+        self.results("create table dept (code varchar(10), title nvarchar(10))"
+                     "insert dept values ('IT', N'信息'), ('FIN', N'财务')")
+        rows = self.rows("select d.title, count(e.id) as n, sum(e.pay) as total from dept d "
+                         "left join emp e on e.dept = d.code group by d.title having count(e.id) >= 0 order by n desc")
+        self.assertEqual(rows, [('信息', 2, 350.5), ('财务', 0, None)])
+        self.assertEqual(self.rows("select top 2 name from emp order by pay desc"), [('李四',), ('张三',)])
+        self.assertEqual(self.rows("select distinct dept from emp where pay is not null order by 1"), [('HR',), ('IT',)])
+        self.assertEqual(self.rows("select avg(id), min(name), max(born) from emp"),
+                         [(2, 'amy', '2000-12-12 00:00:00.000')])
+        self.assertEqual(self.rows("select name from emp where id in (select id from emp where pay > 50) "
+                                   "and exists (select 1 from dept where code = emp.dept) order by id"),
+                         [('张三',), ('李四',)])
+        self.assertEqual(self.errors("select (select id from emp) as x")[0][0], 512)
+
+    def test_expression_types(self):
+        types = self.types("select 'ab' as v, N'ab' as n, 1 as i, 1.5 as d, getdate() as g, cast(1 as bit) as b, "
+                           "isnull(name, '') as nm, len(name) as l, convert(varchar(10), born, 120) as cv, "
+                           "2.0 * pay as m, pay * 2 as p, id / 2.0 as q from emp")
+        self.assertEqual(types, [('v', 'varchar(2)'), ('n', 'nvarchar(2)'), ('i', 'int'), ('d', 'numeric(2,1)'),
+                                 ('g', 'datetime'), ('b', 'bit'), ('nm', 'nvarchar(20)'), ('l', 'int'),
+                                 ('cv', 'varchar(10)'), ('m', 'decimal(22,5)'), ('p', 'money'),
+                                 ('q', 'decimal(17,6)')])
+        self.assertEqual(self.types("select count(*) as c, sum(pay) as s, sum(id) as t, avg(pay) as a, "
+                                    "max(name) as x from emp"),
+                         [('c', 'int'), ('s', 'money'), ('t', 'int'), ('a', 'money'), ('x', 'nvarchar(20)')])
+
+    def test_scalar_functions(self):
+        row = self.rows("select ltrim(rtrim('  x  ')), upper('ab'), substring('abcdef', 2, 3), left('abc', 2), "
+                        "right('abc', 2), replace('aXa', 'x', '-'), charindex('c', 'abc'), abs(-3), "
+                        "round(2.456, 2), 7 / 2, 7 % 3, 'a' + 'b', case when 1 > 2 then 'y' else 'n' end, "
+                        "coalesce(null, 3), year('2024-02-03'), datediff(day, '2024-01-01', '2024-03-01'), "
+                        "convert(varchar(10), dateadd(month, 1, '2024-01-31'), 23), isnumeric('12.5')")[0]
+        self.assertEqual(row, ('x', 'AB', 'bcd', 'ab', 'bc', 'a-a', 3, 3, 2.46, 3, 1, 'ab', 'n', 3,
+                               2024, 60, '2024-02-29', 1))
+
+    def test_variables_control_flow_and_messages(self):
+        ev = self.run_sql("declare @n int, @s nvarchar(50) set @n = 0 set @s = N''\n"
+                          "while @n < 3 begin set @n = @n + 1 set @s = @s + cast(@n as nvarchar(5)) end\n"
+                          "if @n = 3 print N'完成 ' + @s else print 'never'\n"
+                          "select @n = count(*) from emp print @n")
+        self.assertEqual([e[1] for e in ev if e[0] == 'info'], ['完成 123', '4'])
+
+    def test_update_delete_and_insert_select(self):
+        self.results("create table bonus (name nvarchar(20), amount money)")
+        self.results("insert bonus select name, pay / 10 from emp where pay is not null")
+        self.results("update b set amount = amount + e.id from bonus b inner join emp e on e.name = b.name")
+        self.assertEqual(self.rows("select name, amount from bonus order by amount"),
+                         [('amy', 8.0), ('张三', 11.0), ('李四', 27.05)])
+        ev = self.run_sql("delete from bonus where amount > 20")
+        self.assertIn(('done', 'done', 0x10, 0xC4, 1), ev)
+        self.results("update emp set pay = 0 where pay is null")
+        self.assertEqual(self.rows("select count(*) from emp where pay = 0"), [(1,)])
+
+    def test_temp_tables_belong_to_their_session(self):
+        other = Session(52, DB)
+        self.results("create table #t (a int) insert #t values (1)")
+        self.assertEqual(self.rows("select count(*) from tempdb..sysobjects where name like '#t[_]%'"), [(1,)])
+        out = Output()
+        self.engine.run_batch(other, "select * from #t", out)
+        self.assertEqual([e[1].number for e in out.events if e[0] == 'error'], [208])
+        self.engine.close_session(self.session)
+        self.assertEqual(self.rows("select count(*) from tempdb..sysobjects where name like '#t%'"), [(0,)])
+
+
+class State(unittest.TestCase):
+    def test_state_file_keeps_databases_but_not_tempdb(self):
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, 'state.sqlite')
+            e = Engine(path, [DB])
+            s = Session(51, DB)
+            e.run_batch(s, "create table keep (a nvarchar(4)) insert keep values (N'检查')"
+                           "create table tempdb..gone (a int)", Output())
+            e.catalog.conn.close()
+            e2 = Engine(path, [DB])
+            out = Output()
+            e2.run_batch(Session(51, DB), "select a from keep select count(*) from tempdb..sysobjects", out)
+            results = [ev[2] for ev in out.events if ev[0] == 'result']
+            self.assertEqual(results, [[('检查',)], [(0,)]])
+            e2.catalog.conn.close()
+
+
+if __name__ == '__main__':
+    unittest.main()
