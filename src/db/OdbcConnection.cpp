@@ -76,12 +76,11 @@ QString driverLibrary()
     return {};
 }
 
-// An ODBC attribute value in braces, with '}' doubled, so that ';' and '=' are safe inside it.
+// An attribute value in braces, so that ';' and '=' are safe inside it. FreeTDS ends a braced
+// value at the first '}' followed by ';' or the end of the string, so "};" cannot be carried.
 QString braced(const QString &v)
 {
-    QString s = v;
-    s.replace(QLatin1Char('}'), QLatin1String("}}"));
-    return QLatin1Char('{') + s + QLatin1Char('}');
+    return QLatin1Char('{') + v + QLatin1Char('}');
 }
 
 } // namespace
@@ -142,6 +141,10 @@ QString OdbcConnection::connectionString(const AccountParams &p, const QString &
 
 std::unique_ptr<OdbcConnection> OdbcConnection::open(const AccountParams &params, int loginTimeoutSeconds)
 {
+    for (const QString *v : {&params.server, &params.database, &params.user, &params.password})
+        if (v->contains(QLatin1String("};")))
+            throw DbError(v == &params.password ? QStringLiteral("密码中含有“};”，FreeTDS 驱动无法传递这样的密码")
+                                                : QStringLiteral("连接参数中不能含有“};”：%1").arg(*v));
     std::unique_ptr<OdbcConnection> c(new OdbcConnection);
     Handles &h = *c->h;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &h.env)))

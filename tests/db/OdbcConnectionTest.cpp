@@ -116,8 +116,10 @@ TEST(ConnectionString, QuotesValuesSoDelimitersCannotLeak)
     const QString cs = db::OdbcConnection::connectionString(p, QStringLiteral("{FreeTDS}"));
     EXPECT_TRUE(cs.contains(QStringLiteral("SERVER={srv\\inst};")));
     EXPECT_FALSE(cs.contains(QStringLiteral("PORT=")));
-    EXPECT_TRUE(cs.contains(QStringLiteral("PWD={a;b}}c};")));
+    EXPECT_TRUE(cs.contains(QStringLiteral("PWD={a;b}c};")));
     EXPECT_TRUE(cs.contains(QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8;")));
+    p.password = QStringLiteral("x};y");
+    EXPECT_THROW(db::OdbcConnection::open(p, 1), db::DbError);
     p.server = QStringLiteral("10.0.0.5,1533");
     EXPECT_TRUE(db::OdbcConnection::connectionString(p, QStringLiteral("{FreeTDS}"))
                     .contains(QStringLiteral("SERVER={10.0.0.5};PORT=1533;")));
