@@ -393,11 +393,20 @@ class Engine:
     def select_into(self, q, core, ctx, out):
         target = core.into
         core.into = None
+        ident = [i for i, it in enumerate(core.items) if it.expr.kind == 'identity_fn']
+        saved = [it.expr for it in core.items]
+        if len(ident) > 1:
+            raise TsqlError(2744, 'Multiple identity columns specified for table. Only one identity column per table '
+                                  'is allowed.', 16)
+        for i in ident:
+            core.items[i].expr = Node('lit', value=None, type=sqltypes.T_INT)
         try:
             tr = Translator(self, ctx)
             query = tr.query(q)
         finally:
             core.into = target
+            for i, e in enumerate(saved):
+                core.items[i].expr = e
         db, name = self.split_name(target, ctx)
         if not self.catalog.has_database(db):
             raise TsqlError(2702, "Database '%s' does not exist." % db, 16)
@@ -409,7 +418,21 @@ class Engine:
                                       'names. Aliases defined as "" or [] are not allowed. Change the alias to a '
                                       'valid name.', 15)
             columns.append(Column(n, t))
+        for i in ident:
+            fn = core.items[i].expr
+            columns[i] = Column(columns[i].name, fn.type, False, (fn.seed, fn.inc))
         table = self.create_table_named(db, name, columns, ctx)
+        if ident:
+            try:
+                rows = self.catalog.conn.execute(query.sql, tr.params).fetchall()
+                keep = [j for j in range(len(columns)) if j not in ident]
+                data = [([r[j] for j in keep], [query.columns[j][1] for j in keep]) for r in rows]
+                n = self.insert_rows(table, [columns[j] for j in keep], data, ctx)
+            except (TsqlError, sqlite3.Error):
+                self.catalog.drop_table(table)
+                raise
+            self.count_done(ctx, out, CMD_SELECT, n)
+            return
         try:
             cur = self.catalog.conn.execute('INSERT INTO %s SELECT * FROM (%s)' % (qi(table.phys), query.sql), tr.params)
         except sqlite3.Error:

@@ -237,7 +237,7 @@ class Parser:
         return Node('truncate', name=self.object_name())
 
     # ------------------------------------------------------------ declarations
-    def data_type(self):
+    def data_type(self, in_cast=False):
         t = self.tok
         if t.kind not in ('id', 'qid'):
             raise self.error()
@@ -258,6 +258,8 @@ class Parser:
                 if not self.accept_op(','):
                     break
             self.expect_op(')')
+        if in_cast and not args and name.lower() in ('char', 'varchar', 'nchar', 'nvarchar'):
+            args = [30]
         try:
             return sqltypes.make_type(name, args)
         except TsqlError as e:
@@ -994,13 +996,13 @@ class Parser:
                 self.expect_op('(')
                 e = self.expr()
                 self.expect_kw('as')
-                typ = self.data_type()
+                typ = self.data_type(in_cast=True)
                 self.expect_op(')')
                 return Node('cast', expr=e, type=typ, style=None, try_=w == 'try_cast')
             if w in ('convert', 'try_convert') and self.peek().kind == 'op' and self.peek().value == '(':
                 self.advance()
                 self.expect_op('(')
-                typ = self.data_type()
+                typ = self.data_type(in_cast=True)
                 self.expect_op(',')
                 e = self.expr()
                 style = None
@@ -1008,6 +1010,18 @@ class Parser:
                     style = self.expr()
                 self.expect_op(')')
                 return Node('cast', expr=e, type=typ, style=style, try_=w == 'try_convert')
+            if w == 'identity' and self.peek().kind == 'op' and self.peek().value == '(':
+                line = t.line
+                self.advance()
+                self.advance()
+                typ = self.data_type()
+                seed, inc = 1, 1
+                if self.accept_op(','):
+                    seed = self.signed_int()
+                    self.expect_op(',')
+                    inc = self.signed_int()
+                self.expect_op(')')
+                return Node('identity_fn', type=typ, seed=seed, inc=inc, line=line)
             if w in ('current_timestamp',):
                 self.advance()
                 return Node('func', name='getdate', args=[], distinct=False, star=False)
@@ -1081,7 +1095,8 @@ def number_literal(text):
     v = int(text)
     if v <= 2**31 - 1:
         return Node('lit', value=v, type=sqltypes.T_INT)
-    return Node('lit', value=float(text), type=sqltypes.SqlType('numeric', precision=min(38, len(text)), scale=0))
+    return Node('lit', value=v if v < 2**63 else float(v),
+                type=sqltypes.SqlType('numeric', precision=min(38, len(text.lstrip('0'))), scale=0))
 
 
 def parse(text):

@@ -203,15 +203,21 @@ class Connection:
             kind = ev[0]
             if kind == 'result':
                 _, cols, rows = ev
+                part = tds.TokenWriter(self.version)
                 try:
-                    w.colmetadata(cols)
+                    part.colmetadata(cols)
+                    types = [t if not (t.name == 'date' and self.version < tds.TDS73) else sqltypes.SqlType('datetime')
+                             for _, t in cols]
+                    for r in rows:
+                        part.row(types, r)
                 except TsqlError as e:
                     w.message(False, e.number, 1, 16, e.message, server, '', 1)
                     continue
-                types = [t if not (t.name == 'date' and self.version < tds.TDS73) else sqltypes.SqlType('datetime')
-                         for _, t in cols]
-                for r in rows:
-                    w.row(types, r)
+                except (ValueError, TypeError, OverflowError, struct.error, UnicodeError) as e:
+                    w.message(False, 40003, 1, 16, 'The test server could not encode a value of the result: %s' % e,
+                              server, '', 1)
+                    continue
+                w.buf += part.buf
             elif kind == 'done':
                 _, token, status, cmd, count = ev
                 w.done(token, status, cmd, count)

@@ -302,6 +302,9 @@ def convert(value, target, src=None, style=None):
                                 ('varchar' if isinstance(value, str) else (src.name if src else 'numeric')), 16)
         elif t in ('money', 'smallmoney'):
             v = round(v, 4)
+            limit = 922337203685477.5807 if t == 'money' else 214748.3647
+            if not -limit - 0.0001 <= v <= limit:
+                raise TsqlError(8115, 'Arithmetic overflow error converting expression to data type %s.' % t, 16)
         elif t == 'real':
             v = struct.unpack('<f', struct.pack('<f', v))[0]
         return v
@@ -442,7 +445,9 @@ def encode_value(t, v):
         if v is None:
             return b'\x00'
         cents = int(decimal.Decimal(repr(float(v))).scaleb(4).quantize(0, decimal.ROUND_HALF_EVEN))
+        cents = max(-2**63, min(2**63 - 1, cents))
         if n == 'smallmoney':
+            cents = max(-2**31, min(2**31 - 1, cents))
             return b'\x04' + struct.pack('<i', cents)
         return b'\x08' + struct.pack('<iI', cents >> 32, cents & 0xFFFFFFFF)
     if n in ('decimal', 'numeric'):

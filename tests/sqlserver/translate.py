@@ -188,6 +188,9 @@ class Translator:
             raise TsqlError(4145, 'An expression of non-boolean type specified in a context where a condition is '
                                   'expected.', 16, abort=True) if k == 'truth' else \
                 TsqlError(102, "Incorrect syntax near '%s'." % ('=' if k == 'cmp' else k), 15, abort=True)
+        if k == 'identity_fn':
+            raise TsqlError(177, 'The IDENTITY function can only be used when the SELECT statement has an INTO clause.',
+                            15, abort=True)
         if k == 'star':
             raise TsqlError(102, "Incorrect syntax near '*'.", 15, abort=True)
         raise unsupported('expression ' + k)
