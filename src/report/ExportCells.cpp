@@ -1,0 +1,114 @@
+#include "ExportCells.h"
+
+#include <cmath>
+
+namespace vireo::exportcells {
+
+namespace {
+constexpr qint64 kDayMs = 86400000;
+
+int digits(qint64 v)
+{
+    int n = v < 0 ? 2 : 1;
+    quint64 u = v < 0 ? quint64(0) - quint64(v) : quint64(v);
+    while (u >= 10) {
+        u /= 10;
+        ++n;
+    }
+    return n;
+}
+} // namespace
+
+bool excelSerial(qint64 msecs, double &serial, bool &dateOnly)
+{
+    const qint64 rem = ((msecs % kDayMs) + kDayMs) % kDayMs;
+    dateOnly = rem == 0;
+    serial = double(msecs) / double(kDayMs) + 25569.0;   // days since 1899-12-30
+    if (serial < 61.0)                                    // Excel counts a 29 February 1900
+        serial -= 1.0;
+    return serial >= 1.0;
+}
+
+CellReader::CellReader(const db::Recordset &rs) : m_rs(rs)
+{
+    m_widths.assign(size_t(std::min(rs.columnCount(), kFittedColumns)), 0);
+}
+
+void CellReader::noteHeader(int col, const QString &name)
+{
+    note(col, DisplayWidth(name));
+}
+
+void CellReader::read(qint64 row, int col, Cell &cell)
+{
+    const bool fitted = col < int(m_widths.size());
+    if (m_rs.isNull(row, col)) {
+        cell.kind = Kind::Empty;
+        return;
+    }
+    switch (m_rs.column(col).type) {
+    case db::ColumnType::Integer: {
+        const qint64 v = m_rs.integer(row, col);
+        cell.kind = Kind::Number;
+        cell.number = double(v);
+        if (fitted)
+            note(col, digits(v));
+        return;
+    }
+    case db::ColumnType::Real: {
+        cell.kind = Kind::Number;
+        cell.number = m_rs.number(row, col);
+        if (!std::isfinite(cell.number)) {
+            cell.kind = Kind::Text;
+            cell.text = m_rs.text(row, col);
+            if (fitted)
+                note(col, DisplayWidth(cell.text));
+        } else if (fitted) {
+            note(col, int(QString::number(cell.number, 'g', 15).size()));
+        }
+        return;
+    }
+    case db::ColumnType::Decimal: {
+        cell.text = m_rs.text(row, col);
+        bool ok = false;
+        const double v = cell.text.toDouble(&ok);
+        if (ok && std::isfinite(v)) {
+            cell.kind = Kind::Number;
+            cell.number = v;
+        } else {
+            cell.kind = Kind::Text;
+        }
+        if (fitted)
+            note(col, DisplayWidth(cell.text));
+        return;
+    }
+    case db::ColumnType::Boolean:
+        cell.kind = Kind::Boolean;
+        cell.flag = m_rs.integer(row, col) != 0;
+        if (fitted)
+            note(col, cell.flag ? 4 : 5);   // TRUE / FALSE
+        return;
+    case db::ColumnType::DateTime: {
+        bool dateOnly = false;
+        if (excelSerial(m_rs.integer(row, col), cell.number, dateOnly)) {
+            cell.kind = dateOnly ? Kind::Date : Kind::DateTime;
+            if (fitted)
+                note(col, dateOnly ? 10 : 19);
+            return;
+        }
+        cell.kind = Kind::Text;
+        cell.text = m_rs.text(row, col);
+        if (fitted)
+            note(col, DisplayWidth(cell.text));
+        return;
+    }
+    default:
+        cell.kind = Kind::Text;
+        cell.text = m_rs.text(row, col);
+        if (fitted)
+            note(col, DisplayWidth(cell.text));
+        return;
+    }
+}
+
+} // namespace vireo::exportcells

@@ -1,0 +1,43 @@
+#pragma once
+// Shared by the workbook writers: how a snapshot value becomes a worksheet cell.
+#include "DisplayWidth.h"
+#include "Export.h"
+#include <QString>
+#include <vector>
+
+namespace vireo::exportcells {
+
+enum class Kind { Empty, Text, Number, Boolean, Date, DateTime };
+
+struct Cell {
+    Kind kind = Kind::Empty;
+    double number = 0;   // Number; Date/DateTime as an Excel serial (1900 date system)
+    bool flag = false;   // Boolean
+    QString text;        // Text
+};
+
+// Reads cells of one snapshot and keeps the widest display text of the fitted columns.
+class CellReader {
+public:
+    explicit CellReader(const db::Recordset &rs);
+
+    void read(qint64 row, int col, Cell &cell);
+    void noteHeader(int col, const QString &name);
+    // The widest display text seen per fitted column, in half-width cells.
+    const std::vector<int> &widths() const { return m_widths; }
+
+private:
+    void note(int col, int cells)
+    {
+        if (col < int(m_widths.size()) && cells > m_widths[size_t(col)])
+            m_widths[size_t(col)] = cells;
+    }
+    const db::Recordset &m_rs;
+    std::vector<int> m_widths;
+};
+
+// Excel serial of a date and time held as milliseconds since 1970-01-01 (no time zone);
+// false when Excel cannot hold it (before 1900-01-01).
+bool excelSerial(qint64 msecs, double &serial, bool &dateOnly);
+
+} // namespace vireo::exportcells

@@ -1,0 +1,355 @@
+#include "FrmReport.h"
+#include "CheckRun.h"
+#include "DisplayWidth.h"
+#include "Export.h"
+#include "FileHelpers.h"
+#include "QueryHelpers.h"
+#include "RecordsetModel.h"
+#include "ScriptRunner.h"
+#include "Session.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTableView>
+
+namespace vireo {
+
+namespace {
+
+const QString kPlan = QStringLiteral("方案  ");
+const QString kRepair = QStringLiteral("修复  ");
+const QString kCheck = QStringLiteral("检查  ");
+
+QPointer<FrmReport> &current()
+{
+    static QPointer<FrmReport> w;
+    return w;
+}
+
+FrmReport::SaveDialog &saveDialog()
+{
+    static FrmReport::SaveDialog d;
+    return d;
+}
+
+int px(int twips) { return qRound(twips / 15.0); }
+QRect twipRect(int left, int top, int width, int height) { return {px(left), px(top), px(width), px(height)}; }
+
+QString standardSaveDialog(QWidget *parent, const QString &folder, const QStringList &filters)
+{
+    QFileDialog dlg(parent, QStringLiteral("另存为"), folder);
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setFileMode(QFileDialog::AnyFile);
+    dlg.setNameFilters(filters);
+    dlg.selectNameFilter(filters.value(0));
+    dlg.setDefaultSuffix(QStringLiteral("xls"));
+    QObject::connect(&dlg, &QFileDialog::filterSelected, &dlg, [&dlg](const QString &filter) {
+        dlg.setDefaultSuffix(filter.contains(QLatin1String("*.xlsx")) ? QStringLiteral("xlsx") : QStringLiteral("xls"));
+    });
+    if (dlg.exec() != QDialog::Accepted)
+        return {};
+    return dlg.selectedFiles().value(0);
+}
+
+} // namespace
+
+QString reportRowsSql(const QString &key)
+{
+    return QStringLiteral("if exists (select * from tempdb..sysobjects where name='") + key
+           + QStringLiteral("') select * from tempdb..") + key + QStringLiteral(" else select '' as 空");
+}
+
+db::Recordset OpenClientRecordset(const QString &select)
+{
+    db::Connection *conn = session().accountConn.get();
+    if (!conn)
+        throw db::DbError(QStringLiteral("没有打开的数据库连接"));
+    db::Recordset rs = conn->query(select);
+    rs.squeeze();
+    return rs;
+}
+
+void FitColumnWidths(QTableView *grid)
+{
+    QAbstractItemModel *model = grid->model();
+    if (!model)
+        return;
+    QHeaderView *header = grid->horizontalHeader();
+    for (int c = 0; c < model->columnCount(); ++c) {
+        if (header->isSectionHidden(c) || header->sectionSize(c) == 0)
+            continue;
+        const int max = DisplayWidth(model->headerData(c, Qt::Horizontal).toString());
+        if (max > 0)
+            header->resizeSection(c, px(max * 100 + 200));
+    }
+}
+
+void openReportWindow(const QString &key, const QString &treeName)
+{
+    FrmReport *w = current();
+    if (w && w->isVisible()) {
+        const bool other = w->Key != key || w->TreeName != treeName;
+        w->Key = key;
+        w->TreeName = treeName;
+        if (other)
+            w->LoadReport();
+    } else {
+        if (!w)
+            w = new FrmReport;
+        w->Key = key;
+        w->TreeName = treeName;
+    }
+    w->show();
+    w->raise();
+    w->activateWindow();
+}
+
+FrmReport *FrmReport::instance() { return current(); }
+
+void FrmReport::setSaveDialog(SaveDialog dialog) { saveDialog() = std::move(dialog); }
+
+QStringList FrmReport::exportFilters()
+{
+    return {QStringLiteral("MS Excel Spreadsheet (*.xls)"), QStringLiteral("Excel 工作簿 (*.xlsx)")};
+}
+
+FrmReport::FrmReport(QWidget *parent) : QWidget(parent, Qt::Window)
+{
+    setObjectName(QStringLiteral("FrmReport"));
+    setProperty("vireoChildWindow", true);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setAttribute(Qt::WA_QuitOnClose, false);
+    setWindowTitle(QStringLiteral("结果报告"));
+    setFixedSize(px(8415), px(6780));
+    if (!current())
+        current() = this;
+
+    labName = new QLabel(QStringLiteral("检查项目"), this);
+    labName->setObjectName(QStringLiteral("labName"));
+    labName->setGeometry(twipRect(120, 120, 6975, 375));
+    QFont bold = labName->font();
+    bold.setBold(true);
+    bold.setPointSizeF(bold.pointSizeF() * 1.2);
+    labName->setFont(bold);
+
+    labNumber = new QLabel(QStringLiteral("记录数"), this);
+    labNumber->setObjectName(QStringLiteral("labNumber"));
+    labNumber->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // Anchored at its design place's right edge; long counts grow it to the left.
+    labNumber->setGeometry(twipRect(7320, 165, 900, 180));
+
+    grdReport = new QTableView(this);
+    grdReport->setObjectName(QStringLiteral("grdReport"));
+    grdReport->setGeometry(twipRect(120, 480, 8175, 5775));
+    grdReport->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grdReport->setWordWrap(false);
+    grdReport->setTextElideMode(Qt::ElideNone);
+    grdReport->verticalHeader()->hide();
+    // Uniform fixed row heights keep very large tables quick to open and to scroll.
+    grdReport->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    grdReport->verticalHeader()->setDefaultSectionSize(std::max(px(240), grdReport->fontMetrics().height() + 2));
+    grdReport->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    grdReport->horizontalHeader()->setHighlightSections(false);
+    grdReport->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    txtReport = new QPlainTextEdit(this);
+    txtReport->setObjectName(QStringLiteral("txtReport"));
+    txtReport->setGeometry(grdReport->geometry());
+    txtReport->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txtReport->setReadOnly(true);
+    txtReport->hide();
+
+    CmdPrint = new QPushButton(QStringLiteral("输出  "), this);
+    CmdPrint->setObjectName(QStringLiteral("CmdPrint"));
+    CmdPrint->setGeometry(twipRect(120, 6360, 855, 285));
+    CmdFunction = new QPushButton(kRepair, this);
+    CmdFunction->setObjectName(QStringLiteral("CmdFunction"));
+    CmdFunction->setGeometry(twipRect(3840, 6360, 855, 285));
+    CmdExit = new QPushButton(QStringLiteral("退出  "), this);
+    CmdExit->setObjectName(QStringLiteral("CmdExit"));
+    CmdExit->setGeometry(twipRect(7440, 6360, 855, 285));
+
+    ProgressBar = new QProgressBar(this);
+    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+    ProgressBar->setGeometry(twipRect(1920, 3240, 4575, 255));
+    ProgressBar->setTextVisible(false);
+    ProgressBar->hide();
+
+    m_model = new RecordsetModel(nullptr, this);
+    grdReport->setModel(m_model);
+
+    connect(CmdExit, &QPushButton::clicked, this, &QWidget::close);
+    connect(CmdFunction, &QPushButton::clicked, this, [this] { CmdFunction_Click(); });
+    connect(CmdPrint, &QPushButton::clicked, this, [this] { CmdPrint_Click(); });
+}
+
+FrmReport::~FrmReport()
+{
+    if (current() == this)
+        current() = nullptr;
+}
+
+void FrmReport::showEvent(QShowEvent *e)
+{
+    QWidget::showEvent(e);
+    if (!m_loaded && !e->spontaneous()) {
+        m_loaded = true;
+        LoadReport();
+    }
+}
+
+QString FrmReport::itemFile(const QString &name) const
+{
+    return session().programFolder + QStringLiteral("\\File\\") + Key + QLatin1Char('\\') + name;
+}
+
+void FrmReport::showText(const QString &text)
+{
+    txtReport->setPlainText(text);
+    txtReport->show();
+    txtReport->raise();
+}
+
+void FrmReport::LoadReport()
+{
+    m_loaded = true;
+    Session &s = session();
+    QStringList problems;
+
+    // 1. The item's name from the catalogue.
+    try {
+        labName->setText(SelectField(QStringLiteral("cName"), TreeName, QStringLiteral("cCode='") + Key + QLatin1Char('\''),
+                                     s.catalogConn.get())
+                             .toString());
+    } catch (const db::DbError &e) {
+        labName->setText(QString());
+        problems << e.message();
+    }
+
+    // 2. The rows, as a snapshot.
+    std::shared_ptr<const db::Recordset> rows;
+    try {
+        rows = std::make_shared<const db::Recordset>(OpenClientRecordset(reportRowsSql(Key)));
+    } catch (const db::DbError &e) {
+        problems << e.message();
+    }
+    RecordsetModel *old = m_model;
+    m_model = new RecordsetModel(rows, this);
+    grdReport->setModel(m_model);
+    delete old;
+    grdReport->scrollToTop();
+
+    // 3. Column widths from the field names.
+    FitColumnWidths(grdReport);
+
+    // 4. and 5. The count.
+    qint64 n = 0;
+    try {
+        n = QueryValue(QStringLiteral("number"), countSql(Key), s.accountConn.get()).toLongLong();
+        labNumber->setText(QStringLiteral("记录数") + QString::number(n));
+    } catch (const db::DbError &e) {
+        labNumber->setText(QStringLiteral("记录数"));
+        problems << e.message();
+    }
+    const int right = px(7320 + 900);
+    const int width = std::max(px(900), labNumber->fontMetrics().horizontalAdvance(labNumber->text()) + 4);
+    labNumber->setGeometry(right - width, px(165) - 3, width, std::max(px(180), labNumber->fontMetrics().height()));
+
+    // 6. and 7.
+    CmdFunction->setVisible(n != 0);
+    CmdPrint->setVisible(n != 0);
+    txtReport->hide();
+
+    // 8. The function button from the item folder.
+    if (FileExists(itemFile(QStringLiteral("修复.sql")))) {
+        CmdFunction->setText(kRepair);
+    } else if (FileExists(itemFile(QStringLiteral("方案.txt")))) {
+        CmdFunction->setText(kPlan);
+        QString text = txtReport->toPlainText();
+        text.clear();
+        ReadTextFile(itemFile(QStringLiteral("方案.txt")), text);
+        txtReport->setPlainText(text);
+    } else {
+        CmdFunction->hide();
+    }
+
+    if (!problems.isEmpty()) {
+        CmdFunction->hide();
+        showText(problems.join(QStringLiteral("\r\n")));
+    }
+}
+
+void FrmReport::CmdFunction_Click()
+{
+    txtReport->show();
+    txtReport->raise();
+    const QString caption = CmdFunction->text();
+    db::Connection *account = session().accountConn.get();
+    const QString folder = session().itemFolder(Key);
+    if (caption == kRepair) {
+        const QString result = RunSqlFile(QStringLiteral("修复.sql"), folder, account);
+        if (result.isEmpty()) {
+            txtReport->setPlainText(QStringLiteral("已成功修复!"));
+            CmdFunction->setText(kCheck);
+        } else {
+            txtReport->setPlainText(QStringLiteral("修复过程中意外错误中止") + QStringLiteral("\r\n\r\n") + result);
+        }
+    } else if (caption == kCheck) {
+        QString scriptResult;
+        try {
+            scriptResult = runItemCheck(Key, folder, account);
+        } catch (const db::DbError &e) {
+            txtReport->setPlainText(QStringLiteral("重新检查未能完成：") + QStringLiteral("\r\n") + e.message());
+            return;
+        }
+        LoadReport();
+        if (!scriptResult.isEmpty())
+            QMessageBox::warning(this, QStringLiteral("结果报告"),
+                                 QStringLiteral("检查脚本未能执行完毕，结果可能不完整：\n") + scriptResult);
+    }
+}
+
+void FrmReport::CmdPrint_Click()
+{
+    const std::shared_ptr<const db::Recordset> rows = m_model->shared();
+    if (m_model->rowCount() == 0) {
+        QMessageBox::information(this, QStringLiteral("报表导出"), QStringLiteral("表中未有任何记录,请查看！"));
+        return;
+    }
+    const QString folder = QDir::cleanPath(session().programFolder + QStringLiteral("/报表"));
+    if (!FileExists(session().programFolder + QStringLiteral("\\报表")) && !QDir().mkpath(folder))
+        QMessageBox::warning(this, QStringLiteral("报表导出"),
+                             QStringLiteral("无法创建文件夹 %1").arg(QDir::toNativeSeparators(folder)));
+    const QString dialogFolder = resolvePath(folder).isEmpty() ? session().programFolder : resolvePath(folder);
+
+    const SaveDialog &ask = saveDialog();
+    const QString path = ask ? ask(this, dialogFolder, exportFilters()) : standardSaveDialog(this, dialogFolder, exportFilters());
+    if (path.isEmpty()) {
+        QMessageBox::information(this, QString(), QStringLiteral("未成功导出！"));
+        ProgressBar->hide();
+        return;
+    }
+
+    ProgressBar->setRange(0, int(std::min<qint64>(rows->rowCount(), std::numeric_limits<int>::max())));
+    ProgressBar->setValue(0);
+    ProgressBar->show();
+    ProgressBar->raise();
+    const QString error = exportRecordset(*rows, path, [this](qint64 done) { ProgressBar->setValue(int(done)); });
+    if (!error.isEmpty()) {
+        ProgressBar->hide();
+        QMessageBox::critical(this, QStringLiteral("报表导出"), QStringLiteral("未成功导出！\n") + error);
+        return;
+    }
+    ProgressBar->hide();
+    QMessageBox::information(this, QString(), QStringLiteral("已成功导出！"));
+    ProgressBar->hide();
+}
+
+} // namespace vireo

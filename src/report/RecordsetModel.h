@@ -1,0 +1,27 @@
+#pragma once
+#include "Recordset.h"
+#include <QAbstractTableModel>
+#include <memory>
+
+namespace vireo {
+
+// Read-only table model over a snapshot; the field names are the horizontal header.
+// Cells are produced on demand, so the model costs nothing per row.
+class RecordsetModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit RecordsetModel(std::shared_ptr<const db::Recordset> rs, QObject *parent = nullptr);
+
+    const db::Recordset &recordset() const { return *m_rs; }
+    std::shared_ptr<const db::Recordset> shared() const { return m_rs; }
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+private:
+    std::shared_ptr<const db::Recordset> m_rs;
+};
+
+} // namespace vireo

@@ -1,0 +1,421 @@
+// Excel 97-2003 workbook (BIFF8) in a compound file, written in one pass: the Workbook stream
+// goes straight into the file's sectors after the header; the allocation table, the directory
+// and the header follow once the stream's size is known.
+#include "Export.h"
+#include "ExportCells.h"
+
+#include <QFile>
+#include <QtEndian>
+#include <cstring>
+
+namespace vireo {
+
+using namespace exportcells;
+
+namespace {
+
+constexpr quint32 kFree = 0xFFFFFFFF, kEnd = 0xFFFFFFFE, kFatSect = 0xFFFFFFFD, kDifSect = 0xFFFFFFFC;
+constexpr int kSector = 512;
+constexpr int kMaxRecordData = 8224;
+constexpr int kMaxRows = 65536;
+constexpr int kMaxCols = 256;
+
+// Palette index of colour 4 of the standard palette (bright green, #00FF00).
+constexpr quint16 kBrightGreen = 0x0B;
+
+// XF indexes: 0-14 style XFs, 15 the default cell XF, then ours.
+constexpr quint16 kXfCell = 15, kXfHeader = 16, kXfDate = 17, kXfDateTime = 18;
+constexpr quint16 kFmtDate = 164, kFmtDateTime = 165;
+
+class Out {
+public:
+    explicit Out(const QString &path) : m_file(path)
+    {
+        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            fail();
+        m_buf.reserve(1 << 16);
+    }
+
+    // Bytes of the Workbook stream written so far.
+    qint64 streamPos() const { return m_streamBytes; }
+
+    void stream(const char *data, qsizetype n)
+    {
+        m_buf.append(data, n);
+        m_streamBytes += n;
+        if (m_buf.size() >= (1 << 16))
+            flush();
+    }
+
+    void raw(const QByteArray &bytes)
+    {
+        flush();
+        if (m_file.write(bytes) != bytes.size())
+            fail();
+    }
+
+    void flush()
+    {
+        if (!m_buf.isEmpty() && m_file.write(m_buf) != m_buf.size())
+            fail();
+        m_buf.clear();
+    }
+
+    // Overwrites bytes at an offset of the Workbook stream that was already written.
+    void patchStream(qint64 at, const QByteArray &bytes)
+    {
+        flush();
+        const qint64 end = m_file.pos();
+        if (!m_file.seek(kSector + at) || m_file.write(bytes) != bytes.size() || !m_file.seek(end))
+            fail();
+    }
+
+    void writeHeader(const QByteArray &header)
+    {
+        flush();
+        if (!m_file.seek(0) || m_file.write(header) != header.size())
+            fail();
+    }
+
+    void close()
+    {
+        flush();
+        if (!m_file.flush())
+            fail();
+        m_file.close();
+        if (m_file.error() != QFileDevice::NoError)
+            fail();
+    }
+
+private:
+    [[noreturn]] void fail()
+    {
+        throw ExportError(QStringLiteral("写入文件 %1 失败：%2").arg(m_file.fileName(), m_file.errorString()));
+    }
+    QFile m_file;
+    QByteArray m_buf;
+    qint64 m_streamBytes = 0;
+};
+
+// One BIFF record under construction.
+class Rec {
+public:
+    explicit Rec(quint16 id)
+    {
+        u16(id);
+        u16(0);
+    }
+    Rec &u8(quint8 v) { b.append(char(v)); return *this; }
+    Rec &u16(quint16 v) { char x[2]; qToLittleEndian(v, x); b.append(x, 2); return *this; }
+    Rec &u32(quint32 v) { char x[4]; qToLittleEndian(v, x); b.append(x, 4); return *this; }
+    Rec &f64(double v) { char x[8]; qToLittleEndian(v, x); b.append(x, 8); return *this; }
+    Rec &zeros(int n) { b.append(n, '\0'); return *this; }
+    // Unicode string: character count (8 or 16 bits), option flags, then the characters,
+    // one byte each when every one fits, UTF-16LE otherwise.
+    Rec &str(const QString &s, bool wideCount)
+    {
+        bool compressed = true;
+        for (const QChar ch : s)
+            if (ch.unicode() > 0xFF) {
+                compressed = false;
+                break;
+            }
+        if (wideCount)
+            u16(quint16(s.size()));
+        else
+            u8(quint8(s.size()));
+        u8(compressed ? 0 : 1);
+        for (const QChar ch : s) {
+            if (compressed)
+                u8(quint8(ch.unicode()));
+            else
+                u16(ch.unicode());
+        }
+        return *this;
+    }
+    const QByteArray &bytes()
+    {
+        qToLittleEndian(quint16(b.size() - 4), b.data() + 2);
+        return b;
+    }
+    QByteArray b;
+};
+
+void put(Out &out, Rec &r)
+{
+    const QByteArray &bytes = r.bytes();
+    out.stream(bytes.constData(), bytes.size());
+}
+
+// The most characters of a cell text that fit one record.
+QString fitLabel(const QString &text)
+{
+    bool compressed = true;
+    for (const QChar ch : text)
+        if (ch.unicode() > 0xFF) {
+            compressed = false;
+            break;
+        }
+    const qsizetype room = (kMaxRecordData - 9) / (compressed ? 1 : 2);
+    if (text.size() <= room)
+        return text;
+    qsizetype n = room;
+    if (text[n - 1].isHighSurrogate())
+        --n;
+    return text.left(n);
+}
+
+Rec bof(quint16 type)
+{
+    Rec r(0x0809);
+    r.u16(0x0600).u16(type).u16(0x0DBB).u16(0x07CC).u32(0).u32(0x06);
+    return r;
+}
+
+Rec font()
+{
+    Rec r(0x0031);
+    r.u16(220).u16(0).u16(0x7FFF).u16(400).u16(0).u8(0).u8(0).u8(134).u8(0);
+    r.str(QStringLiteral("宋体"), false);
+    return r;
+}
+
+Rec xf(bool style, quint16 format, quint8 usedFlags, quint16 pattern, quint16 foreColour)
+{
+    Rec r(0x00E0);
+    r.u16(0);                                    // font
+    r.u16(format);
+    r.u16(style ? 0xFFF5 : 0x0001);              // locked; style XFs have no parent, cells have XF 0
+    r.u8(0x20);                                  // bottom aligned
+    r.u8(0).u8(0);
+    r.u8(usedFlags);
+    r.u32(0);                                    // no borders
+    r.u32(quint32(pattern) << 26);               // fill pattern
+    r.u16(quint16(foreColour | (0x41 << 7)));    // pattern colour, background = window colour
+    return r;
+}
+
+QByteArray le32(const std::vector<quint32> &v)
+{
+    QByteArray b(qsizetype(v.size() * 4), '\0');
+    for (size_t i = 0; i < v.size(); ++i)
+        qToLittleEndian(v[i], b.data() + i * 4);
+    return b;
+}
+
+// Finishes the compound file around a Workbook stream of streamSize bytes already written
+// right after the header sector.
+void finishCompoundFile(Out &out, qint64 streamSize)
+{
+    // A stream under 4096 bytes would belong in the mini stream; padding keeps it in sectors.
+    if (streamSize < 4096) {
+        const QByteArray pad(4096 - streamSize, '\0');
+        out.stream(pad.constData(), pad.size());
+        streamSize = 4096;
+    }
+    const qint64 rem = streamSize % kSector;
+    if (rem) {
+        const QByteArray pad(kSector - rem, '\0');
+        out.stream(pad.constData(), pad.size());
+    }
+    const quint32 streamSectors = quint32((streamSize + kSector - 1) / kSector);
+    const quint32 perSector = kSector / 4;
+
+    quint32 fatSectors = 1, difatSectors = 0;
+    for (;;) {
+        const quint32 needed = streamSectors + 1 + fatSectors + difatSectors;
+        const quint32 fat = (needed + perSector - 1) / perSector;
+        const quint32 difat = fat > 109 ? (fat - 109 + perSector - 2) / (perSector - 1) : 0;
+        if (fat == fatSectors && difat == difatSectors)
+            break;
+        fatSectors = fat;
+        difatSectors = difat;
+    }
+    const quint32 dirSector = streamSectors;
+    const quint32 firstFat = dirSector + 1;
+    const quint32 firstDifat = firstFat + fatSectors;
+
+    // Directory: the root, the Workbook stream and two unused entries.
+    QByteArray dir(kSector, '\0');
+    auto entry = [&](int i, const QString &name, quint8 type, quint32 child, quint32 start, quint32 size) {
+        char *e = dir.data() + i * 128;
+        for (int k = 0; k < name.size(); ++k)
+            qToLittleEndian(name[k].unicode(), e + 2 * k);
+        qToLittleEndian(quint16((name.size() + 1) * 2), e + 64);
+        e[66] = char(type);
+        e[67] = 1;   // black
+        qToLittleEndian(kFree, e + 68);
+        qToLittleEndian(kFree, e + 72);
+        qToLittleEndian(child, e + 76);
+        qToLittleEndian(start, e + 116);
+        qToLittleEndian(size, e + 120);
+    };
+    entry(0, QStringLiteral("Root Entry"), 5, 1, kEnd, 0);
+    entry(1, QStringLiteral("Workbook"), 2, kFree, 0, quint32(streamSize));
+    for (int i = 2; i < 4; ++i) {
+        char *e = dir.data() + i * 128;
+        qToLittleEndian(kFree, e + 68);
+        qToLittleEndian(kFree, e + 72);
+        qToLittleEndian(kFree, e + 76);
+    }
+    out.raw(dir);
+
+    std::vector<quint32> fat(size_t(fatSectors) * perSector, kFree);
+    for (quint32 s = 0; s < streamSectors; ++s)
+        fat[s] = s + 1 < streamSectors ? s + 1 : kEnd;
+    fat[dirSector] = kEnd;
+    for (quint32 s = 0; s < fatSectors; ++s)
+        fat[firstFat + s] = kFatSect;
+    for (quint32 s = 0; s < difatSectors; ++s)
+        fat[firstDifat + s] = kDifSect;
+    out.raw(le32(fat));
+
+    std::vector<quint32> headerDifat(109, kFree);
+    for (quint32 s = 0; s < std::min<quint32>(fatSectors, 109); ++s)
+        headerDifat[s] = firstFat + s;
+    if (difatSectors) {
+        std::vector<quint32> difat(size_t(difatSectors) * perSector, kFree);
+        quint32 k = 0;
+        for (quint32 s = 109; s < fatSectors; ++s, ++k) {
+            const quint32 sector = k / (perSector - 1);
+            difat[sector * perSector + k % (perSector - 1)] = firstFat + s;
+        }
+        for (quint32 d = 0; d < difatSectors; ++d)
+            difat[d * perSector + perSector - 1] = d + 1 < difatSectors ? firstDifat + d + 1 : kEnd;
+        out.raw(le32(difat));
+    }
+
+    QByteArray h(kSector, '\0');
+    static const unsigned char sig[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    std::memcpy(h.data(), sig, 8);
+    char *p = h.data();
+    qToLittleEndian(quint16(0x003E), p + 24);
+    qToLittleEndian(quint16(0x0003), p + 26);
+    qToLittleEndian(quint16(0xFFFE), p + 28);
+    qToLittleEndian(quint16(9), p + 30);
+    qToLittleEndian(quint16(6), p + 32);
+    qToLittleEndian(fatSectors, p + 44);
+    qToLittleEndian(dirSector, p + 48);
+    qToLittleEndian(quint32(4096), p + 56);
+    qToLittleEndian(kEnd, p + 60);
+    qToLittleEndian(quint32(0), p + 64);
+    qToLittleEndian(difatSectors ? firstDifat : kEnd, p + 68);
+    qToLittleEndian(difatSectors, p + 72);
+    for (int i = 0; i < 109; ++i)
+        qToLittleEndian(headerDifat[size_t(i)], p + 76 + 4 * i);
+    out.writeHeader(h);
+}
+
+} // namespace
+
+void writeXls(const db::Recordset &rs, const QString &path, const ExportProgress &progress)
+{
+    const int cols = rs.columnCount();
+    const qint64 rows = rs.rowCount();
+    if (rows + 1 > kMaxRows || cols > kMaxCols)
+        throw ExportError(QStringLiteral("Excel 97-2003 工作簿最多容纳 %1 行、%2 列，请改存为 .xlsx 格式")
+                              .arg(kMaxRows)
+                              .arg(kMaxCols));
+
+    Out out(path);
+    out.raw(QByteArray(kSector, '\0'));   // the header, written at the end
+
+    // Workbook globals.
+    { Rec r = bof(0x0005); put(out, r); }
+    { Rec r(0x0042); r.u16(1200); put(out, r); }                       // CODEPAGE: UTF-16
+    { Rec r(0x003D); r.u16(0).u16(0).u16(0x4000).u16(0x2000).u16(0x0038).u16(0).u16(0).u16(1).u16(0x0258); put(out, r); }
+    { Rec r(0x0022); r.u16(0); put(out, r); }                          // DATEMODE: 1900
+    for (int i = 0; i < 5; ++i) { Rec r = font(); put(out, r); }
+    { Rec r(0x041E); r.u16(kFmtDate).str(QStringLiteral("yyyy-mm-dd"), true); put(out, r); }
+    { Rec r(0x041E); r.u16(kFmtDateTime).str(QStringLiteral("yyyy-mm-dd hh:mm:ss"), true); put(out, r); }
+    for (int i = 0; i < 15; ++i) { Rec r = xf(true, 0, 0, 0, 0x40); put(out, r); }
+    { Rec r = xf(false, 0, 0, 0, 0x40); put(out, r); }                  // 15
+    { Rec r = xf(false, 0, 0x40, 1, kBrightGreen); put(out, r); }       // 16: header, solid fill
+    { Rec r = xf(false, kFmtDate, 0x04, 0, 0x40); put(out, r); }        // 17
+    { Rec r = xf(false, kFmtDateTime, 0x04, 0, 0x40); put(out, r); }    // 18
+    { Rec r(0x0293); r.u16(0x8000).u8(0).u8(0xFF); put(out, r); }      // STYLE Normal
+    Rec sheet(0x0085);
+    sheet.u32(0).u16(0).str(QStringLiteral("Sheet1"), false);
+    const qint64 sheetRecordAt = out.streamPos();
+    put(out, sheet);
+    { Rec r(0x000A); put(out, r); }
+
+    // The worksheet.
+    const qint64 sheetAt = out.streamPos();
+    {
+        QByteArray pos(4, '\0');
+        qToLittleEndian(quint32(sheetAt), pos.data());
+        out.patchStream(sheetRecordAt + 4, pos);
+    }
+    { Rec r = bof(0x0010); put(out, r); }
+    { Rec r(0x0055); r.u16(8); put(out, r); }                          // DEFCOLWIDTH
+    const int fitted = std::min(cols, kFittedColumns);
+    const qint64 colInfoAt = out.streamPos();
+    auto colInfo = [](int c, double width) {
+        Rec r(0x007D);
+        const bool set = width > 0;
+        r.u16(quint16(c)).u16(quint16(c)).u16(set ? quint16(width * 256) : quint16(0x0924));
+        r.u16(kXfCell).u16(set ? 0x0002 : 0).u16(0);
+        return r;
+    };
+    for (int c = 0; c < fitted; ++c) { Rec r = colInfo(c, 0); put(out, r); }
+    { Rec r(0x0200); r.u32(0).u32(quint32(rows + 1)).u16(0).u16(quint16(cols)).u16(0); put(out, r); }
+    // Row 1 carries the header format for the whole row.
+    { Rec r(0x0208); r.u16(0).u16(0).u16(quint16(cols)).u16(0x00FF).u16(0).u16(0).u16(0x0180).u16(kXfHeader); put(out, r); }
+
+    CellReader reader(rs);
+    for (int c = 0; c < cols; ++c) {
+        const QString name = rs.column(c).name;
+        reader.noteHeader(c, name);
+        Rec r(0x0204);
+        r.u16(0).u16(quint16(c)).u16(kXfHeader).str(fitLabel(name), true);
+        put(out, r);
+    }
+    Cell cell;
+    for (qint64 row = 0; row < rows; ++row) {
+        const auto rw = quint16(row + 1);
+        for (int c = 0; c < cols; ++c) {
+            reader.read(row, c, cell);
+            switch (cell.kind) {
+            case Kind::Empty: break;
+            case Kind::Text:
+                if (!cell.text.isEmpty()) {
+                    Rec r(0x0204);
+                    r.u16(rw).u16(quint16(c)).u16(kXfCell).str(fitLabel(cell.text), true);
+                    put(out, r);
+                }
+                break;
+            case Kind::Boolean: {
+                Rec r(0x0205);
+                r.u16(rw).u16(quint16(c)).u16(kXfCell).u8(cell.flag ? 1 : 0).u8(0);
+                put(out, r);
+                break;
+            }
+            case Kind::Number: case Kind::Date: case Kind::DateTime: {
+                const quint16 x = cell.kind == Kind::Number ? kXfCell : cell.kind == Kind::Date ? kXfDate : kXfDateTime;
+                Rec r(0x0203);
+                r.u16(rw).u16(quint16(c)).u16(x).f64(cell.number);
+                put(out, r);
+                break;
+            }
+            }
+        }
+        if (progress)
+            progress(row + 1);
+    }
+    { Rec r(0x023E); r.u16(0x06B6).u16(0).u16(0).u32(0x40).u16(0).u16(0).u32(0); put(out, r); }
+    { Rec r(0x000A); put(out, r); }
+
+    QByteArray widths;
+    for (int c = 0; c < fitted; ++c) {
+        Rec r = colInfo(c, fittedColumnWidth(reader.widths()[size_t(c)]));
+        widths += r.bytes();
+    }
+    if (!widths.isEmpty())
+        out.patchStream(colInfoAt, widths);
+
+    finishCompoundFile(out, out.streamPos());
+    out.close();
+}
+
+} // namespace vireo
