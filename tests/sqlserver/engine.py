@@ -803,7 +803,9 @@ class Engine:
             elif name in ('ansi_nulls', 'ansi_warnings', 'ansi_padding', 'quoted_identifier', 'concat_null_yields_null',
                           'arithabort', 'textsize', 'dateformat', 'language', 'datefirst', 'xact_abort', 'lock_timeout',
                           'deadlock_priority', 'implicit_transactions', 'ansi_null_dflt_on', 'cursor_close_on_commit',
-                          'numeric_roundabort', 'fmtonly', 'identity_insert', 'showplan_text', 'statistics'):
+                          'numeric_roundabort', 'fmtonly', 'identity_insert', 'showplan_text', 'statistics',
+                          'ansi_defaults', 'no_browsetable', 'transaction isolation level', 'context_info',
+                          'query_governor_cost_limit', 'nocount'):
                 if name == 'identity_insert' or (name == 'fmtonly' and value == 'on'):
                     raise unsupported('SET ' + name.upper())
             else:

@@ -295,7 +295,19 @@ class Parser:
                 raise self.error()
             return Node('setvar', var=name, op=op, expr=self.expr())
         if self.at_kw('transaction'):
-            raise unsupported('SET TRANSACTION', self.tok.line)
+            # every isolation level behaves alike here: statements run one at a time
+            self.advance()
+            for word in ('isolation', 'level'):
+                if not self.tok.is_kw(word):
+                    raise self.error()
+                self.advance()
+            words = []
+            while self.tok.kind == 'id' and self.tok.value.lower() in ('read', 'committed', 'uncommitted',
+                                                                          'repeatable', 'serializable', 'snapshot'):
+                words.append(self.advance().value.lower())
+            if not words:
+                raise self.error()
+            return Node('setopt', names=['transaction isolation level'], value=' '.join(words))
         opts = [self.ident(True).lower()]
         while self.accept_op(','):
             opts.append(self.ident(True).lower())

@@ -222,7 +222,8 @@ def conv_error(value, src, target):
 _NUM_RE = re.compile(r'^\s*([+-]?)\s*(\d*)(?:\.(\d*))?(?:[eE]([+-]?\d+))?\s*$')
 _DATE_FORMATS = ['%Y-%m-%d %H:%M:%S.%f', '%Y-%m-%d %H:%M:%S', '%Y-%m-%d %H:%M', '%Y-%m-%d',
                  '%Y%m%d', '%Y%m%d %H:%M:%S', '%Y/%m/%d', '%Y/%m/%d %H:%M:%S', '%Y.%m.%d',
-                 '%Y-%m-%dT%H:%M:%S', '%Y-%m-%dT%H:%M:%S.%f', '%m/%d/%Y', '%m/%d/%Y %H:%M:%S']
+                 '%Y-%m-%dT%H:%M:%S', '%Y-%m-%dT%H:%M:%S.%f', '%m/%d/%Y', '%m/%d/%Y %H:%M:%S', '%Y/%m/%d %H:%M',
+                 '%Y-%m-%d %H:%M:%S.%f ', '%Y']
 
 
 def parse_datetime(s):

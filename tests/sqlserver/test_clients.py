@@ -73,6 +73,34 @@ class BothClients(unittest.TestCase):
                               "tempdb..ZZ9 else select '' as 空")
             self.assertEqual((empty.description[0][0], empty.fetchall()[0][0]), ('空', ''))
 
+    def test_column_types_round_trip(self):
+        with self.server.odbc() as c:
+            c.execute("create table #ty (a tinyint, b smallint, c bigint, d bit, e float, f real, g decimal(12,4), "
+                      "h numeric(5,0), i smalldatetime, j datetime, k varchar(max), l nvarchar(max), m text, "
+                      "o char(4), p nchar(3), q smallmoney, r date)"
+                      "insert #ty values (255, -32768, 9223372036854775807, 1, 1.5e300, 2.5, 12345678.1234, -99999, "
+                      "'2024-01-02 03:04:29', '2024-01-02 03:04:05.997', replicate('检', 5000), "
+                      "replicate(N'查', 5000), 'txt', 'ab', N'中', 1.25, '2024-05-06')"
+                      "insert #ty (a) values (NULL)")
+            cur = c.execute('select * from #ty')
+            row, nulls = [tuple(r) for r in cur.fetchall()]
+            self.assertEqual(row[:6], (255, -32768, 9223372036854775807, True, 1.5e300, 2.5))
+            self.assertEqual((str(row[6]), str(row[7])), ('12345678.1234', '-99999'))
+            self.assertEqual((str(row[8]), str(row[9])), ('2024-01-02 03:04:00', '2024-01-02 03:04:05.997000'))
+            self.assertEqual((row[10], row[11]), ('检' * 5000, '查' * 5000))
+            self.assertEqual(row[12:15], ('txt', 'ab  ', '中  '))
+            self.assertEqual((str(row[15]), str(row[16])), ('1.2500', '2024-05-06'))
+            self.assertEqual(nulls, (None,) * 17)
+
+    def test_parameters_procedures_and_use(self):
+        with self.server.odbc() as c:
+            c.execute("create procedure K01 @y int, @m varchar(2) = '1' as select @y * 10 as y, @m as m")
+            self.assertEqual(tuple(c.execute("Exec K01 '2024','3'").fetchone()), (20240, '3'))
+            self.assertEqual(tuple(c.execute('{call K01 (?)}', 2024).fetchone()), (20240, '1'))
+            self.assertEqual(tuple(c.execute('select ? + 1, ?', 41, '检查').fetchone()), (42, '检查'))
+            self.assertEqual(c.execute('use master select db_name()').fetchone()[0], 'master')
+            self.assertEqual(c.execute('select db_name()').fetchone()[0], 'master')
+
     def test_errors_reach_both_clients(self):
         _, err = self.tsql_rows('select * from nosuch')
         self.assertIn('Msg 208', err)

@@ -258,6 +258,38 @@ class Queries(EngineCase):
         self.assertEqual(self.rows("select count(*) from tempdb..sysobjects where name like '#t%'"), [(0,)])
 
 
+class Batches(EngineCase):
+    def test_lexical_details(self):
+        self.assertEqual(self.rows("/* a /* nested */ comment */ select [a]]b] = N'it''s', 'x' -- go\r\n as y"),
+                         [("it's", 'x')])
+        self.assertEqual(self.types("select [a]]b] = 1"), [('a]b', 'int')])
+        ev = self.run_sql(''.join(line + EOL for line in ['', '-- header', 'select 1', 'select * from nope']))
+        self.assertEqual([(e[1].number, e[1].line) for e in ev if e[0] == 'error'], [(208, 4)])
+
+    def test_like_patterns_and_ci_comparisons(self):
+        cases = [("'abc' like 'a%'", 1), ("'ABC' like 'a_c'", 1), ("'abc' like '[a-b]bc'", 1),
+                 ("'cbc' like '[^c]bc'", 0), ("'a%c' like 'a!%c' escape '!'", 1), ("'abc  ' = 'ABC'", 1),
+                 ("N'检查' like N'检%'", 1), ("'b' > 'A'", 1), ("'a' <> 'A'", 0)]
+        for cond, want in cases:
+            with self.subTest(cond=cond):
+                self.assertEqual(self.rows('select case when %s then 1 else 0 end' % cond), [(want,)])
+
+    def test_procedure_tokens_and_messages(self):
+        self.results("create procedure P1 @n int as" + EOL + "select @n as n" + EOL +
+                     "raiserror('inside %d', 16, 1, @n)" + EOL + "print 'after'" + EOL + "return 3")
+        ev = self.run_sql("declare @rc int exec @rc = P1 @n = 5 select @rc as rc")
+        kinds = [(e[0], e[1] if e[0] in ('done', 'return') else None) for e in ev]
+        self.assertEqual(kinds, [('result', None), ('done', 'doneinproc'), ('error', None), ('done', 'doneinproc'),
+                                 ('info', None), ('return', 3), ('done', 'doneproc'), ('result', None), ('done', 'done')])
+        err = [e[1] for e in ev if e[0] == 'error'][0]
+        self.assertEqual((err.number, err.message, err.proc, err.line), (50000, 'inside 5', 'P1', 3))
+        self.assertEqual(ev[-2][2], [(3,)])
+
+    def test_varchar_keeps_only_what_the_code_page_holds(self):
+        self.results("create table cp (v varchar(10), n nvarchar(10)) insert cp values (N'检查☃', N'检查☃')")
+        self.assertEqual(self.rows('select v, n, len(v), datalength(v) from cp'), [('检查?', '检查☃', 3, 5)])
+
+
 class State(unittest.TestCase):
     def test_state_file_keeps_databases_but_not_tempdb(self):
         with tempfile.TemporaryDirectory() as d:
