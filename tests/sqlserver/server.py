@@ -27,6 +27,7 @@ from errors import TsqlError  # noqa: E402
 MAX_MESSAGE = 64 * 1024 * 1024     # largest request accepted (bytes)
 PARTIAL_TIMEOUT = 30.0             # a started packet must complete within this time
 IDLE_TIMEOUT = 3600.0              # an idle connection is dropped after this time
+MAX_CONNECTIONS = 256              # further clients are turned away until others leave
 
 
 class ClientGone(Exception):
@@ -289,6 +290,11 @@ class Server:
             try:
                 sock, _ = self.listener.accept()
             except OSError:
+                continue
+            with self.conn_lock:
+                crowded = len(self.connections) >= MAX_CONNECTIONS
+            if crowded:
+                sock.close()
                 continue
             sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
             conn = Connection(self, sock)
