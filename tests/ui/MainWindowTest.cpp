@@ -1,0 +1,383 @@
+#include "CatalogueImport.h"
+#include "FrmMain.h"
+#include "ModFunction.h"
+#include "Session.h"
+#include "SqliteConnection.h"
+#include "StandIn.h"
+#include "TestPaths.h"
+#include "UiTestSupport.h"
+#include <QFrame>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+using namespace vireo;
+
+namespace {
+
+QStringList keysOf(QTreeWidget *tree)
+{
+    QStringList keys;
+    for (const TreeItemRef &n : treeNodesPreOrder(tree))
+        keys << n.key;
+    return keys;
+}
+
+QStringList tickedKeys(QTreeWidget *tree)
+{
+    QStringList keys;
+    for (const TreeItemRef &n : treeNodesPreOrder(tree))
+        if (n.checked)
+            keys << n.key;
+    return keys;
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        standIn = new test::StandIn;
+        catalogue = openCatalogue(test::dataDir() + QStringLiteral("/ui/VUZ.mdb")).release();
+    }
+    static void TearDownTestSuite()
+    {
+        delete standIn;
+        standIn = nullptr;
+        delete catalogue;
+        catalogue = nullptr;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        Session &s = session();
+        s.programFolder = dir.path();
+        s.catalogConn.reset(new CatalogueView(catalogue));
+        s.accountConn = standIn->connect();
+        window = new FrmMain;
+        window->load();
+        window->show();
+        tree = window->findChild<QTreeWidget *>(QStringLiteral("treTool"));
+        grid = window->findChild<QTableWidget *>(QStringLiteral("grdReport"));
+        panel = window->findChild<QFrame *>(QStringLiteral("FraTool"));
+    }
+
+    void TearDown() override
+    {
+        delete window.data();
+        session().catalogConn.reset();
+        session().accountConn.reset();
+    }
+
+    QTreeWidgetItem *node(const QString &key) { return findNode(tree, key); }
+
+    // Toggles a node's tick the way a user does: current node, then the space bar.
+    void userToggle(const QString &key)
+    {
+        tree->setCurrentItem(node(key));
+        QTest::keyClick(tree, Qt::Key_Space);
+    }
+
+    void click(const char *name)
+    {
+        auto *b = window->findChild<QToolButton *>(QLatin1String(name));
+        ASSERT_NE(b, nullptr) << name;
+        QTest::mouseClick(b, Qt::LeftButton);
+    }
+
+    void menu(const char *key)
+    {
+        auto *a = window->findChild<QAction *>(QLatin1String(key));
+        ASSERT_NE(a, nullptr) << key;
+        a->trigger();
+    }
+
+    QStringList gridRows()
+    {
+        QStringList rows;
+        for (int r = 1; r < window->gridRowCount(); ++r)
+            rows << QStringList{window->gridText(r, 0), window->gridText(r, 1), window->gridText(r, 2)}.join(
+                QLatin1Char('|'));
+        return rows;
+    }
+
+    void writeScript(const QString &code, const QStringList &lines)
+    {
+        test::writeGbFile(dir.path() + QStringLiteral("/File/") + code + QStringLiteral("/检查.SQL"), lines);
+    }
+
+    // The shared catalogue, owned by the suite; the session holds a non-owning view of it.
+    class CatalogueView : public db::Connection {
+    public:
+        explicit CatalogueView(db::Connection *c) : m_c(c) {}
+        bool isOpen() const override { return m_c->isOpen(); }
+        void execute(const QString &sql) override { m_c->execute(sql); }
+        db::Recordset query(const QString &sql, qint64 maxRows) override { return m_c->query(sql, maxRows); }
+
+    private:
+        db::Connection *m_c;
+    };
+
+    static inline test::StandIn *standIn = nullptr;
+    static inline db::Connection *catalogue = nullptr;
+    QTemporaryDir dir;
+    QPointer<FrmMain> window;
+    QTreeWidget *tree = nullptr;
+    QTableWidget *grid = nullptr;
+    QFrame *panel = nullptr;
+};
+
+TEST_F(MainWindowTest, StartsWithToolsTreeHeaderOnlyGridAndDesignLayout)
+{
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Vireo数据体检工具"));
+    EXPECT_EQ(window->TreeName, QStringLiteral("Tools"));
+    // Pre-order with siblings by cID, whatever order the rows were stored in; the orphan is absent.
+    EXPECT_EQ(keysOf(tree), (QStringList{"G1", "A01", "A02", "A03", "G2", "B01", "B0101"}));
+    EXPECT_EQ(node("A01")->text(0), QStringLiteral("凭证检查"));
+    // bSign ticks the row alone: its unticked parent stays unticked.
+    EXPECT_EQ(tickedKeys(tree), QStringList{"A01"});
+
+    EXPECT_TRUE(grid->isVisible());
+    EXPECT_FALSE(panel->isVisible());
+    ASSERT_EQ(window->gridRowCount(), 2);
+    EXPECT_EQ(window->gridText(0, 0), QStringLiteral("编码"));
+    EXPECT_EQ(window->gridText(0, 1), QStringLiteral("检查项目"));
+    EXPECT_EQ(window->gridText(0, 2), QStringLiteral("结果报告"));
+    EXPECT_EQ(window->gridRowHeight(1), 0);
+    EXPECT_EQ(grid->columnWidth(0), 67);
+    EXPECT_EQ(grid->columnWidth(1), 200);
+    EXPECT_EQ(grid->columnWidth(2), 200);
+
+    // Menu entries in order, with their keys and blanks.
+    QStringList entries;
+    for (QAction *top : window->menuBar()->actions()) {
+        entries << top->objectName() + QLatin1Char('=') + top->text();
+        for (QAction *a : top->menu()->actions())
+            entries << a->objectName() + QLatin1Char('=') + a->text();
+    }
+    EXPECT_EQ(entries, (QStringList{"File=文件    ", "Regedit=重新注册    ", "Exit=退出  ", "Function=功能    ",
+                                    "Tools=常用工具    ", "Njb=年结系列     ", "Help=帮助    ", "About=关于  "}));
+
+    const QStringList captions{"CmdSelectAll=全选  ", "CmdClearAll=全清  ", "cmdRun=执行  ", "CmdExit=退出  "};
+    for (const QString &c : captions) {
+        const QStringList kv = c.split(QLatin1Char('='));
+        auto *b = window->findChild<QToolButton *>(kv[0]);
+        ASSERT_NE(b, nullptr);
+        EXPECT_EQ(b->text(), kv[1]);
+        EXPECT_FALSE(b->icon().isNull());
+    }
+
+    const QList<QLabel *> panels = window->statusBar()->findChildren<QLabel *>(Qt::FindDirectChildrenOnly);
+    ASSERT_EQ(panels.size(), 5);
+    const int widths[5] = {100, 133, 267, 120, 93};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(panels[i]->width(), widths[i]) << i;
+    EXPECT_EQ(window->panelText(1), QStringLiteral("操作员"));
+
+    // Design positions, and resizing moves nothing.
+    const QStringList names{"treTool", "FraTool", "grdReport", "cmdRun", "CmdExit", "labName", "txtNote", "txtDes"};
+    QMap<QString, QRect> before;
+    for (const QString &n : names)
+        before[n] = window->findChild<QWidget *>(n)->geometry();
+    EXPECT_EQ(before["treTool"], QRect(8, 8, 209, 417));
+    EXPECT_EQ(before["grdReport"], QRect(224, 8, 505, 417));
+    EXPECT_EQ(before["FraTool"], before["grdReport"]);
+    EXPECT_EQ(before["cmdRun"], QRect(224, 8, 57, 19));
+    EXPECT_EQ(before["txtDes"], QRect(40, 128, 425, 214));
+    window->resize(500, 300);
+    QCoreApplication::processEvents();
+    window->resize(1100, 800);
+    QCoreApplication::processEvents();
+    for (const QString &n : names)
+        EXPECT_EQ(window->findChild<QWidget *>(n)->geometry(), before[n]) << n.toStdString();
+}
+
+TEST_F(MainWindowTest, UserTickSpreadsToSubtreeOnlyAndButtonsTickEverything)
+{
+    userToggle(QStringLiteral("G2"));
+    EXPECT_EQ(tickedKeys(tree), (QStringList{"A01", "G2", "B01", "B0101"}));
+    // Unticking a descendant leaves its ancestors ticked.
+    userToggle(QStringLiteral("B01"));
+    EXPECT_EQ(tickedKeys(tree), (QStringList{"A01", "G2"}));
+    // Unticking a parent unticks its children, siblings keep their ticks.
+    userToggle(QStringLiteral("G1"));
+    EXPECT_EQ(tickedKeys(tree), (QStringList{"G1", "A01", "A02", "A03", "G2"}));
+    userToggle(QStringLiteral("G1"));
+    EXPECT_EQ(tickedKeys(tree), QStringList{"G2"});
+
+    click("CmdSelectAll");
+    EXPECT_EQ(tickedKeys(tree), keysOf(tree));
+    click("CmdClearAll");
+    EXPECT_TRUE(tickedKeys(tree).isEmpty());
+
+    // The routines themselves never spread: a parent set directly keeps its children as they are.
+    SetSubtreeChecked(node("G1"), true, false, false);
+    EXPECT_EQ(tickedKeys(tree), QStringList{"G1"});
+    SetSubtreeChecked(node("A02"), true, true, true);
+    EXPECT_EQ(tickedKeys(tree), (QStringList{"G1", "A02", "A03"}));
+}
+
+TEST_F(MainWindowTest, NodeClickShowsItemTextsOrTheGrid)
+{
+    const QString folder = dir.path() + QStringLiteral("/File/");
+    test::writeGbFile(folder + QStringLiteral("A01/描述.txt"), {"检查凭证的借贷平衡", "第二行"});
+    test::writeGbFile(folder + QStringLiteral("A01/说明.txt"), {"不平衡的凭证需要修复"});
+    test::writeGbFile(folder + QStringLiteral("a02/描述.TXT"), {"科目描述"});
+
+    tree->expandAll();
+    const auto clickNode = [&](const QString &key) {
+        const QRect r = tree->visualItemRect(node(key));
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, r.center() + QPoint(r.width() / 4, 0));
+    };
+    auto *labName = window->findChild<QLabel *>(QStringLiteral("labName"));
+    auto *txtNote = window->findChild<TextBox *>(QStringLiteral("txtNote"));
+    auto *txtDes = window->findChild<TextBox *>(QStringLiteral("txtDes"));
+
+    clickNode(QStringLiteral("A01"));
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_FALSE(grid->isVisible());
+    EXPECT_EQ(labName->text(), QStringLiteral("凭证检查"));
+    EXPECT_EQ(txtNote->text(), QStringLiteral("检查凭证的借贷平衡\r\n第二行\r\n"));
+    EXPECT_EQ(txtDes->text(), QStringLiteral("不平衡的凭证需要修复\r\n"));
+
+    // A02 has no 说明.txt: that box keeps the previous item's text.
+    clickNode(QStringLiteral("A02"));
+    EXPECT_EQ(labName->text(), QStringLiteral("科目检查"));
+    EXPECT_EQ(txtNote->text(), QStringLiteral("科目描述\r\n"));
+    EXPECT_EQ(txtDes->text(), QStringLiteral("不平衡的凭证需要修复\r\n"));
+
+    // A grouping node brings the grid back and still names itself in the hidden panel.
+    clickNode(QStringLiteral("G2"));
+    EXPECT_TRUE(grid->isVisible());
+    EXPECT_FALSE(panel->isVisible());
+    EXPECT_EQ(labName->text(), QStringLiteral("其他检查"));
+}
+
+TEST_F(MainWindowTest, RunListsTickedItemsInPreOrderAndSwitchingCatalogueKeepsRows)
+{
+    writeScript(QStringLiteral("A01"),
+                {"if exists (select * from tempdb..sysobjects where name='VUZ') drop table tempdb..VUZ", "GO",
+                 "create table tempdb..VUZ (cNo varchar(10), cName nvarchar(50))",
+                 "insert into tempdb..VUZ values ('1', N'凭证一')", "insert into tempdb..VUZ values ('2', N'凭证二')",
+                 "GO"});
+    writeScript(QStringLiteral("A02"),
+                {"if exists (select * from tempdb..sysobjects where name='VUZ') drop table tempdb..VUZ", "GO",
+                 "create table tempdb..VUZ (Error nvarchar(100))",
+                 "insert into tempdb..VUZ values (N'科目表不存在，无法检查')", "GO"});
+    // A stored-procedure item: its script leaves an empty staging table.
+    writeScript(QStringLiteral("B0101"),
+                {"-- 存储过程&&B0101", "if exists (select * from tempdb..sysobjects where name='VUZ') drop table tempdb..VUZ",
+                 "GO", "create table tempdb..VUZ (cNo varchar(10))", "GO"});
+    // A script for a grouping node is never run.
+    writeScript(QStringLiteral("B01"), {"create table tempdb..B01_RAN (x int)", "GO"});
+    // A03 has no script: its result table from an earlier run stays.
+    auto conn = standIn->connect();
+    conn->execute("if exists (select * from tempdb..sysobjects where name='A03') drop table tempdb..A03");
+    conn->execute("create table tempdb..A03 (x int)");
+    conn->execute("insert into tempdb..A03 values (1)");
+    conn->execute("insert into tempdb..A03 values (2)");
+    conn->execute("insert into tempdb..A03 values (3)");
+
+    QStringList handedOff, opened;
+    window->handOffProcedure = [&](const QString &k, const QString &t) { handedOff << k + QLatin1Char('/') + t; };
+    window->openReport = [&](const QString &k, const QString &t) { opened << k + QLatin1Char('/') + t; };
+
+    // Tick everything, then untick G1 alone (the user's tick would spread).
+    click("CmdSelectAll");
+    SetSubtreeChecked(node("G1"), false, false, false);
+    // Show the item panel first: the run brings the grid back.
+    window->nodeClick(node("A01"));
+    ASSERT_TRUE(panel->isVisible());
+
+    test::ModalWatcher watcher;
+    click("cmdRun");
+    EXPECT_TRUE(watcher.boxes.empty()) << watcher.boxes.front().text.toStdString();
+    EXPECT_EQ(gridRows(), (QStringList{"A01|凭证检查|记录数：2", "A02|科目检查|科目表不存在，无法检查",
+                                       "A03|缺少脚本|记录数：3", "B0101|余额检查|记录数：0"}));
+    EXPECT_TRUE(grid->isVisible());
+    EXPECT_FALSE(panel->isVisible());
+    EXPECT_EQ(handedOff, QStringList{"B0101/Tools"});
+    EXPECT_EQ(conn->query("select count(*) as n from tempdb..sysobjects where name='B01_RAN'").text(0, 0),
+              QStringLiteral("0"));
+    EXPECT_EQ(conn->query("select cName from tempdb..A01 where cNo='2'").text(0, 0), QStringLiteral("凭证二"));
+
+    // Double click opens rows with a count, not an error row.
+    for (int r = 0; r < grid->rowCount(); ++r) {
+        const QRect cell = grid->visualRect(grid->model()->index(r, 1));
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+        QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+    }
+    EXPECT_EQ(opened, (QStringList{"A01/Tools", "A03/Tools", "B0101/Tools"}));
+
+    // Switching the catalogue replaces the tree and leaves the summary alone.
+    menu("Njb");
+    EXPECT_EQ(window->TreeName, QStringLiteral("NjaTree"));
+    EXPECT_EQ(keysOf(tree), (QStringList{"N01", "N02"}));
+    EXPECT_EQ(tickedKeys(tree), QStringList{"N02"});
+    EXPECT_EQ(gridRows().size(), 4);
+    EXPECT_TRUE(grid->isVisible());
+    menu("Tools");
+    EXPECT_EQ(keysOf(tree).size(), 7);
+    EXPECT_EQ(gridRows().size(), 4);
+
+    // Nothing runnable ticked: the header and one empty row of normal height.
+    click("cmdRun");
+    EXPECT_EQ(gridRows(), QStringList{"A01|凭证检查|记录数：2"});
+    click("CmdClearAll");
+    click("cmdRun");
+    ASSERT_EQ(window->gridRowCount(), 2);
+    EXPECT_EQ(gridRows(), QStringList{"||"});
+    EXPECT_GT(window->gridRowHeight(1), 0);
+}
+
+TEST_F(MainWindowTest, RunOnAFailedAccountConnectionReportsTheReasonAndStaysUsable)
+{
+    writeScript(QStringLiteral("A01"), {"select 1", "GO"});
+    session().accountConn = std::make_unique<db::ClosedConnection>(QStringLiteral("账套数据库连接未能打开：Login failed"));
+    test::ModalWatcher watcher;
+    click("cmdRun");
+    ASSERT_EQ(watcher.boxes.size(), 1u);
+    EXPECT_EQ(watcher.boxes[0].icon, QMessageBox::Critical);
+    EXPECT_TRUE(watcher.boxes[0].text.contains(QStringLiteral("Login failed")));
+    EXPECT_TRUE(watcher.boxes[0].text.contains(QStringLiteral("A01")));
+    EXPECT_FALSE(window->isRunning());
+    EXPECT_TRUE(window->findChild<QToolButton *>(QStringLiteral("cmdRun"))->isEnabled());
+
+    // A missing catalogue table is reported and leaves an empty tree.
+    session().catalogConn = std::make_unique<db::SqliteConnection>(QStringLiteral(":memory:"));
+    menu("Njb");
+    ASSERT_EQ(watcher.boxes.size(), 2u);
+    EXPECT_TRUE(watcher.boxes[1].text.contains(QStringLiteral("NjaTree")));
+    EXPECT_EQ(tree->topLevelItemCount(), 0);
+}
+
+TEST(CatalogueTreeTest, LoadTreeStopsAtADuplicateCodeKeepingEarlierNodes)
+{
+    db::SqliteConnection cat(QStringLiteral(":memory:"));
+    cat.execute("create table Tools (cID integer, cParentID text, cCode text, cName text, bSign boolean, bEnd boolean)");
+    cat.execute("insert into Tools values (1, null, 'P', 'parent', null, 0)");
+    cat.execute("insert into Tools values (2, '1', 'C', 'child', 1, 1)");
+    cat.execute("insert into Tools values (3, null, 'C', 'again', 0, 1)");
+    cat.execute("insert into Tools values (4, null, 'Z', 'later', 0, 1)");
+    QTreeWidget tree;
+    EXPECT_THROW(LoadTree(QString(), QString(), &tree, QStringLiteral("Tools"), &cat), db::DbError);
+    EXPECT_EQ(keysOf(&tree), (QStringList{"P", "C"}));
+    EXPECT_EQ(tickedKeys(&tree), QStringList{"C"});
+
+    // Loading below an existing node adds the rows of that parent id under it.
+    cat.execute("insert into Tools values (5, '9', 'D', 'grandchild', 0, 1)");
+    LoadTree(QStringLiteral("9"), QStringLiteral("C"), &tree, QStringLiteral("Tools"), &cat);
+    EXPECT_EQ(keysOf(&tree), (QStringList{"P", "C", "D"}));
+    EXPECT_EQ(findNode(&tree, QStringLiteral("D"))->parent(), findNode(&tree, QStringLiteral("C")));
+    EXPECT_THROW(LoadTree(QString(), QString(), &tree, QStringLiteral("Missing"), &cat), db::DbError);
+}
+
+} // namespace
