@@ -1,0 +1,236 @@
+#include "ParameterLines.h"
+#include "ParamsTestSupport.h"
+
+using namespace vireo;
+using namespace vireo::test;
+
+namespace {
+const QString kComplete = QStringLiteral("参数状态：完整");
+const QString kIncomplete = QStringLiteral("参数状态：不完整");
+
+class ParameterWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        useParamsCatalogue();
+        pw = openWindow(QStringLiteral("P01"));
+        ASSERT_NE(pw.w, nullptr);
+    }
+    void TearDown() override { closeParameterWindows(); }
+
+    // Where an editor must sit: the cell's top-left corner in window coordinates.
+    QRect cellOnWindow(int row) const
+    {
+        const QRect r = pw.grid()->visualRect(pw.grid()->model()->index(row, 4));
+        return QRect(pw.grid()->viewport()->mapTo(pw.w, r.topLeft()), r.size());
+    }
+    void type(QWidget *w, const char *keys) { QTest::keyClicks(w, QString::fromUtf8(keys)); }
+
+    ParamWindow pw;
+};
+} // namespace
+
+TEST_F(ParameterWindow, LoadsTheItemsParameterLines)
+{
+    EXPECT_EQ(pw.w->windowTitle(), QStringLiteral("参数设置"));
+    EXPECT_TRUE(pw.w->property("vireoChildWindow").toBool());
+    EXPECT_EQ(pw.w->Key, QStringLiteral("P01"));
+    EXPECT_EQ(pw.find<QLabel>("labName")->text(), QStringLiteral("期间参数检查"));
+    EXPECT_EQ(pw.status()->text(), QStringLiteral("状 态"));
+    EXPECT_FALSE(pw.ok()->isEnabled());
+
+    QTableWidget *g = pw.grid();
+    QStringList headers;
+    for (int c = 0; c < g->columnCount(); ++c)
+        headers << g->horizontalHeaderItem(c)->text();
+    EXPECT_EQ(headers, (QStringList{"参数", "名称", "类型", "允许空", "值"}));
+    EXPECT_TRUE(g->isColumnHidden(0));
+    EXPECT_EQ((QList<int>{g->columnWidth(1), g->columnWidth(2), g->columnWidth(3), g->columnWidth(4)}),
+              (QList<int>{100, 67, 53, 113}));
+
+    const QStringList expected[] = {
+        {"@dBegin", "开始日期", "短日期", "否", ""}, {"@nYear", "年度", "整数", "否", "120"},
+        {"@dEnd", "截止时间", "长日期", "是", "昨天"}, {"@cName", "名称", "", "是", "默认值"},
+        {"@cMemo", "备注", "字符", "是", ""},        {"@nRate", "比率", "实数", "是", ""},
+        {"@bFlag", "标志", "布尔型", "否", ""},
+    };
+    ASSERT_EQ(g->rowCount(), 7);
+    for (int r = 0; r < 7; ++r) {
+        QStringList row;
+        for (int c = 0; c < 5; ++c)
+            row << pw.cell(r, c);
+        EXPECT_EQ(row, expected[r]) << "row " << r;
+    }
+
+    auto *skipped = pw.find<QLabel>("labSkipped");
+    EXPECT_TRUE(skipped->isVisible());
+    EXPECT_TRUE(skipped->text().contains(QStringLiteral("第 8 行")));
+    EXPECT_TRUE(skipped->text().contains(QStringLiteral("@bad&&缺字段&&int")));
+
+    // A click anywhere in a row makes its 值 cell current; no editor opens on a single click.
+    pw.click(3, 1);
+    EXPECT_EQ(g->currentRow(), 3);
+    EXPECT_EQ(g->currentColumn(), 4);
+    EXPECT_FALSE(pw.txt()->isVisible());
+    EXPECT_FALSE(pw.dtp()->isVisible());
+}
+
+TEST_F(ParameterWindow, NoScriptGivesOneEmptyRow)
+{
+    closeParameterWindows();
+    pw = openWindow(QStringLiteral("KE"));
+    ASSERT_EQ(pw.grid()->rowCount(), 1);
+    for (int c = 0; c < 5; ++c)
+        EXPECT_EQ(pw.cell(0, c), QString());
+    EXPECT_FALSE(pw.find<QLabel>("labSkipped")->isVisible());
+    // Nothing is required, so the first write completes the status.
+    pw.doubleClick(0);
+    type(pw.txt(), "x");
+    EXPECT_EQ(pw.status()->text(), kComplete);
+    QTest::keyClick(pw.txt(), Qt::Key_Backspace);
+    EXPECT_EQ(pw.cell(0), QString());
+    EXPECT_EQ(pw.status()->text(), kComplete);
+    EXPECT_TRUE(pw.ok()->isEnabled());
+}
+
+TEST_F(ParameterWindow, NumberEditorFiltersKeys)
+{
+    pw.doubleClick(1);
+    QLineEdit *txt = pw.txt();
+    ASSERT_TRUE(txt->isVisible());
+    EXPECT_FALSE(pw.dtp()->isVisible());
+    EXPECT_TRUE(txt->hasFocus());
+    EXPECT_EQ(txt->selectedText(), QStringLiteral("120"));
+    const QRect cell = cellOnWindow(1);
+    EXPECT_EQ(txt->geometry(), QRect(cell.topLeft(), QSize(cell.width(), qRound((cell.height() * 15 - 100) / 15.0))));
+
+    type(txt, "0");  // selection starts at 0
+    EXPECT_EQ(txt->text(), QStringLiteral("120"));
+    type(txt, "5");
+    EXPECT_EQ(txt->text(), QStringLiteral("5"));
+    EXPECT_EQ(pw.cell(1), QStringLiteral("5"));
+    EXPECT_EQ(pw.status()->text(), kIncomplete);
+
+    type(txt, "-.a+e ");
+    QTest::keyClick(txt, Qt::Key_Home);
+    type(txt, "0");
+    EXPECT_EQ(txt->text(), QStringLiteral("5"));
+    QTest::keyClick(txt, Qt::Key_End);
+    type(txt, "07");
+    EXPECT_EQ(pw.cell(1), QStringLiteral("507"));
+    QTest::keyClick(txt, Qt::Key_Backspace);
+    EXPECT_EQ(pw.cell(1), QStringLiteral("50"));
+
+    // 实数 takes no decimal point either.
+    pw.doubleClick(5);
+    type(pw.txt(), "-1.5");
+    EXPECT_EQ(pw.cell(5), QStringLiteral("15"));
+}
+
+TEST_F(ParameterWindow, LeadingZeroIsDiscardedForEveryType)
+{
+    pw.doubleClick(6);  // 布尔型
+    type(pw.txt(), "0");
+    EXPECT_EQ(pw.cell(6), QString());
+    type(pw.txt(), "10");
+    EXPECT_EQ(pw.cell(6), QStringLiteral("10"));
+
+    pw.doubleClick(4);  // 字符
+    type(pw.txt(), "0x-0");
+    EXPECT_EQ(pw.cell(4), QStringLiteral("x-0"));
+
+    pw.doubleClick(3);  // varchar: no type, any key
+    EXPECT_EQ(pw.txt()->selectedText(), QStringLiteral("默认值"));
+    type(pw.txt(), "0");
+    EXPECT_EQ(pw.cell(3), QStringLiteral("默认值"));
+    type(pw.txt(), "a.b-");
+    EXPECT_EQ(pw.cell(3), QStringLiteral("a.b-"));
+    // Opening an editor on another row leaves the rows written before alone.
+    EXPECT_EQ(pw.cell(6), QStringLiteral("10"));
+    EXPECT_EQ(pw.cell(4), QStringLiteral("x-0"));
+}
+
+TEST_F(ParameterWindow, EnterMovesOnAndOpensOnlyFromTheGrid)
+{
+    pw.doubleClick(3);
+    QTest::keyClick(pw.txt(), Qt::Key_Return);
+    EXPECT_FALSE(pw.txt()->isVisible());
+    EXPECT_EQ(pw.grid()->currentRow(), 4);
+    EXPECT_TRUE(pw.grid()->hasFocus());
+
+    // Enter on the grid opens the editor of the current row.
+    QTest::keyClick(pw.grid(), Qt::Key_Enter);
+    ASSERT_TRUE(pw.txt()->isVisible());
+    EXPECT_EQ(pw.txt()->geometry().topLeft(), cellOnWindow(4).topLeft());
+    type(pw.txt(), "m");
+    QTest::keyClick(pw.txt(), Qt::Key_Enter);
+    EXPECT_EQ(pw.cell(4), QStringLiteral("m"));
+    EXPECT_EQ(pw.grid()->currentRow(), 5);
+    EXPECT_FALSE(pw.txt()->isVisible());
+
+    // Enter on the last row leaves it current.
+    pw.doubleClick(6);
+    QTest::keyClick(pw.txt(), Qt::Key_Return);
+    EXPECT_FALSE(pw.txt()->isVisible());
+    EXPECT_EQ(pw.grid()->currentRow(), 6);
+    EXPECT_TRUE(pw.grid()->hasFocus());
+
+    // A click on the grid hides an open editor.
+    pw.doubleClick(2);
+    EXPECT_TRUE(pw.dtp()->isVisible());
+    pw.click(3);
+    EXPECT_FALSE(pw.dtp()->isVisible());
+}
+
+TEST_F(ParameterWindow, DatePickerAndStatus)
+{
+    QDateTimeEdit *dtp = pw.dtp();
+    pw.doubleClick(0);  // 短日期, empty
+    ASSERT_TRUE(dtp->isVisible());
+    EXPECT_FALSE(pw.txt()->isVisible());
+    EXPECT_TRUE(dtp->hasFocus());
+    EXPECT_EQ(dtp->dateTime(), QDateTime(QDate::currentDate(), QTime(0, 0)));
+    const QRect cell = cellOnWindow(0);
+    EXPECT_EQ(dtp->geometry(), QRect(cell.topLeft(), QSize(113, qRound((cell.height() * 15 + 30) / 15.0))));
+    EXPECT_EQ(pw.cell(0), QString());  // opening writes nothing
+    EXPECT_EQ(pw.status()->text(), QStringLiteral("状 态"));
+
+    QTest::keyClick(dtp, Qt::Key_Up);
+    const QDateTime picked = dtp->dateTime();
+    EXPECT_NE(picked, QDateTime(QDate::currentDate(), QTime(0, 0)));
+    EXPECT_EQ(pw.cell(0), picked.toString(QStringLiteral("yyyy-MM-dd")));
+    EXPECT_EQ(pw.status()->text(), kIncomplete);  // 标志 is still missing
+    QTest::keyClick(dtp, Qt::Key_Return);
+    EXPECT_FALSE(dtp->isVisible());
+    EXPECT_EQ(pw.grid()->currentRow(), 1);
+    EXPECT_FALSE(pw.txt()->isVisible());
+
+    // Spaces count as a value.
+    pw.doubleClick(6);
+    type(pw.txt(), " ");
+    EXPECT_EQ(pw.status()->text(), kComplete);
+    EXPECT_TRUE(pw.ok()->isEnabled());
+    QTest::keyClick(pw.txt(), Qt::Key_Backspace);
+    EXPECT_EQ(pw.status()->text(), kIncomplete);
+    EXPECT_FALSE(pw.ok()->isEnabled());
+    type(pw.txt(), "1");
+    EXPECT_EQ(pw.status()->text(), kComplete);
+
+    // A cell that is not a date opens on the picker's previous value; leaving the picker writes it.
+    pw.doubleClick(2);
+    ASSERT_TRUE(dtp->isVisible());
+    EXPECT_EQ(dtp->dateTime(), picked);
+    EXPECT_EQ(pw.cell(2), QStringLiteral("昨天"));
+    pw.click(3);
+    EXPECT_FALSE(dtp->isVisible());
+    EXPECT_EQ(pw.cell(2), picked.toString(QStringLiteral("yyyy-MM-dd")));
+    EXPECT_EQ(pw.cell(0), picked.toString(QStringLiteral("yyyy-MM-dd")));  // the earlier row is untouched
+
+    // A date with a time of day keeps it.
+    pw.grid()->item(2, 4)->setText(QStringLiteral("2024-02-29 08:30:00"));
+    pw.doubleClick(2);
+    EXPECT_EQ(dtp->dateTime(), QDateTime(QDate(2024, 2, 29), QTime(8, 30)));
+    QTest::keyClick(dtp, Qt::Key_Up);
+    EXPECT_EQ(pw.cell(2), dtp->dateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    EXPECT_TRUE(pw.cell(2).endsWith(QStringLiteral(" 08:30:00")));
+}

@@ -1,0 +1,89 @@
+#pragma once
+#include "FrmSQLValue.h"
+#include "QtPrinters.h"
+#include "Session.h"
+#include "SqliteConnection.h"
+#include "TestPaths.h"
+
+#include <QApplication>
+#include <QDateTimeEdit>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace vireo::test {
+
+// The program folder of these tests holds File/{code}/检查.SQL for every item used here.
+inline void useParamsCatalogue()
+{
+    auto cat = std::make_unique<db::SqliteConnection>(QStringLiteral(":memory:"));
+    cat->execute(QStringLiteral("create table Tools (cID integer, cParentID text, cCode text, cName text, "
+                                "bSign boolean, bEnd boolean)"));
+    cat->execute(QStringLiteral("insert into Tools values (1, '0', 'P01', '期间参数检查', 1, 1), "
+                                "(2, '0', 'K01', '过程一', 1, 1), (3, '0', 'K11', '第一个过程', 1, 1), "
+                                "(4, '0', 'K12', '第二个过程', 1, 1), (5, '0', 'KERR', '失败的过程', 1, 1), "
+                                "(6, '0', 'KE', '无参数过程', 1, 1)"));
+    session().catalogConn = std::move(cat);
+    session().programFolder = dataDir() + QStringLiteral("/params");
+}
+
+// Typed access to the window's controls by their names.
+struct ParamWindow {
+    FrmSQLValue *w = nullptr;
+    template <class T> T *find(const char *name) const
+    {
+        T *c = w->findChild<T *>(QString::fromLatin1(name));
+        EXPECT_NE(c, nullptr) << name;
+        return c;
+    }
+    QTableWidget *grid() const { return find<QTableWidget>("grdTable"); }
+    QLineEdit *txt() const { return find<QLineEdit>("txtData"); }
+    QDateTimeEdit *dtp() const { return find<QDateTimeEdit>("dtpDate"); }
+    QLabel *status() const { return find<QLabel>("LabZt"); }
+    QPushButton *ok() const { return find<QPushButton>("cmdOK"); }
+    QString cell(int row, int column = 4) const
+    {
+        const QTableWidgetItem *i = grid()->item(row, column);
+        return i ? i->text() : QString();
+    }
+    QPoint cellCentre(int row, int column = 4) const
+    {
+        return grid()->visualRect(grid()->model()->index(row, column)).center();
+    }
+    void click(int row, int column = 4) const
+    {
+        QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, cellCentre(row, column));
+    }
+    void doubleClick(int row, int column = 4) const
+    {
+        click(row, column);
+        QTest::mouseDClick(grid()->viewport(), Qt::LeftButton, {}, cellCentre(row, column));
+    }
+};
+
+// Opens the parameter window for the item and waits until it can take the focus.
+inline ParamWindow openWindow(const QString &key, const QString &tree = QStringLiteral("Tools"))
+{
+    openParameterWindow(key, tree);
+    ParamWindow pw{FrmSQLValue::instance()};
+    EXPECT_NE(pw.w, nullptr);
+    if (pw.w) {
+        pw.w->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(pw.w, 5000));
+    }
+    return pw;
+}
+
+// Closes every parameter window and drops waiting items.
+inline void closeParameterWindows()
+{
+    discardPendingParameterWindows();
+    for (int i = 0; i < 10 && FrmSQLValue::instance(); ++i)
+        FrmSQLValue::instance()->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+} // namespace vireo::test
