@@ -8,6 +8,7 @@
 #include "ScriptRunner.h"
 #include "Session.h"
 
+#include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
 #include <QHeaderView>
@@ -203,6 +204,14 @@ void FrmReport::showEvent(QShowEvent *e)
         m_loaded = true;
         LoadReport();
     }
+}
+
+void FrmReport::closeEvent(QCloseEvent *e)
+{
+    QWidget::closeEvent(e);
+    // Unloaded: the next request gets a fresh window even before this one is deleted.
+    if (e->isAccepted() && current() == this)
+        current() = nullptr;
 }
 
 QString FrmReport::itemFile(const QString &name) const

@@ -54,6 +54,7 @@ public:
 
 protected:
     void showEvent(QShowEvent *e) override;
+    void closeEvent(QCloseEvent *e) override;
 
 private:
     void CmdFunction_Click();

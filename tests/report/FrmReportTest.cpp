@@ -1,0 +1,418 @@
+// The report window against the SQL Server stand-in: loading, the function button, re-check, export.
+#include "FrmReport.h"
+#include "OdbcConnection.h"
+#include "RecordsetModel.h"
+#include "Session.h"
+#include "SqliteConnection.h"
+#include "StandIn.h"
+#include "WorkbookCheck.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace vireo;
+
+namespace {
+
+struct Box {
+    QMessageBox::Icon icon;
+    QString title;
+    QString text;
+};
+
+// Answers the message boxes the window shows while it lives, and keeps what they said.
+class BoxCatcher : public QObject {
+public:
+    BoxCatcher()
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
+                    boxes.push_back({box->icon(), box->windowTitle(), box->text()});
+                    box->done(QMessageBox::Ok);
+                }
+        });
+        m_timer.start(10);
+    }
+    std::vector<Box> boxes;
+
+private:
+    QTimer m_timer;
+};
+
+class FrmReportTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { standIn = new test::StandIn; }
+    static void TearDownTestSuite()
+    {
+        session().accountConn.reset();
+        delete standIn;
+        standIn = nullptr;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder.isValid());
+        session().programFolder = folder.path();
+        session().accountConn = standIn->connect();
+        auto catalog = std::make_unique<db::SqliteConnection>(QStringLiteral(":memory:"));
+        catalog->execute(QStringLiteral(
+            "create table Tools (cID integer, cParentID text, cCode text, cName text, bSign boolean, bEnd boolean)"));
+        session().catalogConn = std::move(catalog);
+        FrmReport::setSaveDialog({});
+    }
+
+    void TearDown() override
+    {
+        session().accountConn = standIn->connect();
+        if (FrmReport *w = FrmReport::instance())
+            w->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        for (const QString &t : created)
+            sql(QStringLiteral("if exists (select * from tempdb..sysobjects where name='%1') drop table tempdb..%1").arg(t));
+        sql(QStringLiteral("if exists (select * from tempdb..sysobjects where name='VUZ') drop table tempdb..VUZ"));
+        session().catalogConn.reset();
+        FrmReport::setSaveDialog({});
+    }
+
+    static void sql(const QString &text) { session().accountConn->execute(text); }
+
+    // A catalogue row, its item folder with the given files (GB18030, as the tool's files are) and
+    // its result table built from the statements.
+    void item(const QString &code, const QString &name, const std::map<QString, QString> &files, const QString &table = {})
+    {
+        session().catalogConn->execute(
+            QStringLiteral("insert into Tools values (1, '', '%1', '%2', 0, 1)").arg(code, name));
+        const QString dir = folder.path() + QStringLiteral("/File/") + code;
+        QDir().mkpath(dir);
+        QStringEncoder gbk("GB18030");
+        for (const auto &[file, text] : files) {
+            QFile f(dir + QLatin1Char('/') + file);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(gbk(QString(text).replace(QLatin1Char('\n'), QStringLiteral("\r\n"))));
+        }
+        if (!table.isEmpty()) {
+            sql(table);
+            created << code;
+        }
+    }
+
+    FrmReport *open(const QString &code)
+    {
+        openReportWindow(code, QStringLiteral("Tools"));
+        return FrmReport::instance();
+    }
+
+    template <class T> static T *child(const char *name)
+    {
+        return FrmReport::instance() ? FrmReport::instance()->findChild<T *>(QLatin1String(name)) : nullptr;
+    }
+    static QPushButton *function() { return child<QPushButton>("CmdFunction"); }
+    static QPushButton *print() { return child<QPushButton>("CmdPrint"); }
+    static QPlainTextEdit *text() { return child<QPlainTextEdit>("txtReport"); }
+    static QString number() { return child<QLabel>("labNumber")->text(); }
+    static int rows() { return child<QTableView>("grdReport")->model()->rowCount(); }
+
+    static test::StandIn *standIn;
+    QTemporaryDir folder;
+    QStringList created;
+};
+
+test::StandIn *FrmReportTest::standIn = nullptr;
+
+const QString kThreeRows = QStringLiteral(
+    "create table tempdb..%1 (cCode varchar(20), 凭证号 int, 摘要说明 nvarchar(40));"
+    "insert into tempdb..%1 values ('A01', 1, N'凭证断号'), ('A02', 2, N'借贷不平'), ('A03', NULL, NULL)");
+
+} // namespace
+
+TEST_F(FrmReportTest, LoadReportFollowsTheFunctionButtonTable)
+{
+    item(QStringLiteral("R1"), QStringLiteral("有修复脚本"), {{QStringLiteral("修复.sql"), QStringLiteral("print 1")},
+                                                           {QStringLiteral("方案.txt"), QStringLiteral("方案一")}},
+         kThreeRows.arg(QStringLiteral("R1")));
+    item(QStringLiteral("P1"), QStringLiteral("只有方案"), {{QStringLiteral("方案.TXT"), QStringLiteral("第一步\n第二步")}},
+         kThreeRows.arg(QStringLiteral("P1")));
+    item(QStringLiteral("N1"), QStringLiteral("没有文件"), {}, kThreeRows.arg(QStringLiteral("N1")));
+    item(QStringLiteral("E1"), QStringLiteral("空表"), {{QStringLiteral("修复.sql"), QStringLiteral("print 1")}},
+         QStringLiteral("create table tempdb..E1 (a int)"));
+    item(QStringLiteral("M1"), QStringLiteral("没有结果表"), {{QStringLiteral("修复.sql"), QStringLiteral("print 1")}});
+
+    open(QStringLiteral("R1"));
+    EXPECT_EQ(child<QLabel>("labName")->text(), QStringLiteral("有修复脚本"));
+    EXPECT_EQ(number(), QStringLiteral("记录数3"));
+    EXPECT_EQ(rows(), 3);
+    EXPECT_FALSE(function()->isHidden());
+    EXPECT_EQ(function()->text(), QStringLiteral("修复  "));
+    EXPECT_FALSE(print()->isHidden());
+    EXPECT_TRUE(text()->isHidden());
+    EXPECT_TRUE(text()->toPlainText().isEmpty());   // the plan is not loaded while 修复.sql exists
+    // Columns fit their field names: cCode 700 twips, 凭证号 800, 摘要说明 1000.
+    QTableView *grid = child<QTableView>("grdReport");
+    EXPECT_EQ(grid->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("凭证号"));
+    EXPECT_EQ(grid->columnWidth(0), 47);
+    EXPECT_EQ(grid->columnWidth(1), 53);
+    EXPECT_EQ(grid->columnWidth(2), 67);
+    EXPECT_EQ(grid->model()->data(grid->model()->index(1, 2)).toString(), QStringLiteral("借贷不平"));
+    EXPECT_EQ(grid->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
+    FrmReport::instance()->close();
+
+    open(QStringLiteral("P1"));
+    EXPECT_EQ(function()->text(), QStringLiteral("方案  "));
+    EXPECT_FALSE(function()->isHidden());
+    EXPECT_TRUE(text()->isHidden());
+    EXPECT_EQ(text()->toPlainText(), QStringLiteral("第一步\n第二步\n"));
+    FrmReport::instance()->close();
+
+    open(QStringLiteral("N1"));
+    EXPECT_TRUE(function()->isHidden());
+    EXPECT_FALSE(print()->isHidden());
+    FrmReport::instance()->close();
+
+    open(QStringLiteral("E1"));
+    EXPECT_EQ(number(), QStringLiteral("记录数0"));
+    EXPECT_EQ(rows(), 0);
+    EXPECT_EQ(child<QTableView>("grdReport")->model()->columnCount(), 1);
+    EXPECT_TRUE(function()->isHidden());
+    EXPECT_TRUE(print()->isHidden());
+    FrmReport::instance()->close();
+
+    open(QStringLiteral("M1"));
+    EXPECT_EQ(number(), QStringLiteral("记录数0"));
+    QAbstractItemModel *m = child<QTableView>("grdReport")->model();
+    ASSERT_EQ(m->columnCount(), 1);
+    EXPECT_EQ(m->headerData(0, Qt::Horizontal).toString(), QStringLiteral("空"));
+    ASSERT_EQ(m->rowCount(), 1);
+    EXPECT_EQ(m->data(m->index(0, 0)).toString(), QString());
+    EXPECT_TRUE(function()->isHidden());
+    EXPECT_TRUE(print()->isHidden());
+    EXPECT_TRUE(text()->isHidden());
+}
+
+TEST_F(FrmReportTest, PlanClickShowsTheTextAndKeepsItsCaption)
+{
+    item(QStringLiteral("P2"), QStringLiteral("方案项"), {{QStringLiteral("方案.txt"), QStringLiteral("先备份")}},
+         kThreeRows.arg(QStringLiteral("P2")));
+    open(QStringLiteral("P2"));
+    for (int i = 0; i < 2; ++i) {
+        function()->click();
+        EXPECT_FALSE(text()->isHidden());
+        EXPECT_EQ(text()->toPlainText(), QStringLiteral("先备份\n"));
+        EXPECT_EQ(function()->text(), QStringLiteral("方案  "));
+    }
+}
+
+TEST_F(FrmReportTest, RepairThenRecheckThatEmptiesTheTable)
+{
+    sql(QStringLiteral("create table Vouchers (id int, ok bit); insert into Vouchers values (1, 0), (2, 0), (3, 1)"));
+    item(QStringLiteral("V1"), QStringLiteral("凭证检查"),
+         {{QStringLiteral("检查.SQL"),
+           QStringLiteral("if exists (select * from tempdb..sysobjects where name='VUZ') drop table tempdb..VUZ\n"
+                          "GO\nselect id as 凭证号 into tempdb..VUZ from Vouchers where ok = 0\n")},
+          {QStringLiteral("修复.sql"), QStringLiteral("update Vouchers set ok = 1 where id = 1\ngo\nupdate Vouchers set ok = 1\n")}},
+         QStringLiteral("select id as 凭证号 into tempdb..V1 from Vouchers where ok = 0"));
+    open(QStringLiteral("V1"));
+    ASSERT_EQ(number(), QStringLiteral("记录数2"));
+
+    function()->click();
+    EXPECT_FALSE(text()->isHidden());
+    EXPECT_EQ(text()->toPlainText(), QStringLiteral("已成功修复!"));
+    EXPECT_EQ(function()->text(), QStringLiteral("检查  "));
+    EXPECT_EQ(rows(), 2);                       // the grid is not refreshed by the repair
+    EXPECT_EQ(number(), QStringLiteral("记录数2"));
+
+    function()->click();
+    EXPECT_EQ(number(), QStringLiteral("记录数0"));
+    EXPECT_EQ(rows(), 0);
+    EXPECT_EQ(child<QTableView>("grdReport")->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("凭证号"));
+    EXPECT_TRUE(text()->isHidden());
+    EXPECT_TRUE(function()->isHidden());
+    EXPECT_TRUE(print()->isHidden());
+    EXPECT_EQ(function()->text(), QStringLiteral("修复  "));
+}
+
+TEST_F(FrmReportTest, FailingRepairAndRecheckWithoutStagingTable)
+{
+    sql(QStringLiteral("create table Marks (n int)"));
+    item(QStringLiteral("F1"), QStringLiteral("修复失败"),
+         {{QStringLiteral("修复.sql"),
+           QStringLiteral("insert into Marks values (1)\nGO\nraiserror('余额表被锁定', 16, 1)\nGO\ninsert into Marks values (3)\n")},
+          {QStringLiteral("检查.SQL"),
+           QStringLiteral("if exists (select * from tempdb..sysobjects where name='VUZ') drop table tempdb..VUZ\n")}},
+         kThreeRows.arg(QStringLiteral("F1")));
+    open(QStringLiteral("F1"));
+
+    function()->click();
+    EXPECT_TRUE(text()->toPlainText().startsWith(QStringLiteral("修复过程中意外错误中止\n")));
+    EXPECT_TRUE(text()->toPlainText().contains(QStringLiteral("余额表被锁定")));
+    EXPECT_EQ(function()->text(), QStringLiteral("修复  "));
+    const db::Recordset marks = session().accountConn->query(QStringLiteral("select n from Marks"));
+    ASSERT_EQ(marks.rowCount(), 1);             // the batch before the failing one stays, none after it runs
+    EXPECT_EQ(marks.integer(0, 0), 1);
+
+    // A caption without its trailing blanks matches no state: the click only shows the text box.
+    function()->setText(QStringLiteral("修复"));
+    text()->hide();
+    function()->click();
+    EXPECT_FALSE(text()->isHidden());
+    EXPECT_EQ(session().accountConn->query(QStringLiteral("select n from Marks")).rowCount(), 1);
+
+    // Re-check whose script leaves no staging table: the result table is dropped, the window
+    // shows the placeholder.
+    function()->setText(QStringLiteral("检查  "));
+    function()->click();
+    EXPECT_EQ(number(), QStringLiteral("记录数0"));
+    QAbstractItemModel *m = child<QTableView>("grdReport")->model();
+    EXPECT_EQ(m->headerData(0, Qt::Horizontal).toString(), QStringLiteral("空"));
+    EXPECT_EQ(m->rowCount(), 1);
+    EXPECT_TRUE(print()->isHidden());
+}
+
+TEST_F(FrmReportTest, DatabaseErrorsAreShownInTheWindow)
+{
+    item(QStringLiteral("D1"), QStringLiteral("错误"), {{QStringLiteral("修复.sql"), QStringLiteral("print 1")}},
+         kThreeRows.arg(QStringLiteral("D1")));
+    openReportWindow(QStringLiteral("D1"), QStringLiteral("NoSuchCatalogue"));
+    EXPECT_FALSE(text()->isHidden());
+    EXPECT_TRUE(text()->toPlainText().contains(QStringLiteral("NoSuchCatalogue"))) << text()->toPlainText().toStdString();
+    EXPECT_EQ(number(), QStringLiteral("记录数3"));   // the rest of the load still ran
+    EXPECT_EQ(rows(), 3);
+    FrmReport::instance()->close();
+
+    // The connection is gone: the load and a re-check report the reason and the window stays.
+    open(QStringLiteral("D1"));
+    session().accountConn = std::make_unique<db::ClosedConnection>(QStringLiteral("与服务器的连接已断开"));
+    function()->setText(QStringLiteral("检查  "));
+    function()->click();
+    EXPECT_TRUE(text()->toPlainText().contains(QStringLiteral("与服务器的连接已断开")));
+    FrmReport::instance()->LoadReport();
+    EXPECT_TRUE(text()->toPlainText().contains(QStringLiteral("与服务器的连接已断开")));
+    EXPECT_EQ(number(), QStringLiteral("记录数"));
+    EXPECT_TRUE(function()->isHidden());
+    EXPECT_TRUE(FrmReport::instance()->isVisible());
+}
+
+TEST_F(FrmReportTest, SecondRequestReloadsForAnotherItemAndCountsAreNotCut)
+{
+    sql(QStringLiteral("create table tempdb..T10 (d int); insert into tempdb..T10 values (0),(1),(2),(3),(4),(5),(6),(7),(8),(9)"));
+    created << QStringLiteral("T10");
+    item(QStringLiteral("BIG"), QStringLiteral("四万行"), {},
+         QStringLiteral("select top 40000 a.d + 10*b.d + 100*c.d + 1000*e.d + 10000*f.d as n into tempdb..BIG "
+                        "from tempdb..T10 a cross join tempdb..T10 b cross join tempdb..T10 c cross join tempdb..T10 e "
+                        "cross join tempdb..T10 f"));
+    item(QStringLiteral("S1"), QStringLiteral("三行"), {}, kThreeRows.arg(QStringLiteral("S1")));
+
+    FrmReport *first = open(QStringLiteral("S1"));
+    EXPECT_EQ(number(), QStringLiteral("记录数3"));
+    FrmReport *second = open(QStringLiteral("BIG"));
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(second->Key, QStringLiteral("BIG"));
+    EXPECT_EQ(child<QLabel>("labName")->text(), QStringLiteral("四万行"));
+    EXPECT_EQ(number(), QStringLiteral("记录数40000"));
+    EXPECT_EQ(rows(), 40000);
+
+    // The same item again only raises the window: a later change shows after the next load.
+    sql(QStringLiteral("delete from tempdb..BIG where n < 1000"));
+    const qint64 left = session().accountConn->query(QStringLiteral("select count(*) from tempdb..BIG")).integer(0, 0);
+    ASSERT_LT(left, 40000);
+    open(QStringLiteral("BIG"));
+    EXPECT_EQ(number(), QStringLiteral("记录数40000"));
+    second->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(FrmReport::instance(), nullptr);
+    open(QStringLiteral("BIG"));
+    EXPECT_EQ(number(), QStringLiteral("记录数%1").arg(left));
+    EXPECT_TRUE(FrmReport::instance()->property("vireoChildWindow").toBool());
+}
+
+TEST_F(FrmReportTest, ExportMessagesFolderAndWideTables)
+{
+    // 30 columns: A to AD.
+    QStringList cols, vals1, vals2;
+    for (int c = 1; c <= 30; ++c) {
+        cols << (c % 3 ? QStringLiteral("列%1 nvarchar(20)").arg(c) : QStringLiteral("n%1 int").arg(c));
+        vals1 << (c % 3 ? QStringLiteral("N'中文值%1'").arg(c) : QString::number(c * 11));
+        vals2 << (c % 3 ? QStringLiteral("N'v%1'").arg(c) : QStringLiteral("NULL"));
+    }
+    QString insert = QStringLiteral("insert into tempdb..W1 values (%1)").arg(vals1.join(QLatin1Char(',')));
+    for (int r = 0; r < 5; ++r)
+        insert += QStringLiteral(", (%1)").arg((r % 2 ? vals1 : vals2).join(QLatin1Char(',')));
+    item(QStringLiteral("W1"), QStringLiteral("宽表"), {},
+         QStringLiteral("create table tempdb..W1 (%1); ").arg(cols.join(QLatin1Char(','))) + insert);
+    item(QStringLiteral("Z1"), QStringLiteral("空"), {}, QStringLiteral("create table tempdb..Z1 (a int)"));
+
+    BoxCatcher boxes;
+    const QString reportFolder = folder.path() + QStringLiteral("/报表");
+    QString askedFolder;
+    QStringList askedFilters;
+    QString answer;
+    int asked = 0;
+    FrmReport::setSaveDialog([&](QWidget *, const QString &dir, const QStringList &filters) {
+        ++asked;
+        askedFolder = dir;
+        askedFilters = filters;
+        EXPECT_TRUE(QFileInfo(reportFolder).isDir());   // created before the dialog opens
+        return answer;
+    });
+
+    // No record: the message, and no dialog.
+    open(QStringLiteral("Z1"));
+    print()->click();
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Information);
+    EXPECT_EQ(boxes.boxes[0].title, QStringLiteral("报表导出"));
+    EXPECT_EQ(boxes.boxes[0].text, QStringLiteral("表中未有任何记录,请查看！"));
+    EXPECT_EQ(asked, 0);
+    EXPECT_FALSE(QFileInfo::exists(reportFolder));
+
+    // Cancelled: the folder is there, nothing written.
+    open(QStringLiteral("W1"));
+    ASSERT_EQ(rows(), 6);
+    print()->click();
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(QFileInfo(askedFolder).canonicalFilePath(), QFileInfo(reportFolder).canonicalFilePath());
+    EXPECT_EQ(askedFilters.value(0), QStringLiteral("MS Excel Spreadsheet (*.xls)"));
+    EXPECT_TRUE(askedFilters.contains(QStringLiteral("Excel 工作簿 (*.xlsx)")));
+    ASSERT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_EQ(boxes.boxes[1].icon, QMessageBox::Information);
+    EXPECT_EQ(boxes.boxes[1].title, QString());
+    EXPECT_EQ(boxes.boxes[1].text, QStringLiteral("未成功导出！"));
+    EXPECT_TRUE(QDir(reportFolder).isEmpty());
+    EXPECT_TRUE(child<QProgressBar>("ProgressBar")->isHidden());
+
+    // Both formats, every column; the readers check values, fill and widths.
+    const auto *model = static_cast<const RecordsetModel *>(child<QTableView>("grdReport")->model());
+    for (const char *ext : {"xlsx", "xls"}) {
+        answer = reportFolder + QStringLiteral("/宽表.") + QLatin1String(ext);
+        print()->click();
+        ASSERT_EQ(boxes.boxes.back().text, QStringLiteral("已成功导出！")) << boxes.boxes.back().text.toStdString();
+        EXPECT_EQ(boxes.boxes.back().title, QString());
+        EXPECT_EQ(boxes.boxes.back().icon, QMessageBox::Information);
+        EXPECT_EQ(child<QProgressBar>("ProgressBar")->maximum(), 6);
+        EXPECT_TRUE(child<QProgressBar>("ProgressBar")->isHidden());
+        EXPECT_TRUE(test::workbookMatches(answer, model->recordset()));
+    }
+
+    // A failed export says so and writes nothing.
+    const size_t before = boxes.boxes.size();
+    answer = folder.path() + QStringLiteral("/没有这个文件夹/x.xlsx");
+    print()->click();
+    ASSERT_EQ(boxes.boxes.size(), before + 1);
+    EXPECT_EQ(boxes.boxes.back().icon, QMessageBox::Critical);
+    EXPECT_EQ(boxes.boxes.back().title, QStringLiteral("报表导出"));
+    EXPECT_FALSE(QFileInfo::exists(answer));
+    EXPECT_TRUE(FrmReport::instance()->isVisible());
+}
