@@ -76,6 +76,22 @@ FrmLogin::FrmLogin(QWidget *parent) : QDialog(parent)
     txtYear->setText(s.value(QStringLiteral("year"), QString::number(QDate::currentDate().year())).toString());
     txtOperator->setText(s.value(QStringLiteral("operator")).toString());
 
+    // scripts/demo fills the dialog in for its local stand-in server. The password is taken out of
+    // the environment when first read, so that no child process inherits it.
+    static const QString demoPassword = [] {
+        const QString p = qEnvironmentVariable("VIREO_DEMO_PASSWORD");
+        qunsetenv("VIREO_DEMO_PASSWORD");
+        return p;
+    }();
+    const std::pair<const char *, QLineEdit *> demo[] = {{"VIREO_DEMO_SERVER", txtServer},
+        {"VIREO_DEMO_ACCOUNT", txtAccount}, {"VIREO_DEMO_YEAR", txtYear}, {"VIREO_DEMO_OPERATOR", txtOperator}};
+    for (const auto &[name, edit] : demo) {
+        if (qEnvironmentVariableIsSet(name))
+            edit->setText(qEnvironmentVariable(name));
+    }
+    if (!demoPassword.isEmpty())
+        txtPassword->setText(demoPassword);
+
     for (QLineEdit *e : {txtServer, txtAccount, txtYear})
         connect(e, &QLineEdit::textChanged, this, &FrmLogin::updateOk);
     connect(cmdOK, &QPushButton::clicked, this, &QDialog::accept);
