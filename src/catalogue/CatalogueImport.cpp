@@ -1,4 +1,5 @@
 #include "CatalogueImport.h"
+#include "CatalogueConnection.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -98,7 +99,7 @@ std::unique_ptr<db::SqliteConnection> openCatalogue(const QString &mdbPath, cons
     if (child.exitCode() != 0)
         failOpen(mdbPath, message.isEmpty() ? QStringLiteral("读取失败（退出码 %1）").arg(child.exitCode()) : message);
 
-    auto conn = std::make_unique<db::SqliteConnection>(QStringLiteral(":memory:"));
+    auto conn = std::make_unique<CatalogueConnection>();
     copyIntoMemory(mdbPath, copyPath, *conn);
     QFile::remove(copyPath);
     return conn;

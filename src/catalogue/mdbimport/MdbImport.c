@@ -439,30 +439,23 @@ static int create_table(Ctx *c, const MdbTableDef *t, sqlite3_stmt **insert)
     return rc;
 }
 
-/* The tree loader asks for the children of one parent ordered by cID, and for one code. */
+/* The tree loader asks for the children of one parent ordered by cID, once per node. */
 static int create_indexes(Ctx *c, const MdbTableDef *t, int table_no)
 {
-    const int parent = column_index(t, "cParentID"), id = column_index(t, "cID"), code = column_index(t, "cCode");
+    const int parent = column_index(t, "cParentID"), id = column_index(t, "cID");
+    if (parent < 0)
+        return 0;
     GString *sql = g_string_new(NULL);
-    if (parent >= 0) {
-        g_string_append_printf(sql, "CREATE INDEX \"vireo_parent_%d\" ON ", table_no);
-        append_ident(sql, t->name);
-        g_string_append(sql, " (");
-        append_ident(sql, ((MdbColumn *)g_ptr_array_index(t->columns, parent))->name);
-        if (id >= 0) {
-            g_string_append(sql, ", ");
-            append_ident(sql, ((MdbColumn *)g_ptr_array_index(t->columns, id))->name);
-        }
-        g_string_append(sql, ");");
+    g_string_append_printf(sql, "CREATE INDEX \"vireo_parent_%d\" ON ", table_no);
+    append_ident(sql, t->name);
+    g_string_append(sql, " (");
+    append_ident(sql, ((MdbColumn *)g_ptr_array_index(t->columns, parent))->name);
+    if (id >= 0) {
+        g_string_append(sql, ", ");
+        append_ident(sql, ((MdbColumn *)g_ptr_array_index(t->columns, id))->name);
     }
-    if (code >= 0) {
-        g_string_append_printf(sql, "CREATE INDEX \"vireo_code_%d\" ON ", table_no);
-        append_ident(sql, t->name);
-        g_string_append(sql, " (");
-        append_ident(sql, ((MdbColumn *)g_ptr_array_index(t->columns, code))->name);
-        g_string_append(sql, ");");
-    }
-    const int rc = sql->len ? exec_sql(c, sql->str) : 0;
+    g_string_append(sql, ")");
+    const int rc = exec_sql(c, sql->str);
     g_string_free(sql, TRUE);
     return rc;
 }
@@ -739,11 +732,14 @@ int vireo_mdb_import(const char *mdb_path, const char *sqlite_path, char *err, s
         rc = fail(&c, "无法读取数据库的表目录");
     if (rc == 0) {
         remove(sqlite_path);
-        if (sqlite3_open_v2(sqlite_path, &c.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, NULL) != SQLITE_OK)
+        if (sqlite3_open_v2(sqlite_path, &c.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                            NULL) != SQLITE_OK)
             rc = fail(&c, "无法创建副本 %s：%s", sqlite_path, c.db ? sqlite3_errmsg(c.db) : "内存不足");
     }
     if (rc == 0)
-        rc = exec_sql(&c, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN");
+        rc = exec_sql(&c, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
+                           "PRAGMA locking_mode=EXCLUSIVE;"
+                           "PRAGMA temp_store=MEMORY; BEGIN");
     for (unsigned i = 0; rc == 0 && i < c.mdb->num_catalog && i < c.mdb->catalog->len; ++i) {
         MdbCatalogEntry *entry = g_ptr_array_index(c.mdb->catalog, i);
         if (mdb_is_user_table(entry))
