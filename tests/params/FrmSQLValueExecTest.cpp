@@ -1,1 +1,205 @@
+#include "CheckRun.h"
 #include "ParamsTestSupport.h"
+#include "StandIn.h"
+
+#include <QMessageBox>
+#include <QPointer>
+
+using namespace vireo;
+using namespace vireo::test;
+
+namespace {
+const QString kComplete = QStringLiteral("参数状态：完整");
+
+class ParameterExec : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { server = new StandIn; }
+    static void TearDownTestSuite()
+    {
+        session().accountConn.reset();
+        delete server;
+        server = nullptr;
+    }
+    void SetUp() override
+    {
+        useParamsCatalogue();
+        session().accountConn = server->connect();
+        db::Connection *c = session().accountConn.get();
+        c->execute(QStringLiteral("if not exists (select * from sysobjects where name='ProcLog') "
+                                  "create table ProcLog (a varchar(20), b varchar(20))"));
+        c->execute(QStringLiteral("delete from ProcLog"));
+    }
+    void TearDown() override { closeParameterWindows(); }
+
+    static void createProcedure(const QString &code, const QString &body = {})
+    {
+        session().accountConn->execute(QStringLiteral("if exists (select * from sysobjects where name='%1') "
+                                                      "drop procedure %1").arg(code));
+        session().accountConn->execute(
+            body.isEmpty() ? QStringLiteral("create procedure %1 @a varchar(20), @b varchar(20) as "
+                                            "insert into ProcLog values (@a, @b)").arg(code)
+                           : body);
+    }
+    static QList<QStringList> procLog()
+    {
+        const db::Recordset rs = session().accountConn->query(QStringLiteral("select a, b from ProcLog"));
+        QList<QStringList> rows;
+        for (qint64 r = 0; r < rs.rowCount(); ++r)
+            rows.append({rs.text(r, 0), rs.text(r, 1)});
+        return rows;
+    }
+    static int openWindows()
+    {
+        int n = 0;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (qobject_cast<FrmSQLValue *>(w) && w->isVisible())
+                ++n;
+        return n;
+    }
+    // Types into the 值 cell of a row with the real editor.
+    static void enter(const ParamWindow &pw, int row, const char *text)
+    {
+        pw.doubleClick(row);
+        QTest::keyClicks(pw.txt(), QString::fromUtf8(text));
+    }
+    static void finish(FrmSQLValue *w)
+    {
+        QPointer<FrmSQLValue> gone(w);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_TRUE(gone.isNull());
+    }
+
+    static StandIn *server;
+};
+StandIn *ParameterExec::server = nullptr;
+} // namespace
+
+TEST_F(ParameterExec, ExecutesTheProcedureWithValuesInRowOrder)
+{
+    createProcedure(QStringLiteral("K01"));
+    ParamWindow pw = openWindow(QStringLiteral("K01"));
+    ASSERT_NE(pw.w, nullptr);
+    EXPECT_EQ(pw.find<QLabel>("labName")->text(), QStringLiteral("过程一"));
+    EXPECT_EQ(pw.cell(1), QStringLiteral("7"));
+    EXPECT_FALSE(pw.ok()->isEnabled());
+
+    enter(pw, 0, "it's");  // a quote inside a value reaches the procedure as it was typed
+    ASSERT_EQ(pw.status()->text(), kComplete);
+    QTest::mouseClick(pw.ok(), Qt::LeftButton);
+    EXPECT_EQ(FrmSQLValue::instance(), nullptr);
+    EXPECT_FALSE(pw.w->isVisible());
+    finish(pw.w);
+    EXPECT_EQ(procLog(), (QList<QStringList>{{"it's", "7"}}));
+}
+
+TEST_F(ParameterExec, WithoutParameterLinesOneEmptyArgumentIsSent)
+{
+    createProcedure(QStringLiteral("KE"),
+                    QStringLiteral("create procedure KE @a varchar(20) as insert into ProcLog values (@a, 'KE')"));
+    ParamWindow pw = openWindow(QStringLiteral("KE"));
+    ASSERT_NE(pw.w, nullptr);
+    enter(pw, 0, "x");
+    QTest::keyClick(pw.txt(), Qt::Key_Backspace);
+    QTest::mouseClick(pw.ok(), Qt::LeftButton);
+    EXPECT_EQ(FrmSQLValue::instance(), nullptr);
+    finish(pw.w);
+    EXPECT_EQ(procLog(), (QList<QStringList>{{"", "KE"}}));
+}
+
+TEST_F(ParameterExec, FailedExecShowsTheServersMessageAndKeepsTheWindow)
+{
+    session().accountConn->execute(QStringLiteral("if exists (select * from sysobjects where name='KERR') "
+                                                  "drop procedure KERR"));
+    QString serverMessage;
+    try {
+        session().accountConn->execute(QStringLiteral("Exec KERR 'v'"));
+    } catch (const db::DbError &e) {
+        serverMessage = e.message();
+    }
+    ASSERT_FALSE(serverMessage.isEmpty());
+
+    ParamWindow pw = openWindow(QStringLiteral("KERR"));
+    ASSERT_NE(pw.w, nullptr);
+    enter(pw, 0, "v");
+    QTest::mouseClick(pw.ok(), Qt::LeftButton);
+
+    QMessageBox *box = pw.w->findChild<QMessageBox *>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_TRUE(box->text().contains(serverMessage)) << box->text().toStdString();
+    box->accept();
+    EXPECT_EQ(FrmSQLValue::instance(), pw.w);
+    EXPECT_TRUE(pw.w->isVisible());
+    EXPECT_EQ(pw.cell(0), QStringLiteral("v"));
+    EXPECT_TRUE(pw.ok()->isEnabled());
+
+    // Once the procedure exists the same window runs it.
+    createProcedure(QStringLiteral("KERR"),
+                    QStringLiteral("create procedure KERR @a varchar(20) as insert into ProcLog values (@a, 'KERR')"));
+    QTest::mouseClick(pw.ok(), Qt::LeftButton);
+    EXPECT_EQ(FrmSQLValue::instance(), nullptr);
+    EXPECT_EQ(procLog(), (QList<QStringList>{{"v", "KERR"}}));
+}
+
+TEST_F(ParameterExec, TwoProcedureItemsOfOneRunOpenInTurn)
+{
+    for (const char *code : {"K11", "K12"})
+        session().accountConn->execute(QStringLiteral("if exists (select * from sysobjects where name='%1') "
+                                                      "drop procedure %1").arg(QLatin1String(code)));
+    const std::vector<TreeItemRef> nodes = {{QStringLiteral("K11"), QStringLiteral("第一个过程"), true},
+                                            {QStringLiteral("P01"), QStringLiteral("期间参数检查"), false},
+                                            {QStringLiteral("K12"), QStringLiteral("第二个过程"), true}};
+    const CheckContext ctx{session().programFolder, session().catalogConn.get(), session().accountConn.get()};
+    const RunOutcome outcome = RunChecks(nodes, QStringLiteral("Tools"), ctx, &openParameterWindow);
+    EXPECT_EQ(outcome.itemsRun, 2);
+
+    ParamWindow first{FrmSQLValue::instance()};
+    ASSERT_NE(first.w, nullptr);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(first.w, 5000));
+    EXPECT_EQ(openWindows(), 1);
+    EXPECT_EQ(first.w->Key, QStringLiteral("K11"));
+    EXPECT_EQ(first.find<QLabel>("labName")->text(), QStringLiteral("第一个过程"));
+    EXPECT_EQ(first.cell(0, 1), QStringLiteral("第一项"));
+    enter(first, 0, "one");
+    QTest::mouseClick(first.ok(), Qt::LeftButton);
+    EXPECT_EQ(procLog(), (QList<QStringList>{{"one", "K11默认"}}));
+
+    ParamWindow second{FrmSQLValue::instance()};
+    ASSERT_NE(second.w, nullptr);
+    ASSERT_NE(second.w, first.w);
+    finish(first.w);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(second.w, 5000));
+    EXPECT_EQ(openWindows(), 1);
+    EXPECT_EQ(second.w->Key, QStringLiteral("K12"));
+    EXPECT_EQ(second.find<QLabel>("labName")->text(), QStringLiteral("第二个过程"));
+    EXPECT_EQ(second.cell(0, 1), QStringLiteral("第二项"));
+    EXPECT_EQ(second.cell(0), QString());
+    EXPECT_EQ(second.status()->text(), QStringLiteral("状 态"));
+    enter(second, 0, "two");
+    QTest::mouseClick(second.ok(), Qt::LeftButton);
+    EXPECT_EQ(FrmSQLValue::instance(), nullptr);
+    EXPECT_EQ(procLog(), (QList<QStringList>{{"one", "K11默认"}, {"two", "K12默认"}}));
+}
+
+TEST_F(ParameterExec, ExitAdvancesTheQueueAndAProgramCloseDropsIt)
+{
+    createProcedure(QStringLiteral("K01"));
+    openParameterWindow(QStringLiteral("K11"), QStringLiteral("Tools"));
+    openParameterWindow(QStringLiteral("K12"), QStringLiteral("Tools"));
+    openParameterWindow(QStringLiteral("K01"), QStringLiteral("Tools"));
+    ParamWindow first{FrmSQLValue::instance()};
+    ASSERT_NE(first.w, nullptr);
+    EXPECT_EQ(first.w->Key, QStringLiteral("K11"));
+
+    QTest::mouseClick(first.find<QPushButton>("cmdExit"), Qt::LeftButton);
+    ParamWindow second{FrmSQLValue::instance()};
+    ASSERT_NE(second.w, nullptr);
+    EXPECT_EQ(second.w->Key, QStringLiteral("K12"));
+    finish(first.w);
+
+    second.w->close();  // not the user's doing: what waits is dropped
+    EXPECT_EQ(FrmSQLValue::instance(), nullptr);
+    finish(second.w);
+    EXPECT_EQ(openWindows(), 0);
+    EXPECT_TRUE(procLog().isEmpty());
+}
