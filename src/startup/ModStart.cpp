@@ -172,8 +172,11 @@ void LoginAccount()
     s.accountConn.reset();
     try {
         db::AccountParams p;
+        // Read in this order: server, account, year, password.
         p.server = need().cserver();
-        p.database = QStringLiteral("QZdata_") + need().cacc_id() + QLatin1Char('_') + need().cIYear();
+        const QString account = need().cacc_id();
+        const QString year = need().cIYear();
+        p.database = QStringLiteral("QZdata_") + account + QLatin1Char('_') + year;
         p.user = QStringLiteral("SA");
         p.password = need().SysPassword();
         s.accountConn = hooks.openAccount(p);
@@ -191,8 +194,10 @@ void LoginAccount()
     step([&] { w->setPanelText(1, QStringLiteral("操作员：") + need().CuserId()); });
     step([&] { w->setPanelText(2, QStringLiteral("服务器：") + need().cserver()); });
     step([&] {
-        w->setPanelText(3, QStringLiteral("当前账套：[") + need().cacc_id() + QStringLiteral("] 会计年度：[")
-                               + need().cIYear() + QStringLiteral("]"));
+        const QString account = need().cacc_id();
+        const QString year = need().cIYear();
+        w->setPanelText(3, QStringLiteral("当前账套：[") + account + QStringLiteral("] 会计年度：[") + year
+                               + QStringLiteral("]"));
     });
     w->show();
 }

@@ -1,0 +1,348 @@
+#include "FrmLogin.h"
+#include "FrmMain.h"
+#include "LoginComponent.h"
+#include "ModStart.h"
+#include "Session.h"
+#include "StandIn.h"
+#include "TestPaths.h"
+#include "UiTestSupport.h"
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+using namespace vireo;
+
+namespace {
+
+// What a scripted login component answers, and the members called on it, in order.
+struct LoginScript {
+    int state = 1;
+    QString server, account = QStringLiteral("001"), year = QStringLiteral("2024"), password,
+                    user = QStringLiteral("张三");
+    QStringList failing;  // members that throw
+    QStringList calls;
+};
+
+class ScriptedLogin : public LoginComponent {
+public:
+    explicit ScriptedLogin(LoginScript &s) : m(s) {}
+    void login(const QString &arg) override { call(QStringLiteral("login(") + arg + QLatin1Char(')')); }
+    int LogState() override { return call(QStringLiteral("LogState")), m.state; }
+    void ClearError() override { call(QStringLiteral("ClearError")); }
+    QString QzDbName() override { return call(QStringLiteral("QzDbName")), "QZdata_" + m.account + "_" + m.year; }
+    void ShutDown() override { call(QStringLiteral("ShutDown")); }
+    QString cserver() override { return call(QStringLiteral("cserver")), m.server; }
+    QString cacc_id() override { return call(QStringLiteral("cacc_id")), m.account; }
+    QString cIYear() override { return call(QStringLiteral("cIYear")), m.year; }
+    QString SysPassword() override { return call(QStringLiteral("SysPassword")), m.password; }
+    QString CuserId() override { return call(QStringLiteral("CuserId")), m.user; }
+
+private:
+    void call(const QString &name)
+    {
+        m.calls << name;
+        if (m.failing.contains(name))
+            throw std::runtime_error("member failed");
+    }
+    LoginScript &m;
+};
+
+class StartupTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        test::StandIn::Options o;
+        o.databases = QStringList{QStringLiteral("QZdata_001_2024"), QStringLiteral("QZdata_002_2024")};
+        standIn = new test::StandIn(o);
+        for (const QString &acc : {QStringLiteral("001"), QStringLiteral("002")}) {
+            auto c = standIn->connect(QStringLiteral("QZdata_") + acc + QStringLiteral("_2024"));
+            c->execute(QStringLiteral("create table which_db (acc varchar(10))"));
+            c->execute(QStringLiteral("insert into which_db values ('") + acc + QStringLiteral("')"));
+        }
+    }
+    static void TearDownTestSuite()
+    {
+        delete standIn;
+        standIn = nullptr;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        QFile::copy(test::dataDir() + QStringLiteral("/ui/VUZ.mdb"), dir.filePath(QStringLiteral("VUZ.mdb")));
+        script.server = standIn->server();
+        script.password = standIn->params().password;
+        LoginRegistry::clear();
+        resetStartupHooks();
+        startupHooks().endProgram = [this](int code) { ended << code; };
+        session().catalogConn.reset();
+        session().accountConn.reset();
+    }
+
+    void TearDown() override
+    {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (qobject_cast<FrmMain *>(w))
+                w->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        LoginRegistry::clear();
+        resetStartupHooks();
+        session().catalogConn.reset();
+        session().accountConn.reset();
+    }
+
+    // Registers the scripted component under a ProgID, counting creations.
+    void provide(const QString &progId, int *created = nullptr)
+    {
+        LoginRegistry::registerProgId(progId, [this, created] {
+            if (created)
+                ++*created;
+            return std::make_unique<ScriptedLogin>(script);
+        });
+    }
+
+    QString accountDb()
+    {
+        return session().accountConn->query(QStringLiteral("select acc from which_db")).text(0, 0);
+    }
+
+    static inline test::StandIn *standIn = nullptr;
+    QTemporaryDir dir;
+    LoginScript script;
+    QList<int> ended;
+};
+
+TEST_F(StartupTest, SecondComponentServesWhenFirstIsMissingAndLoginRunsInDesignOrder)
+{
+    int created = 0;
+    provide(kSecondaryLoginProgId, &created);
+    ASSERT_TRUE(Main(dir.path()));
+
+    EXPECT_EQ(created, 1);
+    EXPECT_EQ(session().catalogPath, dir.path() + QStringLiteral("\\VUZ.mdb"));
+    ASSERT_TRUE(session().catalogConn);
+    EXPECT_EQ(script.calls, (QStringList{"login(DP)", "LogState", "QzDbName", "ShutDown", "cserver", "cacc_id",
+                                         "cIYear", "SysPassword", "CuserId", "cserver", "cacc_id", "cIYear"}));
+    ASSERT_NE(erpDbObject(), nullptr);
+    EXPECT_EQ(erpDbObject()->name(), QStringLiteral("QZdata_001_2024"));
+    EXPECT_EQ(accountDb(), QStringLiteral("001"));
+
+    FrmMain *w = mainWindow();
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->panelText(1), QStringLiteral("操作员：张三"));
+    EXPECT_EQ(w->panelText(2), QStringLiteral("服务器：") + standIn->server());
+    EXPECT_EQ(w->panelText(3), QStringLiteral("当前账套：[001] 会计年度：[2024]"));
+    // The window loaded the Tools catalogue from VUZ.mdb.
+    EXPECT_EQ(w->findChild<QTreeWidget *>(QStringLiteral("treTool"))->topLevelItemCount(), 2);
+    EXPECT_TRUE(ended.isEmpty());
+}
+
+TEST_F(StartupTest, CreationFailuresShowTheLoginFailureMessage)
+{
+    struct Case {
+        const char *name;
+        std::function<void()> setUp;
+        bool secondTried;
+    };
+    int secondCreated = 0;
+    const std::vector<Case> cases{
+        {"first gives no object (91): the second is not tried",
+         [&] {
+             LoginRegistry::registerProgId(kPrimaryLoginProgId, [] { return std::unique_ptr<LoginComponent>(); });
+             provide(kSecondaryLoginProgId, &secondCreated);
+         },
+         false},
+        {"first lacks a member (438), second not installed (429)",
+         [&] { LoginRegistry::registerProgId(kPrimaryLoginProgId, []() -> std::unique_ptr<LoginComponent> { throw ComponentError(438); }); },
+         false},
+        {"neither installed", [] {}, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        LoginRegistry::clear();
+        ended.clear();
+        script.calls.clear();
+        c.setUp();
+        test::ModalWatcher watcher;
+        LoginAccount();
+        ASSERT_EQ(watcher.boxes.size(), 1u);
+        EXPECT_EQ(watcher.boxes[0].icon, QMessageBox::Warning);
+        EXPECT_EQ(watcher.boxes[0].title, QStringLiteral("登录失败"));
+        EXPECT_EQ(watcher.boxes[0].text, QStringLiteral("请检查QZ软件系统安装是否正常，是否能正常登录及使用！"));
+        EXPECT_EQ(ended.size(), 1);
+        EXPECT_EQ(mainWindow(), nullptr);
+        EXPECT_TRUE(script.calls.isEmpty());
+    }
+    EXPECT_EQ(secondCreated, 0);
+}
+
+TEST_F(StartupTest, AbandonedOrUnreadableLoginOpensNothing)
+{
+    // LogState 100: ClearError and nothing else, no message.
+    script.state = 100;
+    provide(kPrimaryLoginProgId);
+    int secondCreated = 0;
+    provide(kSecondaryLoginProgId, &secondCreated);
+    test::ModalWatcher watcher;
+    EXPECT_FALSE(Main(dir.path()));
+    EXPECT_EQ(script.calls, (QStringList{"login(DP)", "LogState", "ClearError"}));
+    EXPECT_FALSE(session().accountConn);
+
+    // A first creation failing with another number: no fallback, LogState unreadable, same path.
+    LoginRegistry::registerProgId(kPrimaryLoginProgId, []() -> std::unique_ptr<LoginComponent> { throw ComponentError(5); });
+    script.calls.clear();
+    LoginAccount();
+    EXPECT_EQ(secondCreated, 0);
+    EXPECT_EQ(mainWindow(), nullptr);
+    EXPECT_TRUE(watcher.boxes.empty());
+    EXPECT_TRUE(ended.isEmpty());
+}
+
+TEST_F(StartupTest, FailingStepsAreSkippedAndAFailedAccountConnectionSaysWhyLater)
+{
+    provide(kPrimaryLoginProgId);
+    script.failing = QStringList{"ShutDown", "CuserId"};
+    script.password = QStringLiteral("Wrong#Secret9");
+    ASSERT_TRUE(Main(dir.path()));
+
+    FrmMain *w = mainWindow();
+    EXPECT_EQ(w->panelText(1), QStringLiteral("操作员"));
+    EXPECT_EQ(w->panelText(3), QStringLiteral("当前账套：[001] 会计年度：[2024]"));
+    ASSERT_TRUE(session().accountConn);
+    EXPECT_FALSE(session().accountConn->isOpen());
+    try {
+        session().accountConn->execute(QStringLiteral("select 1"));
+        ADD_FAILURE() << "a statement on the failed connection ran";
+    } catch (const db::DbError &e) {
+        EXPECT_TRUE(e.message().contains(QStringLiteral("账套数据库连接未能打开"))) << e.message().toStdString();
+        EXPECT_GT(e.message().size(), QStringLiteral("账套数据库连接未能打开：").size());
+        EXPECT_FALSE(e.message().contains(script.password));
+    }
+}
+
+TEST_F(StartupTest, RegeditLogsInToAnotherAccountOrEndsTheProgramWhenAbandoned)
+{
+    provide(kPrimaryLoginProgId);
+    ASSERT_TRUE(Main(dir.path()));
+    db::Connection *catalog = session().catalogConn.get();
+    QPointer<FrmMain> first = mainWindow();
+    ASSERT_EQ(accountDb(), QStringLiteral("001"));
+
+    // Inside the event loop, as a user meets it: a successful second login keeps the program running.
+    script.account = QStringLiteral("002");
+    script.user = QStringLiteral("李四");
+    bool stillRunning = false;
+    QTimer::singleShot(0, [&] { first->findChild<QAction *>(QStringLiteral("Regedit"))->trigger(); });
+    QTimer::singleShot(1500, [&] {
+        stillRunning = true;
+        QCoreApplication::exit(0);
+    });
+    QCoreApplication::exec();
+    EXPECT_TRUE(stillRunning);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(first.isNull());
+    FrmMain *second = mainWindow();
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->panelText(1), QStringLiteral("操作员：李四"));
+    EXPECT_EQ(second->panelText(3), QStringLiteral("当前账套：[002] 会计年度：[2024]"));
+    EXPECT_EQ(accountDb(), QStringLiteral("002"));
+    EXPECT_EQ(session().catalogConn.get(), catalog);
+    EXPECT_EQ(second->TreeName, QStringLiteral("Tools"));
+
+    // An abandoned login after Regedit: no window, and the event loop ends.
+    script.state = 100;
+    bool timedOut = false;
+    QTimer::singleShot(0, [&] { second->menuCommand(QStringLiteral("Regedit")); });
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+        timedOut = true;
+        QCoreApplication::exit(0);
+    });
+    guard.start(10000);
+    QCoreApplication::exec();
+    EXPECT_FALSE(timedOut);
+    EXPECT_EQ(mainWindow(), nullptr);
+}
+
+TEST_F(StartupTest, BuiltInDialogLogsInAndRemembersAllButThePassword)
+{
+    QTemporaryDir settingsDir;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+    registerBuiltInLogin();
+    test::ModalWatcher watcher;
+    watcher.onDialog = [&](QWidget *d) {
+        ASSERT_EQ(d->objectName(), QStringLiteral("FrmLogin"));
+        d->findChild<QLineEdit *>(QStringLiteral("txtServer"))->setText(standIn->server());
+        d->findChild<QLineEdit *>(QStringLiteral("txtAccount"))->setText(QStringLiteral("002"));
+        d->findChild<QLineEdit *>(QStringLiteral("txtYear"))->setText(QStringLiteral("2024"));
+        d->findChild<QLineEdit *>(QStringLiteral("txtOperator"))->setText(QStringLiteral("王五"));
+        auto *pwd = d->findChild<QLineEdit *>(QStringLiteral("txtPassword"));
+        EXPECT_EQ(pwd->echoMode(), QLineEdit::Password);
+        pwd->setText(standIn->params().password);
+        d->findChild<QPushButton *>(QStringLiteral("cmdOK"))->click();
+    };
+    ASSERT_TRUE(Main(dir.path()));
+    EXPECT_EQ(mainWindow()->panelText(1), QStringLiteral("操作员：王五"));
+    EXPECT_EQ(mainWindow()->panelText(3), QStringLiteral("当前账套：[002] 会计年度：[2024]"));
+    EXPECT_EQ(accountDb(), QStringLiteral("002"));
+
+    QString stored;
+    {
+        QSettings s(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Vireo"), QStringLiteral("VireoLogin"));
+        QFile f(s.fileName());
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        stored = QString::fromUtf8(f.readAll());
+    }
+    EXPECT_TRUE(stored.contains(QStringLiteral("002")));
+    EXPECT_FALSE(stored.contains(standIn->params().password));
+
+    // The next dialog starts from the remembered fields; Cancel abandons the login.
+    mainWindow()->close();
+    QString remembered;
+    watcher.onDialog = [&](QWidget *d) {
+        remembered = d->findChild<QLineEdit *>(QStringLiteral("txtServer"))->text() + QLatin1Char('|')
+                     + d->findChild<QLineEdit *>(QStringLiteral("txtAccount"))->text() + QLatin1Char('|')
+                     + d->findChild<QLineEdit *>(QStringLiteral("txtPassword"))->text();
+        d->findChild<QPushButton *>(QStringLiteral("cmdCancel"))->click();
+    };
+    LoginAccount();
+    EXPECT_EQ(remembered, standIn->server() + QStringLiteral("|002|"));
+    EXPECT_EQ(mainWindow(), nullptr);
+}
+
+TEST_F(StartupTest, CatalogueThatCannotBeOpenedEndsTheProgramBeforeTheLogin)
+{
+    int created = 0;
+    provide(kPrimaryLoginProgId, &created);
+    QFile f(dir.filePath(QStringLiteral("vuz.MDB")));
+    QFile::remove(dir.filePath(QStringLiteral("VUZ.mdb")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(4096, 'x'));
+    f.close();
+
+    test::ModalWatcher watcher;
+    EXPECT_FALSE(Main(dir.path()));
+    ASSERT_EQ(watcher.boxes.size(), 1u);
+    EXPECT_EQ(watcher.boxes[0].icon, QMessageBox::Critical);
+    EXPECT_TRUE(watcher.boxes[0].text.contains(QStringLiteral("vuz.MDB"), Qt::CaseInsensitive))
+        << watcher.boxes[0].text.toStdString();
+    EXPECT_EQ(ended, QList<int>{1});
+    EXPECT_EQ(created, 0);
+
+    // Without VUZ.mdb the login still runs and the window opens, telling why its tree is empty.
+    QFile::remove(dir.filePath(QStringLiteral("vuz.MDB")));
+    ended.clear();
+    EXPECT_TRUE(Main(dir.path()));
+    EXPECT_EQ(created, 1);
+    EXPECT_FALSE(session().catalogConn);
+    ASSERT_EQ(watcher.boxes.size(), 2u);
+    EXPECT_TRUE(watcher.boxes[1].text.contains(QStringLiteral("VUZ.mdb")));
+    EXPECT_TRUE(ended.isEmpty());
+}
+
+} // namespace
