@@ -191,6 +191,13 @@ void FrmSQLValue::closeEvent(QCloseEvent *event)
     }
 }
 
+void FrmSQLValue::resizeEvent(QResizeEvent *event)
+{
+    // The cell moves away from an open editor; the value is already in the cell.
+    hideEditors();
+    QWidget::resizeEvent(event);
+}
+
 void FrmSQLValue::load()
 {
     try {
