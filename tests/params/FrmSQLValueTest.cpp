@@ -75,24 +75,6 @@ TEST_F(ParameterWindow, LoadsTheItemsParameterLines)
     EXPECT_FALSE(pw.dtp()->isVisible());
 }
 
-TEST_F(ParameterWindow, NoScriptGivesOneEmptyRow)
-{
-    closeParameterWindows();
-    pw = openWindow(QStringLiteral("KE"));
-    ASSERT_EQ(pw.grid()->rowCount(), 1);
-    for (int c = 0; c < 5; ++c)
-        EXPECT_EQ(pw.cell(0, c), QString());
-    EXPECT_FALSE(pw.find<QLabel>("labSkipped")->isVisible());
-    // Nothing is required, so the first write completes the status.
-    pw.doubleClick(0);
-    type(pw.txt(), "x");
-    EXPECT_EQ(pw.status()->text(), kComplete);
-    QTest::keyClick(pw.txt(), Qt::Key_Backspace);
-    EXPECT_EQ(pw.cell(0), QString());
-    EXPECT_EQ(pw.status()->text(), kComplete);
-    EXPECT_TRUE(pw.ok()->isEnabled());
-}
-
 TEST_F(ParameterWindow, NumberEditorFiltersKeys)
 {
     pw.doubleClick(1);
