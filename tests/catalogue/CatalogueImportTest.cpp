@@ -66,6 +66,10 @@ TEST_F(CatalogueImport, TreeQueriesGivePreOrderWithSiblingsByNumericId)
     loadTree(QStringLiteral("NjaTree"), {}, codes, queries);
     EXPECT_EQ(codes, (QStringList{"N1", "N11", "N12"}));
 
+    // a missing table fails like any other query, and the connection stays usable
+    EXPECT_THROW(conn->query(QStringLiteral("select * from NoSuch where cParentID='1' order by cID")), db::DbError);
+    EXPECT_EQ(conn->query(QStringLiteral("select * from Tools where cParentID='it''s' order by cID")).rowCount(), 0);
+
     const db::Recordset top = conn->query(QStringLiteral("select * from Tools where cParentID is null order by cID"));
     EXPECT_EQ(top.column(top.columnIndex(QStringLiteral("cID"))).type, db::ColumnType::Integer);
     EXPECT_EQ(top.columnCount(), 9); // every column of the table

@@ -454,6 +454,18 @@ static int create_indexes(Ctx *c, const MdbTableDef *t, int table_no)
         g_string_append(sql, ", ");
         append_ident(sql, ((MdbColumn *)g_ptr_array_index(t->columns, id))->name);
     }
+    int covering = 1;
+    for (unsigned i = 0; i < t->num_cols; ++i) {
+        const int type = ((MdbColumn *)g_ptr_array_index(t->columns, i))->col_type;
+        if (type == MDB_MEMO || type == MDB_OLE)
+            covering = 0;
+    }
+    for (unsigned i = 0; covering && i < t->num_cols; ++i) {
+        if ((int)i == parent || (int)i == id)
+            continue;
+        g_string_append(sql, ", ");
+        append_ident(sql, ((MdbColumn *)g_ptr_array_index(t->columns, i))->name);
+    }
     g_string_append(sql, ")");
     const int rc = exec_sql(c, sql->str);
     g_string_free(sql, TRUE);
