@@ -118,14 +118,12 @@ void check(lxw_error err, const char *what)
 
 constexpr qsizetype kMaxCellChars = 32767;
 
-QByteArray utf8Cell(const QString &text)
+// The characters of a cell text that a worksheet cell holds.
+qsizetype cellChars(const QString &text)
 {
     if (text.size() <= kMaxCellChars)
-        return text.toUtf8();
-    qsizetype n = kMaxCellChars;
-    if (text[n - 1].isHighSurrogate())
-        --n;
-    return text.left(n).toUtf8();
+        return text.size();
+    return text[kMaxCellChars - 1].isHighSurrogate() ? kMaxCellChars - 1 : kMaxCellChars;
 }
 
 } // namespace
@@ -156,12 +154,14 @@ void writeXlsx(const db::Recordset &rs, const QString &path, const ExportProgres
     lxw_format *dateTimeFmt = workbook_add_format(book.wb);
     format_set_num_format(dateTimeFmt, "yyyy-mm-dd hh:mm:ss");
 
-    CellReader reader(rs);
+    CellReader reader(rs, true);
+    std::string utf8;
     check(worksheet_set_row(ws, 0, LXW_DEF_ROW_HEIGHT, header), "row 1");
     for (int c = 0; c < cols; ++c) {
         const QString name = rs.column(c).name;
         reader.noteHeader(c, name);
-        check(worksheet_write_string(ws, 0, lxw_col_t(c), utf8Cell(name).constData(), header), "header");
+        toUtf8(name, cellChars(name), utf8, nullptr);
+        check(worksheet_write_string(ws, 0, lxw_col_t(c), utf8.c_str(), header), "header");
     }
 
     Cell cell;
@@ -178,8 +178,14 @@ void writeXlsx(const db::Recordset &rs, const QString &path, const ExportProgres
             case Kind::Date: err = worksheet_write_number(ws, sheetRow, col, cell.number, dateFmt); break;
             case Kind::DateTime: err = worksheet_write_number(ws, sheetRow, col, cell.number, dateTimeFmt); break;
             case Kind::Text:
-                if (!cell.text.isEmpty())
-                    err = worksheet_write_string(ws, sheetRow, col, utf8Cell(cell.text).constData(), nullptr);
+                if (!cell.text.isEmpty()) {
+                    int width = 0;
+                    const bool fitted = reader.fitted(c);
+                    toUtf8(cell.text, cellChars(cell.text), utf8, fitted ? &width : nullptr);
+                    if (fitted)
+                        reader.noteWidth(c, width);
+                    err = worksheet_write_string(ws, sheetRow, col, utf8.c_str(), nullptr);
+                }
                 break;
             }
             check(err, "cell");

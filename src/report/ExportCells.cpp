@@ -1,5 +1,6 @@
 #include "ExportCells.h"
 
+#include <charconv>
 #include <cmath>
 
 namespace vireo::exportcells {
@@ -19,6 +20,56 @@ int digits(qint64 v)
 }
 } // namespace
 
+int numberWidth(double v)
+{
+    char buf[40];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
+    return int(res.ptr - buf);
+}
+
+void toUtf8(const QString &text, qsizetype maxChars, std::string &out, int *width)
+{
+    const qsizetype n = std::min(text.size(), maxChars);
+    const char16_t *p = reinterpret_cast<const char16_t *>(text.utf16());
+    out.resize(size_t(n) * 3 + 1);
+    char *o = out.data();
+    int w = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        char32_t u = p[i];
+        if (u < 0x80) {
+            *o++ = char(u);
+            ++w;
+            continue;
+        }
+        if (width)
+            w += isDoubleByte(char16_t(u)) ? 2 : 1;
+        if (u < 0x800) {
+            *o++ = char(0xC0 | (u >> 6));
+            *o++ = char(0x80 | (u & 0x3F));
+            continue;
+        }
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n && p[i + 1] >= 0xDC00 && p[i + 1] <= 0xDFFF) {
+            if (width)
+                w += 1;
+            u = 0x10000 + ((u - 0xD800) << 10) + (p[++i] - 0xDC00);
+            *o++ = char(0xF0 | (u >> 18));
+            *o++ = char(0x80 | ((u >> 12) & 0x3F));
+            *o++ = char(0x80 | ((u >> 6) & 0x3F));
+            *o++ = char(0x80 | (u & 0x3F));
+            continue;
+        }
+        if (u >= 0xD800 && u <= 0xDFFF)
+            u = 0xFFFD;   // a lone surrogate
+        *o++ = char(0xE0 | (u >> 12));
+        *o++ = char(0x80 | ((u >> 6) & 0x3F));
+        *o++ = char(0x80 | (u & 0x3F));
+    }
+    *o = '\0';
+    out.resize(size_t(o - out.data()));
+    if (width)
+        *width = w;
+}
+
 bool excelSerial(qint64 msecs, double &serial, bool &dateOnly)
 {
     const qint64 rem = ((msecs % kDayMs) + kDayMs) % kDayMs;
@@ -29,7 +80,7 @@ bool excelSerial(qint64 msecs, double &serial, bool &dateOnly)
     return serial >= 1.0;
 }
 
-CellReader::CellReader(const db::Recordset &rs) : m_rs(rs)
+CellReader::CellReader(const db::Recordset &rs, bool textWidthByCaller) : m_rs(rs), m_textWidthByCaller(textWidthByCaller)
 {
     m_widths.assign(size_t(std::min(rs.columnCount(), kFittedColumns)), 0);
 }
@@ -64,7 +115,7 @@ void CellReader::read(qint64 row, int col, Cell &cell)
             if (fitted)
                 note(col, DisplayWidth(cell.text));
         } else if (fitted) {
-            note(col, int(QString::number(cell.number, 'g', 15).size()));
+            note(col, numberWidth(cell.number));
         }
         return;
     }
@@ -105,7 +156,7 @@ void CellReader::read(qint64 row, int col, Cell &cell)
     default:
         cell.kind = Kind::Text;
         cell.text = m_rs.text(row, col);
-        if (fitted)
+        if (fitted && !m_textWidthByCaller)
             note(col, DisplayWidth(cell.text));
         return;
     }

@@ -3,6 +3,7 @@
 #include "DisplayWidth.h"
 #include "Export.h"
 #include <QString>
+#include <string>
 #include <vector>
 
 namespace vireo::exportcells {
@@ -19,10 +20,13 @@ struct Cell {
 // Reads cells of one snapshot and keeps the widest display text of the fitted columns.
 class CellReader {
 public:
-    explicit CellReader(const db::Recordset &rs);
+    // With textWidthByCaller the widths of Text cells are left to the caller (noteWidth).
+    explicit CellReader(const db::Recordset &rs, bool textWidthByCaller = false);
 
     void read(qint64 row, int col, Cell &cell);
     void noteHeader(int col, const QString &name);
+    bool fitted(int col) const { return col < int(m_widths.size()); }
+    void noteWidth(int col, int cells) { note(col, cells); }
     // The widest display text seen per fitted column, in half-width cells.
     const std::vector<int> &widths() const { return m_widths; }
 
@@ -33,11 +37,18 @@ private:
             m_widths[size_t(col)] = cells;
     }
     const db::Recordset &m_rs;
+    bool m_textWidthByCaller;
     std::vector<int> m_widths;
 };
 
 // Excel serial of a date and time held as milliseconds since 1970-01-01 (no time zone);
 // false when Excel cannot hold it (before 1900-01-01).
 bool excelSerial(qint64 msecs, double &serial, bool &dateOnly);
+
+// Characters of a number as Excel's General format shows it (at most 15 significant digits).
+int numberWidth(double v);
+
+// UTF-8 of a text into a reused buffer (NUL-terminated), with its display width when asked.
+void toUtf8(const QString &text, qsizetype maxChars, std::string &out, int *width);
 
 } // namespace vireo::exportcells
