@@ -144,6 +144,7 @@ TEST_F(CatalogueImport, TextAndValuesComeThroughIntact)
         EXPECT_TRUE(s.isNull(1, c)) << c;
     EXPECT_FALSE(s.value(1, 5).toBool());
     EXPECT_EQ(conn->query(QStringLiteral("select * from Empty")).rowCount(), 0);
+    EXPECT_EQ(SelectField(QStringLiteral("取值"), QStringLiteral("参数表"), QStringLiteral("名称='年度'"), conn).toLongLong(), 2024);
 }
 
 TEST(CatalogueImportErrors, DamagedOrMissingFilesFailWithTheFileName)

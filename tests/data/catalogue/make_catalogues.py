@@ -79,6 +79,8 @@ def main():
         {"name": "NjaTree", "columns": TREE_COLUMNS, "rows": NJA_ROWS},
         SETTINGS,
         {"name": "Empty", "columns": TREE_COLUMNS[:6], "rows": []},
+        {"name": "参数表", "columns": [{"name": "名称", "type": "text", "size": 20}, {"name": "取值", "type": "long"}],
+         "rows": [["年度", 2024]]},
     ]}, "catalogue")
 
     with open(os.path.join(HERE, "catalogue.mdb"), "rb") as f:
