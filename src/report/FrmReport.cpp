@@ -281,8 +281,7 @@ void FrmReport::LoadReport()
         CmdFunction->setText(kRepair);
     } else if (FileExists(itemFile(QStringLiteral("方案.txt")))) {
         CmdFunction->setText(kPlan);
-        QString text = txtReport->toPlainText();
-        text.clear();
+        QString text;
         ReadTextFile(itemFile(QStringLiteral("方案.txt")), text);
         txtReport->setPlainText(text);
     } else {

@@ -292,6 +292,23 @@ TEST_F(FrmReportTest, DatabaseErrorsAreShownInTheWindow)
     EXPECT_EQ(rows(), 3);
     FrmReport::instance()->close();
 
+    // A check script that stops on an error: the window reloads with what the staging table holds
+    // and says why the script stopped.
+    item(QStringLiteral("D2"), QStringLiteral("检查出错"),
+         {{QStringLiteral("检查.SQL"), QStringLiteral("select 5 as n into tempdb..VUZ\nGO\nselect * from 不存在的表\n")}},
+         kThreeRows.arg(QStringLiteral("D2")));
+    open(QStringLiteral("D2"));
+    {
+        BoxCatcher boxes;
+        function()->setText(QStringLiteral("检查  "));
+        function()->click();
+        ASSERT_EQ(boxes.boxes.size(), 1u);
+        EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Warning);
+        EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("不存在的表"))) << boxes.boxes[0].text.toStdString();
+        EXPECT_EQ(number(), QStringLiteral("记录数1"));
+    }
+    FrmReport::instance()->close();
+
     // The connection is gone: the load and a re-check report the reason and the window stays.
     open(QStringLiteral("D1"));
     session().accountConn = std::make_unique<db::ClosedConnection>(QStringLiteral("与服务器的连接已断开"));
