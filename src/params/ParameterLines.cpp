@@ -127,9 +127,10 @@ QString buildExecStatement(const QString &key, const QStringList &values)
 
 QString sqlDateText(const QDateTime &value)
 {
+    // yyyyMMdd and ISO 8601 with a "T" are read the same under every language and DATEFORMAT.
     if (value.time() == QTime(0, 0))
-        return value.toString(QStringLiteral("yyyy-MM-dd"));
-    return value.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        return value.toString(QStringLiteral("yyyyMMdd"));
+    return value.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
 }
 
 QDateTime parseDateText(const QString &text)

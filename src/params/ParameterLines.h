@@ -53,7 +53,7 @@ ParameterScript readParameterLines(const QString &scriptPath);
 QString buildExecStatement(const QString &key, const QStringList &values);
 
 // Cell text of a date value that SQL Server reads the same under any language setting:
-// yyyy-MM-dd, with " HH:mm:ss" when the time is not midnight.
+// yyyyMMdd, or yyyy-MM-ddTHH:mm:ss when the time is not midnight.
 QString sqlDateText(const QDateTime &value);
 
 // Reads a cell text as a date; an invalid QDateTime when it is not one.

@@ -180,7 +180,7 @@ TEST_F(ParameterWindow, DatePickerAndStatus)
     QTest::keyClick(dtp, Qt::Key_Up);
     const QDateTime picked = dtp->dateTime();
     EXPECT_NE(picked, QDateTime(QDate::currentDate(), QTime(0, 0)));
-    EXPECT_EQ(pw.cell(0), picked.toString(QStringLiteral("yyyy-MM-dd")));
+    EXPECT_EQ(pw.cell(0), picked.toString(QStringLiteral("yyyyMMdd")));
     EXPECT_EQ(pw.status()->text(), kIncomplete);  // 标志 is still missing
     QTest::keyClick(dtp, Qt::Key_Return);
     EXPECT_FALSE(dtp->isVisible());
@@ -205,14 +205,14 @@ TEST_F(ParameterWindow, DatePickerAndStatus)
     EXPECT_EQ(pw.cell(2), QStringLiteral("昨天"));
     pw.click(3);
     EXPECT_FALSE(dtp->isVisible());
-    EXPECT_EQ(pw.cell(2), picked.toString(QStringLiteral("yyyy-MM-dd")));
-    EXPECT_EQ(pw.cell(0), picked.toString(QStringLiteral("yyyy-MM-dd")));  // the earlier row is untouched
+    EXPECT_EQ(pw.cell(2), picked.toString(QStringLiteral("yyyyMMdd")));
+    EXPECT_EQ(pw.cell(0), picked.toString(QStringLiteral("yyyyMMdd")));  // the earlier row is untouched
 
     // A date with a time of day keeps it.
     pw.grid()->item(2, 4)->setText(QStringLiteral("2024-02-29 08:30:00"));
     pw.doubleClick(2);
     EXPECT_EQ(dtp->dateTime(), QDateTime(QDate(2024, 2, 29), QTime(8, 30)));
     QTest::keyClick(dtp, Qt::Key_Up);
-    EXPECT_EQ(pw.cell(2), dtp->dateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-    EXPECT_TRUE(pw.cell(2).endsWith(QStringLiteral(" 08:30:00")));
+    EXPECT_EQ(pw.cell(2), dtp->dateTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+    EXPECT_TRUE(pw.cell(2).endsWith(QStringLiteral("T08:30:00")));
 }

@@ -79,8 +79,8 @@ TEST(ParameterLines, ExecStatementQuotesEveryValue)
 
 TEST(ParameterLines, DateTexts)
 {
-    EXPECT_EQ(sqlDateText(QDateTime(QDate(2024, 3, 5), QTime(0, 0))), QStringLiteral("2024-03-05"));
-    EXPECT_EQ(sqlDateText(QDateTime(QDate(2024, 3, 5), QTime(9, 7, 1))), QStringLiteral("2024-03-05 09:07:01"));
+    EXPECT_EQ(sqlDateText(QDateTime(QDate(2024, 3, 5), QTime(0, 0))), QStringLiteral("20240305"));
+    EXPECT_EQ(sqlDateText(QDateTime(QDate(2024, 3, 5), QTime(9, 7, 1))), QStringLiteral("2024-03-05T09:07:01"));
     EXPECT_EQ(parseDateText(QStringLiteral("2024-3-5")), QDateTime(QDate(2024, 3, 5), QTime(0, 0)));
     EXPECT_EQ(parseDateText(QStringLiteral("2024/03/05 9:07")), QDateTime(QDate(2024, 3, 5), QTime(9, 7)));
     EXPECT_FALSE(parseDateText(QStringLiteral("昨天")).isValid());
