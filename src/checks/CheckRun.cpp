@@ -74,7 +74,9 @@ RunOutcome RunChecks(const std::vector<TreeItemRef> &nodes, const QString &treeN
             if (progress)
                 progress(node, i + 1, count);
             ++out.itemsRun;
-            runItemCheck(node.key, folder, ctx.account);
+            const QString scriptResult = runItemCheck(node.key, folder, ctx.account);
+            if (!scriptResult.isEmpty())
+                out.scriptFailures.push_back({node.key, node.text, scriptResult});
             if (!GetProcedureName(script).isEmpty() && handOff)
                 handOff(node.key, treeName);
         } catch (const db::DbError &e) {

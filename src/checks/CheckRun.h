@@ -34,6 +34,7 @@ struct ItemProblem {
 
 struct RunOutcome {
     std::vector<ItemProblem> problems;  // errors of the run's own statements, one per item
+    std::vector<ItemProblem> scriptFailures;  // check scripts that stopped on an error (the run goes on)
     bool stopped = false;               // the account connection was lost; later items were not run
     int itemsRun = 0;
 };

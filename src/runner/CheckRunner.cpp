@@ -150,6 +150,9 @@ private:
             it.isCount = row.isCount;
             it.count = row.count;
             it.elapsedMs = elapsedMs;
+            for (const auto &p : out.scriptFailures)
+                if (p.code == row.code)
+                    it.problem = QStringLiteral("检查脚本中止：") + p.message;
             for (const auto &p : out.problems)
                 if (p.code == row.code)
                     it.problem = p.message;
@@ -280,8 +283,17 @@ std::vector<AccountResult> runAll(const Options &options, const QString &passwor
 }
 
 namespace {
-QString csvField(const QString &s)
+// Messages with several lines (driver diagnostics) are printed on one.
+QString oneLine(const QString &s)
 {
+    QString t = s;
+    t.replace(QLatin1String("\r\n"), QLatin1String(" ")).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return t;
+}
+
+QString csvField(const QString &raw)
+{
+    const QString s = oneLine(raw);
     if (!s.contains(QLatin1Char(',')) && !s.contains(QLatin1Char('"')) && !s.contains(QLatin1Char('\n'))
         && !s.contains(QLatin1Char('\r')))
         return s;
@@ -297,11 +309,11 @@ QString formatTable(const std::vector<AccountResult> &results)
     for (const AccountResult &r : results) {
         out += QStringLiteral("== %1\n").arg(r.database);
         if (!r.error.isEmpty())
-            out += QStringLiteral("   错误：%1\n").arg(r.error);
+            out += QStringLiteral("   错误：%1\n").arg(oneLine(r.error));
         for (const ItemResult &i : r.items) {
             out += QStringLiteral("%1\t%2\t%3").arg(i.code, i.name, i.finding);
             if (!i.problem.isEmpty())
-                out += QStringLiteral("\t错误：") + i.problem;
+                out += QStringLiteral("\t错误：") + oneLine(i.problem);
             if (!i.skipped.isEmpty())
                 out += QStringLiteral("\t") + i.skipped;
             out += QLatin1Char('\n');

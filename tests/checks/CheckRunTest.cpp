@@ -107,7 +107,10 @@ TEST_F(CheckRunOnServer, FailingScriptStillCopiesTheStagingTable)
     writeScript(dir.path() + QStringLiteral("/File/C1"), QStringLiteral("检查.sql"),
                 QString::fromUtf8(kVuz) + QStringLiteral("select 5 as 行号 into tempdb..VUZ\nGO\nselect 1/0\n"));
     std::vector<TreeItemRef> nodes{{QStringLiteral("C1"), QStringLiteral("借贷不平"), true}};
-    RunChecks(nodes, QStringLiteral("Tools"), ctx);
+    const RunOutcome failed = RunChecks(nodes, QStringLiteral("Tools"), ctx);
+    ASSERT_EQ(failed.scriptFailures.size(), 1u);
+    EXPECT_EQ(failed.scriptFailures[0].code, QStringLiteral("C1"));
+    EXPECT_TRUE(failed.problems.empty());
     const auto rs = account->query(QStringLiteral("select * from tempdb..C1"));
     ASSERT_EQ(rs.rowCount(), 1);
     EXPECT_EQ(rs.column(0).name, QStringLiteral("行号"));
