@@ -32,7 +32,10 @@ StartupHooks defaultHooks()
     h.openAccount = [](const db::AccountParams &p) -> std::unique_ptr<db::Connection> {
         return db::OdbcConnection::open(p);
     };
-    h.endProgram = [](int code) { std::exit(code); };
+    h.endProgram = [](int code) {
+        releaseConnections();
+        std::exit(code);
+    };
     h.message = [](int icon, const QString &title, const QString &text) {
         QMessageBox box(QMessageBox::Icon(icon), title, text, QMessageBox::Ok, QApplication::activeWindow());
         box.exec();
@@ -88,6 +91,12 @@ StartupHooks &startupHooks()
 void resetStartupHooks()
 {
     startupHooks() = defaultHooks();
+}
+
+void releaseConnections()
+{
+    session().accountConn.reset();
+    session().catalogConn.reset();
 }
 
 FrmMain *mainWindow()

@@ -40,6 +40,9 @@ void OpenCatalog();
 // ShutDown, AccountConn, status texts, main window.
 void LoginAccount();
 
+// Closes CatalogConn and AccountConn; the program calls it before it ends, while Qt still runs.
+void releaseConnections();
+
 // The main window the last login opened (null when none is open).
 FrmMain *mainWindow();
 // The ERP database component of the last successful login.

@@ -38,7 +38,9 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Vireo数据体检工具"));
     vireo::registerBuiltInLogin();
     vireo::startupHooks().configureMainWindow = &connectWindows;
-    if (!vireo::Main(QCoreApplication::applicationDirPath()))
-        return 0;
-    return app.exec();
+    int code = 0;
+    if (vireo::Main(QCoreApplication::applicationDirPath()))
+        code = app.exec();
+    vireo::releaseConnections();
+    return code;
 }

@@ -17,6 +17,7 @@
 #include <QTableWidget>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 
 namespace vireo {
@@ -272,8 +273,11 @@ void FrmMain::buildStatusBar()
 
 void FrmMain::setPanelText(int panel, const QString &text)
 {
-    if (panel >= 1 && panel <= 5)
+    if (panel >= 1 && panel <= 5) {
         panels[panel - 1]->setText(text);
+        // The panels keep their design widths; the whole text stays readable on hover.
+        panels[panel - 1]->setToolTip(text);
+    }
 }
 
 QString FrmMain::panelText(int panel) const
@@ -285,12 +289,7 @@ void FrmMain::load()
 {
     BuildMenu();
     InitReportGrid();
-    treTool->clear();
-    try {
-        LoadTree(QString(), QString(), treTool, TreeName);
-    } catch (const db::DbError &e) {
-        showError(kTitle, QStringLiteral("无法读取检查目录 %1：\n%2").arg(TreeName, e.message()));
-    }
+    loadCatalogue(TreeName);
 }
 
 void FrmMain::BuildMenu()
@@ -425,6 +424,11 @@ void FrmMain::loadCatalogue(const QString &table)
     } catch (const db::DbError &e) {
         showError(kTitle, QStringLiteral("无法读取检查目录 %1：\n%2").arg(TreeName, e.message()));
     }
+    // Nodes that start ticked are brought into view so the user sees what a run would do.
+    for (QTreeWidgetItemIterator it(treTool); *it; ++it)
+        if (nodeChecked(*it))
+            for (QTreeWidgetItem *p = (*it)->parent(); p && !p->isExpanded(); p = p->parent())
+                p->setExpanded(true);
 }
 
 void FrmMain::nodeClick(QTreeWidgetItem *node)
@@ -454,7 +458,8 @@ void FrmMain::runChecks()
     setBusy(true);
     int done = 0;
     const auto progress = [this, &done](const TreeItemRef &item, int position, int count) {
-        labProgress->setText(QStringLiteral("已完成 %1 项，正在检查：%2").arg(done++).arg(item.text));
+        const QString text = QStringLiteral("已完成 %1 项，正在检查：%2").arg(done++).arg(item.text);
+        labProgress->setText(labProgress->fontMetrics().elidedText(text, Qt::ElideRight, labProgress->width()));
         labProgress->setToolTip(QStringLiteral("[%1] %2").arg(item.key, item.text));
         prgRun->setRange(0, count);
         prgRun->setValue(position - 1);

@@ -1,0 +1,128 @@
+// Renders the main window on the demo data: after start-up and after a run over every item.
+//   main_screenshot OUTDIR   (run under Xvfb; writes main-startup.png, main-running.png, main-after-run.png, main-item.png)
+#include "FrmMain.h"
+#include "LoginComponent.h"
+#include "ModFunction.h"
+#include "ModStart.h"
+#include "StandIn.h"
+#include "TestPaths.h"
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDirIterator>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <cstdio>
+
+using namespace vireo;
+
+namespace {
+
+class DemoLogin : public LoginComponent {
+public:
+    explicit DemoLogin(const test::StandIn &s) : m_server(s.server()), m_password(s.params().password) {}
+    void login(const QString &) override {}
+    int LogState() override { return 1; }
+    void ClearError() override {}
+    QString QzDbName() override { return QStringLiteral("QZdata_001_2024"); }
+    void ShutDown() override {}
+    QString cserver() override { return m_server; }
+    QString cacc_id() override { return QStringLiteral("001"); }
+    QString cIYear() override { return QStringLiteral("2024"); }
+    QString SysPassword() override { return m_password; }
+    QString CuserId() override { return QStringLiteral("demo"); }
+
+private:
+    QString m_server, m_password;
+};
+
+void copyTree(const QString &from, const QString &to)
+{
+    QDirIterator it(from, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString src = it.next();
+        const QString dst = to + src.mid(from.size());
+        QDir().mkpath(QFileInfo(dst).absolutePath());
+        QFile::copy(src, dst);
+    }
+}
+
+void settle()
+{
+    for (int i = 0; i < 20; ++i) {
+        QCoreApplication::processEvents();
+        QTest::qWait(25);
+    }
+}
+
+bool save(QWidget *w, const QString &path)
+{
+    settle();
+    const bool ok = w->grab().save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: main_screenshot OUTDIR\n");
+        return 2;
+    }
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    test::StandIn::Options options;
+    options.initFiles = QStringList{test::sourceDir() + QStringLiteral("/demo/account.sql")};
+    test::StandIn standIn(options);
+
+    QTemporaryDir folder;
+    QFile::copy(test::sourceDir() + QStringLiteral("/demo/VUZ.mdb"), folder.filePath(QStringLiteral("VUZ.mdb")));
+    copyTree(test::sourceDir() + QStringLiteral("/demo/File"), folder.filePath(QStringLiteral("File")));
+    QFile::copy(test::binDir() + QStringLiteral("/vireo-mdb-import"), folder.filePath(QStringLiteral("vireo-mdb-import")));
+
+    LoginRegistry::registerProgId(kPrimaryLoginProgId, [&] { return std::make_unique<DemoLogin>(standIn); });
+    // Boxes that a run may raise are answered so that the tool does not wait for a person.
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            std::printf("message: %s\n", qPrintable(box->text()));
+            box->buttons().first()->click();
+        }
+    });
+    answer.start(50);
+
+    if (!Main(folder.path())) {
+        releaseConnections();
+        return 1;
+    }
+    FrmMain *w = mainWindow();
+    w->move(0, 0);
+    bool ok = save(w, out + QStringLiteral("/main-startup.png"));
+
+    auto *tree = w->findChild<QTreeWidget *>(QStringLiteral("treTool"));
+    tree->expandAll();
+    QTest::mouseClick(w->findChild<QToolButton *>(QStringLiteral("CmdSelectAll")), Qt::LeftButton);
+    // One look at the window while the run is under way.
+    QTimer during;
+    int ticks = 0;
+    QObject::connect(&during, &QTimer::timeout, [&] {
+        if (w->isRunning() && ++ticks == 2)
+            w->grab().save(out + QStringLiteral("/main-running.png"));
+    });
+    during.start(10);
+    QTest::mouseClick(w->findChild<QToolButton *>(QStringLiteral("cmdRun")), Qt::LeftButton);
+    ok = save(w, out + QStringLiteral("/main-after-run.png")) && ok;
+
+    QTreeWidgetItem *item = findNode(tree, QStringLiteral("ZZ01"));
+    tree->setCurrentItem(item);
+    w->nodeClick(item);
+    ok = save(w, out + QStringLiteral("/main-item.png")) && ok;
+    w->close();
+    releaseConnections();
+    return ok ? 0 : 1;
+}
