@@ -359,6 +359,30 @@ TEST_F(MainWindowTest, RunOnAFailedAccountConnectionReportsTheReasonAndStaysUsab
     EXPECT_EQ(tree->topLevelItemCount(), 0);
 }
 
+TEST_F(MainWindowTest, MenuCommandsCloseTheActiveChildWindowAndReachTheOtherWindows)
+{
+    QWidget report, params;
+    for (QWidget *w : {&report, &params}) {
+        w->setProperty("vireoChildWindow", true);
+        w->show();
+    }
+    QWidget *about = nullptr;
+    window->showAbout = [&](QWidget *parent) { about = parent; };
+    params.activateWindow();
+    QApplication::setActiveWindow(&params);
+    QCoreApplication::processEvents();
+    menu("About");
+    EXPECT_EQ(about, window.data());
+    EXPECT_FALSE(params.isVisible());
+    EXPECT_TRUE(report.isVisible());
+
+    // Closing the frame closes its remaining child windows.
+    params.show();
+    menu("Exit");
+    EXPECT_FALSE(report.isVisible());
+    EXPECT_FALSE(params.isVisible());
+}
+
 TEST(CatalogueTreeTest, LoadTreeStopsAtADuplicateCodeKeepingEarlierNodes)
 {
     db::SqliteConnection cat(QStringLiteral(":memory:"));

@@ -545,6 +545,10 @@ void FrmMain::closeEvent(QCloseEvent *e)
         e->ignore();
         return;
     }
+    // The frame's child windows go with it.
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w != this && w->isVisible() && w->property("vireoChildWindow").toBool())
+            w->close();
     QMainWindow::closeEvent(e);
 }
 
