@@ -201,10 +201,9 @@ bool OdbcConnection::isOpen() const { return h && h->connected && !m_broken; }
 
 namespace {
 
-// Reads the current row's columns into rs.
-void readRow(SQLHSTMT stmt, Recordset &rs)
+// Reads the current row's columns into rs; buf is scratch space kept across rows.
+void readRow(SQLHSTMT stmt, Recordset &rs, std::vector<char16_t> &buf)
 {
-    std::vector<char16_t> buf(4096);
     for (int c = 0; c < rs.columnCount(); ++c) {
         const SQLUSMALLINT col = SQLUSMALLINT(c + 1);
         SQLLEN ind = 0;
@@ -355,6 +354,7 @@ Recordset OdbcConnection::query(const QString &sql, qint64 maxRows)
             SQLNumResultCols(st.stmt, &cols);
             if (cols > 0 && !first && !error) {
                 first = describe(st.stmt, cols);
+                std::vector<char16_t> buf(4096);
                 while (maxRows < 0 || first->rowCount() < maxRows) {
                     const SQLRETURN f = SQLFetch(st.stmt);
                     if (f == SQL_NO_DATA)
@@ -362,7 +362,7 @@ Recordset OdbcConnection::query(const QString &sql, qint64 maxRows)
                     note(f);
                     if (!SQL_SUCCEEDED(f))
                         break;
-                    readRow(st.stmt, *first);
+                    readRow(st.stmt, *first, buf);
                 }
             }
         }
