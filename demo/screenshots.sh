@@ -44,8 +44,9 @@ done
 main=$(window Vireo数据体检工具 30)
 sleep 1
 
-# Open the four groups from the bottom up, tick everything and run.
-for y in 117 102 87 72; do click "$main" 75 "$y"; xdotool key Right; done
+# Groups with ticked items open on load; open the last one too, tick everything and run.
+click "$main" 75 72
+xdotool key End; sleep 0.2; xdotool key Right; sleep 0.2; xdotool key Home; sleep 0.2
 click "$main" 36 42
 click "$main" 250 42
 
