@@ -12,12 +12,14 @@ QString childrenSql(const QString &table, const QString &parentId)
 }
 
 namespace {
-void loadLevel(db::Connection *catalog, const QString &table, const QString &parentId, std::vector<TreeItemRef> &out,
-               int depth)
+void walkLevel(db::Connection *catalog, const QString &table, const QString &parentId, int depth,
+               const std::function<void(const CatalogueRow &, int)> &visit)
 {
     if (depth > 256)
         throw db::DbError(QStringLiteral("目录表 %1 的层级过深（可能存在循环引用）").arg(table));
     const db::Recordset rs = catalog->query(childrenSql(table, parentId));
+    if (rs.isEmpty())
+        return;
     const int id = rs.columnIndex(QStringLiteral("cID"));
     const int code = rs.columnIndex(QStringLiteral("cCode"));
     const int name = rs.columnIndex(QStringLiteral("cName"));
@@ -25,18 +27,25 @@ void loadLevel(db::Connection *catalog, const QString &table, const QString &par
     if (id < 0 || code < 0 || name < 0 || sign < 0)
         throw db::DbError(QStringLiteral("目录表 %1 缺少 cID、cCode、cName 或 bSign 列").arg(table));
     for (qint64 r = 0; r < rs.rowCount(); ++r) {
-        out.push_back({rs.text(r, code), rs.text(r, name), isTrue(rs.value(r, sign))});
-        loadLevel(catalog, table, rs.text(r, id), out, depth + 1);
+        const CatalogueRow row{rs.text(r, id), rs.text(r, code), rs.text(r, name), isTrue(rs.value(r, sign))};
+        visit(row, depth);
+        walkLevel(catalog, table, row.id, depth + 1, visit);
     }
 }
 } // namespace
 
-std::vector<TreeItemRef> loadCatalogueNodes(db::Connection *catalog, const QString &table)
+void walkCatalogue(db::Connection *catalog, const QString &table,
+                   const std::function<void(const CatalogueRow &, int)> &visit, const QString &parentId)
 {
     if (!catalog)
-        throw db::DbError(QStringLiteral("没有打开的目录数据库"));
+        throw db::DbError(QStringLiteral("没有打开的目录数据库（VUZ.mdb）"));
+    walkLevel(catalog, table, parentId, 0, visit);
+}
+
+std::vector<TreeItemRef> loadCatalogueNodes(db::Connection *catalog, const QString &table)
+{
     std::vector<TreeItemRef> out;
-    loadLevel(catalog, table, QString(), out, 0);
+    walkCatalogue(catalog, table, [&](const CatalogueRow &row, int) { out.push_back({row.code, row.name, row.sign}); });
     return out;
 }
 

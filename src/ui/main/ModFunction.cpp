@@ -1,4 +1,5 @@
 #include "ModFunction.h"
+#include "CatalogueTree.h"
 #include "QueryHelpers.h"
 #include "Session.h"
 #include <QSet>
@@ -26,69 +27,35 @@ QTreeWidgetItem *findNode(QTreeWidget *tree, const QString &key)
     return nullptr;
 }
 
-namespace {
-
-QString childrenQuery(const QString &table, const QString &parentId)
-{
-    if (parentId.isEmpty())
-        return QStringLiteral("select * from ") + table + QStringLiteral(" where cParentID is null order by cID");
-    return QStringLiteral("select * from ") + table + QStringLiteral(" where cParentID='") + parentId
-           + QStringLiteral("' order by cID");
-}
-
-struct TreeLoader {
-    QTreeWidget *tree;
-    QString table;
-    db::Connection *catalog;
-    QSet<QString> keys;
-
-    void load(const QString &parentId, QTreeWidgetItem *parent, int depth)
-    {
-        // A cParentID chain that loops back would recurse without end.
-        if (depth > 256)
-            throw db::DbError(QStringLiteral("目录表 %1 的层级过深（可能存在循环引用）").arg(table));
-        const db::Recordset rs = catalog->query(childrenQuery(table, parentId));
-        if (rs.isEmpty())
-            return;
-        const int id = rs.columnIndex(QStringLiteral("cID"));
-        const int code = rs.columnIndex(QStringLiteral("cCode"));
-        const int name = rs.columnIndex(QStringLiteral("cName"));
-        const int sign = rs.columnIndex(QStringLiteral("bSign"));
-        if (id < 0 || code < 0 || name < 0 || sign < 0)
-            throw db::DbError(QStringLiteral("目录表 %1 缺少 cID、cCode、cName 或 bSign 列").arg(table));
-        for (qint64 r = 0; r < rs.rowCount(); ++r) {
-            const QString key = rs.text(r, code);
-            if (keys.contains(key))
-                throw db::DbError(QStringLiteral("目录表 %1 中的编码“%2”不唯一").arg(table, key));
-            keys.insert(key);
-            auto *node = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tree);
-            node->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
-            node->setText(0, rs.text(r, name));
-            node->setData(0, NodeKeyRole, key);
-            node->setCheckState(0, isTrue(rs.value(r, sign)) ? Qt::Checked : Qt::Unchecked);
-            load(rs.text(r, id), node, depth + 1);
-        }
-    }
-};
-
-} // namespace
-
 void LoadTree(const QString &parentId, const QString &relativeKey, QTreeWidget *tree, const QString &table,
               db::Connection *catalog)
 {
-    if (!catalog)
-        throw db::DbError(QStringLiteral("没有打开的目录数据库（VUZ.mdb）"));
     const QSignalBlocker quiet(tree);
-    TreeLoader loader{tree, table, catalog, {}};
+    QSet<QString> keys;
     QTreeWidgetItem *parent = nullptr;
     for (QTreeWidgetItemIterator it(tree); *it; ++it) {
-        loader.keys.insert(nodeKey(*it));
+        keys.insert(nodeKey(*it));
         if (!parentId.isEmpty() && nodeKey(*it) == relativeKey)
             parent = *it;
     }
     if (!parentId.isEmpty() && !parent)
         throw db::DbError(QStringLiteral("树中没有编码为“%1”的节点").arg(relativeKey));
-    loader.load(parentId, parent, 0);
+    // The last node added at each depth: the parent of the rows one level deeper.
+    std::vector<QTreeWidgetItem *> path{parent};
+    const auto visit = [&](const CatalogueRow &row, int depth) {
+        if (keys.contains(row.code))
+            throw db::DbError(QStringLiteral("目录表 %1 中的编码“%2”不唯一").arg(table, row.code));
+        keys.insert(row.code);
+        QTreeWidgetItem *above = path[size_t(depth)];
+        auto *node = above ? new QTreeWidgetItem(above) : new QTreeWidgetItem(tree);
+        node->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        node->setText(0, row.name);
+        node->setData(0, NodeKeyRole, row.code);
+        node->setCheckState(0, row.sign ? Qt::Checked : Qt::Unchecked);
+        path.resize(size_t(depth) + 1);
+        path.push_back(node);
+    };
+    walkCatalogue(catalog, table, visit, parentId);
 }
 
 void LoadTree(const QString &parentId, const QString &relativeKey, QTreeWidget *tree, const QString &table)
