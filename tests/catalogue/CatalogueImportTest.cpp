@@ -3,6 +3,9 @@
 #include "TestPaths.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -145,6 +148,44 @@ TEST_F(CatalogueImport, TextAndValuesComeThroughIntact)
     EXPECT_FALSE(s.value(1, 5).toBool());
     EXPECT_EQ(conn->query(QStringLiteral("select * from Empty")).rowCount(), 0);
     EXPECT_EQ(SelectField(QStringLiteral("取值"), QStringLiteral("参数表"), QStringLiteral("名称='年度'"), conn).toLongLong(), 2024);
+}
+
+// Every value of the description the test file was made from, against the copy.
+TEST_F(CatalogueImport, EveryTableAndValueMatchesTheDescription)
+{
+    QFile f(dataFile(QStringLiteral("catalogue.json")));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QJsonArray tables = QJsonDocument::fromJson(f.readAll()).object().value(QStringLiteral("tables")).toArray();
+    ASSERT_EQ(tables.size(), 5);
+    for (const QJsonValue &tv : tables) {
+        const QJsonObject t = tv.toObject();
+        const QString name = t.value(QStringLiteral("name")).toString();
+        const QJsonArray columns = t.value(QStringLiteral("columns")).toArray(), rows = t.value(QStringLiteral("rows")).toArray();
+        const db::Recordset rs = conn->query(QStringLiteral("select * from \"%1\" order by rowid").arg(name));
+        ASSERT_EQ(rs.columnCount(), columns.size()) << name.toStdString();
+        ASSERT_EQ(rs.rowCount(), rows.size()) << name.toStdString();
+        for (int r = 0; r < rows.size(); ++r) {
+            const QJsonArray row = rows[r].toArray();
+            for (int c = 0; c < columns.size(); ++c) {
+                const QString type = columns[c].toObject().value(QStringLiteral("type")).toString();
+                const QJsonValue want = row[c];
+                const QVariant got = rs.value(r, c);
+                const std::string where = (name + QLatin1Char('.') + rs.column(c).name).toStdString() + " row " + std::to_string(r);
+                if (want.isNull())
+                    EXPECT_TRUE(got.isNull()) << where;
+                else if (type == QLatin1String("boolean"))
+                    EXPECT_EQ(got, QVariant(want.toBool())) << where;
+                else if (type == QLatin1String("single"))
+                    EXPECT_EQ(float(got.toDouble()), float(want.toDouble())) << where;
+                else if (want.isDouble())
+                    EXPECT_EQ(got.toDouble(), want.toDouble()) << where;
+                else if (type == QLatin1String("datetime"))
+                    EXPECT_EQ(got.toDateTime(), QDateTime::fromString(want.toString(), Qt::ISODate)) << where;
+                else
+                    EXPECT_EQ(got, QVariant(want.toString())) << where;
+            }
+        }
+    }
 }
 
 TEST(CatalogueImportErrors, DamagedOrMissingFilesFailWithTheFileName)

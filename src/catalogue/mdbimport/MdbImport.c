@@ -485,10 +485,10 @@ static int row_layout_ok(Ctx *c, const MdbTableDef *t, int start, size_t size)
     const size_t mask = (row_cols + 7) / 8;
     if ((size_t)cnt + mask > size)
         return 0;
-    /* the null mask must cover every column's bit */
+    /* columns added after the row was written lie past its null mask: they read as NULL */
     for (unsigned i = 0; i < t->num_cols; ++i) {
         const MdbColumn *col = g_ptr_array_index(t->columns, i);
-        if (col->col_num < 0 || (size_t)(col->col_num / 8) >= mask)
+        if (col->col_num < 0 || col->col_num >= MDB_MAX_COLS)
             return 0;
     }
     if (t->num_var_cols == 0)
@@ -624,15 +624,14 @@ static int copy_rows(Ctx *c, MdbTableDef *t, sqlite3_stmt *insert)
         for (unsigned r = 0; rc == 0 && r < rows; ++r) {
             int start = 0;
             size_t size = 0;
+            /* deleted rows and overflow pointers (the row itself is stored elsewhere) */
+            if (get16(mdb->pg_buf + rco + 2 + 2 * r) & 0xC000)
+                continue;
             if (mdb_find_row(mdb, (int)r, &start, &size) != 0) {
                 rc = fail(c, "表“%s”的数据页 %u 第 %u 行已损坏", t->name, t->cur_phys_pg, r);
                 break;
             }
             if (size == 0)
-                continue;
-            if (start & 0x4000) /* deleted */
-                continue;
-            if (start & 0x8000) /* overflow pointer; the row itself lives elsewhere */
                 continue;
             start &= 0x1FFF;
             if (!row_layout_ok(c, t, start, size)) {
@@ -645,6 +644,12 @@ static int copy_rows(Ctx *c, MdbTableDef *t, sqlite3_stmt *insert)
             }
             if (!insert) /* checking the layout only */
                 continue;
+            const unsigned row_cols = c->jet3 ? mdb->pg_buf[start] : get16(mdb->pg_buf + start);
+            for (unsigned i = 0; i < t->num_cols; ++i) {
+                const MdbColumn *col = g_ptr_array_index(t->columns, i);
+                if ((unsigned)col->col_num >= row_cols)
+                    fields[i].is_null = 1;
+            }
             sqlite3_reset(insert);
             for (unsigned i = 0; rc == 0 && i < t->num_cols; ++i) {
                 const MdbField *f = &fields[i];
