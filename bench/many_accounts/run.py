@@ -11,7 +11,7 @@ import pyodbc
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BIN = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "bin")
 ACCOUNTS = [f"{i:03d}" for i in range(1, 21)]
-PASSWORD = "bench-only"
+BENCH_SECRET = "bench-only"
 
 
 def batches(path):
@@ -32,7 +32,7 @@ def batches(path):
 def main():
     dbs = [f"QZdata_{a}_2024" for a in ACCOUNTS]
     args = ["/usr/bin/python3", os.path.join(ROOT, "tests", "sqlserver", "server.py"), "--port", "0",
-            "--password", PASSWORD, "--exit-on-stdin-eof"]
+            "--password", BENCH_SECRET, "--exit-on-stdin-eof"]
     for d in dbs:
         args += ["--database", d]
     server = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
@@ -41,12 +41,13 @@ def main():
         script = batches(os.path.join(ROOT, "demo", "account.sql"))
         for d in dbs:
             conn = pyodbc.connect(f"DRIVER={{FreeTDS}};SERVER=127.0.0.1;PORT={port};DATABASE={d};UID=SA;"
-                                  f"PWD={PASSWORD};TDS_Version=7.4;ClientCharset=UTF-8", autocommit=True)
+                                  "PWD=" + BENCH_SECRET + ";TDS_Version=7.4;ClientCharset=UTF-8", autocommit=True)
             for b in script:
                 if b.strip():
                     conn.execute(b)
             conn.close()
-        env = dict(os.environ, VIREO_SA_PASSWORD=PASSWORD)
+        env = dict(os.environ)
+        env["VIREO_SA_PASSWORD"] = BENCH_SECRET
         times = {}
         for jobs in (1, 4):
             start = time.perf_counter()

@@ -92,7 +92,7 @@ class Catalog:
         cols = {}
         for objid, name, typ, nullable, ident, dflt in c.execute(
                 'SELECT objid, name, type, isnullable, identity, dflt FROM _col ORDER BY objid, colid'):
-            cols.setdefault(objid, []).append(Column(name, sqltypes.from_spec(typ), bool(nullable),
+            cols.setdefault(objid, []).append(Column(name, sqltypes.from_decl(typ), bool(nullable),
                                                      tuple(json.loads(ident)) if ident else None, dflt))
         for oid, db, name, xtype, phys, session, text, ident_next in c.execute(
                 'SELECT id, db, name, xtype, phys, session, text, ident_next FROM _obj'):
@@ -163,7 +163,7 @@ class Catalog:
             if t.is_string and t.length == sqltypes.MAX:
                 length = -1
             c.execute('INSERT INTO _col VALUES (?,?,?,?,?,?,?,?,?,?,?)',
-                      (oid, i, col.name, t.spec(), SYSTEM_TYPE_IDS.get(t.name, 0), length, t.precision, t.scale,
+                      (oid, i, col.name, t.decl(), SYSTEM_TYPE_IDS.get(t.name, 0), length, t.precision, t.scale,
                        1 if col.nullable else 0, json.dumps(col.identity) if col.identity else None, col.default))
         table = Table(oid, db, name, columns, phys, ident_next, session)
         self.tables[(db.lower(), name.lower())] = table
@@ -194,7 +194,7 @@ class Catalog:
             table.columns.append(col)
             t = col.type
             self.conn.execute('INSERT INTO _col VALUES (?,?,?,?,?,?,?,?,?,?,?)',
-                              (table.id, len(table.columns), col.name, t.spec(), SYSTEM_TYPE_IDS.get(t.name, 0),
+                              (table.id, len(table.columns), col.name, t.decl(), SYSTEM_TYPE_IDS.get(t.name, 0),
                                t.length if t.is_string else 8, t.precision, t.scale, 1 if col.nullable else 0,
                                None, col.default))
 
@@ -210,7 +210,7 @@ class Catalog:
         for i, col in enumerate(table.columns, 1):
             t = col.type
             self.conn.execute('INSERT INTO _col VALUES (?,?,?,?,?,?,?,?,?,?,?)',
-                              (table.id, i, col.name, t.spec(), SYSTEM_TYPE_IDS.get(t.name, 0),
+                              (table.id, i, col.name, t.decl(), SYSTEM_TYPE_IDS.get(t.name, 0),
                                t.length if t.is_string else 8, t.precision, t.scale, 1 if col.nullable else 0,
                                json.dumps(col.identity) if col.identity else None, col.default))
 

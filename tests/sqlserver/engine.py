@@ -606,7 +606,7 @@ class Engine:
                     v, t = defaults[c.name.lower()]
                 else:
                     v, t = None, None
-                v = functions.store(v, c.type.spec(), t.spec() if t else None)
+                v = functions.store(v, c.type.decl(), t.decl() if t else None)
                 if v is None and not c.nullable:
                     raise TsqlError(515, "Cannot insert the value NULL into column '%s', table '%s.dbo.%s'; column does "
                                          "not allow nulls. INSERT fails." % (c.name, table.db, table.name), 16)
@@ -676,7 +676,7 @@ class Engine:
             if col.identity:
                 raise TsqlError(8102, "Cannot update identity column '%s'." % col.name, 16)
             s, t = tr.expr(e, scope)
-            sets.append((col, 'tsql_store(%s, %s, %s)' % (s, lit_sql(col.type.spec()), lit_sql(t.spec()) if t else 'NULL')))
+            sets.append((col, 'tsql_store(%s, %s, %s)' % (s, lit_sql(col.type.decl()), lit_sql(t.decl()) if t else 'NULL')))
         phys = qi(table.phys)
         if st.frm is None:
             sql = 'UPDATE %s AS %s SET %s' % (phys, src.sqlalias, ', '.join('%s = %s' % (qi(c.name), s) for c, s in sets))

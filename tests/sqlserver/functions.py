@@ -30,13 +30,13 @@ def _wrap(fn):
     return inner
 
 
-_spec_cache = {}
+_decl_cache = {}
 
 
-def _type(spec):
-    t = _spec_cache.get(spec)
+def _type(decl):
+    t = _decl_cache.get(decl)
     if t is None:
-        t = _spec_cache[spec] = sqltypes.from_spec(spec)
+        t = _decl_cache[decl] = sqltypes.from_decl(decl)
     return t
 
 

@@ -42,15 +42,15 @@ class SqlType:
         self.scale = scale
 
     def __repr__(self):
-        return 'SqlType(%s)' % self.spec()
+        return 'SqlType(%s)' % self.decl()
 
     def __eq__(self, other):
-        return isinstance(other, SqlType) and self.spec() == other.spec()
+        return isinstance(other, SqlType) and self.decl() == other.decl()
 
     def __hash__(self):
-        return hash(self.spec())
+        return hash(self.decl())
 
-    def spec(self):
+    def decl(self):
         if self.name in ('char', 'varchar', 'nchar', 'nvarchar'):
             return '%s(%s)' % (self.name, 'max' if self.length == MAX else self.length)
         if self.name in ('decimal', 'numeric'):
@@ -88,8 +88,8 @@ class SqlType:
         return 'TEXT'
 
 
-def from_spec(spec):
-    m = re.match(r'^(\w+)(?:\((max|\d+)(?:,(\d+))?\))?$', spec)
+def from_decl(decl):
+    m = re.match(r'^(\w+)(?:\((max|\d+)(?:,(\d+))?\))?$', decl)
     name = m.group(1)
     if name in ('decimal', 'numeric'):
         return SqlType(name, precision=int(m.group(2)), scale=int(m.group(3)))

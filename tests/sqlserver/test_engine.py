@@ -35,7 +35,7 @@ class EngineCase(unittest.TestCase):
         return res[0][1]
 
     def types(self, text):
-        return [(n, t.spec()) for n, t in self.results(text)[0][0]]
+        return [(n, t.decl()) for n, t in self.results(text)[0][0]]
 
     def errors(self, text):
         return [(e[1].number, e[1].message) for e in self.run_sql(text) if e[0] == 'error']
@@ -76,10 +76,10 @@ class ProgramStatements(EngineCase):
         self.assertEqual(self.rows(self.probe('A0101')), [])
         res = self.results(self.count('A0101'))
         self.assertEqual(res[0][1], [(2,)])
-        self.assertEqual(res[0][0][0][1].spec(), 'int')
+        self.assertEqual(res[0][0][0][1].decl(), 'int')
         res = self.results(self.report('A0101'))
         cols, rows = res[0]
-        self.assertEqual([(n, t.spec()) for n, t in cols],
+        self.assertEqual([(n, t.decl()) for n, t in cols],
                          [('编码', 'varchar(20)'), ('名称', 'nvarchar(2)'), ('金额', 'money'),
                           ('数量', 'decimal(12,3)'), ('日期', 'datetime'), ('标志', 'bit')])
         self.assertEqual(rows[0], ('A1', '检查', 12.5, 1.25, '2024-03-01 00:00:00.000', 1))
@@ -117,7 +117,7 @@ class ProgramStatements(EngineCase):
                      'select @year + 1 as next_year, @month as m, @flag as f')
         res = self.results("Exec K01 '2024','3'")
         self.assertEqual(res[0][1], [(2025, '3', 'Y')])
-        self.assertEqual([t.spec() for _, t in res[0][0]], ['int', 'varchar(2)', 'char(1)'])
+        self.assertEqual([t.decl() for _, t in res[0][0]], ['int', 'varchar(2)', 'char(1)'])
         self.assertEqual(self.errors("Exec K01 '2024'"),
                          [(201, "Procedure or function 'K01' expects parameter '@month', which was not supplied.")])
         self.assertEqual(self.errors("Exec K01 'abc','1'")[0][0], 8114)

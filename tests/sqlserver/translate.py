@@ -143,7 +143,7 @@ class Translator:
             return sql
         if src.is_numeric and target.is_numeric and not (target.is_int and not src.is_int):
             return sql
-        return 'tsql_conv(%s, %s, %s, NULL)' % (sql, lit_sql(target.spec()), lit_sql(src.spec()))
+        return 'tsql_conv(%s, %s, %s, NULL)' % (sql, lit_sql(target.decl()), lit_sql(src.decl()))
 
     def expr(self, e, scope):
         k = e.kind
@@ -177,7 +177,7 @@ class Translator:
             if e.style is not None:
                 style, _ = self.expr(e.style, scope)
             fn = 'tsql_try_conv' if e.try_ else 'tsql_conv'
-            return '%s(%s, %s, %s, %s)' % (fn, s, lit_sql(e.type.spec()), lit_sql(t.spec()) if t else 'NULL', style), e.type
+            return '%s(%s, %s, %s, %s)' % (fn, s, lit_sql(e.type.decl()), lit_sql(t.decl()) if t else 'NULL', style), e.type
         if k == 'subquery':
             q = self.query(e.query, scope)
             if len(q.columns) != 1:
@@ -683,7 +683,7 @@ class Translator:
                 s, t = self.expr(item.expr, scope)
                 if item.assign:
                     vt = self.ctx.var(item.assign)[0]
-                    s = 'tsql_conv(%s, %s, %s, NULL)' % (s, lit_sql(vt.spec()), lit_sql(t.spec()) if t else 'NULL')
+                    s = 'tsql_conv(%s, %s, %s, NULL)' % (s, lit_sql(vt.decl()), lit_sql(t.decl()) if t else 'NULL')
                     t = vt
                 name = item.alias
                 if name is None:
