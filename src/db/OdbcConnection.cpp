@@ -199,6 +199,13 @@ std::unique_ptr<OdbcConnection> OdbcConnection::open(const AccountParams &params
 
 bool OdbcConnection::isOpen() const { return h && h->connected && !m_broken; }
 
+bool OdbcConnection::connectionDead() const
+{
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    const SQLRETURN rc = SQLGetConnectAttr(h->dbc, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr);
+    return SQL_SUCCEEDED(rc) && dead == SQL_CD_TRUE;
+}
+
 namespace {
 
 // Reads the current row's columns into rs; buf is scratch space kept across rows.
@@ -372,8 +379,10 @@ Recordset OdbcConnection::query(const QString &sql, qint64 maxRows)
         note(rc);
     }
     if (error) {
-        if (error->state.startsWith(QLatin1String("08")))
+        if (error->state.startsWith(QLatin1String("08")) || connectionDead())
             m_broken = true;
+        if (m_broken)
+            throw DbError(QStringLiteral("与数据库服务器的连接已断开：") + error->text, error->native, error->state);
         throw DbError(error->text, error->native, error->state);
     }
     if (!first)

@@ -31,6 +31,7 @@ public:
 
 private:
     OdbcConnection();
+    bool connectionDead() const;
     struct Handles;
     std::unique_ptr<Handles> h;
     QStringList m_messages;

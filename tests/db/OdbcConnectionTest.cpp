@@ -136,3 +136,24 @@ TEST(ClosedConnection, EveryStatementReportsWhyItIsClosed)
         EXPECT_EQ(e.message(), QStringLiteral("Login failed for user 'SA'."));
     }
 }
+
+TEST(OdbcLostServer, AVanishedServerFailsFastAndMarksTheConnectionClosed)
+{
+    auto server = std::make_unique<test::StandIn>();
+    auto conn = server->connect();
+    EXPECT_EQ(conn->query(QStringLiteral("select 1 as n")).text(0, 0), QStringLiteral("1"));
+    server.reset();   // the server process ends; its socket closes
+    try {
+        conn->execute(QStringLiteral("select 1 as n"));
+        FAIL();
+    } catch (const db::DbError &e) {
+        EXPECT_TRUE(e.message().startsWith(QStringLiteral("与数据库服务器的连接已断开"))) << e.message().toStdString();
+    }
+    EXPECT_FALSE(conn->isOpen());
+    try {
+        conn->query(QStringLiteral("select 1 as n"));
+        FAIL();
+    } catch (const db::DbError &e) {
+        EXPECT_FALSE(e.message().isEmpty());
+    }
+}
