@@ -2,6 +2,7 @@
 #include "FileHelpers.h"
 #include "QueryHelpers.h"
 #include "ScriptRunner.h"
+#include <QFileInfo>
 
 namespace vireo {
 
@@ -69,7 +70,8 @@ RunOutcome RunChecks(const std::vector<TreeItemRef> &nodes, const QString &treeN
                 continue;
             const QString folder = ctx.programFolder + QStringLiteral("/File/") + node.key;
             const QString script = folder + QLatin1Char('/') + kScript;
-            if (!FileExists(script))
+            // A normal file only: a folder of that name does not count.
+            if (!QFileInfo(resolvePath(script)).isFile())
                 continue;
             if (progress)
                 progress(node, i + 1, count);

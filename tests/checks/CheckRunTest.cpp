@@ -136,3 +136,17 @@ TEST_F(CheckRunOnServer, LostAccountConnectionStopsTheRunWithTheReason)
     EXPECT_TRUE(s.rows.empty());
     EXPECT_TRUE(s.error.contains(QStringLiteral("C1")));
 }
+
+TEST_F(CheckRunOnServer, ScriptNameThatIsAFolderPassesTheItemOver)
+{
+    QDir().mkpath(dir.path() + QStringLiteral("/File/C3/检查.SQL"));
+    account->execute(QStringLiteral("select 1 as x into tempdb..C3"));
+    account->execute(QStringLiteral("select 7 as y into tempdb..VUZ"));
+    std::vector<TreeItemRef> nodes{{QStringLiteral("C3"), QStringLiteral("无脚本项"), true}};
+    const RunOutcome out = RunChecks(nodes, QStringLiteral("Tools"), ctx);
+    EXPECT_EQ(out.itemsRun, 0);
+    EXPECT_TRUE(out.scriptFailures.empty());
+    const auto rs = account->query(QStringLiteral("select * from tempdb..C3"));
+    ASSERT_EQ(rs.columnCount(), 1);
+    EXPECT_EQ(rs.column(0).name, QStringLiteral("x"));
+}
