@@ -406,8 +406,9 @@ bool FrmSQLValue::textKeyPress(QKeyEvent *e)
     const bool enter = isEnter(e);
     const bool backspace = e->key() == Qt::Key_Backspace;
     const QString text = e->text();
-    // Only keys that produce a character are filtered; caret movement and Delete pass.
-    if (!enter && !backspace && (text.isEmpty() || e->key() == Qt::Key_Tab || e->key() == Qt::Key_Backtab))
+    // Only keys that produce a character are filtered; caret movement and Delete (text "\x7f" on X11) pass.
+    if (!enter && !backspace
+        && (text.isEmpty() || e->key() == Qt::Key_Tab || e->key() == Qt::Key_Backtab || e->key() == Qt::Key_Delete))
         return false;
     const QChar ch = enter ? QChar(13) : backspace ? QChar(8) : text.at(0);
 

@@ -102,6 +102,11 @@ TEST_F(ParameterWindow, NumberEditorFiltersKeys)
     EXPECT_EQ(pw.cell(1), QStringLiteral("507"));
     QTest::keyClick(txt, Qt::Key_Backspace);
     EXPECT_EQ(pw.cell(1), QStringLiteral("50"));
+    // Delete as X11 delivers it, with the text "\x7f", still deletes.
+    QTest::keyClick(txt, Qt::Key_Home);
+    QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QString(QChar(0x7f)));
+    QApplication::sendEvent(txt, &del);
+    EXPECT_EQ(pw.cell(1), QStringLiteral("0"));
 
     // 实数 takes no decimal point either.
     pw.doubleClick(5);
