@@ -380,8 +380,15 @@ void writeXls(const db::Recordset &rs, const QString &path, const ExportProgress
             case Kind::Empty: break;
             case Kind::Text:
                 if (!cell.text.isEmpty()) {
+                    const QString label = fitLabel(cell.text);
+                    if (label.size() < cell.text.size())   // one record cannot hold it; never cut it silently
+                        throw ExportError(QStringLiteral("第 %1 行“%2”列的文字有 %3 个字符，超出 Excel 97-2003 工作簿"
+                                                         "单元格能保存的长度，请改存为 .xlsx 格式")
+                                              .arg(row + 2)
+                                              .arg(rs.column(c).name)
+                                              .arg(cell.text.size()));
                     Rec r(0x0204);
-                    r.u16(rw).u16(quint16(c)).u16(kXfCell).str(fitLabel(cell.text), true);
+                    r.u16(rw).u16(quint16(c)).u16(kXfCell).str(label, true);
                     put(out, r);
                 }
                 break;

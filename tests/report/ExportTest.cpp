@@ -118,6 +118,18 @@ TEST(ExportFailureTest, FailedExportLeavesTheEarlierFileAsItWas)
     EXPECT_EQ(readAll(path), before);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("报表.xls")});
 
+    // A text longer than an .xls cell record holds is refused rather than cut; .xlsx keeps it whole.
+    const db::Recordset longText = test::makeRecordset(
+        {{QStringLiteral("说明"), ColumnType::Text}},
+        {{QVariant(QString(QChar(u'长')).repeated(4000))}, {QVariant(QString(QChar(u'长')).repeated(5000))}});
+    const QString tooLong = exportRecordset(longText, path);
+    EXPECT_TRUE(tooLong.contains(QStringLiteral(".xlsx"))) << tooLong.toStdString();
+    EXPECT_EQ(readAll(path), before);
+    const QString whole = dir.filePath(QStringLiteral("长文本.xlsx"));
+    ASSERT_TRUE(exportRecordset(longText, whole).isEmpty());
+    EXPECT_TRUE(test::workbookMatches(whole, longText));
+    QFile::remove(whole);
+
     EXPECT_FALSE(exportRecordset(small, dir.filePath(QStringLiteral("missing/x.xlsx"))).isEmpty());
     EXPECT_FALSE(exportRecordset(small, dir.path()).isEmpty());   // a folder, not a file name
 }
