@@ -107,6 +107,8 @@ void openReportWindow(const QString &key, const QString &treeName)
         w->Key = key;
         w->TreeName = treeName;
     }
+    if (w->isMinimized())
+        w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
     w->show();
     w->raise();
     w->activateWindow();
@@ -157,6 +159,8 @@ FrmReport::FrmReport(QWidget *parent) : QWidget(parent, Qt::Window)
     grdReport->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     grdReport->verticalHeader()->setDefaultSectionSize(std::max(px(240), grdReport->fontMetrics().height() + 2));
     grdReport->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    // The narrowest fitted column, a one-letter field name, is 300 twips.
+    grdReport->horizontalHeader()->setMinimumSectionSize(px(300));
     grdReport->horizontalHeader()->setHighlightSections(false);
     grdReport->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
@@ -242,17 +246,15 @@ void FrmReport::LoadReport()
         problems << e.message();
     }
 
-    // 2. The rows, as a snapshot.
+    // 2. The rows, as a snapshot; the earlier one is let go first so that a reload never holds two.
+    m_model->reset(nullptr);
     std::shared_ptr<const db::Recordset> rows;
     try {
         rows = std::make_shared<const db::Recordset>(OpenClientRecordset(reportRowsSql(Key)));
     } catch (const db::DbError &e) {
         problems << e.message();
     }
-    RecordsetModel *old = m_model;
-    m_model = new RecordsetModel(rows, this);
-    grdReport->setModel(m_model);
-    delete old;
+    m_model->reset(std::move(rows));
     grdReport->scrollToTop();
 
     // 3. Column widths from the field names.

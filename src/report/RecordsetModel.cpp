@@ -9,6 +9,13 @@ RecordsetModel::RecordsetModel(std::shared_ptr<const db::Recordset> rs, QObject 
 {
 }
 
+void RecordsetModel::reset(std::shared_ptr<const db::Recordset> rs)
+{
+    beginResetModel();
+    m_rs = rs ? std::move(rs) : std::make_shared<const db::Recordset>();
+    endResetModel();
+}
+
 int RecordsetModel::rowCount(const QModelIndex &parent) const
 {
     if (parent.isValid())

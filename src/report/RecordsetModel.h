@@ -14,6 +14,8 @@ public:
 
     const db::Recordset &recordset() const { return *m_rs; }
     std::shared_ptr<const db::Recordset> shared() const { return m_rs; }
+    // Shows another snapshot (null: an empty one) and lets go of the earlier one.
+    void reset(std::shared_ptr<const db::Recordset> rs);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -334,8 +335,14 @@ TEST_F(FrmReportTest, SecondRequestReloadsForAnotherItemAndCountsAreNotCut)
 
     FrmReport *first = open(QStringLiteral("S1"));
     EXPECT_EQ(number(), QStringLiteral("记录数3"));
+    first->setWindowState(Qt::WindowMinimized);
     FrmReport *second = open(QStringLiteral("BIG"));
     EXPECT_EQ(first, second);
+    EXPECT_FALSE(second->isMinimized());   // the request brings the window forward
+    QTableView *grid = child<QTableView>("grdReport");
+    EXPECT_EQ(grid->columnWidth(0), 20);   // n: 1 x 100 + 200 twips
+    // Reloading keeps one model and one selection model.
+    EXPECT_EQ(grid->findChildren<QItemSelectionModel *>(Qt::FindDirectChildrenOnly).size(), 1);
     EXPECT_EQ(second->Key, QStringLiteral("BIG"));
     EXPECT_EQ(child<QLabel>("labName")->text(), QStringLiteral("四万行"));
     EXPECT_EQ(number(), QStringLiteral("记录数40000"));
