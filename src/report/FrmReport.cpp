@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTableView>
+#include <new>
 
 namespace vireo {
 
@@ -253,6 +254,8 @@ void FrmReport::LoadReport()
         rows = std::make_shared<const db::Recordset>(OpenClientRecordset(reportRowsSql(Key)));
     } catch (const db::DbError &e) {
         problems << e.message();
+    } catch (const std::bad_alloc &) {
+        problems << QStringLiteral("结果表太大，内存不足，无法显示其中的记录");
     }
     m_model->reset(std::move(rows));
     grdReport->scrollToTop();
