@@ -2,6 +2,7 @@
 #include "SqliteConnection.h"
 #include <QHash>
 #include <QString>
+#include <string>
 #include <vector>
 
 struct sqlite3_stmt;
@@ -24,9 +25,16 @@ private:
         sqlite3_stmt *st = nullptr;
         std::vector<db::Column> columns; // names; types from the declared column types
         std::vector<bool> declared;      // false: type follows the first row's value
+        std::vector<db::ColumnType> types;
+        bool allDeclared = true;
     };
     Statement *prepared(const QString &shape);
     QHash<QString, Statement> m_statements;
+    // buffers reused from query to query
+    QString m_shape;
+    std::vector<QString> m_literals;
+    std::vector<std::string> m_utf8; // the bound literals
+    std::vector<char16_t> m_utf16;   // text decoding
 };
 
 } // namespace vireo

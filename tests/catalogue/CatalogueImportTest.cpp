@@ -188,6 +188,47 @@ TEST_F(CatalogueImport, EveryTableAndValueMatchesTheDescription)
     }
 }
 
+// The copy's own statement path (cached statements, bound literals, values read straight from
+// SQLite) gives the same snapshot as the generic SQLite connection.
+TEST_F(CatalogueImport, CachedStatementsGiveTheSameRecordsetAsTheGenericPath)
+{
+    const QStringList queries{
+        QStringLiteral("select * from Tools order by rowid"),
+        QStringLiteral("select * from NjaTree order by rowid"),
+        QStringLiteral("select * from Settings order by rowid"),
+        QStringLiteral("select * from Empty"),
+        QStringLiteral("select * from \"参数表\" where 名称 = '年度'"),
+        QStringLiteral("select * from Tools where cParentID is null order by cID"),
+        QStringLiteral("select * from Tools where cParentID='1' order by cID"),
+        QStringLiteral("select * from Tools where cParentID = '' order by cID"),
+        QStringLiteral("select * from Tools where cCode='b03' or cName='凭证断号' order by cID"),
+        QStringLiteral("select * from Tools where cName='it''s ''x''' or cName='𠀀' or cCode<>'A' order by cID"),
+        QStringLiteral("select cCode || '=' || cID as k, 'x=''y''' as lit, count(*) as n from Tools group by cCode order by k"),
+        QStringLiteral("select cID + 0.5 as r, null as missing, bEnd, dEdit from Tools order by cID"),
+    };
+    db::SqliteConnection *cache = conn;
+    for (int round = 0; round < 2; ++round) { // the second round runs from the statement cache
+        for (const QString &sql : queries) {
+            const std::string where = sql.toStdString();
+            const db::Recordset fast = cache->query(sql);
+            const db::Recordset generic = cache->db::SqliteConnection::query(sql);
+            ASSERT_EQ(fast.columnCount(), generic.columnCount()) << where;
+            ASSERT_EQ(fast.rowCount(), generic.rowCount()) << where;
+            for (int c = 0; c < fast.columnCount(); ++c) {
+                EXPECT_EQ(fast.column(c).name, generic.column(c).name) << where;
+                EXPECT_EQ(fast.column(c).type, generic.column(c).type) << where << " column " << c;
+                for (qint64 r = 0; r < fast.rowCount(); ++r) {
+                    EXPECT_EQ(fast.isNull(r, c), generic.isNull(r, c)) << where << " row " << r << " column " << c;
+                    EXPECT_EQ(fast.value(r, c), generic.value(r, c)) << where << " row " << r << " column " << c;
+                }
+            }
+        }
+    }
+    EXPECT_GT(cache->query(queries[0]).rowCount(), 0);
+    EXPECT_EQ(cache->query(QStringLiteral("select cCode from Tools where cCode='B01' order by cID")).text(0, 0),
+              QStringLiteral("B01"));
+}
+
 TEST(CatalogueImportErrors, DamagedOrMissingFilesFailWithTheFileName)
 {
     const struct {

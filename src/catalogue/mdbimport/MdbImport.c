@@ -38,6 +38,10 @@ typedef struct {
     size_t bytes_len, bytes_cap;
     char *text;
     size_t text_len, text_cap;
+    /* the text bound to each INSERT parameter, kept until the parameter is bound again */
+    char **bound_text;
+    size_t *bound_cap;
+    unsigned n_bound;
     iconv_t jet3_cd;
 } Ctx;
 
@@ -174,49 +178,42 @@ static int check_usage_map(Ctx *c, const MdbTableDef *t)
 
 /* ---- value decoding ---------------------------------------------------------------------- */
 
-static int text_put(Ctx *c, uint32_t cp)
+/* Writers into a buffer already reserved for the worst case (see decode_text). */
+static char *put_utf8(char *o, uint32_t cp)
 {
-    if (reserve((void **)&c->text, &c->text_cap, c->text_len + 5))
-        return -1;
-    char *o = c->text + c->text_len;
     if (cp < 0x80) {
-        o[0] = (char)cp;
-        c->text_len += 1;
+        *o++ = (char)cp;
     } else if (cp < 0x800) {
-        o[0] = (char)(0xC0 | (cp >> 6));
-        o[1] = (char)(0x80 | (cp & 0x3F));
-        c->text_len += 2;
+        *o++ = (char)(0xC0 | (cp >> 6));
+        *o++ = (char)(0x80 | (cp & 0x3F));
     } else if (cp < 0x10000) {
-        o[0] = (char)(0xE0 | (cp >> 12));
-        o[1] = (char)(0x80 | ((cp >> 6) & 0x3F));
-        o[2] = (char)(0x80 | (cp & 0x3F));
-        c->text_len += 3;
+        *o++ = (char)(0xE0 | (cp >> 12));
+        *o++ = (char)(0x80 | ((cp >> 6) & 0x3F));
+        *o++ = (char)(0x80 | (cp & 0x3F));
     } else {
-        o[0] = (char)(0xF0 | (cp >> 18));
-        o[1] = (char)(0x80 | ((cp >> 12) & 0x3F));
-        o[2] = (char)(0x80 | ((cp >> 6) & 0x3F));
-        o[3] = (char)(0x80 | (cp & 0x3F));
-        c->text_len += 4;
+        *o++ = (char)(0xF0 | (cp >> 18));
+        *o++ = (char)(0x80 | ((cp >> 12) & 0x3F));
+        *o++ = (char)(0x80 | ((cp >> 6) & 0x3F));
+        *o++ = (char)(0x80 | (cp & 0x3F));
     }
-    return 0;
+    return o;
 }
 
 /* UTF-16 code units -> UTF-8, lone surrogates become U+FFFD. */
-static int text_put_utf16(Ctx *c, unsigned unit, unsigned *pending_high)
+static char *put_utf16(char *o, unsigned unit, unsigned *pending_high)
 {
     if (*pending_high) {
         const unsigned hi = *pending_high;
         *pending_high = 0;
         if (unit >= 0xDC00 && unit <= 0xDFFF)
-            return text_put(c, 0x10000 + ((hi - 0xD800) << 10) + (unit - 0xDC00));
-        if (text_put(c, 0xFFFD))
-            return -1;
+            return put_utf8(o, 0x10000 + ((hi - 0xD800) << 10) + (unit - 0xDC00));
+        o = put_utf8(o, 0xFFFD);
     }
     if (unit >= 0xD800 && unit <= 0xDBFF) {
         *pending_high = unit;
-        return 0;
+        return o;
     }
-    return text_put(c, (unit >= 0xDC00 && unit <= 0xDFFF) ? 0xFFFD : unit);
+    return put_utf8(o, (unit >= 0xDC00 && unit <= 0xDFFF) ? 0xFFFD : unit);
 }
 
 /* Text bytes as stored in the file -> UTF-8 in c->text. Jet 4 keeps UCS-2, optionally in the
@@ -224,16 +221,14 @@ static int text_put_utf16(Ctx *c, unsigned unit, unsigned *pending_high)
 static int decode_text(Ctx *c, const unsigned char *p, size_t n)
 {
     c->text_len = 0;
-    if (reserve((void **)&c->text, &c->text_cap, 1))
-        return -1;
     if (c->jet3) {
+        if (reserve((void **)&c->text, &c->text_cap, n * 4 + 1))
+            return -1;
         if (c->jet3_cd == (iconv_t)-1) {
             c->jet3_cd = iconv_open("UTF-8", "GB18030");
             if (c->jet3_cd == (iconv_t)-1)
                 return -1;
         }
-        if (reserve((void **)&c->text, &c->text_cap, n * 4 + 1))
-            return -1;
         char *in = (char *)p, *out = c->text;
         size_t in_left = n, out_left = c->text_cap - 1;
         iconv(c->jet3_cd, NULL, NULL, NULL, NULL);
@@ -251,6 +246,11 @@ static int decode_text(Ctx *c, const unsigned char *p, size_t n)
         c->text[c->text_len] = 0;
         return 0;
     }
+    /* at most 3 bytes out per byte in: a one-byte character gives at most 2, a code unit (2 bytes)
+     * at most 3, a lone high surrogate followed by anything 3 more */
+    if (reserve((void **)&c->text, &c->text_cap, 3 * n + 8))
+        return -1;
+    char *o = c->text;
     unsigned high = 0;
     if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
         int compressed = 1;
@@ -260,24 +260,30 @@ static int decode_text(Ctx *c, const unsigned char *p, size_t n)
                 compressed = !compressed;
                 ++i;
             } else if (compressed) {
-                if (text_put_utf16(c, p[i], &high))
-                    return -1;
+                if (p[i] < 0x80 && !high)
+                    *o++ = (char)p[i];
+                else
+                    o = put_utf16(o, p[i], &high);
                 ++i;
             } else if (i + 1 < n) {
-                if (text_put_utf16(c, get16(p + i), &high))
-                    return -1;
+                o = put_utf16(o, get16(p + i), &high);
                 i += 2;
             } else {
                 break;
             }
         }
     } else {
-        for (size_t i = 0; i + 1 < n; i += 2)
-            if (text_put_utf16(c, get16(p + i), &high))
-                return -1;
+        for (size_t i = 0; i + 1 < n; i += 2) {
+            const unsigned unit = get16(p + i);
+            if (unit < 0x80 && !high)
+                *o++ = (char)unit;
+            else
+                o = put_utf16(o, unit, &high);
+        }
     }
-    if (high && text_put(c, 0xFFFD))
-        return -1;
+    if (high)
+        o = put_utf8(o, 0xFFFD);
+    c->text_len = (size_t)(o - c->text);
     c->text[c->text_len] = 0;
     return 0;
 }
@@ -516,6 +522,22 @@ static int row_layout_ok(Ctx *c, const MdbTableDef *t, int start, size_t size)
     return 1;
 }
 
+/* Binds the text just decoded into c->text without copying it: the buffer moves to the
+ * parameter's slot, and the slot's previous buffer (no longer bound once this returns) becomes
+ * the next decoding buffer. */
+static int bind_decoded_text(Ctx *c, sqlite3_stmt *st, int param)
+{
+    if (param < 1 || (unsigned)param > c->n_bound)
+        return sqlite3_bind_text(st, param, c->text, (int)c->text_len, SQLITE_TRANSIENT);
+    char *mine = c->text;
+    const size_t mine_cap = c->text_cap;
+    c->text = c->bound_text[param - 1];
+    c->text_cap = c->bound_cap[param - 1];
+    c->bound_text[param - 1] = mine;
+    c->bound_cap[param - 1] = mine_cap;
+    return sqlite3_bind_text(st, param, mine, (int)c->text_len, SQLITE_STATIC);
+}
+
 static int bind_value(Ctx *c, sqlite3_stmt *st, int param, const MdbTableDef *t, const MdbColumn *col,
                       const MdbField *f, int row_start, size_t row_size)
 {
@@ -584,13 +606,13 @@ static int bind_value(Ctx *c, sqlite3_stmt *st, int param, const MdbTableDef *t,
     case MDB_TEXT:
         if (decode_text(c, p, (size_t)siz) != 0)
             return fail(c, "内存不足"), SQLITE_ERROR;
-        return sqlite3_bind_text(st, param, c->text, (int)c->text_len, SQLITE_TRANSIENT);
+        return bind_decoded_text(c, st, param);
     case MDB_MEMO:
         if (read_long_value(c, t, col, start, siz) != 0)
             return SQLITE_ERROR;
         if (decode_text(c, c->bytes ? c->bytes : (const unsigned char *)"", c->bytes_len) != 0)
             return fail(c, "内存不足"), SQLITE_ERROR;
-        return sqlite3_bind_text(st, param, c->text, (int)c->text_len, SQLITE_TRANSIENT);
+        return bind_decoded_text(c, st, param);
     case MDB_OLE:
         if (read_long_value(c, t, col, start, siz) != 0)
             return SQLITE_ERROR;
@@ -687,6 +709,14 @@ static int copy_table(Ctx *c, MdbCatalogEntry *entry, int table_no)
     if (rc == 0)
         rc = check_usage_map(c, t);
     sqlite3_stmt *insert = NULL;
+    if (rc == 0) {
+        c->bound_text = calloc(t->num_cols, sizeof *c->bound_text);
+        c->bound_cap = calloc(t->num_cols, sizeof *c->bound_cap);
+        if (!c->bound_text || !c->bound_cap)
+            rc = fail(c, "内存不足");
+        else
+            c->n_bound = t->num_cols;
+    }
     if (rc == 0)
         rc = create_table(c, t, &insert);
     if (rc == 0)
@@ -694,6 +724,13 @@ static int copy_table(Ctx *c, MdbCatalogEntry *entry, int table_no)
     if (rc == 0)
         rc = create_indexes(c, t, table_no);
     sqlite3_finalize(insert);
+    for (unsigned i = 0; i < c->n_bound; ++i)
+        free(c->bound_text[i]);
+    free(c->bound_text);
+    free(c->bound_cap);
+    c->bound_text = NULL;
+    c->bound_cap = NULL;
+    c->n_bound = 0;
     mdb_free_tabledef(t);
     return rc;
 }

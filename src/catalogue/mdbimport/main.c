@@ -2,6 +2,7 @@
  * file. Runs as a child of the program so that a damaged file cannot take the window down. */
 #include "MdbImport.h"
 
+#include <sqlite3.h>
 #include <stdio.h>
 #include <sys/resource.h>
 
@@ -14,6 +15,10 @@ int main(int argc, char **argv)
     /* a runaway allocation on a damaged file fails here instead of swapping the machine */
     struct rlimit lim = {(rlim_t)2 << 30, (rlim_t)2 << 30};
     setrlimit(RLIMIT_AS, &lim);
+
+    /* one thread: SQLite needs no mutexes and no memory statistics */
+    sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
 
     char err[1024];
     if (vireo_mdb_import(argv[1], argv[2], err, sizeof err) != 0) {
