@@ -1,12 +1,20 @@
-// Excel 97-2003 workbook (BIFF8) in a compound file, written in one pass: the Workbook stream
-// goes straight into the file's sectors after the header; the allocation table, the directory
-// and the header follow once the stream's size is known.
+// Excel 97-2003 workbook (BIFF8) in a compound file. One pass over the records writes the cell
+// records to a spool and collects the texts in the shared string table; then the Workbook
+// stream (globals with the table, then the sheet with the spooled cells) goes straight into the
+// file's sectors after the header; the allocation table, the directory and the header follow
+// once the stream's size is known.
 #include "Export.h"
 #include "ExportCells.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
 #include <QtEndian>
 #include <cstring>
+#include <memory>
+#include <string_view>
+#include <vector>
 
 namespace vireo {
 
@@ -19,6 +27,7 @@ constexpr int kSector = 512;
 constexpr int kMaxRecordData = 8224;
 constexpr int kMaxRows = 65536;
 constexpr int kMaxCols = 256;
+constexpr int kMaxText = 32767;   // characters of one cell
 
 // Palette index of colour 4 of the standard palette (bright green, #00FF00).
 constexpr quint16 kBrightGreen = 0x0B;
@@ -147,23 +156,173 @@ void put(Out &out, Rec &r)
     out.stream(bytes.constData(), bytes.size());
 }
 
-// The most characters of a cell text that fit one record.
-QString fitLabel(const QString &text)
+// A header text cut to what a cell holds, never between the halves of a surrogate pair.
+QString fitText(const QString &text)
 {
-    bool compressed = true;
-    for (const QChar ch : text)
-        if (ch.unicode() > 0xFF) {
-            compressed = false;
-            break;
-        }
-    const qsizetype room = (kMaxRecordData - 9) / (compressed ? 1 : 2);
-    if (text.size() <= room)
+    if (text.size() <= kMaxText)
         return text;
-    qsizetype n = room;
+    qsizetype n = kMaxText;
     if (text[n - 1].isHighSurrogate())
         --n;
     return text.left(n);
 }
+
+// The cell texts of the workbook, each distinct text kept once, in its SST form (character
+// count, option flags, characters: one byte each when all fit, else UTF-16LE), in blocks that
+// never move, found again through an open-addressing hash of entry numbers.
+class StringTable {
+public:
+    // The SST index of a text of at most kMaxText characters, counting one more use.
+    quint32 add(const QString &s)
+    {
+        ++m_total;
+        encode(s);
+        const std::string_view key(m_scratch);
+        const size_t h = std::hash<std::string_view>()(key);
+        if ((m_offsets.size() + 1) * 2 > m_slots.size())
+            grow();
+        const size_t mask = m_slots.size() - 1;
+        for (size_t i = h & mask;; i = (i + 1) & mask) {
+            const quint32 slot = m_slots[i];
+            if (slot == 0) {
+                const quint32 index = quint32(m_offsets.size());
+                m_offsets.push_back(store(key));
+                m_hashes.push_back(quint32(h));
+                m_slots[i] = index + 1;
+                return index;
+            }
+            if (m_hashes[slot - 1] == quint32(h) && entry(slot - 1) == key)
+                return slot - 1;
+        }
+    }
+
+    quint32 total() const { return m_total; }
+    quint32 unique() const { return quint32(m_offsets.size()); }
+    std::string_view entry(quint32 index) const
+    {
+        const quint64 off = m_offsets[index];
+        const char *p = m_blocks[size_t(off >> 32)].get() + quint32(off);
+        return std::string_view(p, 3 + size_t(qFromLittleEndian<quint16>(p)) * (p[2] & 1 ? 2 : 1));
+    }
+
+private:
+    static constexpr size_t kBlock = size_t(1) << 20;   // more than the longest entry (3 + 2 * 32767)
+
+    void encode(const QString &s)
+    {
+        bool compressed = true;
+        for (const QChar ch : s)
+            if (ch.unicode() > 0xFF) {
+                compressed = false;
+                break;
+            }
+        m_scratch.resize(3 + size_t(s.size()) * (compressed ? 1 : 2));
+        char *p = m_scratch.data();
+        qToLittleEndian(quint16(s.size()), p);
+        p[2] = compressed ? 0 : 1;
+        p += 3;
+        for (const QChar ch : s) {
+            if (compressed) {
+                *p++ = char(ch.unicode());
+            } else {
+                qToLittleEndian(ch.unicode(), p);
+                p += 2;
+            }
+        }
+    }
+
+    quint64 store(std::string_view bytes)
+    {
+        if (m_blocks.empty() || m_used + bytes.size() > kBlock) {
+            m_blocks.emplace_back(new char[kBlock]);
+            m_used = 0;
+        }
+        const quint64 off = (quint64(m_blocks.size() - 1) << 32) | quint64(m_used);
+        std::memcpy(m_blocks.back().get() + m_used, bytes.data(), bytes.size());
+        m_used += bytes.size();
+        return off;
+    }
+
+    void grow()
+    {
+        std::vector<quint32> table(m_slots.empty() ? 1024 : m_slots.size() * 2, 0);
+        const size_t mask = table.size() - 1;
+        for (quint32 index = 0; index < m_offsets.size(); ++index) {
+            size_t i = m_hashes[index] & mask;
+            while (table[i])
+                i = (i + 1) & mask;
+            table[i] = index + 1;
+        }
+        m_slots.swap(table);
+    }
+
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    size_t m_used = 0;
+    std::vector<quint64> m_offsets;   // block << 32 | offset in the block
+    std::vector<quint32> m_hashes;    // low bits of each entry's hash
+    std::vector<quint32> m_slots;     // entry + 1, 0 when free
+    std::string m_scratch;
+    quint32 m_total = 0;
+};
+
+// Cell records of the sheet, kept in memory up to a megabyte and beyond that in a
+// temporary file next to the workbook.
+class Spool {
+public:
+    explicit Spool(const QString &folder) : m_folder(folder) { m_mem.reserve(1 << 16); }
+
+    void put(Rec &r)
+    {
+        m_mem.append(r.bytes());
+        if (m_mem.size() >= kInMemory)
+            spill();
+    }
+
+    void copyTo(Out &out)
+    {
+        if (m_file) {
+            spill();
+            if (!m_file->seek(0))
+                fail();
+            QByteArray chunk;
+            for (;;) {
+                chunk = m_file->read(1 << 20);
+                if (chunk.isEmpty())
+                    break;
+                out.stream(chunk.constData(), chunk.size());
+            }
+            if (m_file->error() != QFileDevice::NoError)
+                fail();
+        } else {
+            out.stream(m_mem.constData(), m_mem.size());
+        }
+    }
+
+private:
+    static constexpr qsizetype kInMemory = qsizetype(1) << 20;
+
+    void spill()
+    {
+        if (!m_file) {
+            m_file = std::make_unique<QTemporaryFile>(m_folder + QStringLiteral("/.vireo-cells-XXXXXX.tmp"));
+            if (!m_file->open())
+                fail();
+        }
+        if (m_file->write(m_mem) != m_mem.size())
+            fail();
+        m_mem.clear();
+    }
+
+    [[noreturn]] void fail()
+    {
+        throw ExportError(QStringLiteral("无法在 %1 中写入临时文件：%2")
+                              .arg(QDir::toNativeSeparators(m_folder), m_file ? m_file->errorString() : QString()));
+    }
+
+    QString m_folder;
+    QByteArray m_mem;
+    std::unique_ptr<QTemporaryFile> m_file;
+};
 
 Rec bof(quint16 type)
 {
@@ -193,6 +352,66 @@ Rec xf(bool style, quint16 format, quint8 usedFlags, quint16 pattern, quint16 fo
     r.u32(quint32(pattern) << 26);               // fill pattern
     r.u16(quint16(foreColour | (0x41 << 7)));    // pattern colour, background = window colour
     return r;
+}
+
+// SST with the CONTINUE records it needs, then EXTSST. A string's header and its first character
+// stay in one record; where its characters go on in the next record, that record starts with the
+// option flags byte again. A character is never split.
+void writeSst(Out &out, const StringTable &sst)
+{
+    const quint32 unique = sst.unique();
+    const quint32 perBucket = std::max<quint32>(8, (unique + 127) / 128);
+    QByteArray buckets;
+    QByteArray data;
+    data.reserve(kMaxRecordData);
+    quint16 id = 0x00FC;
+    auto endRecord = [&] {
+        char h[4];
+        qToLittleEndian(id, h);
+        qToLittleEndian(quint16(data.size()), h + 2);
+        out.stream(h, 4);
+        out.stream(data.constData(), data.size());
+        data.clear();
+        id = 0x003C;
+    };
+    auto le = [](QByteArray &to, auto v) {
+        char x[sizeof v];
+        qToLittleEndian(v, x);
+        to.append(x, sizeof v);
+    };
+    le(data, sst.total());
+    le(data, unique);
+    for (quint32 i = 0; i < unique; ++i) {
+        const std::string_view s = sst.entry(i);
+        const bool wide = s[2] & 1;
+        const qsizetype charSize = wide ? 2 : 1;
+        qsizetype left = qsizetype(s.size()) - 3;
+        if (kMaxRecordData - data.size() < 3 + (left ? charSize : 0))
+            endRecord();
+        if (i % perBucket == 0) {
+            // Where the string starts: in the stream, and in its record counting the record header.
+            le(buckets, quint32(out.streamPos() + 4 + data.size()));
+            le(buckets, quint16(4 + data.size()));
+            le(buckets, quint16(0));
+        }
+        data.append(s.data(), 3);
+        const char *p = s.data() + 3;
+        for (;;) {
+            const qsizetype n = std::min(left, (kMaxRecordData - data.size()) / charSize * charSize);
+            data.append(p, n);
+            p += n;
+            left -= n;
+            if (!left)
+                break;
+            endRecord();
+            data.append(char(wide ? 1 : 0));
+        }
+    }
+    endRecord();
+    Rec ext(0x00FF);
+    ext.u16(quint16(perBucket));
+    ext.b.append(buckets);
+    put(out, ext);
 }
 
 QByteArray le32(const std::vector<quint32> &v)
@@ -317,6 +536,62 @@ void writeXls(const db::Recordset &rs, const QString &path, const ExportProgress
                               .arg(kMaxRows)
                               .arg(kMaxCols));
 
+    // The pass over the records: cell records to the spool, texts to the string table.
+    StringTable sst;
+    Spool cells(QFileInfo(path).absolutePath());
+    { Rec r(0x0200); r.u32(0).u32(quint32(rows + 1)).u16(0).u16(quint16(cols)).u16(0); cells.put(r); }
+    // Row 1 carries the header format for the whole row.
+    { Rec r(0x0208); r.u16(0).u16(0).u16(quint16(cols)).u16(0x00FF).u16(0).u16(0).u16(0x0180).u16(kXfHeader); cells.put(r); }
+    auto label = [&](quint16 row, int c, quint16 xf, const QString &text) {
+        Rec r(0x00FD);
+        r.u16(row).u16(quint16(c)).u16(xf).u32(sst.add(text));
+        cells.put(r);
+    };
+    CellReader reader(rs);
+    for (int c = 0; c < cols; ++c) {
+        const QString name = rs.column(c).name;
+        reader.noteHeader(c, name);
+        label(0, c, kXfHeader, fitText(name));
+    }
+    Cell cell;
+    for (qint64 row = 0; row < rows; ++row) {
+        const auto rw = quint16(row + 1);
+        for (int c = 0; c < cols; ++c) {
+            reader.read(row, c, cell);
+            switch (cell.kind) {
+            case Kind::Empty: break;
+            case Kind::Text:
+                if (!cell.text.isEmpty()) {
+                    if (cell.text.size() > kMaxText)   // a cell cannot hold it; never cut it silently
+                        throw ExportError(QStringLiteral("第 %1 行“%2”列的文字有 %3 个字符，超出 Excel 97-2003 工作簿"
+                                                         "单元格能保存的长度，请改存为 .xlsx 格式")
+                                              .arg(row + 2)
+                                              .arg(rs.column(c).name)
+                                              .arg(cell.text.size()));
+                    label(rw, c, kXfCell, cell.text);
+                }
+                break;
+            case Kind::Boolean: {
+                Rec r(0x0205);
+                r.u16(rw).u16(quint16(c)).u16(kXfCell).u8(cell.flag ? 1 : 0).u8(0);
+                cells.put(r);
+                break;
+            }
+            case Kind::Number: case Kind::Date: case Kind::DateTime: {
+                const quint16 x = cell.kind == Kind::Number ? kXfCell : cell.kind == Kind::Date ? kXfDate : kXfDateTime;
+                Rec r(0x0203);
+                r.u16(rw).u16(quint16(c)).u16(x).f64(cell.number);
+                cells.put(r);
+                break;
+            }
+            }
+        }
+        if (progress)
+            progress(row + 1);
+    }
+    { Rec r(0x023E); r.u16(0x06B6).u16(0).u16(0).u32(0x40).u16(0).u16(0).u32(0); cells.put(r); }
+    { Rec r(0x000A); cells.put(r); }
+
     Out out(path);
     out.raw(QByteArray(kSector, '\0'));   // the header, written at the end
 
@@ -338,6 +613,7 @@ void writeXls(const db::Recordset &rs, const QString &path, const ExportProgress
     sheet.u32(0).u16(0).str(QStringLiteral("Sheet1"), false);
     const qint64 sheetRecordAt = out.streamPos();
     put(out, sheet);
+    writeSst(out, sst);
     { Rec r(0x000A); put(out, r); }
 
     // The worksheet.
@@ -349,77 +625,15 @@ void writeXls(const db::Recordset &rs, const QString &path, const ExportProgress
     }
     { Rec r = bof(0x0010); put(out, r); }
     { Rec r(0x0055); r.u16(8); put(out, r); }                          // DEFCOLWIDTH
-    const int fitted = std::min(cols, kFittedColumns);
-    const qint64 colInfoAt = out.streamPos();
-    auto colInfo = [](int c, double width) {
-        Rec r(0x007D);
+    for (int c = 0; c < std::min(cols, kFittedColumns); ++c) {
+        const double width = fittedColumnWidth(reader.widths()[size_t(c)]);
         const bool set = width > 0;
+        Rec r(0x007D);
         r.u16(quint16(c)).u16(quint16(c)).u16(set ? quint16(width * 256) : quint16(0x0924));
         r.u16(kXfCell).u16(set ? 0x0002 : 0).u16(0);
-        return r;
-    };
-    for (int c = 0; c < fitted; ++c) { Rec r = colInfo(c, 0); put(out, r); }
-    { Rec r(0x0200); r.u32(0).u32(quint32(rows + 1)).u16(0).u16(quint16(cols)).u16(0); put(out, r); }
-    // Row 1 carries the header format for the whole row.
-    { Rec r(0x0208); r.u16(0).u16(0).u16(quint16(cols)).u16(0x00FF).u16(0).u16(0).u16(0x0180).u16(kXfHeader); put(out, r); }
-
-    CellReader reader(rs);
-    for (int c = 0; c < cols; ++c) {
-        const QString name = rs.column(c).name;
-        reader.noteHeader(c, name);
-        Rec r(0x0204);
-        r.u16(0).u16(quint16(c)).u16(kXfHeader).str(fitLabel(name), true);
         put(out, r);
     }
-    Cell cell;
-    for (qint64 row = 0; row < rows; ++row) {
-        const auto rw = quint16(row + 1);
-        for (int c = 0; c < cols; ++c) {
-            reader.read(row, c, cell);
-            switch (cell.kind) {
-            case Kind::Empty: break;
-            case Kind::Text:
-                if (!cell.text.isEmpty()) {
-                    const QString label = fitLabel(cell.text);
-                    if (label.size() < cell.text.size())   // one record cannot hold it; never cut it silently
-                        throw ExportError(QStringLiteral("第 %1 行“%2”列的文字有 %3 个字符，超出 Excel 97-2003 工作簿"
-                                                         "单元格能保存的长度，请改存为 .xlsx 格式")
-                                              .arg(row + 2)
-                                              .arg(rs.column(c).name)
-                                              .arg(cell.text.size()));
-                    Rec r(0x0204);
-                    r.u16(rw).u16(quint16(c)).u16(kXfCell).str(label, true);
-                    put(out, r);
-                }
-                break;
-            case Kind::Boolean: {
-                Rec r(0x0205);
-                r.u16(rw).u16(quint16(c)).u16(kXfCell).u8(cell.flag ? 1 : 0).u8(0);
-                put(out, r);
-                break;
-            }
-            case Kind::Number: case Kind::Date: case Kind::DateTime: {
-                const quint16 x = cell.kind == Kind::Number ? kXfCell : cell.kind == Kind::Date ? kXfDate : kXfDateTime;
-                Rec r(0x0203);
-                r.u16(rw).u16(quint16(c)).u16(x).f64(cell.number);
-                put(out, r);
-                break;
-            }
-            }
-        }
-        if (progress)
-            progress(row + 1);
-    }
-    { Rec r(0x023E); r.u16(0x06B6).u16(0).u16(0).u32(0x40).u16(0).u16(0).u32(0); put(out, r); }
-    { Rec r(0x000A); put(out, r); }
-
-    QByteArray widths;
-    for (int c = 0; c < fitted; ++c) {
-        Rec r = colInfo(c, fittedColumnWidth(reader.widths()[size_t(c)]));
-        widths += r.bytes();
-    }
-    if (!widths.isEmpty())
-        out.patchStream(colInfoAt, widths);
+    cells.copyTo(out);
 
     finishCompoundFile(out, out.streamPos());
     out.close();

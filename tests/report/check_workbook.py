@@ -40,10 +40,15 @@ def as_datetime(v):
     return datetime.datetime.strptime(v["date"], "%Y-%m-%dT%H:%M:%S")
 
 
+def short(v):
+    r = repr(v)
+    return r if len(r) <= 120 else f"{r[:100]}... ({len(v) if isinstance(v, str) else '?'} characters)"
+
+
 def same(got, want, where):
     if want is None:
         if got not in (None, ""):
-            fail(f"{where}: expected an empty cell, got {got!r}")
+            fail(f"{where}: expected an empty cell, got {short(got)}")
         return
     v = want["v"]
     if isinstance(v, dict):
@@ -58,7 +63,7 @@ def same(got, want, where):
     elif v == "" and got in (None, ""):
         pass
     elif got != v:
-        fail(f"{where}: expected text {v!r}, got {got!r}")
+        fail(f"{where}: expected text {short(v)}, got {short(got)}")
 
 
 def check_xlsx(path, exp):
@@ -96,8 +101,84 @@ def check_xlsx(path, exp):
             fail(f"column {c + 1} beyond Z has a fitted width")
 
 
+def check_xls_records(path):
+    """Texts as Excel 97 writes them: LABELSST cells into an SST continued by CONTINUE records,
+    each at most 8224 bytes; EXTSST pointing at the start of every bucket's first string."""
+    import olefile
+    data = olefile.OleFileIO(path).openstream("Workbook").read()
+    recs, pos = [], 0
+    while pos + 4 <= len(data):
+        rid, size = int.from_bytes(data[pos:pos + 2], "little"), int.from_bytes(data[pos + 2:pos + 4], "little")
+        if rid == 0 and size == 0:
+            break
+        recs.append((rid, pos, data[pos + 4:pos + 4 + size]))
+        if size > 8224:
+            fail(f"record {rid:#06x} at {pos} holds {size} bytes")
+        pos += 4 + size
+    ids = [r[0] for r in recs]
+    if 0x0204 in ids:
+        fail("text written as LABEL records")
+    labels = [int.from_bytes(d[6:10], "little") for rid, _, d in recs if rid == 0x00FD]
+    if ids.count(0x00FC) != 1:
+        fail("no single SST record")
+        return
+    i = ids.index(0x00FC)
+    parts = [recs[i]]
+    while i + len(parts) < len(recs) and recs[i + len(parts)][0] == 0x003C:
+        parts.append(recs[i + len(parts)])
+    total, unique = int.from_bytes(parts[0][2][0:4], "little"), int.from_bytes(parts[0][2][4:8], "little")
+    if total != len(labels) or not labels or max(labels) >= unique:
+        fail(f"SST counts {total}/{unique} for {len(labels)} cells using up to {max(labels, default=None)}")
+    starts, texts, k, off = [], [], 0, 8   # (stream position, offset in its record) of every string
+
+    def room():
+        return len(parts[k][2]) - off
+
+    for _ in range(unique):
+        if room() == 0:
+            k, off = k + 1, 0
+        if k >= len(parts) or room() < 3:
+            fail("SST ends inside a string header")
+            return
+        d = parts[k][2]
+        starts.append((parts[k][1] + 4 + off, 4 + off))
+        n, flags = int.from_bytes(d[off:off + 2], "little"), d[off + 2]
+        off += 3
+        text = ""
+        if n and room() < (2 if flags & 1 else 1):
+            fail(f"string {len(starts) - 1} is split before its first character")
+        while n:
+            size = 2 if flags & 1 else 1
+            take = min(n, room() // size)
+            text += parts[k][2][off:off + take * size].decode("utf-16-le" if size == 2 else "latin-1")
+            n, off = n - take, off + take * size
+            if n:
+                if room() % size:
+                    fail(f"string {len(starts) - 1}: a character is split")
+                k, off = k + 1, 1
+                if k >= len(parts):
+                    fail("SST ends inside a string")
+                    return
+                flags = parts[k][2][0]
+        texts.append(text)
+    if k != len(parts) - 1 or room() != 0:
+        fail("bytes left over after the SST strings")
+    if len(set(texts)) != len(texts):
+        fail("the SST holds a text more than once")
+    if i + len(parts) >= len(recs) or recs[i + len(parts)][0] != 0x00FF:
+        fail("no EXTSST after the SST")
+        return
+    ext = recs[i + len(parts)][2]
+    per = int.from_bytes(ext[0:2], "little")
+    got = [(int.from_bytes(ext[j:j + 4], "little"), int.from_bytes(ext[j + 4:j + 6], "little"))
+           for j in range(2, len(ext), 8)]
+    if per < 8 or got != starts[::per]:
+        fail(f"EXTSST ({per} per bucket) does not point at the strings' starts")
+
+
 def check_xls(path, exp):
     import xlrd
+    check_xls_records(path)
     book = xlrd.open_workbook(path, formatting_info=True)
     sh = book.sheet_by_index(0)
     ncols = len(exp["header"])
