@@ -181,7 +181,8 @@ void writeXlsx(const db::Recordset &rs, const QString &path, const ExportProgres
                 if (!cell.text.isEmpty()) {
                     int width = 0;
                     const bool fitted = reader.fitted(c);
-                    toUtf8(cell.text, cellChars(cell.text), utf8, fitted ? &width : nullptr);
+                    checkCellText(cell.text, sheetRow + 1, rs.column(c).name);
+                    toUtf8(cell.text, cell.text.size(), utf8, fitted ? &width : nullptr);
                     if (fitted)
                         reader.noteWidth(c, width);
                     err = worksheet_write_string(ws, sheetRow, col, utf8.c_str(), nullptr);

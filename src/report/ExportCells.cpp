@@ -1,4 +1,5 @@
 #include "ExportCells.h"
+#include "Export.h"
 
 #include <charconv>
 #include <cmath>
@@ -160,6 +161,16 @@ void CellReader::read(qint64 row, int col, Cell &cell)
             note(col, DisplayWidth(cell.text));
         return;
     }
+}
+
+void checkCellText(const QString &text, qint64 sheetRow, const QString &column)
+{
+    if (text.size() > kMaxCellText)
+        throw ExportError(QStringLiteral("第 %1 行“%2”列的文字有 %3 个字符，超出 Excel 单元格最多能保存的 %4 个字符")
+                              .arg(sheetRow)
+                              .arg(column)
+                              .arg(text.size())
+                              .arg(kMaxCellText));
 }
 
 } // namespace vireo::exportcells

@@ -51,4 +51,10 @@ int numberWidth(double v);
 // UTF-8 of a text into a reused buffer (NUL-terminated), with its display width when asked.
 void toUtf8(const QString &text, qsizetype maxChars, std::string &out, int *width);
 
+// Characters a worksheet cell holds in either format.
+constexpr qsizetype kMaxCellText = 32767;
+
+// Throws ExportError when a cell text is longer than a cell holds: it is never cut silently.
+void checkCellText(const QString &text, qint64 sheetRow, const QString &column);
+
 } // namespace vireo::exportcells

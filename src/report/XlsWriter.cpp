@@ -562,12 +562,7 @@ void writeXls(const db::Recordset &rs, const QString &path, const ExportProgress
             case Kind::Empty: break;
             case Kind::Text:
                 if (!cell.text.isEmpty()) {
-                    if (cell.text.size() > kMaxText)   // a cell cannot hold it; never cut it silently
-                        throw ExportError(QStringLiteral("第 %1 行“%2”列的文字有 %3 个字符，超出 Excel 97-2003 工作簿"
-                                                         "单元格能保存的长度，请改存为 .xlsx 格式")
-                                              .arg(row + 2)
-                                              .arg(rs.column(c).name)
-                                              .arg(cell.text.size()));
+                    checkCellText(cell.text, row + 2, rs.column(c).name);
                     label(rw, c, kXfCell, cell.text);
                 }
                 break;

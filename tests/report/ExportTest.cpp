@@ -118,13 +118,16 @@ TEST(ExportFailureTest, FailedExportLeavesTheEarlierFileAsItWas)
     EXPECT_EQ(readAll(path), before);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("报表.xls")});
 
-    // A text longer than an .xls cell holds is refused rather than cut.
+    // A text longer than a cell holds is refused rather than cut, in either format.
     const db::Recordset longText = test::makeRecordset(
         {{QStringLiteral("说明"), ColumnType::Text}},
         {{QVariant(QString(QChar(u'长')).repeated(32767))}, {QVariant(QString(QChar(u'长')).repeated(32768))}});
     const QString tooLong = exportRecordset(longText, path);
-    EXPECT_TRUE(tooLong.contains(QStringLiteral("第 3 行")) && tooLong.contains(QStringLiteral(".xlsx"))) << tooLong.toStdString();
+    EXPECT_TRUE(tooLong.contains(QStringLiteral("第 3 行")) && tooLong.contains(QStringLiteral("32768"))) << tooLong.toStdString();
     EXPECT_EQ(readAll(path), before);
+    const QString xlsx = dir.filePath(QStringLiteral("长.xlsx"));
+    EXPECT_TRUE(exportRecordset(longText, xlsx).contains(QStringLiteral("第 3 行")));
+    EXPECT_FALSE(QFile::exists(xlsx));
 
     EXPECT_FALSE(exportRecordset(small, dir.filePath(QStringLiteral("missing/x.xlsx"))).isEmpty());
     EXPECT_FALSE(exportRecordset(small, dir.path()).isEmpty());   // a folder, not a file name
