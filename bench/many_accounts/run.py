@@ -6,46 +6,22 @@ import subprocess
 import sys
 import time
 
-import pyodbc
-
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BIN = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "bin")
 ACCOUNTS = [f"{i:03d}" for i in range(1, 21)]
 BENCH_SECRET = "bench-only"
 
 
-def batches(path):
-    text = open(path, encoding="utf-8-sig").read().replace("\r\n", "\n")
-    out, cur = [], []
-    for line in text.split("\n"):
-        if line[:2].upper() == "GO":
-            if cur:
-                out.append("\n".join(cur))
-            cur = []
-        else:
-            cur.append(line)
-    if cur:
-        out.append("\n".join(cur))
-    return out
-
-
 def main():
     dbs = [f"QZdata_{a}_2024" for a in ACCOUNTS]
     args = ["/usr/bin/python3", os.path.join(ROOT, "tests", "sqlserver", "server.py"), "--port", "0",
-            "--password", BENCH_SECRET, "--exit-on-stdin-eof"]
+            "--password", BENCH_SECRET, "--exit-on-stdin-eof",
+            "--init-each", os.path.join(ROOT, "demo", "account.sql")]
     for d in dbs:
         args += ["--database", d]
     server = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
     try:
         port = int(re.search(r":(\d+)", server.stdout.readline()).group(1))
-        script = batches(os.path.join(ROOT, "demo", "account.sql"))
-        for d in dbs:
-            conn = pyodbc.connect(f"DRIVER={{FreeTDS}};SERVER=127.0.0.1;PORT={port};DATABASE={d};UID=SA;"
-                                  "PWD=" + BENCH_SECRET + ";TDS_Version=7.4;ClientCharset=UTF-8", autocommit=True)
-            for b in script:
-                if b.strip():
-                    conn.execute(b)
-            conn.close()
         env = dict(os.environ)
         env["VIREO_SA_PASSWORD"] = BENCH_SECRET
         times = {}

@@ -17,6 +17,8 @@ StandIn::StandIn(Options options) : m_options(std::move(options))
         args << QStringLiteral("--database") << db;
     for (const QString &f : m_options.initFiles)
         args << QStringLiteral("--init") << f;
+    for (const QString &f : m_options.initEachFiles)
+        args << QStringLiteral("--init-each") << f;
     m_proc.setProcessChannelMode(QProcess::SeparateChannels);
     m_proc.start(QStringLiteral("/usr/bin/python3"), args);
     if (!m_proc.waitForStarted(10000))

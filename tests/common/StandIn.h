@@ -13,6 +13,7 @@ public:
         QStringList databases{QStringLiteral("QZdata_001_2024")};
         QString password = QStringLiteral("Vireo#2024");
         QStringList initFiles;   // T-SQL run against the first database at start
+        QStringList initEachFiles;   // T-SQL run against every database at start
     };
     StandIn();
     explicit StandIn(Options options);

@@ -2,7 +2,7 @@
 """A SQL Server stand-in for tests: speaks TDS 7.1-7.4 on 127.0.0.1 and runs a T-SQL subset on SQLite.
 
     python3 server.py --port 0 [--password PW] [--database NAME ...] [--state FILE.sqlite]
-                      [--init SQLFILE ...] [--exit-on-stdin-eof] [--log]
+                      [--init SQLFILE ...] [--init-each SQLFILE ...] [--exit-on-stdin-eof] [--log]
 
 Prints one line "listening 127.0.0.1:PORT" when ready.
 """
@@ -258,8 +258,8 @@ class Server:
         with self.conn_lock:
             self.connections.discard(conn)
 
-    def run_init(self, paths):
-        session = Session(0, self.default_db)
+    def run_init(self, paths, database):
+        session = Session(0, database)
         for path in paths:
             with open(path, 'rb') as f:
                 raw = f.read()
@@ -344,12 +344,16 @@ def main(argv=None):
     ap.add_argument('--database', action='append')
     ap.add_argument('--state', default=None, help='SQLite file that keeps the databases between runs')
     ap.add_argument('--init', action='append', default=[], help='T-SQL script run against the first database')
+    ap.add_argument('--init-each', action='append', default=[], help='T-SQL script run against every database')
     ap.add_argument('--exit-on-stdin-eof', action='store_true')
     ap.add_argument('--log', action='store_true', help='log connections and batches to stderr')
     args = ap.parse_args(argv)
     server = Server(args)
     if args.init:
-        server.run_init(args.init)
+        server.run_init(args.init, server.default_db)
+    if args.init_each:
+        for database in server.databases:
+            server.run_init(args.init_each, database)
     signal.signal(signal.SIGTERM, server.stop)
     signal.signal(signal.SIGINT, server.stop)
     if args.exit_on_stdin_eof:

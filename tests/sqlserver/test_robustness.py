@@ -135,17 +135,23 @@ class Lifecycle(unittest.TestCase):
         self.assertEqual(server.proc.wait(10), 0)
         server.stop()
 
-    def test_init_script_preloads_the_first_database(self):
+    def test_init_scripts_preload_the_first_or_every_database(self):
         import tempfile
         with tempfile.NamedTemporaryFile('wb', suffix='.sql', delete=False) as f:
             f.write('create table 预置 (a nvarchar(4))\r\ngo\r\ninsert 预置 values (N\'检查\')\r\n'.encode('gb18030'))
+        dbs = (support.DATABASE, 'QZdata_002_2024')
         try:
-            server = support.RunningServer('--init', f.name)
-            try:
-                out, err = server.tsql('select a from 预置')
-                self.assertEqual(out.split(), ['a', '检查'])
-            finally:
-                server.stop()
+            for option, loaded in (('--init', (True, False)), ('--init-each', (True, True))):
+                server = support.RunningServer(option, f.name, databases=dbs)
+                try:
+                    for db, expected in zip(dbs, loaded):
+                        out, err = server.tsql('select a from 预置', database=db)
+                        if expected:
+                            self.assertEqual(out.split(), ['a', '检查'], (option, db, err))
+                        else:
+                            self.assertIn("Invalid object name", err, (option, db, out))
+                finally:
+                    server.stop()
         finally:
             os.unlink(f.name)
 
