@@ -2,6 +2,7 @@
 #include "ParameterLines.h"
 #include "QueryHelpers.h"
 #include "Session.h"
+#include "Twips.h"
 
 #include <QCloseEvent>
 #include <QDateTimeEdit>
@@ -21,11 +22,9 @@
 namespace vireo {
 
 namespace {
-constexpr int kTwipsPerPixel = 15;
 constexpr int kValueColumn = 4;
 constexpr int kRowHeight = 25;  // pixels
 
-int twips(int t) { return qRound(double(t) / kTwipsPerPixel); }
 
 const QString kComplete = QStringLiteral("参数状态：完整");
 const QString kIncomplete = QStringLiteral("参数状态：不完整");
@@ -153,7 +152,7 @@ FrmSQLValue::FrmSQLValue(QWidget *parent)
     dtpDate->setObjectName(QStringLiteral("dtpDate"));
     dtpDate->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
     dtpDate->setCalendarPopup(true);
-    dtpDate->setFixedWidth(twips(1695));
+    dtpDate->setFixedWidth(px(1695));
     dtpDate->hide();
     dtpDate->installEventFilter(this);
     connect(dtpDate, &QDateTimeEdit::dateTimeChanged, this, [this] { dateWriteBack(); });
@@ -226,7 +225,7 @@ void FrmSQLValue::InitGrid()
         auto *h = new QTableWidgetItem(headers.at(c));
         h->setTextAlignment(c == 0 ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignCenter);
         grdTable->setHorizontalHeaderItem(c, h);
-        grdTable->setColumnWidth(c, twips(widths[c]));
+        grdTable->setColumnWidth(c, px(widths[c]));
     }
     grdTable->setColumnHidden(0, true);
 }
@@ -343,7 +342,7 @@ void FrmSQLValue::ShowTextEditor(QTableWidget *grid, QLineEdit *box)
     box->setText(cellText(row, grid->currentColumn()));
     m_editRow = row;
     const QPoint at = grid->viewport()->mapTo(this, cell.topLeft());
-    box->setGeometry(at.x(), at.y(), cell.width(), twips(cell.height() * kTwipsPerPixel - 100));
+    box->setGeometry(at.x(), at.y(), cell.width(), px(cell.height() * kTwipsPerPixel - 100));
     box->show();
     box->raise();
     box->setFocus();
@@ -369,7 +368,7 @@ void FrmSQLValue::ShowDateEditor(QTableWidget *grid, QDateTimeEdit *picker)
     const QRect cell = grid->visualRect(grid->model()->index(row, grid->currentColumn()));
     const QPoint at = grid->viewport()->mapTo(this, cell.topLeft());
     picker->move(at);
-    picker->setFixedHeight(twips(cell.height() * kTwipsPerPixel + 30));
+    picker->setFixedHeight(px(cell.height() * kTwipsPerPixel + 30));
     picker->show();
     picker->raise();
     picker->setFocus();

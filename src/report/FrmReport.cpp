@@ -7,6 +7,7 @@
 #include "RecordsetModel.h"
 #include "ScriptRunner.h"
 #include "Session.h"
+#include "Twips.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -41,8 +42,6 @@ FrmReport::SaveDialog &saveDialog()
     return d;
 }
 
-int px(int twips) { return qRound(twips / 15.0); }
-QRect twipRect(int left, int top, int width, int height) { return {px(left), px(top), px(width), px(height)}; }
 
 QString standardSaveDialog(QWidget *parent, const QString &folder, const QStringList &filters)
 {

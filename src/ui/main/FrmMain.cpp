@@ -4,6 +4,7 @@
 #include "ModFunction.h"
 #include "QueryHelpers.h"
 #include "Session.h"
+#include "Twips.h"
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
@@ -23,17 +24,6 @@
 namespace vireo {
 
 namespace {
-
-// Twips to pixels at 96 DPI.
-constexpr int px(int twips)
-{
-    return (twips + 7) / 15;
-}
-
-QRect twipRect(int left, int top, int width, int height)
-{
-    return QRect(px(left), px(top), px(width), px(height));
-}
 
 QFont songti(double pointSize, bool bold)
 {
