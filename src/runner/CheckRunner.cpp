@@ -88,11 +88,11 @@ public:
         QElapsedTimer clock;
         clock.start();
         try {
-            if (!worker.catalog)
-                worker.catalog = openCatalogue(resolvePath(o.programFolder + QStringLiteral("/VUZ.mdb")).isEmpty()
-                                                   ? o.programFolder + QStringLiteral("/VUZ.mdb")
-                                                   : resolvePath(o.programFolder + QStringLiteral("/VUZ.mdb")),
-                                               o.importerPath);
+            if (!worker.catalog) {
+                const QString path = o.programFolder + QStringLiteral("/VUZ.mdb");
+                const QString found = resolvePath(path);
+                worker.catalog = openCatalogue(found.isEmpty() ? path : found, o.importerPath);
+            }
             std::vector<TreeItemRef> nodes = loadCatalogueNodes(worker.catalog.get(), o.catalogue);
             select(nodes);
             conn = db::OdbcConnection::open(db::AccountParams{o.server, r.database, QStringLiteral("SA"), password});
@@ -138,7 +138,7 @@ private:
         }
     }
 
-    void collect(const std::vector<TreeItemRef> &nodes, const RunOutcome &out, const Summary &s,
+    void collect(const RunOutcome &out, const Summary &s,
                  const std::vector<std::pair<QString, QString>> &skipped, const ItemProblems &procProblems,
                  AccountResult &r, double elapsedMs)
     {
@@ -173,7 +173,6 @@ private:
         }
         if (!s.error.isEmpty())
             r.error = s.error;
-        (void)nodes;
     }
 
     void exportItem(const QString &database, ItemResult &it)
@@ -204,7 +203,7 @@ private:
             handOff(key, skipped, procProblems);
         });
         const Summary s = BuildSummary(nodes, o.catalogue, ctx);
-        collect(nodes, out, s, skipped, procProblems, r, double(t.nsecsElapsed()) / 1e6);
+        collect(out, s, skipped, procProblems, r, double(t.nsecsElapsed()) / 1e6);
     }
 
     // Several accounts on one server share tempdb..VUZ and tempdb..{code}: each item's check, its
@@ -224,7 +223,7 @@ private:
                 handOff(key, skipped, procProblems);
             });
             const Summary s = BuildSummary(one, o.catalogue, ctx);
-            collect(one, out, s, skipped, procProblems, r, double(t.nsecsElapsed()) / 1e6);
+            collect(out, s, skipped, procProblems, r, double(t.nsecsElapsed()) / 1e6);
             if (out.stopped || !r.error.isEmpty())
                 break;
         }
