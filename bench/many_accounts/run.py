@@ -14,7 +14,7 @@ BENCH_SECRET = "bench-only"
 
 def main():
     dbs = [f"QZdata_{a}_2024" for a in ACCOUNTS]
-    args = ["/usr/bin/python3", os.path.join(ROOT, "tests", "sqlserver", "server.py"), "--port", "0",
+    args = ["/usr/bin/python3", os.path.join(ROOT, "tools", "sqlserver-standin", "server.py"), "--port", "0",
             "--password", BENCH_SECRET, "--exit-on-stdin-eof",
             "--init-each", os.path.join(ROOT, "demo", "account.sql")]
     for d in dbs:
