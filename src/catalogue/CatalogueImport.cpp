@@ -1,4 +1,5 @@
 #include "CatalogueImport.h"
+#include "Environment.h"
 #include "CatalogueConnection.h"
 
 #include <QCoreApplication>
@@ -84,6 +85,7 @@ std::unique_ptr<db::SqliteConnection> openCatalogue(const QString &mdbPath, cons
     child.setProgram(importer);
     child.setArguments({info.absoluteFilePath(), copyPath});
     child.setProcessChannelMode(QProcess::SeparateChannels);
+    child.setProcessEnvironment(childProcessEnvironment());
     child.setStandardOutputFile(QProcess::nullDevice());
     child.start();
     if (!child.waitForStarted(30000))

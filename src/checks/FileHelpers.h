@@ -13,9 +13,14 @@ QString resolvePath(const QString &path);
 bool FileExists(const QString &path);
 
 // The lines of a text file in code page 936 (GB18030), or UTF-8 when it starts with a UTF-8
-// byte-order mark. A line ends at CR LF or at a lone CR; a lone LF stays inside the line. A last
-// line without terminator counts. Nothing when the file does not exist or cannot be read.
+// byte-order mark. A line ends at CR LF, at a lone CR or at a lone LF. A last line without
+// terminator counts. Nothing when the file does not exist or cannot be read.
 std::optional<QStringList> readTextLines(const QString &path);
+
+// The lines of a script file, read like readTextLines but strictly: a NUL character or bytes that
+// do not decode give nothing, and problem says where (line and byte offset) and what was found.
+// When the file cannot be read, problem stays empty.
+std::optional<QStringList> readScriptLines(const QString &path, QString &problem);
 
 // The text a text box receives from a file: every line followed by CR LF. When nothing exists at
 // the path, boxText keeps its value and the result is false.

@@ -1,17 +1,24 @@
 #include "ScriptRunner.h"
 #include "FileHelpers.h"
+#include <QRegularExpression>
 
 namespace vireo {
 
 QStringList splitBatches(const QStringList &lines)
 {
+    static const QRegularExpression separator(QStringLiteral("^go(?:[ \\t]+([1-9][0-9]{0,3}))?[ \\t]*(?:--.*)?$"),
+                                              QRegularExpression::CaseInsensitiveOption
+                                                  | QRegularExpression::DotMatchesEverythingOption);
     QStringList batches;
     QString batch;
     for (const QString &line : lines) {
         const QString withBlank = line + QLatin1Char(' ');
-        if (withBlank.left(2).toUpper() == QLatin1String("GO")) {
+        const QRegularExpressionMatch go = separator.match(line);
+        if (go.hasMatch()) {
+            const int repeat = go.hasCaptured(1) ? go.captured(1).toInt() : 1;
             if (!batch.isEmpty())
-                batches << batch;
+                for (int i = 0; i < repeat; ++i)
+                    batches << batch;
             batch.clear();
         } else {
             batch += withBlank + QLatin1String("\r\n");
@@ -25,9 +32,13 @@ QStringList splitBatches(const QStringList &lines)
 QString RunSqlFile(const QString &fileName, const QString &folder, db::Connection *conn)
 {
     const QString path = folder.endsWith(QLatin1Char('\\')) ? folder + fileName : folder + QLatin1Char('\\') + fileName;
-    const auto lines = readTextLines(path);
+    const QString shown = QString(path).replace(QLatin1Char('\\'), QLatin1Char('/'));
+    QString problem;
+    const auto lines = readScriptLines(path, problem);
+    if (!problem.isEmpty())
+        return QStringLiteral("脚本文件 %1 %2，整个脚本未执行").arg(shown, problem);
     if (!lines)
-        return QStringLiteral("无法读取脚本文件 %1").arg(QString(path).replace(QLatin1Char('\\'), QLatin1Char('/')));
+        return QStringLiteral("无法读取脚本文件 %1").arg(shown);
     if (!conn)
         return QStringLiteral("没有打开的数据库连接");
     for (const QString &batch : splitBatches(*lines)) {

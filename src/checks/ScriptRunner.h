@@ -5,12 +5,17 @@
 
 namespace vireo {
 
-// Cuts script lines into batches: each gathered line + one blank + CR LF; a line whose first two
-// characters are "GO" in any letter case separates batches; empty batches are not kept.
+// Cuts script lines into batches: each gathered line + one blank + CR LF. A separator line is "GO"
+// in any letter case at the very start of the line, followed by nothing, blanks or tabs, an
+// optional repeat count (the batch is kept that many times) and an optional "--" comment; any
+// other line, "GOTO x" or "goods = 1" included, belongs to the batch. The count runs from 1 to
+// 9999; a larger one leaves the line in the batch, where the server rejects it. Empty batches are
+// not kept.
 QStringList splitBatches(const QStringList &lines);
 
 // Runs a script file batch by batch on the connection. Empty when the whole script ran; otherwise
-// the reason it stopped (the file could not be read, or the database's message for the failing batch).
+// the reason it stopped (the file could not be read, it holds a NUL character or bytes that do
+// not decode, in which case nothing of it was sent, or the database's message for the failing batch).
 QString RunSqlFile(const QString &fileName, const QString &folder, db::Connection *conn);
 
 } // namespace vireo

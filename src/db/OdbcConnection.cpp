@@ -350,7 +350,8 @@ Recordset OdbcConnection::query(const QString &sql, qint64 maxRows)
             error = Diagnostic{QStringLiteral("HY000"), 0, QStringLiteral("数据库返回了未说明的错误")};
     };
 
-    SQLRETURN rc = SQLExecDirectW(st.stmt, const_cast<SQLWCHAR *>(wide(sql)), SQL_NTS);
+    // The text goes with its length, so a NUL inside it cannot end the batch early.
+    SQLRETURN rc = SQLExecDirectW(st.stmt, const_cast<SQLWCHAR *>(wide(sql)), SQLINTEGER(sql.size()));
     note(rc);
     bool more = rc != SQL_ERROR || !m_broken;
     for (int guard = 0; more && guard < 1000000; ++guard) {

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
 #include <QTemporaryFile>
 #include <cerrno>
 #include <cstdio>
@@ -11,6 +12,8 @@
 #include <xlsxwriter.h>
 #ifdef Q_OS_WIN
 #include <windows.h>
+#else
+#include <sys/stat.h>
 #endif
 
 namespace vireo {
@@ -31,9 +34,45 @@ double fittedColumnWidth(int cells)
 
 namespace {
 
+// Why a file-system call failed, in the user's language where the cause is a common one.
+QString reason(int err)
+{
+    switch (err) {
+    case EACCES: case EPERM: return QStringLiteral("没有权限");
+    case EROFS: return QStringLiteral("所在磁盘是只读的");
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+        return QStringLiteral("磁盘空间不足");
+    case ENOTDIR: case EEXIST: return QStringLiteral("路径中有同名的文件");
+    case ENAMETOOLONG: return QStringLiteral("路径太长");
+    default: return QString::fromLocal8Bit(std::strerror(err));
+    }
+}
+
 QString nativeError()
 {
-    return QString::fromLocal8Bit(std::strerror(errno));
+    return reason(errno);
+}
+
+// A disk counts as full when a write failed there and almost nothing is left on it.
+bool diskFull(const QString &folder, int err)
+{
+#ifdef EDQUOT
+    if (err == EDQUOT)
+        return true;
+#endif
+    if (err == ENOSPC)
+        return true;
+    const QStorageInfo disk(folder);
+    return disk.isValid() && disk.bytesAvailable() >= 0 && disk.bytesAvailable() < 64 * 1024;
+}
+
+// A file the user marked read-only: no write permission for its owner, or none for this user.
+bool readOnlyFile(const QFileInfo &file)
+{
+    return !(file.permissions() & QFile::WriteOwner) || !file.isWritable();
 }
 
 void replaceFile(const QString &from, const QString &to)
@@ -51,6 +90,31 @@ void replaceFile(const QString &from, const QString &to)
 
 } // namespace
 
+QString createFolder(const QString &folder)
+{
+    const QString clean = QDir::cleanPath(QDir(folder).absolutePath());
+    if (QFileInfo(clean).isDir())
+        return {};
+    const QString shown = QDir::toNativeSeparators(clean);
+#ifdef Q_OS_WIN
+    if (!QDir().mkpath(clean))
+        return QStringLiteral("无法创建文件夹 %1").arg(shown);
+#else
+    // Folder by folder, so that the cause of a failure is known.
+    QString current;
+    for (const QString &part : clean.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        current += QLatin1Char('/') + part;
+        if (QFileInfo(current).isDir())
+            continue;
+        if (::mkdir(QFile::encodeName(current).constData(), 0777) != 0 && errno != EEXIST)
+            return QStringLiteral("无法创建文件夹 %1：%2").arg(shown, nativeError());
+        if (!QFileInfo(current).isDir())
+            return QStringLiteral("无法创建文件夹 %1：%2").arg(shown, reason(EEXIST));
+    }
+#endif
+    return {};
+}
+
 namespace {
 void exportOrThrow(const db::Recordset &rs, const QString &path, const ExportProgress &progress)
 {
@@ -59,20 +123,38 @@ void exportOrThrow(const db::Recordset &rs, const QString &path, const ExportPro
         throw ExportError(QStringLiteral("没有给出文件名"));
     if (target.isDir())
         throw ExportError(QStringLiteral("%1 是一个文件夹").arg(path));
+    const QString shown = QDir::toNativeSeparators(target.absoluteFilePath());
+    if (target.exists() && readOnlyFile(target))
+        throw ExportError(QStringLiteral("文件 %1 是只读的，没有覆盖它").arg(shown));
     const QString folder = target.absolutePath();
-    if (!QFileInfo(folder).isDir())
-        throw ExportError(QStringLiteral("文件夹 %1 不存在").arg(folder));
+    const QString noFolder = createFolder(folder);
+    if (!noFolder.isEmpty())
+        throw ExportError(noFolder);
 
     QTemporaryFile tmp(folder + QStringLiteral("/.vireo-export-XXXXXX.tmp"));
-    if (!tmp.open())
-        throw ExportError(QStringLiteral("无法在 %1 中写入文件：%2").arg(folder, tmp.errorString()));
+    if (!tmp.open()) {
+        const int err = errno;
+        throw ExportError(diskFull(folder, err) ? QStringLiteral("磁盘空间不足，未能保存 %1").arg(shown)
+                                                : QStringLiteral("无法保存文件 %1：%2").arg(shown, reason(err)));
+    }
     const QString tmpName = tmp.fileName();
     tmp.close();
 
-    if (exportFormatFor(path) == ExportFormat::Xlsx)
-        writeXlsx(rs, tmpName, progress);
-    else
-        writeXls(rs, tmpName, progress);
+    try {
+        if (exportFormatFor(path) == ExportFormat::Xlsx)
+            writeXlsx(rs, tmpName, progress);
+        else
+            writeXls(rs, tmpName, progress);
+    } catch (const ExportError &e) {
+        const int err = errno;
+        // Checked while the unfinished file still takes its room on the disk.
+        if (diskFull(folder, err))
+            throw ExportError(QStringLiteral("磁盘空间不足，未能保存 %1").arg(shown));
+        // The user knows the target, not the temporary file it is built in.
+        QString text = e.message();
+        text.replace(QDir::toNativeSeparators(tmpName), shown).replace(tmpName, shown);
+        throw ExportError(text);
+    }
 
     // Keep the permissions of the file being replaced; a new file gets the usual ones.
     QFile::Permissions perms = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser
@@ -137,6 +219,9 @@ void writeXlsx(const db::Recordset &rs, const QString &path, const ExportProgres
 
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
+    // The worksheet's spool goes beside the workbook, onto the disk the workbook needs.
+    const QByteArray spoolDir = QFile::encodeName(QFileInfo(path).absolutePath());
+    options.tmpdir = const_cast<char *>(spoolDir.constData());
     const QByteArray file = QFile::encodeName(path);
     XlsxBook book;
     book.wb = workbook_new_opt(file.constData(), &options);

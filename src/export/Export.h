@@ -31,10 +31,16 @@ constexpr int kFittedColumns = 26;
 // is `cells` half-width cells wide. 0 means the column keeps its default width.
 double fittedColumnWidth(int cells);
 
+// Creates the folder and any missing folders above it. Empty when the folder exists afterwards,
+// otherwise why it could not be created ("无法创建文件夹 …：没有权限" and the like).
+QString createFolder(const QString &folder);
+
 // Writes the snapshot as one worksheet: field names in row 1 on a bright green fill (colour 4 of
 // the standard palette), every record from row 2 down, numbers as numbers, NULL as an empty cell,
 // columns A to Z fitted. The workbook is built under a temporary name in the target folder and
-// renamed over the target at the end, so on failure an earlier file keeps its content.
+// renamed over the target at the end, so on failure an earlier file keeps its content. A missing
+// target folder is created; a read-only target file is refused, never replaced. Failures name the
+// target file, and a full disk says "磁盘空间不足".
 // Returns an empty text on success, otherwise why the export failed.
 QString exportRecordset(const db::Recordset &rs, const QString &path, const ExportProgress &progress = {});
 

@@ -1,5 +1,6 @@
 // vireo-check: runs the checks of the catalogue on one or more account databases without a window.
 #include "CheckRunner.h"
+#include "Environment.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -100,10 +101,12 @@ int main(int argc, char **argv)
     o.exportDir = p.value(exportDir);
     o.programFolder = p.isSet(folder) ? p.value(folder) : QCoreApplication::applicationDirPath();
 
-    QString password = qEnvironmentVariable("VIREO_SA_PASSWORD");
-    if (password.isEmpty() && !qEnvironmentVariableIsSet("VIREO_SA_PASSWORD"))
+    // Taken out of the environment once read, so no later reader of it finds the password.
+    const bool passwordSet = qEnvironmentVariableIsSet("VIREO_SA_PASSWORD");
+    QString password = vireo::takeEnvironmentSecret("VIREO_SA_PASSWORD");
+    if (password.isEmpty() && !passwordSet)
         password = promptPassword();
-    if (password.isEmpty() && !qEnvironmentVariableIsSet("VIREO_SA_PASSWORD"))
+    if (password.isEmpty() && !passwordSet)
         return fail(QStringLiteral("没有 SA 密码：请设置环境变量 VIREO_SA_PASSWORD，或在终端上运行以输入密码"));
 
     const bool tty = isatty(STDERR_FILENO);

@@ -284,6 +284,25 @@ TEST(CatalogueImportErrors, ImporterCrashOrAbsenceIsAnError)
             EXPECT_TRUE(e.message().contains(QDir::toNativeSeparators(mdb))) << e.message().toStdString();
         }
     }
+
+    // The importer starts without the VIREO_* variables (passwords) of the program that runs it.
+    const QString probe = dir.filePath(QStringLiteral("env.sh"));
+    {
+        QFile f(probe);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\necho \"vireo-vars=$(env | grep -c '^VIREO_') path-vars=$(env | grep -c '^PATH=')\" >&2\nexit 1\n");
+    }
+    QFile::setPermissions(probe, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("VIREO_SA_PASSWORD", "Child#secret-1");
+    qputenv("VIREO_DEMO_PASSWORD", "Child#secret-2");
+    try {
+        openCatalogue(mdb, probe);
+        ADD_FAILURE() << "the probe importer succeeded";
+    } catch (const db::DbError &e) {
+        EXPECT_TRUE(e.message().contains(QStringLiteral("vireo-vars=0 path-vars=1"))) << e.message().toStdString();
+    }
+    qunsetenv("VIREO_SA_PASSWORD");
+    qunsetenv("VIREO_DEMO_PASSWORD");
 }
 
 } // namespace

@@ -29,14 +29,14 @@ QByteArray gbk(const QString &s)
 
 } // namespace
 
-TEST(TextFiles, LinesEndAtCrLfOrLoneCrButNotLoneLf)
+TEST(TextFiles, LinesEndAtCrLfLoneCrOrLoneLf)
 {
     QTemporaryDir dir;
     const QString p = dir.filePath(QStringLiteral("t.txt"));
     writeBytes(p, "a\r\nb\rc\nd\r\n\r\ne");
     const auto lines = readTextLines(p);
     ASSERT_TRUE(lines);
-    EXPECT_EQ(*lines, (QStringList{"a", "b", "c\nd", "", "e"}));
+    EXPECT_EQ(*lines, (QStringList{"a", "b", "c", "d", "", "e"}));
 
     QString box = QStringLiteral("old");
     writeBytes(p, "a\r\nb");
@@ -75,20 +75,26 @@ TEST(TextFiles, PathsMatchWithoutLetterCaseAndWithEitherSeparator)
 
 TEST(ScriptSplitting, BatchesFollowTheGoLineRule)
 {
-    // Each gathered line + one blank + CR LF; "GO" in any case at the very start separates.
-    EXPECT_EQ(splitBatches({"select 1", "GO", "select 2"}),
-              (QStringList{"select 1 \r\n", "select 2 \r\n"}));
-    EXPECT_EQ(splitBatches({"a", "go", "b", "Go x", "c", "gO", "d", "GOTO e", "f"}),
-              (QStringList{"a \r\n", "b \r\n", "c \r\n", "d \r\n", "f \r\n"}));
-    // Indented GO and a commented GO are part of the batch; blank lines are kept untouched.
-    EXPECT_EQ(splitBatches({" GO", "--GO", "", "\tx  "}), (QStringList{" GO \r\n--GO \r\n \r\n\tx   \r\n"}));
-    // Separators at the start or in a row send nothing; a blank line alone is a batch.
-    EXPECT_EQ(splitBatches({"GO", "GO", "", "GO", "GO"}), (QStringList{" \r\n"}));
-    EXPECT_TRUE(splitBatches({}).isEmpty());
-    EXPECT_TRUE(splitBatches({"G"}).size() == 1);
-    // LF-only text is one line: one batch, or nothing when it starts with GO.
-    EXPECT_EQ(splitBatches({"select 1\nGO\nselect 2"}), (QStringList{"select 1\nGO\nselect 2 \r\n"}));
-    EXPECT_TRUE(splitBatches({"GO\nselect 1"}).isEmpty());
+    // Each gathered line + one blank + CR LF; a separator is "GO" in any case at the very start,
+    // then only blanks, a tab, a repeat count or a comment.
+    const struct {
+        QStringList lines;
+        QStringList batches;
+    } cases[] = {
+        {{"select 1", "GO", "select 2"}, {"select 1 \r\n", "select 2 \r\n"}},
+        {{"a", "go", "b", "Go  ", "c", "gO\t-- next", "d", "GO--x", "e"}, {"a \r\n", "b \r\n", "c \r\n", "d \r\n", "e \r\n"}},
+        {{"a", "GO 3", "b", "go\t2 -- twice"}, {"a \r\n", "a \r\n", "a \r\n", "b \r\n", "b \r\n"}},
+        // Lines that merely begin with the letters belong to the batch, as do GO lines with more after it.
+        {{"goods = 1", "GOTO done", "GO x", "go 0", "done:"}, {"goods = 1 \r\nGOTO done \r\nGO x \r\ngo 0 \r\ndone: \r\n"}},
+        // Indented GO and a commented GO are part of the batch; blank lines are kept untouched.
+        {{" GO", "--GO", "", "\tx  "}, {" GO \r\n--GO \r\n \r\n\tx   \r\n"}},
+        // Separators at the start or in a row send nothing; a blank line alone is a batch.
+        {{"GO", "GO", "", "GO", "GO"}, {" \r\n"}},
+        {{}, {}},
+        {{"G"}, {"G \r\n"}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(splitBatches(c.lines), c.batches) << c.lines.join(QLatin1Char('|')).toStdString();
 }
 
 TEST(StoredProcedureMarker, LastMarkerLineWins)
@@ -142,4 +148,42 @@ TEST_F(ScriptOnServer, WholeScriptRunsAndMissingFileFails)
     EXPECT_EQ(conn->query(QStringLiteral("select 名称 from tempdb..RunB")).text(0, 0), QStringLiteral("检查"));
     EXPECT_FALSE(RunSqlFile(QStringLiteral("检查.SQL"), dir.filePath(QStringLiteral("nothing")), conn.get()).isEmpty());
     conn->execute(QStringLiteral("drop table tempdb..RunB"));
+}
+
+TEST_F(ScriptOnServer, ScriptsAreSentAsWrittenOrRefusedWhole)
+{
+    conn->execute(QStringLiteral("create table tempdb..RunC (v nvarchar(20))"));
+    const QByteArray one = "insert into tempdb..RunC values (N'1')";
+    const struct {
+        const char *name;
+        QByteArray bytes;
+        QStringList rows;
+        QString error;   // fragment of the refusal, empty when the script must run
+    } cases[] = {
+        {"LF-only lines", one + "\nGO\ninsert into tempdb..RunC values (N'2')\n", {"1", "2"}, {}},
+        {"repeat count", one + "\r\nGO 2\r\n", {"1", "1"}, {}},
+        {"NUL character", one + "\r\nGO\r\ninsert into tempdb..RunC values (N'2')" + QByteArray(1, '\0') + " drop table tempdb..RunC\r\n", {},
+         QStringLiteral("第 3 行（第 83 字节）含有 NUL 字符")},
+        {"byte that is no GB18030", one + "\r\nGO\r\n" + gbk(QStringLiteral("insert into tempdb..RunC values (N'账")) + "\x81'')\r\n",
+         {}, QStringLiteral("第 3 行（第 82 字节）含有不能按 GB18030 解码的字节")},
+        {"byte that is no UTF-8", "\xEF\xBB\xBF" + one + "\nGO\n\xE8\xB4'\n", {},
+         QStringLiteral("第 3 行（第 46 字节）含有不能按 UTF-8 解码的字节")},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        conn->execute(QStringLiteral("delete from tempdb..RunC"));
+        writeBytes(dir.filePath(QStringLiteral("s3/检查.SQL")), c.bytes);
+        const QString result = RunSqlFile(QStringLiteral("检查.SQL"), dir.filePath(QStringLiteral("s3")), conn.get());
+        if (c.error.isEmpty()) {
+            EXPECT_EQ(result, QString());
+        } else {
+            EXPECT_TRUE(result.contains(c.error) && result.contains(QStringLiteral("s3/检查.SQL"))) << result.toStdString();
+        }
+        const auto rs = conn->query(QStringLiteral("select v from tempdb..RunC order by v"));
+        QStringList rows;
+        for (qint64 r = 0; r < rs.rowCount(); ++r)
+            rows << rs.text(r, 0);
+        EXPECT_EQ(rows, c.rows);
+    }
+    conn->execute(QStringLiteral("drop table tempdb..RunC"));
 }

@@ -9,7 +9,14 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace vireo;
 using vireo::db::Column;
@@ -56,6 +63,53 @@ QByteArray readAll(const QString &path)
 }
 
 class ExportFormats : public ::testing::TestWithParam<const char *> {};
+
+// Runs f in a child process and returns its text: the child may give up root or mount a small
+// disk without touching this process.
+QString inChild(const std::function<QString()> &f)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return QStringLiteral("skip: no pipe");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        const QByteArray out = f().toUtf8();
+        const ssize_t n = write(fds[1], out.constData(), size_t(out.size()));
+        _exit(n == out.size() ? 0 : 1);
+    }
+    close(fds[1]);
+    QByteArray got;
+    char buf[4096];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;)
+        got.append(buf, n);
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return QString::fromUtf8(got);
+}
+
+bool writeProc(const char *path, const QByteArray &text)
+{
+    const int fd = open(path, O_WRONLY);
+    const bool ok = fd >= 0 && write(fd, text.constData(), size_t(text.size())) == text.size();
+    if (fd >= 0)
+        close(fd);
+    return ok;
+}
+
+// In a child: a private mount of a tmpfs of `size` over folder (as root, or in a user namespace).
+bool mountSmallDisk(const QString &folder, const char *size)
+{
+    if (unshare(CLONE_NEWNS) != 0) {
+        const QByteArray uid = QByteArray::number(getuid()), gid = QByteArray::number(getgid());
+        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 || !writeProc("/proc/self/setgroups", "deny")
+            || !writeProc("/proc/self/uid_map", "0 " + uid + " 1") || !writeProc("/proc/self/gid_map", "0 " + gid + " 1"))
+            return false;
+    }
+    return mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+           && mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, (QByteArray("size=") + size).constData()) == 0;
+}
 
 } // namespace
 
@@ -129,8 +183,59 @@ TEST(ExportFailureTest, FailedExportLeavesTheEarlierFileAsItWas)
     EXPECT_TRUE(exportRecordset(longText, xlsx).contains(QStringLiteral("第 3 行")));
     EXPECT_FALSE(QFile::exists(xlsx));
 
-    EXPECT_FALSE(exportRecordset(small, dir.filePath(QStringLiteral("missing/x.xlsx"))).isEmpty());
     EXPECT_FALSE(exportRecordset(small, dir.path()).isEmpty());   // a folder, not a file name
+}
+
+TEST(ExportFailureTest, FailuresSayWhatHappenedToTheTarget)
+{
+    QTemporaryDir dir;
+    const db::Recordset small = mixedTable();
+
+    // A read-only file is refused, not replaced.
+    const QString readOnly = dir.filePath(QStringLiteral("只读.xls"));
+    {
+        QFile f(readOnly);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("keep");
+    }
+    ASSERT_TRUE(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    const QString refused = exportRecordset(small, readOnly);
+    EXPECT_TRUE(refused.contains(QStringLiteral("只读")) && refused.contains(readOnly)) << refused.toStdString();
+    EXPECT_EQ(readAll(readOnly), QByteArray("keep"));
+
+    // A missing folder is created; one that cannot be created says why.
+    EXPECT_EQ(exportRecordset(small, dir.filePath(QStringLiteral("新/x.xlsx"))), QString());
+    const QString locked = dir.filePath(QStringLiteral("locked"));
+    ASSERT_TRUE(QDir().mkdir(locked));
+    ASSERT_TRUE(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
+    const QString denied = inChild([&] {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            return QStringLiteral("skip: cannot give up root");
+        return exportRecordset(small, locked + QStringLiteral("/子/x.xls"));
+    });
+    EXPECT_TRUE(denied.contains(QStringLiteral("无法创建文件夹")) && denied.contains(QStringLiteral("没有权限"))
+                && !denied.contains(QStringLiteral("不存在")))
+        << denied.toStdString();
+
+    // A full disk says so and names the target, not the temporary file; nothing is left behind.
+    std::vector<std::vector<QVariant>> rows;
+    for (int r = 0; r < 20000; ++r)
+        rows.push_back({QVariant(QStringLiteral("第%1行的说明文字，足够把小磁盘写满").arg(r))});
+    const db::Recordset big = test::makeRecordset({{QStringLiteral("说明"), ColumnType::Text}}, rows);
+    const QString disk = dir.filePath(QStringLiteral("disk"));
+    ASSERT_TRUE(QDir().mkdir(disk));
+    for (const char *ext : {"xls", "xlsx"}) {
+        const QString target = disk + QStringLiteral("/结果.") + QLatin1String(ext);
+        const QString full = inChild([&] {
+            if (!mountSmallDisk(disk, "128k"))
+                return QStringLiteral("skip: no small tmpfs could be mounted");
+            const QString err = exportRecordset(big, target);
+            return err + QLatin1Char('|') + QDir(disk).entryList(QDir::Files | QDir::Hidden).join(QLatin1Char(','));
+        });
+        if (full.startsWith(QLatin1String("skip:")))
+            GTEST_SKIP() << full.toStdString();
+        EXPECT_EQ(full, QStringLiteral("磁盘空间不足，未能保存 ") + target + QLatin1Char('|')) << ext;
+    }
 }
 
 TEST(ExportLargeTest, FullSizeXlsAndXlsxBeyondItsLimit)

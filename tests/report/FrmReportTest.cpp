@@ -430,13 +430,18 @@ TEST_F(FrmReportTest, ExportMessagesFolderAndWideTables)
         EXPECT_TRUE(test::workbookMatches(answer, model->recordset()));
     }
 
-    // A failed export says so and writes nothing.
+    // A failed export says what happened to the target and writes nothing.
     const size_t before = boxes.boxes.size();
-    answer = folder.path() + QStringLiteral("/没有这个文件夹/x.xlsx");
+    answer = folder.path() + QStringLiteral("/只读.xlsx");
+    QFile readOnly(answer);
+    ASSERT_TRUE(readOnly.open(QIODevice::WriteOnly));
+    readOnly.close();
+    ASSERT_TRUE(QFile::setPermissions(answer, QFile::ReadOwner));
     print()->click();
     ASSERT_EQ(boxes.boxes.size(), before + 1);
     EXPECT_EQ(boxes.boxes.back().icon, QMessageBox::Critical);
     EXPECT_EQ(boxes.boxes.back().title, QStringLiteral("报表导出"));
-    EXPECT_FALSE(QFileInfo::exists(answer));
+    EXPECT_TRUE(boxes.boxes.back().text.contains(QStringLiteral("只读"))) << boxes.boxes.back().text.toStdString();
+    EXPECT_EQ(QFileInfo(answer).size(), 0);
     EXPECT_TRUE(FrmReport::instance()->isVisible());
 }

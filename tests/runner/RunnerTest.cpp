@@ -6,7 +6,12 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace vireo;
 
@@ -139,4 +144,35 @@ TEST_F(Runner, StoredProcedureItemRunsOnlyWithValidParameters)
     r = run({QStringLiteral("--account"), QStringLiteral("001"), QStringLiteral("--items"), QStringLiteral("ZZ05")}, false);
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.err.contains(QStringLiteral("VIREO_SA_PASSWORD")));
+}
+
+TEST_F(Runner, PasswordLeavesTheEnvironmentOnceRead)
+{
+    // A server that never answers holds vireo-check in its login, long after it read the password.
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_TRUE(bind(fd, reinterpret_cast<sockaddr *>(&a), len) == 0 && listen(fd, 4) == 0
+                && getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VIREO_SA_PASSWORD"), QStringLiteral("Run#secret-42"));
+    p.setProcessEnvironment(env);
+    p.start(test::binDir() + QStringLiteral("/vireo-check"),
+            {QStringLiteral("--server"), QStringLiteral("127.0.0.1,%1").arg(ntohs(a.sin_port)), QStringLiteral("--year"),
+             QStringLiteral("2024"), QStringLiteral("--account"), QStringLiteral("001"), QStringLiteral("--items"),
+             QStringLiteral("ZZ05"), QStringLiteral("--program-folder"), test::sourceDir() + QStringLiteral("/demo")});
+    ASSERT_TRUE(p.waitForStarted());
+    pollfd waiting{fd, POLLIN, 0};
+    EXPECT_EQ(poll(&waiting, 1, 60000), 1);   // vireo-check is connecting
+    QFile procEnv(QStringLiteral("/proc/%1/environ").arg(p.processId()));
+    ASSERT_TRUE(procEnv.open(QIODevice::ReadOnly));
+    const QByteArray seen = procEnv.readAll();
+    EXPECT_TRUE(seen.contains("PATH="));
+    EXPECT_FALSE(seen.contains("Run#secret-42"));
+    p.kill();
+    p.waitForFinished();
+    close(fd);
 }

@@ -7,6 +7,7 @@
 #include "TestPaths.h"
 #include "UiTestSupport.h"
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -313,6 +314,46 @@ TEST_F(StartupTest, BuiltInDialogLogsInAndRemembersAllButThePassword)
     LoginAccount();
     EXPECT_EQ(remembered, standIn->server() + QStringLiteral("|002|"));
     EXPECT_EQ(mainWindow(), nullptr);
+}
+
+TEST_F(StartupTest, BuiltInDialogShowsWhyTheLoginFailedAndStaysOpen)
+{
+    QTemporaryDir settingsDir;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+    registerBuiltInLogin();
+    const QString good = standIn->params().password;
+    const struct {
+        QString server, account, password, says;
+    } tries[] = {
+        {standIn->server(), QStringLiteral("001"), QStringLiteral("Wrong#Secret9"), QStringLiteral("Login failed")},
+        {standIn->server(), QStringLiteral("009"), good, QStringLiteral("QZdata_009_2024")},
+        {QStringLiteral("127.0.0.1,1"), QStringLiteral("001"), good, QStringLiteral("connect")},
+        {standIn->server(), QStringLiteral("001"), good, {}},
+    };
+    size_t attempt = 0;
+    test::ModalWatcher watcher;
+    watcher.onDialog = [&](QWidget *d) {
+        ASSERT_LT(attempt, std::size(tries));
+        const auto &t = tries[attempt++];
+        auto edit = [d](const char *name) { return d->findChild<QLineEdit *>(QLatin1String(name)); };
+        edit("txtServer")->setText(t.server);
+        edit("txtAccount")->setText(t.account);
+        edit("txtYear")->setText(QStringLiteral("2024"));
+        edit("txtPassword")->setText(t.password);
+        d->findChild<QPushButton *>(QStringLiteral("cmdOK"))->click();
+        if (t.says.isEmpty())
+            return;
+        const QString shown = d->findChild<QLabel *>(QStringLiteral("labError"))->text();
+        EXPECT_TRUE(d->isVisible());
+        EXPECT_TRUE(shown.contains(t.says, Qt::CaseInsensitive)) << shown.toStdString();
+        EXPECT_FALSE(shown.contains(good) || shown.contains(t.password));
+        EXPECT_EQ(edit("txtPassword")->text(), QString());
+        EXPECT_EQ(edit("txtServer")->text() + edit("txtAccount")->text(), t.server + t.account);
+    };
+    ASSERT_TRUE(Main(dir.path()));
+    EXPECT_EQ(attempt, std::size(tries));
+    EXPECT_TRUE(watcher.boxes.empty());
+    EXPECT_EQ(accountDb(), QStringLiteral("001"));
 }
 
 TEST_F(StartupTest, CatalogueThatCannotBeOpenedEndsTheProgramBeforeTheLogin)

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A SQL Server stand-in for tests: speaks TDS 7.1-7.4 on 127.0.0.1 and runs a T-SQL subset on SQLite.
 
-    python3 server.py --port 0 [--password PW] [--database NAME ...] [--state FILE.sqlite]
+    python3 server.py --port 0 [--password PW | --password-env VAR] [--database NAME ...] [--state FILE.sqlite]
                       [--init SQLFILE ...] [--init-each SQLFILE ...] [--exit-on-stdin-eof] [--log]
 
 Prints one line "listening 127.0.0.1:PORT" when ready.
@@ -337,10 +337,31 @@ def split_batches(text):
     return [b for b in batches if b.strip()]
 
 
+def take_env_secret(name):
+    """The value of an environment variable, removed and overwritten in the process's environment
+    block so that /proc/PID/environ no longer shows it. None when the variable is not set."""
+    value = os.environ.get(name)
+    if value is None:
+        return None
+    try:
+        import ctypes
+        libc = ctypes.CDLL(None)
+        libc.getenv.restype = ctypes.c_void_p
+        at = libc.getenv(name.encode())
+        if at:
+            ctypes.memset(at, 0, len(ctypes.string_at(at)))
+    except (OSError, AttributeError):
+        pass
+    del os.environ[name]
+    return value
+
+
 def main(argv=None):
     ap = argparse.ArgumentParser(description='SQL Server stand-in for tests (TDS over SQLite)')
     ap.add_argument('--port', type=int, default=0)
     ap.add_argument('--password', default=None)
+    ap.add_argument('--password-env', default=None, metavar='VAR',
+                    help='take the password from this environment variable (kept off the command line)')
     ap.add_argument('--database', action='append')
     ap.add_argument('--state', default=None, help='SQLite file that keeps the databases between runs')
     ap.add_argument('--init', action='append', default=[], help='T-SQL script run against the first database')
@@ -348,6 +369,8 @@ def main(argv=None):
     ap.add_argument('--exit-on-stdin-eof', action='store_true')
     ap.add_argument('--log', action='store_true', help='log connections and batches to stderr')
     args = ap.parse_args(argv)
+    if args.password_env:
+        args.password = take_env_secret(args.password_env)
     server = Server(args)
     if args.init:
         server.run_init(args.init, server.default_db)

@@ -1,4 +1,6 @@
 #include "FrmLogin.h"
+#include "Environment.h"
+#include "OdbcConnection.h"
 #include <QApplication>
 #include <QDate>
 #include <QFormLayout>
@@ -60,6 +62,13 @@ FrmLogin::FrmLogin(QWidget *parent) : QDialog(parent)
     cmdOK->setDefault(true);
     cmdCancel = new QPushButton(QStringLiteral("取消"), this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    labError = new QLabel(this);
+    labError->setObjectName(QStringLiteral("labError"));
+    labError->setWordWrap(true);
+    labError->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    labError->setStyleSheet(QStringLiteral("color: #b00000;"));
+    labError->hide();
+
     auto *buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(cmdOK);
@@ -68,6 +77,7 @@ FrmLogin::FrmLogin(QWidget *parent) : QDialog(parent)
     auto *column = new QVBoxLayout(this);
     column->addWidget(title);
     column->addLayout(form);
+    column->addWidget(labError);
     column->addLayout(buttons);
 
     QSettings s = loginSettings();
@@ -78,11 +88,7 @@ FrmLogin::FrmLogin(QWidget *parent) : QDialog(parent)
 
     // scripts/demo fills the dialog in for its local stand-in server. The password is taken out of
     // the environment when first read, so that no child process inherits it.
-    static const QString demoPassword = [] {
-        const QString p = qEnvironmentVariable("VIREO_DEMO_PASSWORD");
-        qunsetenv("VIREO_DEMO_PASSWORD");
-        return p;
-    }();
+    static const QString demoPassword = takeEnvironmentSecret("VIREO_DEMO_PASSWORD");
     const std::pair<const char *, QLineEdit *> demo[] = {{"VIREO_DEMO_SERVER", txtServer},
         {"VIREO_DEMO_ACCOUNT", txtAccount}, {"VIREO_DEMO_YEAR", txtYear}, {"VIREO_DEMO_OPERATOR", txtOperator}};
     for (const auto &[name, edit] : demo) {
@@ -94,7 +100,7 @@ FrmLogin::FrmLogin(QWidget *parent) : QDialog(parent)
 
     for (QLineEdit *e : {txtServer, txtAccount, txtYear})
         connect(e, &QLineEdit::textChanged, this, &FrmLogin::updateOk);
-    connect(cmdOK, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cmdOK, &QPushButton::clicked, this, &FrmLogin::tryAccept);
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     updateOk();
     (txtAccount->text().isEmpty() ? txtAccount : txtPassword)->setFocus();
@@ -120,9 +126,34 @@ void FrmLogin::updateOk()
     cmdOK->setEnabled(!server().isEmpty() && !account().isEmpty() && year().size() == 4);
 }
 
+void FrmLogin::tryAccept()
+{
+    if (checkLogin) {
+        db::AccountParams p;
+        p.server = server();
+        p.database = QStringLiteral("QZdata_") + account() + QLatin1Char('_') + year();
+        p.user = QStringLiteral("SA");
+        p.password = password();
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        cmdOK->setEnabled(false);
+        const QString why = checkLogin(p);
+        updateOk();
+        QApplication::restoreOverrideCursor();
+        if (!why.isEmpty()) {
+            labError->setText(QStringLiteral("无法登录账套数据库：") + why);
+            labError->show();
+            txtPassword->clear();
+            txtPassword->setFocus();
+            return;
+        }
+    }
+    accept();
+}
+
 void DialogLoginComponent::login(const QString &)
 {
     FrmLogin dialog(QApplication::activeWindow());
+    dialog.checkLogin = m_check;
     if (dialog.exec() != QDialog::Accepted) {
         m_state = 100;
         return;
@@ -143,7 +174,17 @@ QString DialogLoginComponent::QzDbName()
 
 void registerBuiltInLogin()
 {
-    LoginRegistry::registerProgId(kPrimaryLoginProgId, [] { return std::make_unique<DialogLoginComponent>(); });
+    // The dialog logs in once to learn whether the account can be opened; the login then opens
+    // the account connection itself.
+    const auto check = [](const db::AccountParams &p) -> QString {
+        try {
+            db::OdbcConnection::open(p);
+        } catch (const db::DbError &e) {
+            return e.message().isEmpty() ? QStringLiteral("连接失败") : e.message();
+        }
+        return {};
+    };
+    LoginRegistry::registerProgId(kPrimaryLoginProgId, [check] { return std::make_unique<DialogLoginComponent>(check); });
 }
 
 } // namespace vireo

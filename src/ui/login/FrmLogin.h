@@ -1,7 +1,10 @@
 #pragma once
 #include "LoginComponent.h"
+#include "OdbcConnection.h"
 #include <QDialog>
+#include <functional>
 
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -23,21 +26,32 @@ public:
     // Stores the fields a later login starts from (not the password).
     void remember() const;
 
+    // Tries the login that OK would accept: empty when it works, otherwise the server's reason,
+    // which the dialog shows while it stays open with the password cleared. Unset: OK accepts.
+    std::function<QString(const db::AccountParams &)> checkLogin;
+
 private:
     void updateOk();
+    void tryAccept();
 
     QLineEdit *txtServer;
     QLineEdit *txtAccount;
     QLineEdit *txtYear;
     QLineEdit *txtOperator;
     QLineEdit *txtPassword;
+    QLabel *labError;
     QPushButton *cmdOK;
     QPushButton *cmdCancel;
 };
 
-// The login component the user meets: login shows FrmLogin; OK logs in, Cancel leaves LogState 100.
+// The login component the user meets: login shows FrmLogin; OK logs in once checkLogin accepts
+// the account, Cancel leaves LogState 100.
 class DialogLoginComponent : public LoginComponent {
 public:
+    explicit DialogLoginComponent(std::function<QString(const db::AccountParams &)> checkLogin = {})
+        : m_check(std::move(checkLogin))
+    {
+    }
     void login(const QString &arg) override;
     int LogState() override { return m_state; }
     void ClearError() override {}
@@ -50,6 +64,7 @@ public:
     QString CuserId() override { return m_operator; }
 
 private:
+    std::function<QString(const db::AccountParams &)> m_check;
     int m_state = 100;
     QString m_server, m_account, m_year, m_operator, m_password;
 };

@@ -49,7 +49,8 @@ public:
     static std::unique_ptr<LoginComponent> create(const QString &progId, int &error);
 };
 
-// Registers the built-in login dialog under the primary ProgID.
+// Registers the built-in login dialog under the primary ProgID. Its OK tries the login and, when
+// the server refuses it, keeps the dialog open with the server's reason.
 void registerBuiltInLogin();
 
 // The ERP database component: receives the database-name text and keeps it.

@@ -336,9 +336,11 @@ void FrmReport::CmdPrint_Click()
         return;
     }
     const QString folder = QDir::cleanPath(session().programFolder + QStringLiteral("/报表"));
-    if (!FileExists(session().programFolder + QStringLiteral("\\报表")) && !QDir().mkpath(folder))
-        QMessageBox::warning(this, QStringLiteral("报表导出"),
-                             QStringLiteral("无法创建文件夹 %1").arg(QDir::toNativeSeparators(folder)));
+    if (!FileExists(session().programFolder + QStringLiteral("\\报表"))) {
+        const QString why = createFolder(folder);
+        if (!why.isEmpty())
+            QMessageBox::warning(this, QStringLiteral("报表导出"), why);
+    }
     const QString dialogFolder = resolvePath(folder).isEmpty() ? session().programFolder : resolvePath(folder);
 
     const SaveDialog &ask = saveDialog();
