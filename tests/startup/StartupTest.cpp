@@ -343,7 +343,9 @@ TEST_F(StartupTest, BuiltInDialogShowsWhyTheLoginFailedAndStaysOpen)
         d->findChild<QPushButton *>(QStringLiteral("cmdOK"))->click();
         if (t.says.isEmpty())
             return;
-        const QString shown = d->findChild<QLabel *>(QStringLiteral("labError"))->text();
+        const auto *label = d->findChild<QLabel *>(QStringLiteral("labError"));
+        ASSERT_NE(label, nullptr);
+        const QString shown = label->text();
         EXPECT_TRUE(d->isVisible());
         EXPECT_TRUE(shown.contains(t.says, Qt::CaseInsensitive)) << shown.toStdString();
         EXPECT_FALSE(shown.contains(good) || shown.contains(t.password));
