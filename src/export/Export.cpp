@@ -47,6 +47,7 @@ QString reason(int err)
         return QStringLiteral("磁盘空间不足");
     case ENOTDIR: case EEXIST: return QStringLiteral("路径中有同名的文件");
     case ENAMETOOLONG: return QStringLiteral("路径太长");
+    case ENOENT: return QStringLiteral("上级路径不存在");
     default: return QString::fromLocal8Bit(std::strerror(err));
     }
 }

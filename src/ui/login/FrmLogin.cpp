@@ -15,6 +15,13 @@
 namespace vireo {
 
 namespace {
+// The password scripts/demo hands over, taken out of the environment when first asked for.
+const QString &demoLoginPassword()
+{
+    static const QString password = takeEnvironmentSecret("VIREO_DEMO_PASSWORD");
+    return password;
+}
+
 QSettings loginSettings()
 {
     return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Vireo"), QStringLiteral("VireoLogin"));
@@ -86,9 +93,8 @@ FrmLogin::FrmLogin(QWidget *parent) : QDialog(parent)
     txtYear->setText(s.value(QStringLiteral("year"), QString::number(QDate::currentDate().year())).toString());
     txtOperator->setText(s.value(QStringLiteral("operator")).toString());
 
-    // scripts/demo fills the dialog in for its local stand-in server. The password is taken out of
-    // the environment when first read, so that no child process inherits it.
-    static const QString demoPassword = takeEnvironmentSecret("VIREO_DEMO_PASSWORD");
+    // scripts/demo fills the dialog in for its local stand-in server.
+    const QString demoPassword = demoLoginPassword();
     const std::pair<const char *, QLineEdit *> demo[] = {{"VIREO_DEMO_SERVER", txtServer},
         {"VIREO_DEMO_ACCOUNT", txtAccount}, {"VIREO_DEMO_YEAR", txtYear}, {"VIREO_DEMO_OPERATOR", txtOperator}};
     for (const auto &[name, edit] : demo) {
@@ -174,6 +180,7 @@ QString DialogLoginComponent::QzDbName()
 
 void registerBuiltInLogin()
 {
+    demoLoginPassword();   // out of the environment before anything else can read it
     // The dialog logs in once to learn whether the account can be opened; the login then opens
     // the account connection itself.
     const auto check = [](const db::AccountParams &p) -> QString {
