@@ -324,7 +324,15 @@ Recordset describe(SQLHSTMT stmt, SQLSMALLINT cols)
 
 } // namespace
 
-Recordset OdbcConnection::query(const QString &sql, qint64 maxRows)
+Recordset OdbcConnection::query(const QString &sql, qint64 maxRows) { return run(sql, maxRows, 0, nullptr); }
+
+void OdbcConnection::queryChunks(const QString &sql, qint64 chunkRows, const std::function<bool(const Recordset &)> &sink)
+{
+    run(sql, -1, std::max<qint64>(1, chunkRows), &sink);
+}
+
+Recordset OdbcConnection::run(const QString &sql, qint64 maxRows, qint64 chunkRows,
+                              const std::function<bool(const Recordset &)> *sink)
 {
     m_messages.clear();
     if (!isOpen())
@@ -363,6 +371,7 @@ Recordset OdbcConnection::query(const QString &sql, qint64 maxRows)
             if (cols > 0 && !first && !error) {
                 first = describe(st.stmt, cols);
                 std::vector<char16_t> buf(4096);
+                bool wanted = true;
                 while (maxRows < 0 || first->rowCount() < maxRows) {
                     const SQLRETURN f = SQLFetch(st.stmt);
                     if (f == SQL_NO_DATA)
@@ -371,6 +380,17 @@ Recordset OdbcConnection::query(const QString &sql, qint64 maxRows)
                     if (!SQL_SUCCEEDED(f))
                         break;
                     readRow(st.stmt, *first, buf);
+                    // Streaming: hand over a full piece and start the next one empty.
+                    if (sink && first->rowCount() >= chunkRows) {
+                        wanted = (*sink)(*first);
+                        first = describe(st.stmt, cols);
+                        if (!wanted)
+                            break;
+                    }
+                }
+                if (sink && wanted && !error && first->rowCount() > 0) {
+                    (*sink)(*first);
+                    first = describe(st.stmt, cols);
                 }
             }
         }

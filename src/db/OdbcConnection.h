@@ -27,11 +27,13 @@ public:
     bool isOpen() const override;
     void execute(const QString &sql) override;
     Recordset query(const QString &sql, qint64 maxRows = -1) override;
+    void queryChunks(const QString &sql, qint64 chunkRows, const std::function<bool(const Recordset &)> &sink) override;
     QStringList messages() const override { return m_messages; }
 
 private:
     OdbcConnection();
     bool connectionDead() const;
+    Recordset run(const QString &sql, qint64 maxRows, qint64 chunkRows, const std::function<bool(const Recordset &)> *sink);
     struct Handles;
     std::unique_ptr<Handles> h;
     QStringList m_messages;

@@ -6,6 +6,7 @@
 #include "OdbcConnection.h"
 #include "ParameterLines.h"
 #include "QueryHelpers.h"
+#include "RunHistory.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -87,6 +88,7 @@ public:
         r.database = QStringLiteral("QZdata_") + account + QStringLiteral("_") + year;
         QElapsedTimer clock;
         clock.start();
+        r.started = QDateTime::currentDateTime();
         try {
             if (!worker.catalog) {
                 const QString path = o.programFolder + QStringLiteral("/VUZ.mdb");
@@ -105,6 +107,9 @@ public:
             r.error = e.message();
         }
         r.elapsedMs = double(clock.nsecsElapsed()) / 1e6;
+        r.ended = QDateTime::currentDateTime();
+        if (r.error.isEmpty())
+            recordHistory(o, r);
         return r;
     }
 
@@ -164,12 +169,13 @@ private:
                     it.skipped = p.second;
             if (!o.exportDir.isEmpty() && it.isCount && it.count > 0)
                 exportItem(r.database, it);
+            captureFindings(o, conn.get(), it);
             r.items.push_back(std::move(it));
         }
         for (const auto &p : out.problems) {
             const bool listed = std::any_of(r.items.begin(), r.items.end(), [&](const ItemResult &i) { return i.code == p.code; });
             if (!listed)
-                r.items.push_back(ItemResult{p.code, p.name, {}, false, 0, p.message, {}, {}, elapsedMs});
+                r.items.push_back(ItemResult{p.code, p.name, {}, false, 0, p.message, {}, {}, elapsedMs, {}, {}});
         }
         if (!s.error.isEmpty())
             r.error = s.error;
@@ -309,12 +315,16 @@ QString formatTable(const std::vector<AccountResult> &results)
         out += QStringLiteral("== %1\n").arg(r.database);
         if (!r.error.isEmpty())
             out += QStringLiteral("   错误：%1\n").arg(oneLine(r.error));
+        if (!r.historyError.isEmpty())
+            out += QStringLiteral("   %1\n").arg(oneLine(r.historyError));
         for (const ItemResult &i : r.items) {
             out += QStringLiteral("%1\t%2\t%3").arg(i.code, i.name, i.finding);
             if (!i.problem.isEmpty())
                 out += QStringLiteral("\t错误：") + oneLine(i.problem);
             if (!i.skipped.isEmpty())
                 out += QStringLiteral("\t") + i.skipped;
+            if (r.compared && i.change.kind != history::ItemChange::NotChecked)
+                out += QStringLiteral("\t与上次比较：") + i.change.text();
             out += QLatin1Char('\n');
         }
     }
@@ -323,15 +333,26 @@ QString formatTable(const std::vector<AccountResult> &results)
 
 QString formatCsv(const std::vector<AccountResult> &results)
 {
-    QString out = QStringLiteral("database,code,name,finding,count,error,skipped,elapsed_ms\n");
+    const bool compared = std::any_of(results.begin(), results.end(), [](const AccountResult &r) { return r.compared; });
+    QString out = QStringLiteral("database,code,name,finding,count,error,skipped,elapsed_ms");
+    out += compared ? QStringLiteral(",previous_count,new,resolved\n") : QStringLiteral("\n");
     for (const AccountResult &r : results) {
         if (!r.error.isEmpty())
-            out += QStringLiteral("%1,,,,,%2,,%3\n").arg(csvField(r.database), csvField(r.error)).arg(r.elapsedMs, 0, 'f', 1);
-        for (const ItemResult &i : r.items)
-            out += QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8\n")
+            out += QStringLiteral("%1,,,,,%2,,%3").arg(csvField(r.database), csvField(r.error)).arg(r.elapsedMs, 0, 'f', 1)
+                   + (compared ? QStringLiteral(",,,\n") : QStringLiteral("\n"));
+        for (const ItemResult &i : r.items) {
+            out += QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8")
                        .arg(csvField(r.database), csvField(i.code), csvField(i.name), csvField(i.finding),
                             i.isCount ? QString::number(i.count) : QString(), csvField(i.problem), csvField(i.skipped))
                        .arg(i.elapsedMs, 0, 'f', 1);
+            if (compared) {
+                const bool c = i.change.kind == history::ItemChange::Compared;
+                out += QStringLiteral(",%1,%2,%3")
+                           .arg(c ? QString::number(i.change.previousCount) : QString(),
+                                c ? QString::number(i.change.added) : QString(), c ? QString::number(i.change.resolved) : QString());
+            }
+            out += QLatin1Char('\n');
+        }
     }
     return out;
 }
@@ -344,6 +365,10 @@ QString formatJson(const std::vector<AccountResult> &results)
                       {QStringLiteral("year"), r.year}, {QStringLiteral("elapsed_ms"), r.elapsedMs}};
         if (!r.error.isEmpty())
             a.insert(QStringLiteral("error"), r.error);
+        if (r.historyRun)
+            a.insert(QStringLiteral("history_run"), double(r.historyRun));
+        if (!r.historyError.isEmpty())
+            a.insert(QStringLiteral("history_error"), r.historyError);
         QJsonArray items;
         for (const ItemResult &i : r.items) {
             QJsonObject o{{QStringLiteral("code"), i.code}, {QStringLiteral("name"), i.name},
@@ -358,6 +383,15 @@ QString formatJson(const std::vector<AccountResult> &results)
                 o.insert(QStringLiteral("skipped"), i.skipped);
             if (!i.exportFile.isEmpty())
                 o.insert(QStringLiteral("export"), i.exportFile);
+            if (r.compared && i.change.kind != history::ItemChange::NotChecked) {
+                const bool c = i.change.kind == history::ItemChange::Compared;
+                o.insert(QStringLiteral("previous_count"), c ? QJsonValue(double(i.change.previousCount)) : QJsonValue());
+                o.insert(QStringLiteral("new"), c ? QJsonValue(double(i.change.added)) : QJsonValue());
+                o.insert(QStringLiteral("resolved"), c ? QJsonValue(double(i.change.resolved)) : QJsonValue());
+                o.insert(QStringLiteral("change"), i.change.text());
+                if (c)
+                    o.insert(QStringLiteral("compared_run"), double(i.change.earlier->id));
+            }
             items.append(o);
         }
         a.insert(QStringLiteral("items"), items);

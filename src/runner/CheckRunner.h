@@ -1,5 +1,7 @@
 #pragma once
 #include "CheckRun.h"
+#include "HistoryStore.h"
+#include <QDateTime>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -23,6 +25,12 @@ struct Options {
     int jobs = 1;
     QString programFolder;
     QString importerPath;                  // empty: beside the executable
+    // Run history.
+    bool history = true;                   // record the run (--no-history: false)
+    QString historyFile;                   // empty: the shared default file
+    int historyKeep = 100;                 // runs kept per database
+    QString compare;                       // "last", a run id, or empty: no comparison output
+    bool captureRows = false;              // read the finding rows (for an HTML report)
 };
 
 struct ItemResult {
@@ -35,6 +43,8 @@ struct ItemResult {
     QString skipped;          // why a stored-procedure item's procedure was not run
     QString exportFile;
     double elapsedMs = 0;
+    history::TableCapture capture;        // fingerprints and first rows of the result table
+    history::ItemChange change;           // against the earlier run
 };
 
 struct AccountResult {
@@ -44,6 +54,11 @@ struct AccountResult {
     QString error;            // the account could not be checked at all
     std::vector<ItemResult> items;
     double elapsedMs = 0;
+    QDateTime started;
+    QDateTime ended;
+    qint64 historyRun = 0;    // the run's id in the history
+    QString historyError;     // why the history was not written or read
+    bool compared = false;    // items carry a comparison with an earlier run (--compare)
 
     bool hasFindings() const;
     bool hasErrors() const;

@@ -1,9 +1,12 @@
 // vireo-check: runs the checks of the catalogue on one or more account databases without a window.
 #include "CheckRunner.h"
 #include "Environment.h"
+#include "RunHistory.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
+#include <QSaveFile>
 #include <QTextStream>
 #include <cstdio>
 #include <termios.h>
@@ -42,12 +45,37 @@ int fail(const QString &message)
     return 2;
 }
 
+// vireo-check history --database NAME [--history FILE]: the recorded runs of one database.
+int listHistory(const QStringList &args)
+{
+    QCommandLineParser p;
+    p.setApplicationDescription(QStringLiteral("列出一个账套数据库的历史检查记录。"));
+    p.addHelpOption();
+    const QCommandLineOption database({QStringLiteral("database")}, QStringLiteral("数据库名，如 QZdata_001_2024"), QStringLiteral("name"));
+    const QCommandLineOption file({QStringLiteral("history")}, QStringLiteral("历史记录文件"), QStringLiteral("file"));
+    p.addOptions({database, file});
+    p.process(args);
+    if (!p.isSet(database))
+        return fail(QStringLiteral("需要 --database"));
+    QString error;
+    const QString list = formatHistoryList(p.value(file), p.value(database), &error);
+    if (!error.isEmpty())
+        return fail(error);
+    QTextStream(stdout) << list;
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vireo-check"));
+    if (argc > 1 && QLatin1String(argv[1]) == QLatin1String("history")) {
+        QStringList args = app.arguments();
+        args.removeAt(1);
+        return listHistory(args);
+    }
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral("在一个或多个账套数据库上运行数据体检（无窗口）。SA 密码取自环境变量 "
                                                "VIREO_SA_PASSWORD，或在终端上提示输入。"));
@@ -64,7 +92,13 @@ int main(int argc, char **argv)
     const QCommandLineOption exportDir({QStringLiteral("export")}, QStringLiteral("把有结果的项目导出到 DIR/{数据库}/{编码}.xlsx"), QStringLiteral("dir"));
     const QCommandLineOption jobs({QStringLiteral("jobs")}, QStringLiteral("并行检查的账套数"), QStringLiteral("n"), QStringLiteral("1"));
     const QCommandLineOption folder({QStringLiteral("program-folder")}, QStringLiteral("含 VUZ.mdb 和 File 的程序文件夹"), QStringLiteral("dir"));
-    p.addOptions({server, account, year, oper, catalogue, items, all, param, format, exportDir, jobs, folder});
+    const QCommandLineOption noHistory({QStringLiteral("no-history")}, QStringLiteral("不把这次检查记入历史记录"));
+    const QCommandLineOption historyFile({QStringLiteral("history")}, QStringLiteral("历史记录文件（默认在用户数据文件夹）"), QStringLiteral("file"));
+    const QCommandLineOption historyKeep({QStringLiteral("history-keep")}, QStringLiteral("每个数据库保留的历史记录次数"), QStringLiteral("n"), QStringLiteral("100"));
+    const QCommandLineOption compare({QStringLiteral("compare")}, QStringLiteral("与历史记录比较：last 或记录编号"), QStringLiteral("last|id"));
+    const QCommandLineOption output({QStringLiteral("output")}, QStringLiteral("把结果写入文件而不是标准输出"), QStringLiteral("file"));
+    p.addOptions({server, account, year, oper, catalogue, items, all, param, format, exportDir, jobs, folder, noHistory,
+                  historyFile, historyKeep, compare, output});
     p.process(app);
 
     Options o;
@@ -91,10 +125,20 @@ int main(int argc, char **argv)
             return fail(QStringLiteral("--param 的格式是 CODE:值,值：%1").arg(pv));
         o.params.insert(pv.left(colon), pv.mid(colon + 1).split(QLatin1Char(',')));
     }
-    const QString fmt = p.value(format);
-    if (fmt != QLatin1String("table") && fmt != QLatin1String("csv") && fmt != QLatin1String("json"))
-        return fail(QStringLiteral("--format 只能是 table、csv 或 json"));
     bool ok = false;
+    const QString fmt = p.value(format);
+    if (fmt != QLatin1String("table") && fmt != QLatin1String("csv") && fmt != QLatin1String("json")
+        && fmt != QLatin1String("html"))
+        return fail(QStringLiteral("--format 只能是 table、csv、json 或 html"));
+    o.history = !p.isSet(noHistory);
+    o.historyFile = p.value(historyFile);
+    o.historyKeep = p.value(historyKeep).toInt(&ok);
+    if (!ok || o.historyKeep < 1)
+        return fail(QStringLiteral("--history-keep 应为正整数"));
+    o.compare = p.value(compare);
+    if (!o.compare.isEmpty() && o.compare != QLatin1String("last") && o.compare.toLongLong() <= 0)
+        return fail(QStringLiteral("--compare 只能是 last 或历史记录编号"));
+    o.captureRows = fmt == QLatin1String("html");
     o.jobs = p.value(jobs).toInt(&ok);
     if (!ok || o.jobs < 1 || o.jobs > 64)
         return fail(QStringLiteral("--jobs 应为 1 到 64"));
@@ -114,13 +158,26 @@ int main(int argc, char **argv)
         if (tty)
             QTextStream(stderr) << line << '\n';
     });
-    QTextStream out(stdout);
+    for (const AccountResult &r : results)
+        if (!r.historyError.isEmpty())
+            QTextStream(stderr) << "vireo-check: " << r.database << ": " << r.historyError << '\n';
+    QString text;
     if (fmt == QLatin1String("json"))
-        out << formatJson(results);
+        text = formatJson(results);
     else if (fmt == QLatin1String("csv"))
-        out << formatCsv(results);
+        text = formatCsv(results);
+    else if (fmt == QLatin1String("html"))
+        text = formatHtml(results, o);
     else
-        out << formatTable(results);
-    out.flush();
+        text = formatTable(results);
+    if (p.isSet(output)) {
+        QSaveFile f(p.value(output));
+        if (!f.open(QIODevice::WriteOnly) || f.write(text.toUtf8()) < 0 || !f.commit())
+            return fail(QStringLiteral("无法写入 %1：%2").arg(p.value(output), f.errorString()));
+    } else {
+        QTextStream out(stdout);
+        out << text;
+        out.flush();
+    }
     return exitStatus(results);
 }

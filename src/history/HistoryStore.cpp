@@ -1,0 +1,528 @@
+#include "HistoryStore.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QStandardPaths>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unordered_map>
+
+namespace vireo::history {
+
+namespace {
+
+const char *const kSchema = R"(
+create table if not exists runs(
+  id integer primary key autoincrement,
+  started text not null, ended text, operator text, server text,
+  database text not null, catalogue text, tool_version text);
+create index if not exists runs_database on runs(database, id);
+create table if not exists items(
+  run_id integer not null, seq integer not null, code text not null, name text,
+  status text not null, count integer, error text, elapsed_ms real,
+  columns text, rows_hashed integer, complete integer, fingerprints blob,
+  primary key(run_id, code));
+create table if not exists item_rows(
+  run_id integer not null, code text not null, seq integer not null,
+  fingerprint integer not null, vals text not null,
+  primary key(run_id, code, seq)) without rowid;
+create table if not exists repairs(
+  id integer primary key, at text not null, operator text,
+  database text not null, code text not null, outcome text);
+create index if not exists repairs_database on repairs(database, code);
+)";
+
+QString timeText(const QDateTime &t) { return t.toString(Qt::ISODateWithMs); }
+QDateTime timeOf(const QString &s) { return QDateTime::fromString(s, Qt::ISODateWithMs); }
+
+// A prepared statement that finalizes itself.
+class Stmt {
+public:
+    Stmt(sqlite3 *db, const char *sql) { m_rc = sqlite3_prepare_v2(db, sql, -1, &m_s, nullptr); }
+    ~Stmt() { sqlite3_finalize(m_s); }
+    bool ok() const { return m_rc == SQLITE_OK && m_s; }
+    Stmt &bind(int i, const QString &v)
+    {
+        if (v.isNull()) {
+            sqlite3_bind_null(m_s, i);
+        } else {
+            const QByteArray u = v.toUtf8();
+            sqlite3_bind_text(m_s, i, u.constData(), int(u.size()), SQLITE_TRANSIENT);
+        }
+        return *this;
+    }
+    Stmt &bind(int i, qint64 v) { sqlite3_bind_int64(m_s, i, v); return *this; }
+    Stmt &bind(int i, double v) { sqlite3_bind_double(m_s, i, v); return *this; }
+    Stmt &bindBlob(int i, const void *p, int n) { sqlite3_bind_blob(m_s, i, p, n, SQLITE_STATIC); return *this; }
+    int step() { return sqlite3_step(m_s); }
+    bool run() { const int rc = step(); sqlite3_reset(m_s); return rc == SQLITE_DONE || rc == SQLITE_ROW; }
+    void reset() { sqlite3_reset(m_s); sqlite3_clear_bindings(m_s); }
+    QString text(int c) const
+    {
+        const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(m_s, c));
+        return p ? QString::fromUtf8(p, sqlite3_column_bytes(m_s, c)) : QString();
+    }
+    qint64 integer(int c) const { return sqlite3_column_int64(m_s, c); }
+    double real(int c) const { return sqlite3_column_double(m_s, c); }
+    const void *blob(int c) const { return sqlite3_column_blob(m_s, c); }
+    int bytes(int c) const { return sqlite3_column_bytes(m_s, c); }
+    bool isNull(int c) const { return sqlite3_column_type(m_s, c) == SQLITE_NULL; }
+
+private:
+    sqlite3_stmt *m_s = nullptr;
+    int m_rc = SQLITE_ERROR;
+};
+
+QString rowJson(const QStringList &values)
+{
+    QJsonArray a;
+    for (const QString &v : values)
+        a.append(v.isNull() ? QJsonValue() : QJsonValue(v));
+    return QString::fromUtf8(QJsonDocument(a).toJson(QJsonDocument::Compact));
+}
+
+QStringList rowValues(const QString &json)
+{
+    QStringList out;
+    for (const QJsonValue &v : QJsonDocument::fromJson(json.toUtf8()).array())
+        out << (v.isNull() ? QString() : (v.toString().isNull() ? QStringLiteral("") : v.toString()));
+    return out;
+}
+
+RunHeader headerOf(const Stmt &s)
+{
+    RunHeader h;
+    h.id = s.integer(0);
+    h.started = timeOf(s.text(1));
+    h.ended = timeOf(s.text(2));
+    h.operatorName = s.text(3);
+    h.server = s.text(4);
+    h.database = s.text(5);
+    h.catalogue = s.text(6);
+    h.toolVersion = s.text(7);
+    return h;
+}
+
+const char *const kRunColumns = "select id, started, ended, operator, server, database, catalogue, tool_version from runs ";
+
+// True when the file exists and carries no write permission: it is then opened for reading
+// only, whoever runs the tool.
+bool markedReadOnly(const QString &path)
+{
+    struct stat st{};
+    if (stat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+} // namespace
+
+QString statusName(ItemStatus s)
+{
+    switch (s) {
+    case ItemStatus::Checked: return QStringLiteral("checked");
+    case ItemStatus::Error: return QStringLiteral("error");
+    case ItemStatus::NotChecked: return QStringLiteral("not_checked");
+    case ItemStatus::Cancelled: return QStringLiteral("cancelled");
+    }
+    return {};
+}
+
+ItemStatus statusFromName(const QString &name)
+{
+    if (name == QLatin1String("checked"))
+        return ItemStatus::Checked;
+    if (name == QLatin1String("error"))
+        return ItemStatus::Error;
+    if (name == QLatin1String("cancelled"))
+        return ItemStatus::Cancelled;
+    return ItemStatus::NotChecked;
+}
+
+QString toolVersion() { return QStringLiteral(VIREO_TOOL_VERSION); }
+
+QString HistoryStore::defaultPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+           + QStringLiteral("/Vireo数据体检工具/history.sqlite");
+}
+
+HistoryStore::HistoryStore(QString path) : m_path(std::move(path)) {}
+
+HistoryStore::~HistoryStore()
+{
+    if (m_db)
+        sqlite3_close_v2(m_db);
+}
+
+bool HistoryStore::fail(const QString &what)
+{
+    m_error = what;
+    if (m_db && sqlite3_errcode(m_db) != SQLITE_OK)
+        m_error += QStringLiteral("：") + QString::fromUtf8(sqlite3_errmsg(m_db));
+    return false;
+}
+
+bool HistoryStore::exec(const char *sql)
+{
+    return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool HistoryStore::open()
+{
+    if (m_db)
+        return true;
+    const bool readOnly = markedReadOnly(m_path);
+    if (!readOnly) {
+        const QString dir = QFileInfo(m_path).absolutePath();
+        if (!QDir().mkpath(dir))
+            return fail(QStringLiteral("无法创建文件夹 %1").arg(dir));
+    }
+    const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)
+                      | SQLITE_OPEN_FULLMUTEX;
+    if (sqlite3_open_v2(QFile::encodeName(m_path).constData(), &m_db, flags, nullptr) != SQLITE_OK) {
+        fail(QStringLiteral("无法打开历史记录文件 %1").arg(m_path));
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+        return false;
+    }
+    sqlite3_busy_timeout(m_db, 15000);
+    // A file that is not a database shows itself at the first read.
+    if (!exec("select count(*) from sqlite_master")) {
+        fail(QStringLiteral("历史记录文件已损坏 %1").arg(m_path));
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+        return false;
+    }
+    if (readOnly)
+        return true;
+    if (!exec("pragma journal_mode=wal") || !exec("begin immediate")) {
+        fail(QStringLiteral("无法写入历史记录文件 %1").arg(m_path));
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+        return false;
+    }
+    if (!exec(kSchema) || !exec("commit")) {
+        fail(QStringLiteral("无法建立历史记录表 %1").arg(m_path));
+        exec("rollback");
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+        return false;
+    }
+    return true;
+}
+
+qint64 HistoryStore::addRun(const RunRecord &run, int keepRuns)
+{
+    if (!open())
+        return 0;
+    if (!exec("begin immediate")) {
+        fail(QStringLiteral("历史记录文件被占用或只读"));
+        return 0;
+    }
+    auto abort = [&](const QString &what) {
+        fail(what);
+        exec("rollback");
+        return qint64(0);
+    };
+    const RunHeader &h = run.header;
+    Stmt ins(m_db, "insert into runs(started, ended, operator, server, database, catalogue, tool_version) "
+                   "values(?,?,?,?,?,?,?)");
+    if (!ins.ok())
+        return abort(QStringLiteral("无法写入运行记录"));
+    ins.bind(1, timeText(h.started)).bind(2, timeText(h.ended)).bind(3, h.operatorName).bind(4, h.server)
+        .bind(5, h.database).bind(6, h.catalogue).bind(7, h.toolVersion.isEmpty() ? toolVersion() : h.toolVersion);
+    if (!ins.run())
+        return abort(QStringLiteral("无法写入运行记录"));
+    const qint64 id = sqlite3_last_insert_rowid(m_db);
+
+    Stmt item(m_db, "insert or replace into items(run_id, seq, code, name, status, count, error, elapsed_ms, columns, "
+                    "rows_hashed, complete, fingerprints) values(?,?,?,?,?,?,?,?,?,?,?,?)");
+    Stmt row(m_db, "insert or replace into item_rows(run_id, code, seq, fingerprint, vals) values(?,?,?,?,?)");
+    if (!item.ok() || !row.ok())
+        return abort(QStringLiteral("无法写入检查项目"));
+    qint64 seq = 0;
+    for (const ItemRecord &it : run.items) {
+        const TableCapture &cap = it.capture;
+        item.reset();
+        item.bind(1, id).bind(2, seq++).bind(3, it.code).bind(4, it.name).bind(5, statusName(it.status))
+            .bind(6, it.count).bind(7, it.errorText).bind(8, it.elapsedMs);
+        item.bind(9, rowJson(cap.columns)).bind(10, cap.rowsRead).bind(11, qint64(cap.complete ? 1 : 0));
+        item.bindBlob(12, cap.fingerprints.data(), int(cap.fingerprints.size() * sizeof(quint64)));
+        if (!item.run())
+            return abort(QStringLiteral("无法写入检查项目 %1").arg(it.code));
+        for (size_t r = 0; r < cap.rows.size(); ++r) {
+            row.reset();
+            row.bind(1, id).bind(2, it.code).bind(3, qint64(r)).bind(4, qint64(cap.rows[r].fingerprint))
+                .bind(5, rowJson(cap.rows[r].values));
+            if (!row.run())
+                return abort(QStringLiteral("无法写入检查结果行 %1").arg(it.code));
+        }
+    }
+
+    // Pruning: the newest keepRuns of this database stay.
+    if (keepRuns > 0) {
+        Stmt old(m_db, "select id from runs where database = ? order by id desc limit -1 offset ?");
+        old.bind(1, h.database).bind(2, qint64(keepRuns));
+        std::vector<qint64> ids;
+        while (old.step() == SQLITE_ROW)
+            ids.push_back(old.integer(0));
+        Stmt d1(m_db, "delete from item_rows where run_id = ?");
+        Stmt d2(m_db, "delete from items where run_id = ?");
+        Stmt d3(m_db, "delete from runs where id = ?");
+        for (qint64 gone : ids) {
+            for (Stmt *d : {&d1, &d2, &d3}) {
+                d->reset();
+                d->bind(1, gone);
+                if (!d->run())
+                    return abort(QStringLiteral("无法清理旧的历史记录"));
+            }
+        }
+    }
+    if (!exec("commit"))
+        return abort(QStringLiteral("无法提交历史记录"));
+    return id;
+}
+
+std::vector<RunHeader> HistoryStore::runs(const QString &database)
+{
+    std::vector<RunHeader> out;
+    if (!open())
+        return out;
+    Stmt s(m_db, (QByteArray(kRunColumns) + "where database = ? order by id desc").constData());
+    s.bind(1, database);
+    while (s.step() == SQLITE_ROW)
+        out.push_back(headerOf(s));
+    return out;
+}
+
+std::optional<RunHeader> HistoryStore::run(qint64 id)
+{
+    if (!open())
+        return std::nullopt;
+    Stmt s(m_db, (QByteArray(kRunColumns) + "where id = ?").constData());
+    s.bind(1, id);
+    if (s.step() != SQLITE_ROW)
+        return std::nullopt;
+    return headerOf(s);
+}
+
+std::vector<StoredItem> HistoryStore::items(qint64 runId)
+{
+    std::vector<StoredItem> out;
+    if (!open())
+        return out;
+    Stmt s(m_db, "select code, name, status, count, error, elapsed_ms, complete from items where run_id = ? order by seq");
+    s.bind(1, runId);
+    while (s.step() == SQLITE_ROW)
+        out.push_back(StoredItem{s.text(0), s.text(1), statusFromName(s.text(2)), s.integer(3), s.text(4), s.real(5),
+                                 s.integer(6) != 0});
+    return out;
+}
+
+std::optional<StoredItem> HistoryStore::item(qint64 runId, const QString &code)
+{
+    for (StoredItem &i : items(runId))
+        if (i.code == code)
+            return i;
+    return std::nullopt;
+}
+
+std::vector<quint64> HistoryStore::fingerprints(qint64 runId, const QString &code)
+{
+    std::vector<quint64> out;
+    if (!open())
+        return out;
+    Stmt s(m_db, "select fingerprints from items where run_id = ? and code = ?");
+    s.bind(1, runId).bind(2, code);
+    if (s.step() == SQLITE_ROW && s.bytes(0) > 0) {
+        out.resize(size_t(s.bytes(0)) / sizeof(quint64));
+        memcpy(out.data(), s.blob(0), out.size() * sizeof(quint64));
+    }
+    return out;
+}
+
+QStringList HistoryStore::columns(qint64 runId, const QString &code)
+{
+    if (!open())
+        return {};
+    Stmt s(m_db, "select columns from items where run_id = ? and code = ?");
+    s.bind(1, runId).bind(2, code);
+    return s.step() == SQLITE_ROW ? rowValues(s.text(0)) : QStringList();
+}
+
+std::vector<FindingRow> HistoryStore::rows(qint64 runId, const QString &code)
+{
+    std::vector<FindingRow> out;
+    if (!open())
+        return out;
+    Stmt s(m_db, "select fingerprint, vals from item_rows where run_id = ? and code = ? order by seq");
+    s.bind(1, runId).bind(2, code);
+    while (s.step() == SQLITE_ROW)
+        out.push_back(FindingRow{quint64(s.integer(0)), rowValues(s.text(1))});
+    return out;
+}
+
+std::optional<RunHeader> HistoryStore::previousRunWithItem(const QString &database, const QString &code, qint64 beforeRunId)
+{
+    if (!open())
+        return std::nullopt;
+    Stmt s(m_db, (QByteArray(kRunColumns)
+                  + "where database = ?1 and (?2 = 0 or id < ?2) and exists (select 1 from items i where i.run_id = runs.id "
+                    "and i.code = ?3 and i.status = 'checked') order by id desc limit 1")
+                     .constData());
+    s.bind(1, database).bind(2, beforeRunId).bind(3, code);
+    if (s.step() != SQLITE_ROW)
+        return std::nullopt;
+    return headerOf(s);
+}
+
+std::vector<TrendPoint> HistoryStore::trend(const QString &database, const QString &code)
+{
+    std::vector<TrendPoint> out;
+    if (!open())
+        return out;
+    Stmt s(m_db, "select r.id, r.started, i.count from runs r join items i on i.run_id = r.id "
+                 "where r.database = ? and i.code = ? and i.status = 'checked' order by r.id");
+    s.bind(1, database).bind(2, code);
+    while (s.step() == SQLITE_ROW)
+        out.push_back(TrendPoint{s.integer(0), timeOf(s.text(1)), s.integer(2)});
+    return out;
+}
+
+bool HistoryStore::addRepair(const QString &database, const QString &code, const QString &operatorName,
+                             const QString &outcome, const QDateTime &at)
+{
+    if (!open())
+        return false;
+    Stmt s(m_db, "insert into repairs(at, operator, database, code, outcome) values(?,?,?,?,?)");
+    s.bind(1, timeText(at)).bind(2, operatorName).bind(3, database).bind(4, code).bind(5, outcome);
+    return s.ok() && s.run() ? true : fail(QStringLiteral("无法写入修复记录"));
+}
+
+std::vector<RepairMark> HistoryStore::repairs(const QString &database, const QString &code)
+{
+    std::vector<RepairMark> out;
+    if (!open())
+        return out;
+    Stmt s(m_db, "select at, code, outcome from repairs where database = ?1 and (?2 = '' or code = ?2) order by at");
+    s.bind(1, database).bind(2, code.isNull() ? QStringLiteral("") : code);
+    while (s.step() == SQLITE_ROW)
+        out.push_back(RepairMark{timeOf(s.text(0)), s.text(1), s.text(2)});
+    return out;
+}
+
+QString shortTime(const QDateTime &t) { return t.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")); }
+
+QString ItemChange::text() const
+{
+    switch (kind) {
+    case NotChecked:
+        return {};
+    case First:
+        return QStringLiteral("首次检查");
+    case Compared:
+        break;
+    }
+    if (added == 0 && resolved == 0)
+        return QStringLiteral("无变化");
+    QString t = QStringLiteral("新增 %1 · 消除 %2（对比 %3）").arg(added).arg(resolved).arg(earlier ? shortTime(earlier->started) : QString());
+    return t;
+}
+
+QString ItemChange::toolTip() const
+{
+    if (kind != Compared || !earlier)
+        return {};
+    QString t = QStringLiteral("对比第 %1 次记录：%2，操作员 %3，记录数 %4")
+                    .arg(earlier->id)
+                    .arg(shortTime(earlier->started), earlier->operatorName)
+                    .arg(previousCount);
+    if (partial)
+        t += QStringLiteral("；结果超过指纹上限，只比较了前面的行");
+    return t;
+}
+
+ItemChange compareFingerprints(const RunHeader &earlier, qint64 earlierCount, const std::vector<quint64> &earlierFps,
+                               bool earlierComplete, const std::vector<quint64> &laterFps, bool laterComplete)
+{
+    ItemChange c;
+    c.kind = ItemChange::Compared;
+    c.earlier = earlier;
+    c.previousCount = earlierCount;
+    c.added = countMissingFrom(laterFps, earlierFps);
+    c.resolved = countMissingFrom(earlierFps, laterFps);
+    c.partial = !earlierComplete || !laterComplete;
+    return c;
+}
+
+ItemChange compareWithRun(HistoryStore &store, qint64 earlierRunId, const ItemRecord &later)
+{
+    ItemChange c;
+    if (later.status != ItemStatus::Checked)
+        return c;
+    const auto header = store.run(earlierRunId);
+    const auto stored = header ? store.item(earlierRunId, later.code) : std::nullopt;
+    if (!stored || stored->status != ItemStatus::Checked) {
+        c.kind = ItemChange::First;
+        return c;
+    }
+    return compareFingerprints(*header, stored->count, store.fingerprints(earlierRunId, later.code), stored->complete,
+                               later.capture.fingerprints, later.capture.complete);
+}
+
+ItemChange compareWithPrevious(HistoryStore &store, const QString &database, const ItemRecord &later, qint64 laterRunId)
+{
+    ItemChange c;
+    if (later.status != ItemStatus::Checked)
+        return c;
+    const auto prev = store.previousRunWithItem(database, later.code, laterRunId);
+    if (!prev) {
+        c.kind = ItemChange::First;
+        return c;
+    }
+    return compareWithRun(store, prev->id, later);
+}
+
+namespace {
+// The rows whose fingerprints are in `wanted` (a sorted multiset), each taken as often as it is wanted.
+std::vector<FindingRow> pick(const std::vector<quint64> &wanted, const std::vector<FindingRow> &rows, qint64 &left)
+{
+    std::unordered_map<quint64, qint64> need;
+    for (quint64 f : wanted)
+        ++need[f];
+    std::vector<FindingRow> out;
+    for (const FindingRow &r : rows) {
+        auto it = need.find(r.fingerprint);
+        if (it != need.end() && it->second > 0) {
+            --it->second;
+            out.push_back(r);
+        }
+    }
+    left = qint64(wanted.size()) - qint64(out.size());
+    return out;
+}
+} // namespace
+
+RowDiff diffRows(const std::vector<quint64> &earlierFps, const std::vector<FindingRow> &earlierRows,
+                 const std::vector<quint64> &laterFps, const std::vector<FindingRow> &laterRows)
+{
+    RowDiff d;
+    d.added = pick(missingFrom(laterFps, earlierFps), laterRows, d.addedWithoutValues);
+    d.resolved = pick(missingFrom(earlierFps, laterFps), earlierRows, d.resolvedWithoutValues);
+    return d;
+}
+
+RowDiff diffRuns(HistoryStore &store, qint64 earlierRunId, qint64 laterRunId, const QString &code)
+{
+    RowDiff d = diffRows(store.fingerprints(earlierRunId, code), store.rows(earlierRunId, code),
+                         store.fingerprints(laterRunId, code), store.rows(laterRunId, code));
+    d.columns = store.columns(laterRunId, code);
+    if (d.columns.isEmpty())
+        d.columns = store.columns(earlierRunId, code);
+    return d;
+}
+
+} // namespace vireo::history
