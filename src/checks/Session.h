@@ -11,6 +11,10 @@ struct Session {
     QString catalogPath;                          // programFolder + "\VUZ.mdb"
     std::unique_ptr<db::Connection> catalogConn;  // CatalogConn; absent when VUZ.mdb is missing
     std::unique_ptr<db::Connection> accountConn;  // AccountConn; replaced at every login
+    // What the last login named (never the password): for the run history and the report.
+    struct AccountInfo {
+        QString server, account, year, database, operatorName;
+    } accountInfo;
 
     // The item folder programFolder/File/{code}.
     QString itemFolder(const QString &code) const;

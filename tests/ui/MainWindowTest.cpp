@@ -1,5 +1,8 @@
 #include "CatalogueImport.h"
+#include "FrmHistory.h"
 #include "FrmMain.h"
+#include "HistoryUi.h"
+#include "TrendChart.h"
 #include "ModFunction.h"
 #include "Session.h"
 #include "SqliteConnection.h"
@@ -163,8 +166,9 @@ TEST_F(MainWindowTest, StartsWithToolsTreeHeaderOnlyGridAndDesignLayout)
         for (QAction *a : top->menu()->actions())
             entries << a->objectName() + QLatin1Char('=') + a->text();
     }
-    EXPECT_EQ(entries, (QStringList{"File=文件    ", "Regedit=重新注册    ", "Exit=退出  ", "Function=功能    ",
-                                    "Tools=常用工具    ", "Njb=年结系列     ", "Help=帮助    ", "About=关于  "}));
+    EXPECT_EQ(entries, (QStringList{"File=文件    ", "Regedit=重新注册    ", "ExportReport=导出体检报告    ", "Exit=退出  ",
+                                    "Function=功能    ", "Tools=常用工具    ", "Njb=年结系列     ", "History=历史记录    ",
+                                    "Help=帮助    ", "About=关于  "}));
 
     const QStringList captions{"CmdSelectAll=全选  ", "CmdClearAll=全清  ", "cmdRun=执行  ", "CmdExit=退出  "};
     for (const QString &c : captions) {
@@ -405,3 +409,45 @@ TEST(CatalogueTreeTest, LoadTreeStopsAtADuplicateCodeKeepingEarlierNodes)
 }
 
 } // namespace
+
+// Three runs of one item with 2, 3 and 1 findings: the summary compares each run with the one
+// before, and the history window draws the item's chart with three points of those counts.
+TEST_F(MainWindowTest, HistoryComparesRunsAndChartsEveryRun)
+{
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+    session().accountInfo = {standIn->server(), QStringLiteral("001"), QStringLiteral("2024"), QStringLiteral("QZdata_001_2024"),
+                             QStringLiteral("demo")};
+    attachHistory(window);
+    writeScript(QStringLiteral("A01"),
+                {"if exists (select * from tempdb..sysobjects where name='VUZ') drop table tempdb..VUZ", "GO",
+                 "select * into tempdb..VUZ from tempdb..HIST_SRC", "GO"});
+    auto conn = standIn->connect();
+    conn->execute("if exists (select * from tempdb..sysobjects where name='HIST_SRC') drop table tempdb..HIST_SRC");
+    conn->execute("create table tempdb..HIST_SRC (cNo varchar(10), cName nvarchar(50))");
+    conn->execute("insert into tempdb..HIST_SRC values ('1', N'凭证一'), ('2', N'凭证二')");
+    click("CmdClearAll");
+    SetSubtreeChecked(node("A01"), true, false, false);
+    const char *changes[] = {nullptr, "insert into tempdb..HIST_SRC values ('3', N'凭证三')",
+                             "delete from tempdb..HIST_SRC where cNo <> '2'"};
+    QStringList shown;
+    for (const char *change : changes) {
+        if (change)
+            conn->execute(change);
+        click("cmdRun");
+        shown << window->gridText(1, 3).section(QStringLiteral("（"), 0, 0);
+    }
+    EXPECT_EQ(shown, (QStringList{"首次检查", "新增 1 · 消除 0", "新增 0 · 消除 2"}));
+
+    menu("History");
+    auto *h = window->findChild<FrmHistory *>();
+    ASSERT_NE(h, nullptr);
+    const TrendChart *chart = h->chart(QStringLiteral("A01"));
+    ASSERT_NE(chart, nullptr);
+    const auto points = chart->plotted();
+    ASSERT_EQ(points.size(), 3u);
+    EXPECT_EQ((std::vector<qint64>{points[0].second, points[1].second, points[2].second}), (std::vector<qint64>{2, 3, 1}));
+    EXPECT_GT(points[0].first.y(), points[1].first.y());   // more findings stand higher
+    EXPECT_GT(points[2].first.y(), points[0].first.y());
+    qunsetenv("XDG_DATA_HOME");
+}

@@ -292,8 +292,10 @@ void FrmMain::BuildMenu()
     };
     const Entry entries[] = {
         {"File", nullptr, QStringLiteral("文件    ")},       {"Regedit", "File", QStringLiteral("重新注册    ")},
+        {"ExportReport", "File", QStringLiteral("导出体检报告    ")},
         {"Exit", "File", QStringLiteral("退出  ")},          {"Function", nullptr, QStringLiteral("功能    ")},
         {"Tools", "Function", QStringLiteral("常用工具    ")}, {"Njb", "Function", QStringLiteral("年结系列     ")},
+        {"History", "Function", QStringLiteral("历史记录    ")},
         {"Help", nullptr, QStringLiteral("帮助    ")},       {"About", "Help", QStringLiteral("关于  ")},
     };
     QHash<QString, QMenu *> menus;
@@ -317,13 +319,14 @@ void FrmMain::BuildMenu()
 void FrmMain::InitReportGrid()
 {
     grdReport->clear();
-    grdReport->setColumnCount(3);
+    grdReport->setColumnCount(4);
     grdReport->setRowCount(0);
     grdReport->setColumnWidth(0, px(1000));
     grdReport->setColumnWidth(1, px(3000));
     grdReport->setColumnWidth(2, px(3000));
+    grdReport->setColumnWidth(3, px(3600));
     grdReport->setHorizontalHeaderLabels(
-        {QStringLiteral("编码"), QStringLiteral("检查项目"), QStringLiteral("结果报告")});
+        {QStringLiteral("编码"), QStringLiteral("检查项目"), QStringLiteral("结果报告"), QStringLiteral("与上次比较")});
     // The placeholder row below the header, of height 0.
     grdReport->setRowCount(1);
     grdReport->setRowHidden(0, true);
@@ -367,7 +370,17 @@ QString FrmMain::ShowSummary(QTreeWidget *tree)
     }
     if (grdReport->rowCount() == 0)
         grdReport->setRowCount(1);
+    lastSummary = summary;
     return summary.error;
+}
+
+void FrmMain::setGridChange(int dataRow, const QString &text, const QString &toolTip)
+{
+    if (dataRow < 0 || dataRow >= grdReport->rowCount())
+        return;
+    auto *item = new QTableWidgetItem(text);
+    item->setToolTip(toolTip);
+    grdReport->setItem(dataRow, 3, item);
 }
 
 void FrmMain::ShowItemInfo(const QString &code, const QString &name)
@@ -402,6 +415,12 @@ void FrmMain::menuCommand(const QString &key)
     } else if (key == QLatin1String("About")) {
         if (showAbout)
             showAbout(this);
+    } else if (key == QLatin1String("History")) {
+        if (showHistory)
+            showHistory();
+    } else if (key == QLatin1String("ExportReport")) {
+        if (exportReport)
+            exportReport();
     }
 }
 
@@ -446,6 +465,8 @@ void FrmMain::runChecks()
     const CheckContext ctx{s.programFolder, s.catalogConn.get(), s.accountConn.get()};
 
     setBusy(true);
+    if (runStarting)
+        runStarting();
     int done = 0;
     const auto progress = [this, &done](const TreeItemRef &item, int position, int count) {
         const QString text = QStringLiteral("已完成 %1 项，正在检查：%2").arg(done++).arg(item.text);
@@ -463,6 +484,8 @@ void FrmMain::runChecks()
     labProgress->setText(QStringLiteral("正在汇总结果…"));
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     const QString summaryError = ShowSummary(treTool);
+    if (runFinished)
+        runFinished(outcome);
     FraTool->hide();
     grdReport->show();
     setBusy(false);
@@ -512,6 +535,11 @@ void FrmMain::gridDoubleClick()
         return;
     const QString finding = gridText(r + 1, 2);
     const QString code = gridText(r + 1, 0);
+    if (grdReport->currentColumn() == 3 && !gridText(r + 1, 3).isEmpty() && !code.isEmpty()) {
+        if (openChange)
+            openChange(code);
+        return;
+    }
     if (finding.contains(QStringLiteral("记录")) && !code.isEmpty() && openReport)
         openReport(code, TreeName);
 }

@@ -56,6 +56,17 @@ public:
     std::function<void()> closeActiveChild;
     // Logs in again after Regedit closed this window.
     std::function<void()> relogin;
+    // Run history: after a run and its summary; a double click on a change (column 3); the
+    // menu entries 历史记录 and 导出体检报告.
+    std::function<void()> runStarting;
+    std::function<void(const RunOutcome &outcome)> runFinished;
+    std::function<void(const QString &code)> openChange;
+    std::function<void()> showHistory;
+    std::function<void()> exportReport;
+    // The rows of the last summary shown.
+    Summary lastSummary;
+    // Column 3 ("与上次比较") of a data row (0-based), with its tool tip.
+    void setGridChange(int dataRow, const QString &text, const QString &toolTip);
 
     // Status bar panels, numbered from 1.
     void setPanelText(int panel, const QString &text);

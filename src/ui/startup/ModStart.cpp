@@ -187,6 +187,7 @@ void LoginAccount()
         const QString year = need().cIYear();
         p.database = QStringLiteral("QZdata_") + account + QLatin1Char('_') + year;
         p.user = QStringLiteral("SA");
+        s.accountInfo = {p.server, account, year, p.database, {}};
         p.password = need().SysPassword();
         s.accountConn = hooks.openAccount(p);
     } catch (const db::DbError &e) {
@@ -200,7 +201,10 @@ void LoginAccount()
         s.accountConn = std::make_unique<db::ClosedConnection>(QStringLiteral("账套数据库连接未能打开"));
 
     FrmMain *w = ensureMainWindow();
-    step([&] { w->setPanelText(1, QStringLiteral("操作员：") + need().CuserId()); });
+    step([&] {
+        s.accountInfo.operatorName = need().CuserId();
+        w->setPanelText(1, QStringLiteral("操作员：") + s.accountInfo.operatorName);
+    });
     step([&] { w->setPanelText(2, QStringLiteral("服务器：") + need().cserver()); });
     step([&] {
         const QString account = need().cacc_id();

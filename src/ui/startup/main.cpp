@@ -11,6 +11,9 @@
 #ifdef VIREO_HAVE_ABOUT
 #include "frmAbout.h"
 #endif
+#ifdef VIREO_HAVE_HISTORY
+#include "HistoryUi.h"
+#endif
 
 namespace {
 
@@ -26,6 +29,9 @@ void connectWindows(vireo::FrmMain *w)
 #endif
 #ifdef VIREO_HAVE_ABOUT
     w->showAbout = [](QWidget *parent) { vireo::frmAbout::showModal(parent); };
+#endif
+#ifdef VIREO_HAVE_HISTORY
+    vireo::attachHistory(w);
 #endif
     Q_UNUSED(w);
 }

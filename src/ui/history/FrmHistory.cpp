@@ -1,0 +1,233 @@
+#include "FrmHistory.h"
+#include "TrendChart.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QScrollArea>
+#include <QSplitter>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <map>
+
+namespace vireo {
+
+namespace {
+QTableWidget *table(QWidget *parent, const char *name, const QStringList &headers)
+{
+    auto *t = new QTableWidget(0, int(headers.size()), parent);
+    t->setObjectName(QLatin1String(name));
+    t->setHorizontalHeaderLabels(headers);
+    t->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    t->setSelectionBehavior(QAbstractItemView::SelectRows);
+    t->verticalHeader()->hide();
+    t->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    t->horizontalHeader()->setStretchLastSection(true);
+    return t;
+}
+
+void addRow(QTableWidget *t, const QStringList &cells)
+{
+    const int r = t->rowCount();
+    t->insertRow(r);
+    for (int c = 0; c < cells.size(); ++c)
+        t->setItem(r, c, new QTableWidgetItem(cells[c]));
+}
+
+void fillRows(QTableWidget *t, const QStringList &columns, const std::vector<history::FindingRow> &rows)
+{
+    t->setColumnCount(int(columns.size()));
+    t->setHorizontalHeaderLabels(columns);
+    for (const history::FindingRow &r : rows)
+        addRow(t, r.values);
+    t->resizeColumnsToContents();
+}
+
+QString runLabel(const history::RunHeader &h)
+{
+    return QStringLiteral("第 %1 次  %2").arg(h.id).arg(history::shortTime(h.started));
+}
+} // namespace
+
+FrmRowDiff::FrmRowDiff(const QString &title, const history::RowDiff &d, QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("FrmRowDiff"));
+    setWindowTitle(title);
+    setAttribute(Qt::WA_DeleteOnClose);
+    resize(760, 520);
+    auto *lay = new QVBoxLayout(this);
+    const struct {
+        const char *name;
+        QString caption;
+        const std::vector<history::FindingRow> &rows;
+        qint64 without;
+    } parts[] = {
+        {"grdAdded", QStringLiteral("新增 %1 行").arg(qint64(d.added.size()) + d.addedWithoutValues), d.added, d.addedWithoutValues},
+        {"grdResolved", QStringLiteral("消除 %1 行").arg(qint64(d.resolved.size()) + d.resolvedWithoutValues), d.resolved,
+         d.resolvedWithoutValues},
+    };
+    for (const auto &part : parts) {
+        QString caption = part.caption;
+        if (part.without > 0)
+            caption += QStringLiteral("（其中 %1 行只记录了指纹，没有保存内容）").arg(part.without);
+        lay->addWidget(new QLabel(caption, this));
+        auto *t = table(this, part.name, {});
+        fillRows(t, d.columns, part.rows);
+        lay->addWidget(t, 1);
+    }
+}
+
+FrmHistory::FrmHistory(const QString &historyFile, const QString &database, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_store(std::make_unique<history::HistoryStore>(historyFile)), m_database(database)
+{
+    setObjectName(QStringLiteral("FrmHistory"));
+    setWindowTitle(QStringLiteral("历史记录 - ") + database);
+    setAttribute(Qt::WA_DeleteOnClose);
+    resize(980, 680);
+    auto *lay = new QVBoxLayout(this);
+    labNote = new QLabel(this);
+    lay->addWidget(labNote);
+    auto *split = new QSplitter(Qt::Vertical, this);
+    lay->addWidget(split, 1);
+
+    auto *top = new QWidget(split);
+    auto *topLay = new QVBoxLayout(top);
+    topLay->setContentsMargins(0, 0, 0, 0);
+    grdRuns = table(top, "grdRuns", {QStringLiteral("编号"), QStringLiteral("开始时间"), QStringLiteral("结束时间"),
+                                     QStringLiteral("操作员"), QStringLiteral("目录"), QStringLiteral("检查项目"),
+                                     QStringLiteral("有结果")});
+    topLay->addWidget(grdRuns, 1);
+    auto *pick = new QHBoxLayout;
+    cboEarlier = new QComboBox(top);
+    cboEarlier->setObjectName(QStringLiteral("cboEarlier"));
+    cboLater = new QComboBox(top);
+    cboLater->setObjectName(QStringLiteral("cboLater"));
+    pick->addWidget(new QLabel(QStringLiteral("比较"), top));
+    pick->addWidget(cboEarlier, 1);
+    pick->addWidget(new QLabel(QStringLiteral("与"), top));
+    pick->addWidget(cboLater, 1);
+    topLay->addLayout(pick);
+    grdCompare = table(top, "grdCompare", {QStringLiteral("编码"), QStringLiteral("检查项目"), QStringLiteral("较早"),
+                                           QStringLiteral("较晚"), QStringLiteral("变化")});
+    grdCompare->setToolTip(QStringLiteral("双击一行查看新增与消除的行"));
+    topLay->addWidget(grdCompare, 2);
+    split->addWidget(top);
+
+    auto *scroll = new QScrollArea(split);
+    scroll->setObjectName(QStringLiteral("trends"));
+    scroll->setWidgetResizable(true);
+    auto *chartBox = new QWidget(scroll);
+    charts = new QGridLayout(chartBox);
+    scroll->setWidget(chartBox);
+    split->addWidget(scroll);
+
+    connect(grdCompare, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { openRows(row); });
+    auto recompare = [this] {
+        compare(cboEarlier->currentData().toLongLong(), cboLater->currentData().toLongLong());
+    };
+    connect(cboEarlier, &QComboBox::activated, this, recompare);
+    connect(cboLater, &QComboBox::activated, this, recompare);
+    load();
+}
+
+FrmHistory::~FrmHistory() = default;
+
+void FrmHistory::load()
+{
+    const auto runs = m_store->runs(m_database);
+    if (!m_store->error().isEmpty()) {
+        labNote->setText(QStringLiteral("无法读取历史记录：") + m_store->error());
+        return;
+    }
+    labNote->setText(runs.empty() ? QStringLiteral("这个账套数据库还没有检查记录。")
+                                  : QStringLiteral("共 %1 次检查记录（%2）").arg(runs.size()).arg(m_store->path()));
+    // Item codes in the order of their first appearance, newest run first, with their names.
+    std::vector<std::pair<QString, QString>> items;
+    for (const history::RunHeader &h : runs) {
+        int total = 0, findings = 0;
+        for (const history::StoredItem &i : m_store->items(h.id)) {
+            ++total;
+            findings += i.status == history::ItemStatus::Checked && i.count > 0;
+            if (std::none_of(items.begin(), items.end(), [&](const auto &p) { return p.first == i.code; }))
+                items.emplace_back(i.code, i.name);
+        }
+        addRow(grdRuns, {QString::number(h.id), h.started.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                         h.ended.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), h.operatorName, h.catalogue,
+                         QString::number(total), QString::number(findings)});
+        cboEarlier->addItem(runLabel(h), h.id);
+        cboLater->addItem(runLabel(h), h.id);
+    }
+    grdRuns->resizeColumnsToContents();
+    std::sort(items.begin(), items.end());
+    int n = 0;
+    for (const auto &[code, name] : items) {
+        auto *box = new QWidget(charts->parentWidget());
+        auto *v = new QVBoxLayout(box);
+        v->setContentsMargins(2, 2, 2, 2);
+        v->addWidget(new QLabel(QStringLiteral("%1 %2").arg(code, name), box));
+        auto *chart = new TrendChart(box);
+        chart->setObjectName(QStringLiteral("trend_") + code);
+        chart->setData(m_store->trend(m_database, code), m_store->repairs(m_database, code));
+        v->addWidget(chart);
+        charts->addWidget(box, n / 3, n % 3);
+        ++n;
+    }
+    if (runs.size() >= 2) {
+        cboLater->setCurrentIndex(0);
+        cboEarlier->setCurrentIndex(1);
+        compare(runs[1].id, runs[0].id);
+    }
+}
+
+void FrmHistory::compare(qint64 earlierRun, qint64 laterRun)
+{
+    m_earlier = earlierRun;
+    m_later = laterRun;
+    grdCompare->setRowCount(0);
+    const auto earlier = m_store->run(earlierRun);
+    std::map<QString, history::StoredItem> before;
+    for (const history::StoredItem &i : m_store->items(earlierRun))
+        before.emplace(i.code, i);
+    auto cell = [](const history::StoredItem &i) {
+        switch (i.status) {
+        case history::ItemStatus::Checked: return QString::number(i.count);
+        case history::ItemStatus::Error: return QStringLiteral("出错");
+        case history::ItemStatus::Cancelled: return QStringLiteral("已取消");
+        case history::ItemStatus::NotChecked: break;
+        }
+        return QStringLiteral("未检查");
+    };
+    for (const history::StoredItem &i : m_store->items(laterRun)) {
+        const auto b = before.find(i.code);
+        QString change;
+        if (i.status == history::ItemStatus::Checked) {
+            if (!earlier || b == before.end() || b->second.status != history::ItemStatus::Checked) {
+                change = QStringLiteral("首次检查");
+            } else {
+                change = history::compareFingerprints(*earlier, b->second.count, m_store->fingerprints(earlierRun, i.code),
+                                                      b->second.complete, m_store->fingerprints(laterRun, i.code), i.complete)
+                             .text();
+            }
+        }
+        addRow(grdCompare, {i.code, i.name, b == before.end() ? QString() : cell(b->second), cell(i), change});
+    }
+    grdCompare->resizeColumnsToContents();
+}
+
+void FrmHistory::openRows(int row)
+{
+    const QTableWidgetItem *code = grdCompare->item(row, 0);
+    if (!code || !m_earlier || !m_later)
+        return;
+    const history::RowDiff d = history::diffRuns(*m_store, m_earlier, m_later, code->text());
+    auto *w = new FrmRowDiff(QStringLiteral("%1 新增与消除的行").arg(code->text()), d, this);
+    w->show();
+}
+
+TrendChart *FrmHistory::chart(const QString &code) const
+{
+    return findChild<TrendChart *>(QStringLiteral("trend_") + code);
+}
+
+} // namespace vireo

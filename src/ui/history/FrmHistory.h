@@ -1,0 +1,50 @@
+#pragma once
+#include "HistoryStore.h"
+#include <QDialog>
+#include <QWidget>
+#include <memory>
+
+class QComboBox;
+class QLabel;
+class QTableWidget;
+class QGridLayout;
+
+namespace vireo {
+
+class TrendChart;
+
+// The new and the resolved rows behind one change.
+class FrmRowDiff : public QDialog {
+    Q_OBJECT
+public:
+    FrmRowDiff(const QString &title, const history::RowDiff &diff, QWidget *parent = nullptr);
+};
+
+// 历史记录: the recorded runs of one account database, a comparison of any two of them item by
+// item, and each item's finding count over the runs as a chart with the repairs marked.
+class FrmHistory : public QWidget {
+    Q_OBJECT
+public:
+    FrmHistory(const QString &historyFile, const QString &database, QWidget *parent = nullptr);
+    ~FrmHistory() override;
+
+    // Fills the comparison of two recorded runs.
+    void compare(qint64 earlierRun, qint64 laterRun);
+    // The chart of one item; null when the item has no recorded run.
+    TrendChart *chart(const QString &code) const;
+
+private:
+    void load();
+    void openRows(int row);
+    std::unique_ptr<history::HistoryStore> m_store;
+    QString m_database;
+    QLabel *labNote = nullptr;
+    QTableWidget *grdRuns = nullptr;
+    QComboBox *cboEarlier = nullptr;
+    QComboBox *cboLater = nullptr;
+    QTableWidget *grdCompare = nullptr;
+    QGridLayout *charts = nullptr;
+    qint64 m_earlier = 0, m_later = 0;
+};
+
+} // namespace vireo
