@@ -66,7 +66,7 @@ QString changeCell(const ItemChange &c)
     const QString t = c.text();
     if (t.isEmpty())
         return {};
-    const char *cls = c.kind == ItemChange::Compared && (c.added || c.resolved) ? "new" : "same";
+    const char *cls = c.kind == ItemChange::Compared && c.added > 0 ? "new" : "same";
     return QStringLiteral("<span class=\"%1\" title=\"%2\">%3</span>").arg(QLatin1String(cls), esc(c.toolTip()), esc(t));
 }
 

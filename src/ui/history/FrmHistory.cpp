@@ -23,6 +23,7 @@ QTableWidget *table(QWidget *parent, const char *name, const QStringList &header
     t->setSelectionBehavior(QAbstractItemView::SelectRows);
     t->verticalHeader()->hide();
     t->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    t->verticalHeader()->setDefaultSectionSize(t->fontMetrics().height() + 6);
     t->horizontalHeader()->setStretchLastSection(true);
     return t;
 }
@@ -97,6 +98,7 @@ FrmHistory::FrmHistory(const QString &historyFile, const QString &database, QWid
     grdRuns = table(top, "grdRuns", {QStringLiteral("编号"), QStringLiteral("开始时间"), QStringLiteral("结束时间"),
                                      QStringLiteral("操作员"), QStringLiteral("目录"), QStringLiteral("检查项目"),
                                      QStringLiteral("有结果")});
+    grdRuns->setMaximumHeight(6 * (grdRuns->fontMetrics().height() + 6) + grdRuns->horizontalHeader()->sizeHint().height() + 4);
     topLay->addWidget(grdRuns, 1);
     auto *pick = new QHBoxLayout;
     cboEarlier = new QComboBox(top);
@@ -121,6 +123,9 @@ FrmHistory::FrmHistory(const QString &historyFile, const QString &database, QWid
     charts = new QGridLayout(chartBox);
     scroll->setWidget(chartBox);
     split->addWidget(scroll);
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 1);
+    split->setSizes({360, 360});
 
     connect(grdCompare, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { openRows(row); });
     auto recompare = [this] {
@@ -162,13 +167,17 @@ void FrmHistory::load()
     std::sort(items.begin(), items.end());
     int n = 0;
     for (const auto &[code, name] : items) {
+        auto points = m_store->trend(m_database, code);
+        if (points.empty())
+            continue;   // never checked: errors or not run
         auto *box = new QWidget(charts->parentWidget());
         auto *v = new QVBoxLayout(box);
         v->setContentsMargins(2, 2, 2, 2);
         v->addWidget(new QLabel(QStringLiteral("%1 %2").arg(code, name), box));
         auto *chart = new TrendChart(box);
         chart->setObjectName(QStringLiteral("trend_") + code);
-        chart->setData(m_store->trend(m_database, code), m_store->repairs(m_database, code));
+        chart->setMinimumHeight(110);
+        chart->setData(std::move(points), m_store->repairs(m_database, code));
         v->addWidget(chart);
         charts->addWidget(box, n / 3, n % 3);
         ++n;

@@ -28,7 +28,8 @@ QRectF TrendChart::plotArea() const
 {
     const int textW = fontMetrics().horizontalAdvance(QString::number(maxCount())) + 8;
     const int textH = fontMetrics().height();
-    return QRectF(textW, textH / 2.0 + 4, width() - textW - 10, height() - textH * 2 - 6);
+    // Room above for the count over the highest point, below for the dates.
+    return QRectF(textW, textH + 6, width() - textW - 14, height() - textH * 2 - 14);
 }
 
 qint64 TrendChart::maxCount() const
