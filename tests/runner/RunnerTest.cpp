@@ -241,6 +241,9 @@ TEST_F(Runner, HistoryComparesFindingsRowByRow)
         EXPECT_EQ(item.value(QStringLiteral("resolved")).toInt(), 1);
         EXPECT_TRUE(item.value(QStringLiteral("change")).toString().startsWith(QStringLiteral("新增 1 · 消除 1（对比 ")));
 
+        QFile raw(file);
+        ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
+        EXPECT_FALSE(raw.readAll().contains("Run#secret-42"));
         history::HistoryStore store(file);
         const qint64 earlier = first.value(QStringLiteral("history_run")).toInteger();
         const qint64 later = second.value(QStringLiteral("history_run")).toInteger();

@@ -411,7 +411,8 @@ TEST(CatalogueTreeTest, LoadTreeStopsAtADuplicateCodeKeepingEarlierNodes)
 } // namespace
 
 // Three runs of one item with 2, 3 and 1 findings: the summary compares each run with the one
-// before, and the history window draws the item's chart with three points of those counts.
+// before, and the history window draws the item's chart with three points of those counts and
+// the repair made between the second and the third run.
 TEST_F(MainWindowTest, HistoryComparesRunsAndChartsEveryRun)
 {
     QTemporaryDir data;
@@ -436,6 +437,8 @@ TEST_F(MainWindowTest, HistoryComparesRunsAndChartsEveryRun)
             conn->execute(change);
         click("cmdRun");
         shown << window->gridText(1, 3).section(QStringLiteral("（"), 0, 0);
+        if (change == changes[1])
+            recordRepair(QStringLiteral("A01"), true);   // what the report window reports after a repair
     }
     EXPECT_EQ(shown, (QStringList{"首次检查", "新增 1 · 消除 0", "新增 0 · 消除 2"}));
 
@@ -449,5 +452,9 @@ TEST_F(MainWindowTest, HistoryComparesRunsAndChartsEveryRun)
     EXPECT_EQ((std::vector<qint64>{points[0].second, points[1].second, points[2].second}), (std::vector<qint64>{2, 3, 1}));
     EXPECT_GT(points[0].first.y(), points[1].first.y());   // more findings stand higher
     EXPECT_GT(points[2].first.y(), points[0].first.y());
+    const auto repairs = chart->repairMarks();   // between the second and the third run
+    ASSERT_EQ(repairs.size(), 1u);
+    EXPECT_GT(repairs[0], points[1].first.x());
+    EXPECT_LT(repairs[0], points[2].first.x());
     qunsetenv("XDG_DATA_HOME");
 }

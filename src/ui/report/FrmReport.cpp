@@ -118,6 +118,14 @@ FrmReport *FrmReport::instance() { return current(); }
 
 void FrmReport::setSaveDialog(SaveDialog dialog) { saveDialog() = std::move(dialog); }
 
+static FrmReport::RepairListener &repairListener()
+{
+    static FrmReport::RepairListener listener;
+    return listener;
+}
+
+void FrmReport::setRepairListener(RepairListener listener) { repairListener() = std::move(listener); }
+
 QStringList FrmReport::exportFilters()
 {
     return {QStringLiteral("MS Excel Spreadsheet (*.xls)"), QStringLiteral("Excel 工作簿 (*.xlsx)")};
@@ -307,6 +315,8 @@ void FrmReport::CmdFunction_Click()
     const QString folder = session().itemFolder(Key);
     if (caption == kRepair) {
         const QString result = RunSqlFile(QStringLiteral("修复.sql"), folder, account);
+        if (repairListener())
+            repairListener()(Key, result.isEmpty());
         if (result.isEmpty()) {
             txtReport->setPlainText(QStringLiteral("已成功修复!"));
             CmdFunction->setText(kCheck);

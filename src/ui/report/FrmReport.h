@@ -49,6 +49,9 @@ public:
     using SaveDialog = std::function<QString(QWidget *parent, const QString &folder, const QStringList &filters)>;
     static void setSaveDialog(SaveDialog dialog);   // an empty function restores the standard one
     static QStringList exportFilters();
+    // Told after every repair script ran: the item code and whether it ended without error.
+    using RepairListener = std::function<void(const QString &code, bool succeeded)>;
+    static void setRepairListener(RepairListener listener);
 
     const RecordsetModel *model() const { return m_model; }
 
