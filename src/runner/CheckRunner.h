@@ -31,6 +31,7 @@ struct Options {
     int historyKeep = 100;                 // runs kept per database
     QString compare;                       // "last", a run id, or empty: no comparison output
     bool captureRows = false;              // read the finding rows (for an HTML report)
+    int reportRows = 200;                  // finding rows per item in the HTML report
 };
 
 struct ItemResult {

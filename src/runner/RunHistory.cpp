@@ -126,7 +126,9 @@ QString formatHtml(const std::vector<AccountResult> &results, const Options &o)
         }
         sections.push_back(std::move(sec));
     }
-    return history::renderHtmlReport(sections);
+    history::ReportOptions options;
+    options.rowLimit = o.reportRows;
+    return history::renderHtmlReport(sections, options);
 }
 
 QString formatHistoryList(const QString &historyFile, const QString &database, QString *error)

@@ -97,8 +97,10 @@ int main(int argc, char **argv)
     const QCommandLineOption historyKeep({QStringLiteral("history-keep")}, QStringLiteral("每个数据库保留的历史记录次数"), QStringLiteral("n"), QStringLiteral("100"));
     const QCommandLineOption compare({QStringLiteral("compare")}, QStringLiteral("与历史记录比较：last 或记录编号"), QStringLiteral("last|id"));
     const QCommandLineOption output({QStringLiteral("output")}, QStringLiteral("把结果写入文件而不是标准输出"), QStringLiteral("file"));
+    const QCommandLineOption reportRows({QStringLiteral("report-rows")}, QStringLiteral("HTML 报告中每个项目列出的行数（最多 1000）"),
+                                        QStringLiteral("n"), QStringLiteral("200"));
     p.addOptions({server, account, year, oper, catalogue, items, all, param, format, exportDir, jobs, folder, noHistory,
-                  historyFile, historyKeep, compare, output});
+                  historyFile, historyKeep, compare, output, reportRows});
     p.process(app);
 
     Options o;
@@ -139,6 +141,9 @@ int main(int argc, char **argv)
     if (!o.compare.isEmpty() && o.compare != QLatin1String("last") && o.compare.toLongLong() <= 0)
         return fail(QStringLiteral("--compare 只能是 last 或历史记录编号"));
     o.captureRows = fmt == QLatin1String("html");
+    o.reportRows = p.value(reportRows).toInt(&ok);
+    if (!ok || o.reportRows < 0 || o.reportRows > 1000)
+        return fail(QStringLiteral("--report-rows 应为 0 到 1000"));
     o.jobs = p.value(jobs).toInt(&ok);
     if (!ok || o.jobs < 1 || o.jobs > 64)
         return fail(QStringLiteral("--jobs 应为 1 到 64"));
