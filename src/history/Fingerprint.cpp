@@ -69,7 +69,8 @@ static QString canonicalOf(const db::Recordset &rs, qint64 row, int col)
     case db::ColumnType::Decimal:
         return trimmedNumber(rs.text(row, col));
     case db::ColumnType::DateTime:
-        return rs.value(row, col).toDateTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"));
+        // The stored wall-clock time, formatted without a time-zone lookup.
+        return QDateTime::fromMSecsSinceEpoch(rs.integer(row, col), Qt::UTC).toString(Qt::ISODateWithMs).chopped(1);
     case db::ColumnType::Text: {
         QString t = rs.text(row, col);
         qsizetype e = t.size();
