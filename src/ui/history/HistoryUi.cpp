@@ -188,6 +188,11 @@ void attachHistory(FrmMain *w)
     w->exportReport = [window] {
         if (!window)
             return;
+        const LastRun *last = lastRunOf(window);
+        if (!last || last->items.empty()) {
+            QMessageBox::information(window, QStringLiteral("导出体检报告"), QStringLiteral("还没有检查结果：请先执行检查。"));
+            return;
+        }
         const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
         const QString path = QFileDialog::getSaveFileName(window, QStringLiteral("导出体检报告"),
                                                           folder + QLatin1Char('/') + defaultReportName(),
