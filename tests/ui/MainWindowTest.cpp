@@ -441,6 +441,13 @@ TEST_F(MainWindowTest, HistoryComparesRunsAndChartsEveryRun)
             recordRepair(QStringLiteral("A01"), true);   // what the report window reports after a repair
     }
     EXPECT_EQ(shown, (QStringList{"首次检查", "新增 1 · 消除 0", "新增 0 · 消除 2"}));
+    // 文件 → 导出体检报告 writes the last run with its one row.
+    const QString html = data.filePath(QStringLiteral("report.html"));
+    EXPECT_EQ(exportHtmlReport(window, html), QString());
+    QFile page(html);
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(page.readAll());
+    EXPECT_TRUE(text.contains(QStringLiteral("共 1 行")) && text.contains(QStringLiteral("<td>凭证二</td>"))) << text.toStdString();
 
     menu("History");
     auto *h = window->findChild<FrmHistory *>();
