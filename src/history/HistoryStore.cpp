@@ -437,9 +437,8 @@ QString ItemChange::toolTip() const
     if (kind != Compared || !earlier)
         return {};
     QString t = QStringLiteral("对比第 %1 次记录：%2，操作员 %3，记录数 %4")
-                    .arg(earlier->id)
-                    .arg(shortTime(earlier->started), earlier->operatorName)
-                    .arg(previousCount);
+                    .arg(QString::number(earlier->id), shortTime(earlier->started), earlier->operatorName,
+                         QString::number(previousCount));
     if (partial)
         t += QStringLiteral("；结果超过指纹上限，只比较了前面的行");
     return t;
