@@ -77,6 +77,25 @@ TEST_F(OdbcOnServer, ErrorsAnywhereInABatchAreReportedWithTheServerText)
     EXPECT_TRUE(conn->isOpen());
 }
 
+// Rows handed over in pieces as they arrive: every row once, in order; a sink that declines
+// ends the reading and the connection goes on.
+TEST_F(OdbcOnServer, QueryChunksStreamsEveryRowOnceAndStopsWhenAsked)
+{
+    conn->execute(QStringLiteral("create table tempdb..Chunks (n int); insert into tempdb..Chunks values (1),(2),(3),(4),(5)"));
+    for (const int stopAfter : {0, 2}) {
+        QStringList seen, pieces;
+        conn->queryChunks(QStringLiteral("select n from tempdb..Chunks order by n"), 2, [&](const db::Recordset &rs) {
+            pieces << QString::number(rs.rowCount());
+            for (qint64 r = 0; r < rs.rowCount(); ++r)
+                seen << rs.text(r, 0);
+            return stopAfter == 0 || pieces.size() < stopAfter;
+        });
+        EXPECT_EQ(seen.join(QLatin1Char(',')), stopAfter ? QStringLiteral("1,2,3,4") : QStringLiteral("1,2,3,4,5"));
+        EXPECT_EQ(pieces.join(QLatin1Char(',')), stopAfter ? QStringLiteral("2,2") : QStringLiteral("2,2,1"));
+    }
+    EXPECT_EQ(conn->query(QStringLiteral("select 7 as n")).text(0, 0), QStringLiteral("7"));
+}
+
 TEST_F(OdbcOnServer, ConditionalTextsGiveTheRowsOfTheBranchThatRan)
 {
     const auto none = conn->query(QStringLiteral(
