@@ -19,6 +19,8 @@ StandIn::StandIn(Options options) : m_options(std::move(options))
         args << QStringLiteral("--init") << f;
     for (const QString &f : m_options.initEachFiles)
         args << QStringLiteral("--init-each") << f;
+    if (m_options.log)
+        args << QStringLiteral("--log");
     m_proc.setProcessChannelMode(QProcess::SeparateChannels);
     m_proc.start(QStringLiteral("/usr/bin/python3"), args);
     if (!m_proc.waitForStarted(10000))
@@ -52,6 +54,17 @@ StandIn::~StandIn()
             m_proc.waitForFinished(2000);
         }
     }
+}
+
+QString StandIn::log()
+{
+    // Drains the pipe until the stand-in has been quiet for a moment.
+    m_proc.setReadChannel(QProcess::StandardError);
+    while (m_proc.waitForReadyRead(200))
+        m_log += m_proc.readAllStandardError();
+    m_log += m_proc.readAllStandardError();
+    m_proc.setReadChannel(QProcess::StandardOutput);
+    return QString::fromUtf8(m_log);
 }
 
 QString StandIn::server() const { return QStringLiteral("127.0.0.1,%1").arg(m_port); }

@@ -14,6 +14,7 @@ public:
         QString password = QStringLiteral("Vireo#2024");
         QStringList initFiles;   // T-SQL run against the first database at start
         QStringList initEachFiles;   // T-SQL run against every database at start
+        bool log = false;            // log every batch (read with log())
     };
     StandIn();
     explicit StandIn(Options options);
@@ -25,11 +26,14 @@ public:
     QString server() const;   // "127.0.0.1,PORT"
     db::AccountParams params(const QString &database = {}) const;
     std::unique_ptr<db::OdbcConnection> connect(const QString &database = {}) const;
+    // What the stand-in logged so far (batches when Options::log is set).
+    QString log();
 
 private:
     Options m_options;
     QProcess m_proc;
     int m_port = 0;
+    QByteArray m_log;
 };
 
 } // namespace vireo::test

@@ -2,13 +2,20 @@
 #include "FrmReport.h"
 #include "OdbcConnection.h"
 #include "RecordsetModel.h"
+#include "RepairConfirm.h"
+#include "RepairJournal.h"
 #include "Session.h"
 #include "SqliteConnection.h"
 #include "StandIn.h"
 #include "WorkbookCheck.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QTest>
 #include <QFile>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -73,7 +80,11 @@ protected:
         catalog->execute(QStringLiteral(
             "create table Tools (cID integer, cParentID text, cCode text, cName text, bSign boolean, bEnd boolean)"));
         session().catalogConn = std::move(catalog);
+        session().accountInfo = {standIn->server(), QStringLiteral("001"), QStringLiteral("2024"),
+                                 QStringLiteral("QZdata_001_2024"), QStringLiteral("张三")};
         FrmReport::setSaveDialog({});
+        FrmReport::setRepairConfirmation([](QWidget *, const RepairRequest &) { return true; });
+        LocalStore::setDefaultPath(folder.path() + QStringLiteral("/journal/vireo.sqlite"));
     }
 
     void TearDown() override
@@ -87,6 +98,8 @@ protected:
         sql(QStringLiteral("if exists (select * from tempdb..sysobjects where name='VUZ') drop table tempdb..VUZ"));
         session().catalogConn.reset();
         FrmReport::setSaveDialog({});
+        FrmReport::setRepairConfirmation({});
+        LocalStore::setDefaultPath({});
     }
 
     static void sql(const QString &text) { session().accountConn->execute(text); }
@@ -161,12 +174,12 @@ TEST_F(FrmReportTest, LoadReportFollowsTheFunctionButtonTable)
     EXPECT_FALSE(print()->isHidden());
     EXPECT_TRUE(text()->isHidden());
     EXPECT_TRUE(text()->toPlainText().isEmpty());   // the plan is not loaded while 修复.sql exists
-    // Columns fit their field names: cCode 700 twips, 凭证号 800, 摘要说明 1000.
+    // Columns are at least as wide as their field names: cCode 700 twips, 凭证号 800, 摘要说明 1000.
     QTableView *grid = child<QTableView>("grdReport");
     EXPECT_EQ(grid->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("凭证号"));
-    EXPECT_EQ(grid->columnWidth(0), 47);
-    EXPECT_EQ(grid->columnWidth(1), 53);
-    EXPECT_EQ(grid->columnWidth(2), 67);
+    EXPECT_GE(grid->columnWidth(0), 47);
+    EXPECT_GE(grid->columnWidth(1), 53);
+    EXPECT_GE(grid->columnWidth(2), 67);
     EXPECT_EQ(grid->model()->data(grid->model()->index(1, 2)).toString(), QStringLiteral("借贷不平"));
     EXPECT_EQ(grid->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
     FrmReport::instance()->close();
@@ -340,7 +353,6 @@ TEST_F(FrmReportTest, SecondRequestReloadsForAnotherItemAndCountsAreNotCut)
     EXPECT_EQ(first, second);
     EXPECT_FALSE(second->isMinimized());   // the request brings the window forward
     QTableView *grid = child<QTableView>("grdReport");
-    EXPECT_EQ(grid->columnWidth(0), 20);   // n: 1 x 100 + 200 twips
     // Reloading keeps one model and one selection model.
     EXPECT_EQ(grid->findChildren<QItemSelectionModel *>(Qt::FindDirectChildrenOnly).size(), 1);
     EXPECT_EQ(second->Key, QStringLiteral("BIG"));
@@ -380,13 +392,13 @@ TEST_F(FrmReportTest, ExportMessagesFolderAndWideTables)
 
     BoxCatcher boxes;
     const QString reportFolder = folder.path() + QStringLiteral("/报表");
-    QString askedFolder;
+    QString asked_;
     QStringList askedFilters;
     QString answer;
     int asked = 0;
     FrmReport::setSaveDialog([&](QWidget *, const QString &dir, const QStringList &filters) {
         ++asked;
-        askedFolder = dir;
+        asked_ = dir;
         askedFilters = filters;
         EXPECT_TRUE(QFileInfo(reportFolder).isDir());   // created before the dialog opens
         return answer;
@@ -407,9 +419,12 @@ TEST_F(FrmReportTest, ExportMessagesFolderAndWideTables)
     ASSERT_EQ(rows(), 6);
     print()->click();
     EXPECT_EQ(asked, 1);
-    EXPECT_EQ(QFileInfo(askedFolder).canonicalFilePath(), QFileInfo(reportFolder).canonicalFilePath());
-    EXPECT_EQ(askedFilters.value(0), QStringLiteral("MS Excel Spreadsheet (*.xls)"));
-    EXPECT_TRUE(askedFilters.contains(QStringLiteral("Excel 工作簿 (*.xlsx)")));
+    // The suggested name in the 报表 folder: code, item, account, year, time; .xlsx offered first.
+    EXPECT_EQ(QFileInfo(asked_).dir().canonicalPath(), QFileInfo(reportFolder).canonicalFilePath());
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^W1_宽表_001_2024_\\d{8}-\\d{4}\\.xlsx$")).match(QFileInfo(asked_).fileName()).hasMatch())
+        << asked_.toStdString();
+    EXPECT_EQ(askedFilters.value(0), QStringLiteral("Excel 工作簿 (*.xlsx)"));
+    EXPECT_TRUE(askedFilters.contains(QStringLiteral("MS Excel Spreadsheet (*.xls)")));
     ASSERT_EQ(boxes.boxes.size(), 2u);
     EXPECT_EQ(boxes.boxes[1].icon, QMessageBox::Information);
     EXPECT_EQ(boxes.boxes[1].title, QString());
@@ -418,11 +433,11 @@ TEST_F(FrmReportTest, ExportMessagesFolderAndWideTables)
     EXPECT_TRUE(child<QProgressBar>("ProgressBar")->isHidden());
 
     // Both formats, every column; the readers check values, fill and widths.
-    const auto *model = static_cast<const RecordsetModel *>(child<QTableView>("grdReport")->model());
+    const RecordsetModel *model = FrmReport::instance()->model();
     for (const char *ext : {"xlsx", "xls"}) {
         answer = reportFolder + QStringLiteral("/宽表.") + QLatin1String(ext);
         print()->click();
-        ASSERT_EQ(boxes.boxes.back().text, QStringLiteral("已成功导出！")) << boxes.boxes.back().text.toStdString();
+        ASSERT_EQ(boxes.boxes.back().text, QStringLiteral("已成功导出！\n\n") + QDir::toNativeSeparators(answer));
         EXPECT_EQ(boxes.boxes.back().title, QString());
         EXPECT_EQ(boxes.boxes.back().icon, QMessageBox::Information);
         EXPECT_EQ(child<QProgressBar>("ProgressBar")->maximum(), 6);
@@ -444,4 +459,132 @@ TEST_F(FrmReportTest, ExportMessagesFolderAndWideTables)
     EXPECT_TRUE(boxes.boxes.back().text.contains(QStringLiteral("只读"))) << boxes.boxes.back().text.toStdString();
     EXPECT_EQ(QFileInfo(answer).size(), 0);
     EXPECT_TRUE(FrmReport::instance()->isVisible());
+}
+
+TEST_F(FrmReportTest, RepairIsConfirmedFirstAndJournalled)
+{
+    test::StandIn::Options options;
+    options.log = true;
+    test::StandIn logged(options);
+    session().accountConn = logged.connect();
+    session().accountInfo.server = logged.server();
+    FrmReport::setRepairConfirmation({});   // the real dialog
+    sql(QStringLiteral("create table Vouchers (id int, ok bit); insert into Vouchers values (1, 0), (2, 0), (3, 1)"));
+    const QString repair = QStringLiteral("update Vouchers set ok = 1 where id = 1\n");
+    item(QStringLiteral("J1"), QStringLiteral("凭证检查"),
+         {{QStringLiteral("检查.SQL"), QStringLiteral("select id as 凭证号 into tempdb..VUZ from Vouchers where ok = 0\n")},
+          {QStringLiteral("修复.sql"), repair}, {QStringLiteral("方案.txt"), QStringLiteral("先备份账套")}},
+         QStringLiteral("select id as 凭证号 into tempdb..J1 from Vouchers where ok = 0"));
+    open(QStringLiteral("J1"));
+    const auto repaired = [&] { return logged.log().contains(QStringLiteral("update Vouchers")); };
+
+    // The dialog answers with the button named; what it said and whether the repair had reached
+    // the stand-in by then are kept.
+    QString said, plan, script;
+    bool reachedBefore = true;
+    const char *answer = "cmdCancel";
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto *d = qobject_cast<RepairConfirm *>(QApplication::activeModalWidget());
+        if (!d)
+            return;
+        said = d->findChild<QLabel *>(QStringLiteral("labWhat"))->text();
+        plan = d->findChild<QPlainTextEdit *>(QStringLiteral("txtPlan"))->toPlainText();
+        d->findChild<QPushButton *>(QStringLiteral("cmdScript"))->click();
+        script = d->findChild<QPlainTextEdit *>(QStringLiteral("txtScript"))->isVisible()
+                     ? d->findChild<QPlainTextEdit *>(QStringLiteral("txtScript"))->toPlainText() : QString();
+        reachedBefore = repaired();
+        d->findChild<QPushButton *>(QLatin1String(answer))->click();
+    });
+    poll.start(20);
+
+    function()->click();   // cancelled
+    for (const QString &part : {logged.server(), QStringLiteral("001"), QStringLiteral("2024"), QStringLiteral("J1"),
+                                QStringLiteral("凭证检查")})
+        EXPECT_TRUE(said.contains(part)) << said.toStdString();
+    EXPECT_EQ(plan, QStringLiteral("先备份账套\n"));
+    EXPECT_EQ(script, repair);
+    EXPECT_FALSE(reachedBefore);
+    EXPECT_FALSE(repaired());
+    EXPECT_EQ(function()->text(), QStringLiteral("修复  "));
+    LocalStore store;
+    EXPECT_TRUE(RepairJournal::list(store).empty());
+
+    answer = "cmdRepair";
+    said.clear();
+    function()->click();   // confirmed
+    EXPECT_FALSE(said.isEmpty());
+    EXPECT_FALSE(reachedBefore);
+    EXPECT_TRUE(repaired());
+    ASSERT_EQ(function()->text(), QStringLiteral("检查  "));
+    function()->click();   // the re-check completes the journal row
+    EXPECT_EQ(number(), QStringLiteral("记录数1"));
+
+    const std::vector<RepairRecord> journal = RepairJournal::list(store);
+    ASSERT_EQ(journal.size(), 1u);
+    const RepairRecord &r = journal[0];
+    EXPECT_EQ(r.code, QStringLiteral("J1"));
+    EXPECT_EQ(r.operatorName, QStringLiteral("张三"));
+    EXPECT_EQ(r.server, logged.server());
+    EXPECT_EQ(r.database, QStringLiteral("QZdata_001_2024"));
+    EXPECT_TRUE(r.succeeded);
+    EXPECT_EQ(r.before, 2);
+    EXPECT_EQ(r.after, 1);
+    QFile file(folder.path() + QStringLiteral("/File/J1/修复.sql"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(r.scriptSha256, QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex()));
+    QFile journalFile(LocalStore::defaultPath());
+    ASSERT_TRUE(journalFile.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(journalFile.readAll().contains("Vireo#2024"));
+}
+
+TEST_F(FrmReportTest, GridSortsCopiesFiltersAndFitsColumns)
+{
+    const QString longName = QStringLiteral("一家名字非常非常长的客户公司，地址在很远很远的地方，电话号码也很长很长很长");
+    item(QStringLiteral("G1"), QStringLiteral("客户"), {},
+         QStringLiteral("create table tempdb..G1 (名称 nvarchar(80), 金额 int); insert into tempdb..G1 values "
+                        "(N'乙公司', 10), (N'甲公司', 9), (N'%1', 100)").arg(longName));
+    open(QStringLiteral("G1"));
+    QTableView *grid = child<QTableView>("grdReport");
+    QAbstractItemModel *m = grid->model();
+    const auto column = [m](int c) {
+        QStringList texts;
+        for (int r = 0; r < m->rowCount(); ++r)
+            texts << m->index(r, c).data().toString();
+        return texts;
+    };
+    const auto clickHeader = [grid](int c) {
+        QHeaderView *h = grid->horizontalHeader();
+        QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, QPoint(h->sectionViewportPosition(c) + 5, h->height() / 2));
+    };
+    // Numbers as numbers, Chinese in GB18030 order (甲 before 一 before 乙), each way; a third click
+    // shows the table's own order again.
+    const struct {
+        int column;
+        QStringList order;
+    } clicks[] = {
+        {1, {"9", "10", "100"}}, {1, {"100", "10", "9"}}, {1, {"10", "9", "100"}},
+        {0, {"9", "100", "10"}}, {0, {"10", "100", "9"}},
+    };
+    for (const auto &c : clicks) {
+        clickHeader(c.column);
+        EXPECT_EQ(column(1), c.order) << c.column;
+    }
+
+    // Ascending by 金额, the first two rows of both columns: header line, then the rows.
+    clickHeader(0);
+    clickHeader(1);
+    grid->selectionModel()->select(QItemSelection(m->index(0, 0), m->index(1, 1)), QItemSelectionModel::ClearAndSelect);
+    QTest::keyClick(grid, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("名称\t金额\n甲公司\t9\n乙公司\t10\n"));
+
+    // Fitted to the content, but a long text does not take the whole width; its tool tip holds it.
+    const QFontMetrics fm(grid->font());
+    EXPECT_GT(grid->columnWidth(0), fm.horizontalAdvance(QStringLiteral("乙公司")));
+    EXPECT_LT(grid->columnWidth(0), fm.horizontalAdvance(longName));
+    EXPECT_EQ(m->index(2, 0).data(Qt::ToolTipRole).toString(), longName);
+
+    child<QLineEdit>("txtFilter")->setText(QStringLiteral("乙"));
+    EXPECT_EQ(column(0), QStringList{QStringLiteral("乙公司")});
+    EXPECT_EQ(number(), QStringLiteral("记录数3"));
 }

@@ -5,15 +5,22 @@
 #include "FileHelpers.h"
 #include "QueryHelpers.h"
 #include "RecordsetModel.h"
+#include "RepairConfirm.h"
+#include "RepairJournal.h"
+#include "ResultGrid.h"
 #include "ScriptRunner.h"
 #include "Session.h"
 #include "Twips.h"
 
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QShortcut>
+#include <QUrl>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -42,15 +49,25 @@ FrmReport::SaveDialog &saveDialog()
     return d;
 }
 
-
-QString standardSaveDialog(QWidget *parent, const QString &folder, const QStringList &filters)
+FrmReport::RepairConfirmation &repairConfirmation()
 {
-    QFileDialog dlg(parent, QStringLiteral("另存为"), folder);
+    static FrmReport::RepairConfirmation c;
+    return c;
+}
+
+const QString kGeometryKey = QStringLiteral("FrmReport");
+// The design size, the first size of the window.
+const QSize kDesignSize(px(8415), px(6780));
+
+
+QString standardSaveDialog(QWidget *parent, const QString &suggested, const QStringList &filters)
+{
+    QFileDialog dlg(parent, QStringLiteral("另存为"), suggested);
     dlg.setAcceptMode(QFileDialog::AcceptSave);
     dlg.setFileMode(QFileDialog::AnyFile);
     dlg.setNameFilters(filters);
     dlg.selectNameFilter(filters.value(0));
-    dlg.setDefaultSuffix(QStringLiteral("xls"));
+    dlg.setDefaultSuffix(QStringLiteral("xlsx"));
     QObject::connect(&dlg, &QFileDialog::filterSelected, &dlg, [&dlg](const QString &filter) {
         dlg.setDefaultSuffix(filter.contains(QLatin1String("*.xlsx")) ? QStringLiteral("xlsx") : QStringLiteral("xls"));
     });
@@ -126,9 +143,23 @@ static FrmReport::RepairListener &repairListener()
 
 void FrmReport::setRepairListener(RepairListener listener) { repairListener() = std::move(listener); }
 
+void FrmReport::setRepairConfirmation(RepairConfirmation confirm) { repairConfirmation() = std::move(confirm); }
+
 QStringList FrmReport::exportFilters()
 {
-    return {QStringLiteral("MS Excel Spreadsheet (*.xls)"), QStringLiteral("Excel 工作簿 (*.xlsx)")};
+    return {QStringLiteral("Excel 工作簿 (*.xlsx)"), QStringLiteral("MS Excel Spreadsheet (*.xls)")};
+}
+
+QString FrmReport::suggestedExportName(const QDateTime &now) const
+{
+    const Session::AccountInfo &info = session().accountInfo;
+    QString name = QStringList{Key, labName->text(), info.account, info.year, now.toString(QStringLiteral("yyyyMMdd-HHmm"))}
+                       .join(QLatin1Char('_'));
+    static const QString bad = QStringLiteral("\\/:*?\"<>|\t\r\n");
+    for (QChar &c : name)
+        if (bad.contains(c))
+            c = QLatin1Char('_');
+    return name + QStringLiteral(".xlsx");
 }
 
 FrmReport::FrmReport(QWidget *parent) : QWidget(parent, Qt::Window)
@@ -138,7 +169,9 @@ FrmReport::FrmReport(QWidget *parent) : QWidget(parent, Qt::Window)
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_QuitOnClose, false);
     setWindowTitle(QStringLiteral("结果报告"));
-    setFixedSize(px(8415), px(6780));
+    // Opens at the design size; the grid takes whatever the user gives the window.
+    resize(kDesignSize);
+    setMinimumSize(px(6000), px(4000));
     if (!current())
         current() = this;
 
@@ -195,8 +228,23 @@ FrmReport::FrmReport(QWidget *parent) : QWidget(parent, Qt::Window)
     ProgressBar->setTextVisible(false);
     ProgressBar->hide();
 
+    // The quick filter narrows the loaded rows; it sits in the title row, left of the count.
+    txtFilter = new QLineEdit(this);
+    txtFilter->setObjectName(QStringLiteral("txtFilter"));
+    txtFilter->setPlaceholderText(QStringLiteral("筛选…"));
+    txtFilter->setClearButtonEnabled(true);
+    txtFilter->setToolTip(QStringLiteral("只显示含有此文字的行"));
+
     m_model = new RecordsetModel(nullptr, this);
-    grdReport->setModel(m_model);
+    m_proxy = new GridProxy(this);
+    m_proxy->setSourceModel(m_model);
+    grdReport->setModel(m_proxy);
+    makeResultGrid(grdReport);
+    connect(txtFilter, &QLineEdit::textChanged, m_proxy, &GridProxy::setFilterFixedString);
+    auto *esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(esc, &QShortcut::activated, this, &QWidget::close);
+    restoreWindowGeometry(this, kGeometryKey);
+    placeHeaderRow();
 
     connect(CmdExit, &QPushButton::clicked, this, &QWidget::close);
     connect(CmdFunction, &QPushButton::clicked, this, [this] { CmdFunction_Click(); });
@@ -218,8 +266,42 @@ void FrmReport::showEvent(QShowEvent *e)
     }
 }
 
+void FrmReport::resizeEvent(QResizeEvent *e)
+{
+    QWidget::resizeEvent(e);
+    // The grid (and the text box over it) take the growth; buttons keep to their edges.
+    const int dw = width() - kDesignSize.width();
+    const int dh = height() - kDesignSize.height();
+    const QRect grid = twipRect(120, 480, 8175, 5775);
+    grdReport->setGeometry(grid.adjusted(0, 0, dw, dh));
+    txtReport->setGeometry(grdReport->geometry());
+    CmdPrint->setGeometry(twipRect(120, 6360, 855, 285).translated(0, dh));
+    CmdFunction->setGeometry(twipRect(3840, 6360, 855, 285).translated(dw / 2, dh));
+    CmdExit->setGeometry(twipRect(7440, 6360, 855, 285).translated(dw, dh));
+    ProgressBar->setGeometry(twipRect(1920, 3240, 4575, 255).translated(dw / 2, dh / 2));
+    placeHeaderRow();
+}
+
+void FrmReport::placeHeaderRow()
+{
+    // The count is anchored at its design place's right edge (which follows the window's right
+    // edge); long counts grow it to the left. The filter box sits left of it, the name takes the rest.
+    const int right = px(7320 + 900) + width() - kDesignSize.width();
+    const int w = std::max(px(900), labNumber->fontMetrics().horizontalAdvance(labNumber->text()) + 4);
+    labNumber->setGeometry(right - w, px(165) - 3, w, std::max(px(180), labNumber->fontMetrics().height()));
+    const int filterWidth = 160;
+    const int filterHeight = std::max(px(300), txtFilter->sizeHint().height() - 2);
+    txtFilter->setGeometry(right - w - 8 - filterWidth, px(480) - filterHeight - 3, filterWidth, filterHeight);
+    const QRect name = twipRect(120, 120, 6975, 375);
+    labName->setGeometry(name.x(), name.y(), std::min(name.width() + width() - kDesignSize.width(),
+                                                      txtFilter->x() - 8 - name.x()), name.height());
+    const QString full = labName->text();
+    labName->setToolTip(labName->fontMetrics().horizontalAdvance(full) > labName->width() ? full : QString());
+}
+
 void FrmReport::closeEvent(QCloseEvent *e)
 {
+    saveWindowGeometry(this, kGeometryKey);
     QWidget::closeEvent(e);
     // Unloaded: the next request gets a fresh window even before this one is deleted.
     if (e->isAccepted() && current() == this)
@@ -264,11 +346,14 @@ void FrmReport::LoadReport()
     } catch (const std::bad_alloc &) {
         problems << QStringLiteral("结果表太大，内存不足，无法显示其中的记录");
     }
+    // A new load shows the rows in the table's own order.
+    grdReport->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     m_model->reset(std::move(rows));
     grdReport->scrollToTop();
 
-    // 3. Column widths from the field names.
+    // 3. Column widths from the field names, widened to the texts of the first rows.
     FitColumnWidths(grdReport);
+    fitColumnsToContent(grdReport);
 
     // 4. and 5. The count.
     qint64 n = 0;
@@ -279,9 +364,8 @@ void FrmReport::LoadReport()
         labNumber->setText(QStringLiteral("记录数"));
         problems << e.message();
     }
-    const int right = px(7320 + 900);
-    const int width = std::max(px(900), labNumber->fontMetrics().horizontalAdvance(labNumber->text()) + 4);
-    labNumber->setGeometry(right - width, px(165) - 3, width, std::max(px(180), labNumber->fontMetrics().height()));
+    m_count = n;
+    placeHeaderRow();
 
     // 6. and 7.
     CmdFunction->setVisible(n != 0);
@@ -306,22 +390,65 @@ void FrmReport::LoadReport()
     }
 }
 
+bool FrmReport::confirmRepair()
+{
+    Session &s = session();
+    RepairRequest r;
+    r.server = s.accountInfo.server;
+    r.database = s.accountInfo.database;
+    r.account = s.accountInfo.account;
+    r.year = s.accountInfo.year;
+    r.code = Key;
+    r.name = labName->text();
+    r.findings = m_count;
+    if (FileExists(itemFile(QStringLiteral("方案.txt"))))
+        ReadTextFile(itemFile(QStringLiteral("方案.txt")), r.plan);
+    ReadTextFile(itemFile(QStringLiteral("修复.sql")), r.script);
+    if (const RepairConfirmation &ask = repairConfirmation())
+        return ask(this, r);
+    RepairConfirm dialog(r, this);
+    return dialog.exec() == QDialog::Accepted;
+}
+
 void FrmReport::CmdFunction_Click()
 {
+    const QString caption = CmdFunction->text();
+    // Nothing reaches the database before the user has confirmed the repair.
+    if (caption == kRepair && !confirmRepair())
+        return;
     txtReport->show();
     txtReport->raise();
-    const QString caption = CmdFunction->text();
     db::Connection *account = session().accountConn.get();
     const QString folder = session().itemFolder(Key);
     if (caption == kRepair) {
+        RepairRecord record;
+        record.time = QDateTime::currentDateTime();
+        record.operatorName = session().accountInfo.operatorName;
+        record.server = session().accountInfo.server;
+        record.database = session().accountInfo.database;
+        record.code = Key;
+        record.name = labName->text();
+        record.scriptSha256 = RepairJournal::fileSha256(resolvePath(itemFile(QStringLiteral("修复.sql"))));
+        record.before = m_count;
         const QString result = RunSqlFile(QStringLiteral("修复.sql"), folder, account);
         if (repairListener())
             repairListener()(Key, result.isEmpty());
+        record.succeeded = result.isEmpty();
+        record.message = result;
+        QString journalProblem;
+        try {
+            LocalStore store;
+            m_journalEntry = RepairJournal::append(store, record);
+        } catch (const db::DbError &e) {
+            m_journalEntry = 0;
+            journalProblem = QStringLiteral("\r\n\r\n修复记录未能写入：") + e.message();
+        }
         if (result.isEmpty()) {
-            txtReport->setPlainText(QStringLiteral("已成功修复!"));
+            txtReport->setPlainText(QStringLiteral("已成功修复!") + journalProblem);
             CmdFunction->setText(kCheck);
         } else {
-            txtReport->setPlainText(QStringLiteral("修复过程中意外错误中止") + QStringLiteral("\r\n\r\n") + result);
+            txtReport->setPlainText(QStringLiteral("修复过程中意外错误中止") + QStringLiteral("\r\n\r\n") + result
+                                    + journalProblem);
         }
     } else if (caption == kCheck) {
         QString scriptResult;
@@ -332,6 +459,16 @@ void FrmReport::CmdFunction_Click()
             return;
         }
         LoadReport();
+        // The findings after the re-check complete the journal row of the repair before it.
+        if (m_journalEntry) {
+            try {
+                LocalStore store;
+                RepairJournal::setAfter(store, m_journalEntry, m_count);
+            } catch (const db::DbError &) {
+                // The repair's row stays without its after count.
+            }
+            m_journalEntry = 0;
+        }
         if (!scriptResult.isEmpty())
             QMessageBox::warning(this, QStringLiteral("结果报告"),
                                  QStringLiteral("检查脚本未能执行完毕，结果可能不完整：\n") + scriptResult);
@@ -352,9 +489,10 @@ void FrmReport::CmdPrint_Click()
             QMessageBox::warning(this, QStringLiteral("报表导出"), why);
     }
     const QString dialogFolder = resolvePath(folder).isEmpty() ? session().programFolder : resolvePath(folder);
+    const QString suggested = dialogFolder + QLatin1Char('/') + suggestedExportName(QDateTime::currentDateTime());
 
     const SaveDialog &ask = saveDialog();
-    const QString path = ask ? ask(this, dialogFolder, exportFilters()) : standardSaveDialog(this, dialogFolder, exportFilters());
+    const QString path = ask ? ask(this, suggested, exportFilters()) : standardSaveDialog(this, suggested, exportFilters());
     if (path.isEmpty()) {
         QMessageBox::information(this, QString(), QStringLiteral("未成功导出！"));
         ProgressBar->hide();
@@ -372,8 +510,13 @@ void FrmReport::CmdPrint_Click()
         return;
     }
     ProgressBar->hide();
-    QMessageBox::information(this, QString(), QStringLiteral("已成功导出！"));
-    ProgressBar->hide();
+    QMessageBox done(QMessageBox::Information, QString(),
+                     QStringLiteral("已成功导出！\n\n") + QDir::toNativeSeparators(path), QMessageBox::NoButton, this);
+    done.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+    QPushButton *open = done.addButton(QStringLiteral("打开所在文件夹"), QMessageBox::ActionRole);
+    done.exec();
+    if (done.clickedButton() == open)
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
 }
 
 } // namespace vireo

@@ -2,11 +2,13 @@
 #include "Recordset.h"
 #include <QPointer>
 #include <QString>
+#include <QDateTime>
 #include <QWidget>
 #include <functional>
 #include <memory>
 
 class QLabel;
+class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
@@ -14,7 +16,9 @@ class QTableView;
 
 namespace vireo {
 
+class GridProxy;
 class RecordsetModel;
+struct RepairRequest;
 
 // Opens the report window for an item: sets Key, then TreeName, and shows the window modeless.
 // While the window is open, a request for another item reloads it; the same item is raised.
@@ -44,26 +48,36 @@ public:
 
     void LoadReport();
 
-    // Asks for the export's file name: the parent, the initial folder and the name filters; an
-    // empty result means cancelled. Replaceable so that tests can answer it.
-    using SaveDialog = std::function<QString(QWidget *parent, const QString &folder, const QStringList &filters)>;
+    // Asks for the export's file name: the parent, the suggested path (in the 报表 folder) and the
+    // name filters; an empty result means cancelled. Replaceable so that tests can answer it.
+    using SaveDialog = std::function<QString(QWidget *parent, const QString &suggested, const QStringList &filters)>;
     static void setSaveDialog(SaveDialog dialog);   // an empty function restores the standard one
     static QStringList exportFilters();
     // Told after every repair script ran: the item code and whether it ended without error.
     using RepairListener = std::function<void(const QString &code, bool succeeded)>;
     static void setRepairListener(RepairListener listener);
+    // "{编码}_{检查项目}_{账套}_{年度}_{yyyyMMdd-HHmm}.xlsx" with characters no file name may hold replaced.
+    QString suggestedExportName(const QDateTime &now) const;
+
+    // Asks whether to run the repair; replaceable so that tests can answer it. The default shows
+    // RepairConfirm.
+    using RepairConfirmation = std::function<bool(QWidget *parent, const RepairRequest &request)>;
+    static void setRepairConfirmation(RepairConfirmation confirm);   // empty: the standard dialog
 
     const RecordsetModel *model() const { return m_model; }
 
 protected:
     void showEvent(QShowEvent *e) override;
     void closeEvent(QCloseEvent *e) override;
+    void resizeEvent(QResizeEvent *e) override;
 
 private:
     void CmdFunction_Click();
     void CmdPrint_Click();
     void showText(const QString &text);
     QString itemFile(const QString &name) const;
+    bool confirmRepair();
+    void placeHeaderRow();
 
     QLabel *labName;
     QLabel *labNumber;
@@ -73,8 +87,12 @@ private:
     QPushButton *CmdFunction;
     QPushButton *CmdExit;
     QProgressBar *ProgressBar;
+    QLineEdit *txtFilter;
     RecordsetModel *m_model = nullptr;
+    GridProxy *m_proxy = nullptr;
     bool m_loaded = false;
+    qint64 m_count = 0;           // the row count the last load found
+    qint64 m_journalEntry = 0;    // the journal row of a repair that waits for its re-check
 };
 
 } // namespace vireo

@@ -36,6 +36,8 @@ QVariant RecordsetModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
         return m_rs->text(index.row(), index.column());
+    case Qt::UserRole:   // the value itself, for sorting
+        return m_rs->value(index.row(), index.column());
     case Qt::TextAlignmentRole:
         switch (m_rs->column(index.column()).type) {
         case db::ColumnType::Integer: case db::ColumnType::Real: case db::ColumnType::Decimal:

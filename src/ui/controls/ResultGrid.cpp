@@ -1,0 +1,303 @@
+#include "ResultGrid.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QClipboard>
+#include <QDateTime>
+#include <QEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QSettings>
+#include <QStringEncoder>
+#include <QTableView>
+#include <algorithm>
+#include <set>
+
+namespace vireo {
+
+namespace {
+
+bool isNumberType(const QVariant &v)
+{
+    switch (v.typeId()) {
+    case QMetaType::Int: case QMetaType::UInt: case QMetaType::LongLong: case QMetaType::ULongLong:
+    case QMetaType::Double: case QMetaType::Float: case QMetaType::Bool:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool asNumber(const QVariant &v, double &out)
+{
+    if (isNumberType(v)) {
+        out = v.toDouble();
+        return true;
+    }
+    if (v.typeId() != QMetaType::QString)
+        return false;
+    const QString s = v.toString().trimmed();
+    if (s.isEmpty())
+        return false;
+    bool ok = false;
+    out = s.toDouble(&ok);
+    return ok;
+}
+
+bool asDateTime(const QVariant &v, QDateTime &out)
+{
+    if (v.typeId() == QMetaType::QDateTime) {
+        out = v.toDateTime();
+        return true;
+    }
+    if (v.typeId() == QMetaType::QDate) {
+        out = v.toDate().startOfDay();
+        return true;
+    }
+    if (v.typeId() != QMetaType::QString)
+        return false;
+    // Only texts that start like a date are tried: yyyy-m-d or yyyy/m/d, with an optional time.
+    const QString s = v.toString().trimmed();
+    if (s.size() < 8 || s.size() > 26 || !s[0].isDigit() || !(s[4] == QLatin1Char('-') || s[4] == QLatin1Char('/')))
+        return false;
+    QString t = s;
+    t.replace(QLatin1Char('/'), QLatin1Char('-'));
+    for (const char *f : {"yyyy-M-d H:mm:ss.zzz", "yyyy-M-d H:mm:ss", "yyyy-M-d H:mm", "yyyy-M-dTH:mm:ss", "yyyy-M-d"}) {
+        out = QDateTime::fromString(t, QLatin1String(f));
+        if (out.isValid())
+            return true;
+    }
+    return false;
+}
+
+int compareNumbers(double a, double b) { return a < b ? -1 : (b < a ? 1 : 0); }
+
+// GB18030 bytes, ASCII letters folded, digit runs compared by value.
+int compareTexts(const QString &a, const QString &b)
+{
+    static thread_local QStringEncoder gb("GB18030");
+    const QByteArray x = gb.encode(a);
+    const QByteArray y = gb.encode(b);
+    qsizetype i = 0, j = 0;
+    while (i < x.size() && j < y.size()) {
+        const uchar c = uchar(x[i]), d = uchar(y[j]);
+        if (isdigit(c) && isdigit(d)) {
+            qsizetype ie = i, je = j;
+            while (ie < x.size() && isdigit(uchar(x[ie])))
+                ++ie;
+            while (je < y.size() && isdigit(uchar(y[je])))
+                ++je;
+            qsizetype is = i, js = j;
+            while (is < ie - 1 && x[is] == '0')
+                ++is;
+            while (js < je - 1 && y[js] == '0')
+                ++js;
+            if (ie - is != je - js)
+                return ie - is < je - js ? -1 : 1;
+            const int r = memcmp(x.constData() + is, y.constData() + js, size_t(ie - is));
+            if (r)
+                return r < 0 ? -1 : 1;
+            i = ie;
+            j = je;
+            continue;
+        }
+        if (c >= 0x80 && d >= 0x80) {
+            if (c != d)
+                return c < d ? -1 : 1;
+            ++i, ++j;
+            continue;
+        }
+        const uchar lc = uchar(tolower(c)), ld = uchar(tolower(d));
+        if (lc != ld)
+            return lc < ld ? -1 : 1;
+        ++i, ++j;
+    }
+    if (i < x.size() || j < y.size())
+        return i < x.size() ? 1 : -1;
+    return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+bool isEmptyCell(const QVariant &v)
+{
+    return !v.isValid() || v.isNull() || (v.typeId() == QMetaType::QString && v.toString().isEmpty());
+}
+
+QString cleanCell(QString s)
+{
+    s.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    for (QChar c : {QLatin1Char('\t'), QLatin1Char('\r'), QLatin1Char('\n')})
+        s.replace(c, QLatin1Char(' '));
+    return s;
+}
+
+// Ctrl+C and Ctrl+A on a grid.
+class GridKeys : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *o, QEvent *e) override
+    {
+        if (e->type() != QEvent::KeyPress && e->type() != QEvent::ShortcutOverride)
+            return false;
+        auto *k = static_cast<QKeyEvent *>(e);
+        auto *view = qobject_cast<QAbstractItemView *>(o);
+        if (!view)
+            return false;
+        if (k->matches(QKeySequence::Copy)) {
+            if (e->type() == QEvent::ShortcutOverride) {
+                e->accept();
+                return true;
+            }
+            QApplication::clipboard()->setText(selectionAsTsv(view));
+            return true;
+        }
+        if (k->matches(QKeySequence::SelectAll)) {
+            if (e->type() == QEvent::ShortcutOverride) {
+                e->accept();
+                return true;
+            }
+            view->selectAll();
+            return true;
+        }
+        return false;
+    }
+};
+
+QSettings windowSettings()
+{
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Vireo"), QStringLiteral("VireoWindows"));
+}
+
+} // namespace
+
+int compareCells(const QVariant &a, const QVariant &b)
+{
+    const bool ea = isEmptyCell(a), eb = isEmptyCell(b);
+    if (ea || eb)
+        return ea == eb ? 0 : (ea ? -1 : 1);
+    double x = 0, y = 0;
+    if (asNumber(a, x) && asNumber(b, y))
+        return compareNumbers(x, y);
+    QDateTime p, q;
+    if (asDateTime(a, p) && asDateTime(b, q))
+        return p < q ? -1 : (q < p ? 1 : 0);
+    return compareTexts(a.toString(), b.toString());
+}
+
+GridProxy::GridProxy(QObject *parent) : QSortFilterProxyModel(parent)
+{
+    setSortRole(Qt::UserRole);
+    setFilterKeyColumn(-1);
+    setFilterCaseSensitivity(Qt::CaseInsensitive);
+    setDynamicSortFilter(true);
+}
+
+bool GridProxy::lessThan(const QModelIndex &left, const QModelIndex &right) const
+{
+    QVariant a = left.data(sortRole()), b = right.data(sortRole());
+    if (!a.isValid() && !b.isValid()) {
+        a = left.data(Qt::DisplayRole);
+        b = right.data(Qt::DisplayRole);
+    }
+    const int c = compareCells(a, b);
+    // Equal cells keep their original order.
+    return c != 0 ? c < 0 : left.row() < right.row();
+}
+
+void makeResultGrid(QTableView *view)
+{
+    QHeaderView *header = view->horizontalHeader();
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    header->setSortIndicatorClearable(true);
+    view->setSortingEnabled(true);
+    header->setSectionsClickable(true);
+    if (view->selectionMode() == QAbstractItemView::SingleSelection)
+        view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view->installEventFilter(new GridKeys(view));
+}
+
+QString selectionAsTsv(const QAbstractItemView *view)
+{
+    const QAbstractItemModel *model = view->model();
+    if (!model || !view->selectionModel())
+        return {};
+    const QModelIndexList selected = view->selectionModel()->selectedIndexes();
+    std::set<int> rows;
+    std::set<std::pair<int, int>> cells;
+    std::vector<int> cols;
+    auto *table = qobject_cast<const QTableView *>(view);
+    for (const QModelIndex &i : selected) {
+        if (table && (table->isColumnHidden(i.column()) || table->isRowHidden(i.row())))
+            continue;
+        rows.insert(i.row());
+        cells.insert({i.row(), i.column()});
+        if (std::find(cols.begin(), cols.end(), i.column()) == cols.end())
+            cols.push_back(i.column());
+    }
+    if (rows.empty())
+        return {};
+    // Columns in the order shown.
+    if (table)
+        std::sort(cols.begin(), cols.end(), [table](int x, int y) {
+            return table->horizontalHeader()->visualIndex(x) < table->horizontalHeader()->visualIndex(y);
+        });
+    QStringList lines, fields;
+    for (int c : cols)
+        fields << cleanCell(model->headerData(c, Qt::Horizontal).toString());
+    lines << fields.join(QLatin1Char('\t'));
+    for (int r : rows) {
+        fields.clear();
+        for (int c : cols)
+            fields << (cells.count({r, c}) ? cleanCell(model->index(r, c).data().toString()) : QString());
+        lines << fields.join(QLatin1Char('\t'));
+    }
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+void fitColumnsToContent(QTableView *view, int sampleRows, int maxWidth)
+{
+    const QAbstractItemModel *model = view->model();
+    if (!model)
+        return;
+    QHeaderView *header = view->horizontalHeader();
+    const QFontMetrics cellMetrics(view->font());
+    const QFontMetrics headerMetrics(header->font());
+    const int rows = std::min(model->rowCount(), sampleRows);
+    // Cell padding of the style, and room for the sort arrow in the header.
+    const int pad = 2 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1) + 6;
+    for (int c = 0; c < model->columnCount(); ++c) {
+        if (header->isSectionHidden(c) || header->sectionSize(c) == 0)
+            continue;
+        int want = headerMetrics.horizontalAdvance(model->headerData(c, Qt::Horizontal).toString()) + pad + 14;
+        for (int r = 0; r < rows && want < maxWidth; ++r)
+            want = std::max(want, cellMetrics.horizontalAdvance(model->index(r, c).data().toString()) + pad);
+        want = std::min(want, maxWidth);
+        if (want > header->sectionSize(c))
+            header->resizeSection(c, want);
+    }
+}
+
+void restoreWindowGeometry(QWidget *window, const QString &key)
+{
+    const QByteArray g = windowSettings().value(key + QStringLiteral("/geometry")).toByteArray();
+    if (!g.isEmpty())
+        window->restoreGeometry(g);
+}
+
+void saveWindowGeometry(const QWidget *window, const QString &key)
+{
+    QSettings s = windowSettings();
+    s.setValue(key + QStringLiteral("/geometry"), window->saveGeometry());
+}
+
+QByteArray loadLayoutState(const QString &key)
+{
+    return windowSettings().value(key + QStringLiteral("/state")).toByteArray();
+}
+
+void saveLayoutState(const QString &key, const QByteArray &state)
+{
+    QSettings s = windowSettings();
+    s.setValue(key + QStringLiteral("/state"), state);
+}
+
+} // namespace vireo
