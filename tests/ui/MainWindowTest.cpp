@@ -168,7 +168,7 @@ TEST_F(MainWindowTest, StartsWithToolsTreeHeaderOnlyGridAndDesignLayout)
     }
     EXPECT_EQ(entries, (QStringList{"File=文件    ", "Regedit=重新注册    ", "ExportReport=导出体检报告    ", "Exit=退出  ",
                                     "Function=功能    ", "Tools=常用工具    ", "Njb=年结系列     ", "History=历史记录    ",
-                                    "Help=帮助    ", "About=关于  "}));
+                                    "RepairLog=修复记录    ", "Help=帮助    ", "About=关于  "}));
 
     const QStringList captions{"CmdSelectAll=全选  ", "CmdClearAll=全清  ", "cmdRun=执行  ", "CmdExit=退出  "};
     for (const QString &c : captions) {
@@ -186,22 +186,30 @@ TEST_F(MainWindowTest, StartsWithToolsTreeHeaderOnlyGridAndDesignLayout)
         EXPECT_EQ(panels[i]->width(), widths[i]) << i;
     EXPECT_EQ(window->panelText(1), QStringLiteral("操作员"));
 
-    // Design positions, and resizing moves nothing.
-    const QStringList names{"treTool", "FraTool", "grdReport", "cmdRun", "CmdExit", "labName", "txtNote", "txtDes"};
-    QMap<QString, QRect> before;
-    for (const QString &n : names)
-        before[n] = window->findChild<QWidget *>(n)->geometry();
-    EXPECT_EQ(before["treTool"], QRect(8, 8, 209, 417));
-    EXPECT_EQ(before["grdReport"], QRect(224, 8, 505, 417));
-    EXPECT_EQ(before["FraTool"], before["grdReport"]);
-    EXPECT_EQ(before["cmdRun"], QRect(224, 8, 57, 19));
-    EXPECT_EQ(before["txtDes"], QRect(40, 128, 425, 214));
-    window->resize(500, 300);
+    // Design positions at the design size (relative to the tree's and buttons' design parents).
+    QWidget *area = window->findChild<QWidget *>(QStringLiteral("PicZp"));
+    const auto place = [&](const char *name) {
+        QWidget *w = window->findChild<QWidget *>(QLatin1String(name));
+        QWidget *in = qobject_cast<QToolButton *>(w) ? w->parentWidget() : area;
+        return QRect(w->mapTo(in, QPoint(0, 0)), w->size());
+    };
+    EXPECT_EQ(place("treTool"), QRect(8, 8, 209, 417));
+    EXPECT_EQ(place("grdReport"), QRect(224, 8, 505, 417));
+    EXPECT_EQ(place("cmdRun"), QRect(224, 8, 57, 19));
+    EXPECT_EQ(place("CmdExit"), QRect(672, 8, 57, 19));
+
+    // Maximized, the tree and the grid take the extra room; 退出 keeps to the right edge.
+    window->showMaximized();
     QCoreApplication::processEvents();
-    window->resize(1100, 800);
-    QCoreApplication::processEvents();
-    for (const QString &n : names)
-        EXPECT_EQ(window->findChild<QWidget *>(n)->geometry(), before[n]) << n.toStdString();
+    const QSize grown = window->size() - QSize(FrmMain::ClientWidth, FrmMain::ClientHeight);
+    ASSERT_GT(grown.width(), 40);
+    ASSERT_GT(grown.height(), 40);
+    EXPECT_EQ(place("treTool").height(), 417 + grown.height());
+    EXPECT_EQ(place("grdReport").height(), 417 + grown.height());
+    EXPECT_EQ(place("treTool").width() + place("grdReport").width(), 209 + 505 + grown.width());
+    EXPECT_GT(place("grdReport").width(), 505 + grown.width() / 2);
+    EXPECT_EQ(place("grdReport").right(), area->width() - 8);
+    EXPECT_EQ(place("CmdExit").right(), window->width() - 8);
 }
 
 TEST_F(MainWindowTest, UserTickSpreadsToSubtreeOnlyAndButtonsTickEverything)

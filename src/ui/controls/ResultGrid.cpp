@@ -162,6 +162,42 @@ public:
     }
 };
 
+class KeyBinding : public QObject {
+public:
+    KeyBinding(QWidget *w, const QKeySequence &key, std::function<void()> f) : QObject(w), m_key(key), m_f(std::move(f)) {}
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() != QEvent::KeyPress && e->type() != QEvent::ShortcutOverride)
+            return false;
+        auto *k = static_cast<QKeyEvent *>(e);
+        if (QKeySequence(k->keyCombination()) != m_key)
+            return false;
+        if (e->type() == QEvent::ShortcutOverride)
+            e->accept();
+        else
+            m_f();
+        return true;
+    }
+
+private:
+    QKeySequence m_key;
+    std::function<void()> m_f;
+};
+
+class ResizeWatch : public QObject {
+public:
+    ResizeWatch(QWidget *w, std::function<void(const QSize &)> f) : QObject(w), m_f(std::move(f)) {}
+    bool eventFilter(QObject *o, QEvent *e) override
+    {
+        if (e->type() == QEvent::Resize)
+            m_f(static_cast<QWidget *>(o)->size());
+        return false;
+    }
+
+private:
+    std::function<void(const QSize &)> m_f;
+};
+
 QSettings windowSettings()
 {
     return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Vireo"), QStringLiteral("VireoWindows"));
@@ -274,6 +310,16 @@ void fitColumnsToContent(QTableView *view, int sampleRows, int maxWidth)
         if (want > header->sectionSize(c))
             header->resizeSection(c, want);
     }
+}
+
+void bindKey(QWidget *w, const QKeySequence &key, std::function<void()> f)
+{
+    w->installEventFilter(new KeyBinding(w, key, std::move(f)));
+}
+
+void whenResized(QWidget *w, std::function<void(const QSize &size)> f)
+{
+    w->installEventFilter(new ResizeWatch(w, std::move(f)));
 }
 
 void restoreWindowGeometry(QWidget *window, const QString &key)

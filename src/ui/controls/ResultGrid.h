@@ -2,6 +2,10 @@
 #include <QSortFilterProxyModel>
 #include <QString>
 #include <QVariant>
+#include <functional>
+
+class QKeySequence;
+class QSize;
 
 class QAbstractItemView;
 class QTableView;
@@ -39,6 +43,11 @@ QString selectionAsTsv(const QAbstractItemView *view);
 // Widens each visible column to fit its header and the texts of the first sampleRows rows shown,
 // at most maxWidth pixels; never narrows a column. Cut texts show in full in their tool tips.
 void fitColumnsToContent(QTableView *view, int sampleRows = 200, int maxWidth = 320);
+
+// Runs f when the key is pressed while w has the focus, ahead of w's own handling of it.
+void bindKey(QWidget *w, const QKeySequence &key, std::function<void()> f);
+// Runs f with the new size whenever w is resized.
+void whenResized(QWidget *w, std::function<void(const QSize &size)> f);
 
 // Remembers a window's size and position (and, for a splitter, its sizes) between sessions
 // under the given key. Nothing else is written.

@@ -3,17 +3,22 @@
 #include "FileHelpers.h"
 #include "ModFunction.h"
 #include "QueryHelpers.h"
+#include "RepairJournalWindow.h"
+#include "ResultGrid.h"
 #include "Session.h"
 #include "Twips.h"
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
+#include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QShortcut>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QToolButton>
@@ -36,6 +41,21 @@ QFont songti(double pointSize, bool bold)
 }
 
 const QString kTitle = QStringLiteral("Vireo数据体检工具");
+const QString kGeometryKey = QStringLiteral("FrmMain");
+const QString kSplitterKey = QStringLiteral("FrmMain/splitter");
+
+// Where a summary row stood in the run (on its first cell).
+constexpr int kRunOrderRole = Qt::UserRole + 7;
+
+// A summary cell that sorts like the result grids: numbers as numbers, texts in GB18030 order.
+class SummaryItem : public QTableWidgetItem {
+public:
+    explicit SummaryItem(const QString &text) : QTableWidgetItem(text) { setToolTip(text); }
+    bool operator<(const QTableWidgetItem &other) const override
+    {
+        return compareCells(text(), other.text()) < 0;
+    }
+};
 
 // The child window that was active last (report and parameter windows mark themselves).
 class ChildWindowTracker : public QObject {
@@ -102,6 +122,19 @@ FrmMain::FrmMain(QWidget *parent) : QMainWindow(parent)
     buildControls();
     buildStatusBar();
     resize(ClientWidth, ClientHeight);
+    // The design size and arrangement first; then where the user left them last time.
+    restoreWindowGeometry(this, kGeometryKey);
+    const QByteArray split = loadLayoutState(kSplitterKey);
+    if (!split.isEmpty())
+        m_split->restoreState(split);
+
+    connect(new QShortcut(QKeySequence(Qt::Key_F5), this), &QShortcut::activated, this, &FrmMain::runChecks);
+    bindKey(treTool, QKeySequence::SelectAll, [this] {
+        if (!m_running)
+            SelectAll(treTool);
+    });
+    for (Qt::Key k : {Qt::Key_Return, Qt::Key_Enter})
+        bindKey(grdReport, QKeySequence(k), [this] { gridDoubleClick(); });
 }
 
 FrmMain::~FrmMain() = default;
@@ -118,11 +151,16 @@ void FrmMain::buildControls()
     pictop->setFixedHeight(px(480));
     column->addWidget(pictop);
 
-    PicZp = new QWidget(central);
+    // The tree and the panel/grid share the rest of the window; the user drags the split.
+    m_split = new QSplitter(Qt::Horizontal, central);
+    PicZp = m_split;
     PicZp->setObjectName(QStringLiteral("PicZp"));
-    PicZp->setFixedHeight(px(6450));
-    column->addWidget(PicZp);
-    column->addStretch(1);
+    PicZp->setMinimumHeight(px(3000));
+    m_split->setContentsMargins(px(120), px(120), ClientWidth - px(3360 + 7575),
+                                ClientHeight - 2 * px(375) - px(480) - px(120 + 6255));
+    m_split->setHandleWidth(px(3360) - px(120 + 3135));
+    m_split->setChildrenCollapsible(false);
+    column->addWidget(PicZp, 1);
     setCentralWidget(central);
 
     auto button = [this](const char *name, const QString &caption, const char *icon, int left) {
@@ -141,6 +179,20 @@ void FrmMain::buildControls()
     CmdClearAll = button("CmdClearAll", QStringLiteral("全清  "), "clearAll", 1080);
     cmdRun = button("cmdRun", QStringLiteral("执行  "), "run", 3360);
     CmdExit = button("CmdExit", QStringLiteral("退出  "), "exit", 10080);
+    // Back to the order of the run after the summary was sorted; shown only while it is sorted.
+    cmdOrder = new QToolButton(pictop);
+    cmdOrder->setObjectName(QStringLiteral("cmdOrder"));
+    cmdOrder->setText(QStringLiteral("按检查顺序"));
+    cmdOrder->setToolTip(QStringLiteral("按检查顺序排列结果汇总"));
+    cmdOrder->setFocusPolicy(Qt::TabFocus);
+    cmdOrder->hide();
+    // 退出 and the order button keep to the right edge of the bar.
+    whenResized(pictop, [this](const QSize &size) {
+        const QRect exit = twipRect(10080, 120, 855, 285);
+        CmdExit->move(size.width() - (ClientWidth - exit.x()), exit.y());
+        const int w = cmdOrder->sizeHint().width();
+        cmdOrder->setGeometry(CmdExit->x() - 8 - w, exit.y(), w, exit.height());
+    });
 
     // Progress of a run, in the free stretch of the button bar; hidden while idle.
     labProgress = new QLabel(pictop);
@@ -155,21 +207,30 @@ void FrmMain::buildControls()
 
     treTool = new QTreeWidget(PicZp);
     treTool->setObjectName(QStringLiteral("treTool"));
-    treTool->setGeometry(twipRect(120, 120, 3135, 6255));
+    m_split->addWidget(treTool);
+    // The item panel and the summary grid take the same place; one of them shows.
+    auto *right = new QWidget(PicZp);
+    right->setObjectName(QStringLiteral("PicRight"));
+    auto *stack = new QGridLayout(right);
+    stack->setContentsMargins(0, 0, 0, 0);
+    m_split->addWidget(right);
+    m_split->setStretchFactor(0, 1);
+    m_split->setStretchFactor(1, 3);
+    m_split->setSizes({px(3135), px(7575)});
     treTool->setHeaderHidden(true);
     treTool->setColumnCount(1);
     treTool->setSelectionMode(QAbstractItemView::SingleSelection);
     treTool->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
-    FraTool = new QFrame(PicZp);
+    FraTool = new QFrame(right);
     FraTool->setObjectName(QStringLiteral("FraTool"));
-    FraTool->setGeometry(twipRect(3360, 120, 7575, 6255));
+    stack->addWidget(FraTool, 0, 0);
     FraTool->setFrameShape(QFrame::StyledPanel);
     FraTool->setFrameShadow(QFrame::Sunken);
 
-    grdReport = new QTableWidget(PicZp);
+    grdReport = new QTableWidget(right);
     grdReport->setObjectName(QStringLiteral("grdReport"));
-    grdReport->setGeometry(twipRect(3360, 120, 7575, 6255));
+    stack->addWidget(grdReport, 0, 0);
     grdReport->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grdReport->setSelectionBehavior(QAbstractItemView::SelectRows);
     grdReport->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -180,6 +241,10 @@ void FrmMain::buildControls()
     grdReport->horizontalHeader()->setHighlightSections(false);
     grdReport->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
     grdReport->setWordWrap(false);
+    makeResultGrid(grdReport);
+    connect(grdReport->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this,
+            [this](int section) { cmdOrder->setVisible(section >= 0); });
+    connect(cmdOrder, &QToolButton::clicked, this, [this] { restoreRunOrder(); });
 
     labName = new QLabel(QStringLiteral("名称"), FraTool);
     labName->setObjectName(QStringLiteral("labName"));
@@ -214,6 +279,14 @@ void FrmMain::buildControls()
     txtDes = new TextBox(fraSQLInfo);
     txtDes->setObjectName(QStringLiteral("txtDes"));
     txtDes->setGeometry(twipRect(600, 1920, 6375, 3210));
+    // The panel's boxes take the growth of the panel.
+    whenResized(FraTool, [this](const QSize &size) {
+        const int dw = std::max(0, size.width() - px(7575)), dh = std::max(0, size.height() - px(6255));
+        labName->setGeometry(twipRect(120, 120, 7215, 375).adjusted(0, 0, dw, 0));
+        fraSQLInfo->setGeometry(twipRect(120, 600, 7215, 5415).adjusted(0, 0, dw, dh));
+        txtNote->setGeometry(twipRect(600, 600, 6375, 810).adjusted(0, 0, dw, 0));
+        txtDes->setGeometry(twipRect(600, 1920, 6375, 3210).adjusted(0, 0, dw, dh));
+    });
 
     connect(CmdSelectAll, &QToolButton::clicked, this, [this] {
         if (!m_running)
@@ -244,6 +317,8 @@ void FrmMain::buildStatusBar()
     bar->setObjectName(QStringLiteral("StatusBar"));
     bar->setSizeGripEnabled(false);
     bar->setFixedHeight(px(375));
+    // The panels keep their widths but do not hold the window wider than its design width.
+    bar->setMinimumWidth(px(1500));
     setStatusBar(bar);
     const int widths[5] = {1500, 2000, 4000, 1800, 1400};
     const char *keys[5] = {"User", "Server", "Account", "Credit", "Version"};
@@ -296,6 +371,7 @@ void FrmMain::BuildMenu()
         {"Exit", "File", QStringLiteral("退出  ")},          {"Function", nullptr, QStringLiteral("功能    ")},
         {"Tools", "Function", QStringLiteral("常用工具    ")}, {"Njb", "Function", QStringLiteral("年结系列     ")},
         {"History", "Function", QStringLiteral("历史记录    ")},
+        {"RepairLog", "Function", QStringLiteral("修复记录    ")},
         {"Help", nullptr, QStringLiteral("帮助    ")},       {"About", "Help", QStringLiteral("关于  ")},
     };
     QHash<QString, QMenu *> menus;
@@ -360,27 +436,62 @@ QString FrmMain::ShowSummary(QTreeWidget *tree)
     Session &s = session();
     const Summary summary =
         BuildSummary(treeNodesPreOrder(tree), TreeName, {s.programFolder, s.catalogConn.get(), s.accountConn.get()});
+    // Filled in the order of the run, unsorted; the user may sort it afterwards. Each row keeps its
+    // place in the run for 按检查顺序.
+    grdReport->setSortingEnabled(false);
+    grdReport->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     grdReport->setRowCount(0);
     for (const SummaryRow &row : summary.rows) {
         const int r = grdReport->rowCount();
         grdReport->insertRow(r);
         const QString cells[3] = {row.code, row.name, row.finding};
         for (int c = 0; c < 3; ++c)
-            grdReport->setItem(r, c, new QTableWidgetItem(cells[c]));
+            grdReport->setItem(r, c, new SummaryItem(cells[c]));
+        grdReport->item(r, 0)->setData(kRunOrderRole, r);
     }
     if (grdReport->rowCount() == 0)
         grdReport->setRowCount(1);
+    grdReport->setSortingEnabled(true);
     lastSummary = summary;
     return summary.error;
 }
 
+int FrmMain::rowOfRunOrder(int order) const
+{
+    for (int r = 0; r < grdReport->rowCount(); ++r)
+        if (const QTableWidgetItem *item = grdReport->item(r, 0); item && item->data(kRunOrderRole).toInt() == order)
+            return r;
+    return -1;
+}
+
+void FrmMain::restoreRunOrder()
+{
+    grdReport->setSortingEnabled(false);
+    const int rows = grdReport->rowCount(), cols = grdReport->columnCount();
+    const std::vector<QTableWidgetItem *> empty(size_t(cols), nullptr);
+    std::vector<std::vector<QTableWidgetItem *>> byOrder(size_t(rows), empty);
+    for (int r = 0; r < rows; ++r) {
+        const QTableWidgetItem *first = grdReport->item(r, 0);
+        const int order = first ? first->data(kRunOrderRole).toInt() : r;
+        for (int c = 0; c < cols; ++c)
+            byOrder[size_t(order)][size_t(c)] = grdReport->takeItem(r, c);
+    }
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c)
+            grdReport->setItem(r, c, byOrder[size_t(r)][size_t(c)]);
+    grdReport->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    grdReport->setSortingEnabled(true);
+}
+
 void FrmMain::setGridChange(int dataRow, const QString &text, const QString &toolTip)
 {
-    if (dataRow < 0 || dataRow >= grdReport->rowCount())
+    // dataRow counts in the order of the run, whatever order the grid shows.
+    const int r = rowOfRunOrder(dataRow);
+    if (r < 0)
         return;
-    auto *item = new QTableWidgetItem(text);
+    auto *item = new SummaryItem(text);
     item->setToolTip(toolTip);
-    grdReport->setItem(dataRow, 3, item);
+    grdReport->setItem(r, 3, item);
 }
 
 void FrmMain::ShowItemInfo(const QString &code, const QString &name)
@@ -412,6 +523,8 @@ void FrmMain::menuCommand(const QString &key)
         loadCatalogue(QStringLiteral("NjaTree"));
     } else if (key == QLatin1String("Tools")) {
         loadCatalogue(QStringLiteral("Tools"));
+    } else if (key == QLatin1String("RepairLog")) {
+        showRepairJournal();
     } else if (key == QLatin1String("About")) {
         if (showAbout)
             showAbout(this);
@@ -432,6 +545,12 @@ void FrmMain::loadCatalogue(const QString &table)
         LoadTree(QString(), QString(), treTool, TreeName);
     } catch (const db::DbError &e) {
         showError(kTitle, QStringLiteral("无法读取检查目录 %1：\n%2").arg(TreeName, e.message()));
+    }
+    // Names cut by a narrow tree read in full on hover.
+    {
+        const QSignalBlocker quiet(treTool);   // not a tick change of the user
+        for (QTreeWidgetItemIterator it(treTool); *it; ++it)
+            (*it)->setToolTip(0, (*it)->text(0));
     }
     // Nodes that start ticked are brought into view so the user sees what a run would do.
     for (QTreeWidgetItemIterator it(treTool); *it; ++it)
@@ -563,6 +682,8 @@ void FrmMain::closeEvent(QCloseEvent *e)
         e->ignore();
         return;
     }
+    saveWindowGeometry(this, kGeometryKey);
+    saveLayoutState(kSplitterKey, m_split->saveState());
     // The frame's child windows go with it.
     for (QWidget *w : QApplication::topLevelWidgets())
         if (w != this && w->isVisible() && w->property("vireoChildWindow").toBool())

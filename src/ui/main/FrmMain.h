@@ -3,12 +3,15 @@
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <array>
+#include <vector>
 #include <functional>
 
 class QFrame;
 class QLabel;
 class QMenuBar;
 class QProgressBar;
+class QSplitter;
 class QTableWidget;
 class QToolButton;
 class QTreeWidget;
@@ -101,6 +104,8 @@ private:
     void loadCatalogue(const QString &table);
     void showError(const QString &title, const QString &text);
     void setBusy(bool busy);
+    void restoreRunOrder();
+    int rowOfRunOrder(int order) const;   // the grid row of the run's order-th summary row; -1: none
 
     QMenuBar *Menu = nullptr;
     QWidget *pictop = nullptr;
@@ -108,6 +113,8 @@ private:
     QToolButton *CmdClearAll = nullptr;
     QToolButton *cmdRun = nullptr;
     QToolButton *CmdExit = nullptr;
+    QToolButton *cmdOrder = nullptr;
+    QSplitter *m_split = nullptr;
     QLabel *labProgress = nullptr;
     QProgressBar *prgRun = nullptr;
     QWidget *PicZp = nullptr;
