@@ -3,6 +3,7 @@
 #include "OdbcConnection.h"
 #include "RecordsetModel.h"
 #include "RepairConfirm.h"
+#include "QtChinese.h"
 #include "RepairJournal.h"
 #include "Session.h"
 #include "SqliteConnection.h"
@@ -13,6 +14,7 @@
 #include <QClipboard>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QTest>
@@ -587,4 +589,31 @@ TEST_F(FrmReportTest, GridSortsCopiesFiltersAndFitsColumns)
     child<QLineEdit>("txtFilter")->setText(QStringLiteral("乙"));
     EXPECT_EQ(column(0), QStringList{QStringLiteral("乙公司")});
     EXPECT_EQ(number(), QStringLiteral("记录数3"));
+}
+
+TEST_F(FrmReportTest, SaveDialogSpeaksChineseAndSuggestsTheName)
+{
+    ASSERT_TRUE(installQtChinese()) << "qt6-translations-l10n is not installed";
+    item(QStringLiteral("S2"), QStringLiteral("三行"), {}, kThreeRows.arg(QStringLiteral("S2")));
+    open(QStringLiteral("S2"));
+    QStringList texts;
+    QString name;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *d = qobject_cast<QFileDialog *>(w); d && d->isVisible()) {
+                for (auto *l : d->findChildren<QLabel *>())
+                    texts << l->text();
+                for (auto *b : d->findChildren<QPushButton *>())
+                    texts << b->text();
+                name = d->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text();
+                d->reject();
+            }
+    });
+    poll.start(20);
+    BoxCatcher boxes;
+    print()->click();
+    EXPECT_TRUE(texts.contains(QStringLiteral("文件名称(&N)："))) << texts.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(texts.contains(QStringLiteral("取消"))) << texts.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(name.startsWith(QStringLiteral("S2_三行_001_2024_"))) << name.toStdString();
 }

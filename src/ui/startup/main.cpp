@@ -1,6 +1,7 @@
 #include "FrmLogin.h"
 #include "FrmMain.h"
 #include "ModStart.h"
+#include "QtChinese.h"
 #include <QApplication>
 #ifdef VIREO_HAVE_REPORT
 #include "FrmReport.h"
@@ -45,6 +46,7 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vireo数据体检工具"));
+    vireo::installQtChinese();
     vireo::registerBuiltInLogin();
     vireo::startupHooks().configureMainWindow = &connectWindows;
     int code = 0;
