@@ -71,6 +71,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vireo-check"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
     if (argc > 1 && QLatin1String(argv[1]) == QLatin1String("history")) {
         QStringList args = app.arguments();
         args.removeAt(1);
@@ -80,6 +81,7 @@ int main(int argc, char **argv)
     p.setApplicationDescription(QStringLiteral("在一个或多个账套数据库上运行数据体检（无窗口）。SA 密码取自环境变量 "
                                                "VIREO_SA_PASSWORD，或在终端上提示输入。"));
     p.addHelpOption();
+    p.addVersionOption();
     const QCommandLineOption server({QStringLiteral("server")}, QStringLiteral("服务器：HOST、HOST,PORT 或 HOST\\INSTANCE"), QStringLiteral("server"));
     const QCommandLineOption account({QStringLiteral("account")}, QStringLiteral("账套号，逗号分隔"), QStringLiteral("list"));
     const QCommandLineOption year({QStringLiteral("year")}, QStringLiteral("会计年度，逗号分隔"), QStringLiteral("list"));
@@ -91,7 +93,12 @@ int main(int argc, char **argv)
     const QCommandLineOption format({QStringLiteral("format")}, QStringLiteral("table、csv 或 json"), QStringLiteral("format"), QStringLiteral("table"));
     const QCommandLineOption exportDir({QStringLiteral("export")}, QStringLiteral("把有结果的项目导出到 DIR/{数据库}/{编码}.xlsx"), QStringLiteral("dir"));
     const QCommandLineOption jobs({QStringLiteral("jobs")}, QStringLiteral("并行检查的账套数"), QStringLiteral("n"), QStringLiteral("1"));
-    const QCommandLineOption folder({QStringLiteral("program-folder")}, QStringLiteral("含 VUZ.mdb 和 File 的程序文件夹"), QStringLiteral("dir"));
+    const QCommandLineOption folder({QStringLiteral("program-folder")},
+                                    QStringLiteral("含 VUZ.mdb 和 File 的程序文件夹（默认取环境变量 VIREO_PROGRAM_FOLDER，"
+                                                   "再默认为程序所在文件夹）"),
+                                    QStringLiteral("dir"));
+    const QCommandLineOption bom({QStringLiteral("csv-bom")}, QStringLiteral("CSV 以 UTF-8 字节顺序标记开头（默认），Windows 上的 Excel 据此识别中文"));
+    const QCommandLineOption noBom({QStringLiteral("no-csv-bom")}, QStringLiteral("CSV 不加字节顺序标记"));
     const QCommandLineOption noHistory({QStringLiteral("no-history")}, QStringLiteral("不把这次检查记入历史记录"));
     const QCommandLineOption historyFile({QStringLiteral("history")}, QStringLiteral("历史记录文件（默认在用户数据文件夹）"), QStringLiteral("file"));
     const QCommandLineOption historyKeep({QStringLiteral("history-keep")}, QStringLiteral("每个数据库保留的历史记录次数"), QStringLiteral("n"), QStringLiteral("100"));
@@ -100,7 +107,7 @@ int main(int argc, char **argv)
     const QCommandLineOption reportRows({QStringLiteral("report-rows")}, QStringLiteral("HTML 报告中每个项目列出的行数（最多 1000）"),
                                         QStringLiteral("n"), QStringLiteral("200"));
     p.addOptions({server, account, year, oper, catalogue, items, all, param, format, exportDir, jobs, folder, noHistory,
-                  historyFile, historyKeep, compare, output, reportRows});
+                  historyFile, historyKeep, compare, output, reportRows, bom, noBom});
     p.process(app);
 
     Options o;
@@ -148,7 +155,8 @@ int main(int argc, char **argv)
     if (!ok || o.jobs < 1 || o.jobs > 64)
         return fail(QStringLiteral("--jobs 应为 1 到 64"));
     o.exportDir = p.value(exportDir);
-    o.programFolder = p.isSet(folder) ? p.value(folder) : QCoreApplication::applicationDirPath();
+    o.programFolder = p.isSet(folder) ? p.value(folder)
+                                      : qEnvironmentVariable("VIREO_PROGRAM_FOLDER", QCoreApplication::applicationDirPath());
 
     // Taken out of the environment once read, so no later reader of it finds the password.
     const bool passwordSet = qEnvironmentVariableIsSet("VIREO_SA_PASSWORD");
@@ -170,7 +178,7 @@ int main(int argc, char **argv)
     if (fmt == QLatin1String("json"))
         text = formatJson(results);
     else if (fmt == QLatin1String("csv"))
-        text = formatCsv(results);
+        text = (p.isSet(noBom) ? QString() : QString(QChar(0xFEFF))) + formatCsv(results);
     else if (fmt == QLatin1String("html"))
         text = formatHtml(results, o);
     else

@@ -22,6 +22,7 @@ struct Outcome {
     int status = -1;
     QString out;
     QString err;
+    QByteArray rawOut;
 };
 
 QJsonObject itemOf(const QJsonObject &account, const QString &code)
@@ -66,7 +67,8 @@ protected:
     Outcome finish(QProcess &p)
     {
         EXPECT_TRUE(p.waitForFinished(120000));
-        Outcome r{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+        const QByteArray raw = p.readAllStandardOutput();
+        Outcome r{p.exitCode(), QString::fromUtf8(raw), QString::fromUtf8(p.readAllStandardError()), raw};
         EXPECT_FALSE(r.out.contains(QStringLiteral("Run#secret-42")));
         EXPECT_FALSE(r.err.contains(QStringLiteral("Run#secret-42")));
         return r;
@@ -135,6 +137,7 @@ TEST_F(Runner, ABadAccountIsReportedAndTheOthersGoOn)
     const Outcome r = run({QStringLiteral("--account"), QStringLiteral("009,001"), QStringLiteral("--items"),
                        QStringLiteral("ZZ05,WL02"), QStringLiteral("--format"), QStringLiteral("csv")});
     EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.rawOut.startsWith("\xEF\xBB\xBF"));   // Excel on Windows reads the CSV as UTF-8
     const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_GE(lines.size(), 4) << r.out.toStdString();
     EXPECT_TRUE(lines[1].startsWith(QStringLiteral("QZdata_009_2024,,,,,"))) << lines[1].toStdString();
