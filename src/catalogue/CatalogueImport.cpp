@@ -70,9 +70,18 @@ std::unique_ptr<db::SqliteConnection> openCatalogue(const QString &mdbPath, cons
     if (!info.isFile())
         failOpen(mdbPath, QStringLiteral("不是文件"));
 
-    const QString importer = importerPath.isEmpty()
-                                 ? QDir(QCoreApplication::applicationDirPath()).filePath(catalogueImporterName())
-                                 : importerPath;
+    QString importer = importerPath;
+    if (importer.isEmpty()) {
+        // Beside the program (build tree, program folder), else where an installation puts it.
+        const QDir here(QCoreApplication::applicationDirPath());
+        for (const QString &rel : {QString(), QStringLiteral("../libexec/vireo/"), QStringLiteral("../libexec/")}) {
+            importer = QDir::cleanPath(here.filePath(rel + catalogueImporterName()));
+            if (QFileInfo(importer).isExecutable())
+                break;
+        }
+        if (!QFileInfo(importer).isExecutable())
+            importer = here.filePath(catalogueImporterName());
+    }
     if (!QFileInfo(importer).isExecutable())
         failOpen(mdbPath, QStringLiteral("找不到读取程序 %1").arg(QDir::toNativeSeparators(importer)));
 

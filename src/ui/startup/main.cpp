@@ -40,6 +40,20 @@ void connectWindows(vireo::FrmMain *w)
     Q_UNUSED(w);
 }
 
+// --program-folder DIR (or --program-folder=DIR), else VIREO_PROGRAM_FOLDER, else the folder of
+// the executable.
+QString programFolder(const QStringList &args)
+{
+    const QString option = QStringLiteral("--program-folder");
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        if (args[i] == option && i + 1 < args.size())
+            return args[i + 1];
+        if (args[i].startsWith(option + QLatin1Char('=')))
+            return args[i].mid(option.size() + 1);
+    }
+    return qEnvironmentVariable("VIREO_PROGRAM_FOLDER", QCoreApplication::applicationDirPath());
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -50,7 +64,7 @@ int main(int argc, char **argv)
     vireo::registerBuiltInLogin();
     vireo::startupHooks().configureMainWindow = &connectWindows;
     int code = 0;
-    if (vireo::Main(QCoreApplication::applicationDirPath()))
+    if (vireo::Main(programFolder(QCoreApplication::arguments())))
         code = app.exec();
     vireo::releaseConnections();
     return code;
