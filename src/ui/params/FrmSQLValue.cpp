@@ -2,11 +2,13 @@
 #include "ParameterLines.h"
 #include "QueryHelpers.h"
 #include "Session.h"
+#include "ResultGrid.h"
 #include "Twips.h"
 
 #include <QCloseEvent>
 #include <QDateTimeEdit>
 #include <QHBoxLayout>
+#include <QShortcut>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -158,6 +160,9 @@ FrmSQLValue::FrmSQLValue(QWidget *parent)
     connect(dtpDate, &QDateTimeEdit::dateTimeChanged, this, [this] { dateWriteBack(); });
 
     resize(400, 300);
+    restoreWindowGeometry(this, QStringLiteral("FrmSQLValue"));
+    // Esc closes the window as 退出 does.
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, cmdExit, &QPushButton::click);
 }
 
 FrmSQLValue::~FrmSQLValue()
@@ -177,6 +182,7 @@ void FrmSQLValue::showEvent(QShowEvent *event)
 
 void FrmSQLValue::closeEvent(QCloseEvent *event)
 {
+    saveWindowGeometry(this, QStringLiteral("FrmSQLValue"));
     QWidget::closeEvent(event);
     if (!event->isAccepted())
         return;
