@@ -10,6 +10,7 @@
 #include "TestPaths.h"
 #include "UiTestSupport.h"
 #include <QFrame>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -229,6 +230,9 @@ TEST_F(MainWindowTest, UserTickSpreadsToSubtreeOnlyAndButtonsTickEverything)
     EXPECT_EQ(tickedKeys(tree), keysOf(tree));
     click("CmdClearAll");
     EXPECT_TRUE(tickedKeys(tree).isEmpty());
+    QTest::keyClick(tree, Qt::Key_A, Qt::ControlModifier);   // Ctrl+A on the tree is 全选
+    EXPECT_EQ(tickedKeys(tree), keysOf(tree));
+    click("CmdClearAll");
 
     // The routines themselves never spread: a parent set directly keeps its children as they are.
     SetSubtreeChecked(node("G1"), true, false, false);
@@ -328,6 +332,22 @@ TEST_F(MainWindowTest, RunListsTickedItemsInPreOrderAndSwitchingCatalogueKeepsRo
         QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
     }
     EXPECT_EQ(opened, (QStringList{"A01/Tools", "A03/Tools", "B0101/Tools"}));
+
+    // A header click sorts the summary (texts in GB18030 order: 记 before 科); Enter opens the
+    // current row's report; 按检查顺序 brings back the order of the run.
+    QHeaderView *header = grid->horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionViewportPosition(2) + 5, 5));
+    EXPECT_EQ(gridRows(), (QStringList{"B0101|余额检查|记录数：0", "A01|凭证检查|记录数：2", "A03|缺少脚本|记录数：3",
+                                       "A02|科目检查|科目表不存在，无法检查"}));
+    grid->setCurrentCell(0, 0);
+    QTest::keyClick(grid, Qt::Key_Return);
+    EXPECT_EQ(opened.last(), QStringLiteral("B0101/Tools"));
+    auto *order = window->findChild<QToolButton *>(QStringLiteral("cmdOrder"));
+    ASSERT_TRUE(order->isVisible());
+    order->click();
+    EXPECT_EQ(gridRows(), (QStringList{"A01|凭证检查|记录数：2", "A02|科目检查|科目表不存在，无法检查",
+                                       "A03|缺少脚本|记录数：3", "B0101|余额检查|记录数：0"}));
+    EXPECT_FALSE(order->isVisible());
 
     // Switching the catalogue replaces the tree and leaves the summary alone.
     menu("Njb");
