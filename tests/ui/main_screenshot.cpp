@@ -1,6 +1,13 @@
-// Renders the main window on the demo data: after start-up and after a run over every item.
-//   main_screenshot OUTDIR   (run under Xvfb; writes main-startup.png, main-running.png, main-after-run.png, main-item.png)
+// Renders the main window on the demo data: after start-up and after a run over every item; then
+// the maximized window, a sorted and filtered report, a repair's confirmation and the repair journal.
+//   main_screenshot OUTDIR   (run under Xvfb; writes main-startup.png, main-running.png, main-after-run.png,
+//                             main-item.png, main-maximized.png, report-sorted-filtered.png, repair-confirm.png,
+//                             repair-journal.png)
 #include "FrmMain.h"
+#include "FrmReport.h"
+#include "RepairConfirm.h"
+#include "RepairJournal.h"
+#include "RepairJournalWindow.h"
 #include "LoginComponent.h"
 #include "ModFunction.h"
 #include "ModStart.h"
@@ -9,6 +16,13 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDirIterator>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QPointer>
+#include <QScreen>
+#include <QSettings>
+#include <QTableView>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -76,6 +90,11 @@ int main(int argc, char **argv)
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
+    // Remembered window places and the journal stay in this run's folder.
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+    LocalStore::setDefaultPath(settings.filePath(QStringLiteral("vireo.sqlite")));
+    startupHooks().configureMainWindow = [](FrmMain *w) { w->openReport = &openReportWindow; };
     test::StandIn::Options options;
     options.initFiles = QStringList{test::sourceDir() + QStringLiteral("/demo/account.sql")};
     test::StandIn standIn(options);
@@ -122,6 +141,49 @@ int main(int argc, char **argv)
     tree->setCurrentItem(item);
     w->nodeClick(item);
     ok = save(w, out + QStringLiteral("/main-item.png")) && ok;
+
+    // Maximized (a display without a window manager gets the screen's size by hand).
+    w->nodeClick(findNode(tree, QStringLiteral("G1")) ? findNode(tree, QStringLiteral("G1")) : tree->topLevelItem(0));
+    w->runChecks();
+    w->showMaximized();
+    w->setGeometry(w->screen()->availableGeometry());
+    ok = save(w, out + QStringLiteral("/main-maximized.png")) && ok;
+
+    // A report sorted by its second column, descending, and filtered.
+    openReportWindow(QStringLiteral("WL01"), QStringLiteral("Tools"));
+    FrmReport *report = FrmReport::instance();
+    report->resize(report->width() + 220, report->height() + 60);
+    auto *grid = report->findChild<QTableView *>(QStringLiteral("grdReport"));
+    grid->sortByColumn(1, Qt::DescendingOrder);
+    report->findChild<QLineEdit *>(QStringLiteral("txtFilter"))->setText(QStringLiteral("有限"));
+    ok = save(report, out + QStringLiteral("/report-sorted-filtered.png")) && ok;
+    report->close();
+
+    // The confirmation before a repair, with the script shown; then the repair, its re-check and
+    // the journal.
+    openReportWindow(QStringLiteral("ZZ01"), QStringLiteral("Tools"));
+    report = FrmReport::instance();
+    QTimer confirm;
+    QObject::connect(&confirm, &QTimer::timeout, [&] {
+        if (auto *d = qobject_cast<RepairConfirm *>(QApplication::activeModalWidget())) {
+            confirm.stop();
+            d->findChild<QPushButton *>(QStringLiteral("cmdScript"))->click();
+            ok = save(d, out + QStringLiteral("/repair-confirm.png")) && ok;
+            d->findChild<QPushButton *>(QStringLiteral("cmdRepair"))->click();
+        }
+    });
+    confirm.start(50);
+    auto *function = report->findChild<QPushButton *>(QStringLiteral("CmdFunction"));
+    function->click();
+    function->click();   // 检查: the re-check
+    report->close();
+    showRepairJournal();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QPointer<RepairJournalWindow> journal;
+    for (QWidget *top : QApplication::topLevelWidgets())
+        if (auto *j = qobject_cast<RepairJournalWindow *>(top))
+            journal = j;
+    ok = journal && save(journal, out + QStringLiteral("/repair-journal.png")) && ok;
     w->close();
     releaseConnections();
     return ok ? 0 : 1;

@@ -214,6 +214,7 @@ void FrmMain::buildControls()
     auto *stack = new QGridLayout(right);
     stack->setContentsMargins(0, 0, 0, 0);
     m_split->addWidget(right);
+    // A wider window widens both, the grid the most.
     m_split->setStretchFactor(0, 1);
     m_split->setStretchFactor(1, 3);
     m_split->setSizes({px(3135), px(7575)});
