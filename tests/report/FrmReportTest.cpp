@@ -6,6 +6,7 @@
 #include "QtChinese.h"
 #include "RepairJournal.h"
 #include "Session.h"
+#include "Twips.h"
 #include "SqliteConnection.h"
 #include "StandIn.h"
 #include "WorkbookCheck.h"
@@ -546,9 +547,14 @@ TEST_F(FrmReportTest, GridSortsCopiesFiltersAndFitsColumns)
     item(QStringLiteral("G1"), QStringLiteral("客户"), {},
          QStringLiteral("create table tempdb..G1 (名称 nvarchar(80), 金额 int); insert into tempdb..G1 values "
                         "(N'乙公司', 10), (N'甲公司', 9), (N'%1', 100)").arg(longName));
-    open(QStringLiteral("G1"));
+    FrmReport *w = open(QStringLiteral("G1"));
     QTableView *grid = child<QTableView>("grdReport");
     QAbstractItemModel *m = grid->model();
+    // A larger window gives all its growth to the grid; 退出 keeps to the corner.
+    const QSize gridBefore = grid->size();
+    w->resize(w->size() + QSize(300, 200));
+    EXPECT_EQ(grid->size(), gridBefore + QSize(300, 200));
+    EXPECT_EQ(w->width() - child<QPushButton>("CmdExit")->geometry().right(), px(8415) - px(7440 + 855) + 1);
     const auto column = [m](int c) {
         QStringList texts;
         for (int r = 0; r < m->rowCount(); ++r)
