@@ -555,6 +555,14 @@ TEST_F(FrmReportTest, GridSortsCopiesFiltersAndFitsColumns)
     w->resize(w->size() + QSize(300, 200));
     EXPECT_EQ(grid->size(), gridBefore + QSize(300, 200));
     EXPECT_EQ(w->width() - child<QPushButton>("CmdExit")->geometry().right(), px(8415) - px(7440 + 855) + 1);
+    // The next window opens at the size this one had.
+    const QSize size = w->size();
+    w->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    w = open(QStringLiteral("G1"));
+    EXPECT_EQ(w->size(), size);
+    grid = child<QTableView>("grdReport");
+    m = grid->model();
     const auto column = [m](int c) {
         QStringList texts;
         for (int r = 0; r < m->rowCount(); ++r)

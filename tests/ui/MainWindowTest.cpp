@@ -4,6 +4,8 @@
 #include "HistoryUi.h"
 #include "TrendChart.h"
 #include "ModFunction.h"
+#include "RepairJournal.h"
+#include "RepairJournalWindow.h"
 #include "Session.h"
 #include "SqliteConnection.h"
 #include "StandIn.h"
@@ -408,11 +410,32 @@ TEST_F(MainWindowTest, MenuCommandsCloseTheActiveChildWindowAndReachTheOtherWind
     EXPECT_FALSE(params.isVisible());
     EXPECT_TRUE(report.isVisible());
 
+    // 修复记录 shows the journal's rows.
+    LocalStore::setDefaultPath(dir.filePath(QStringLiteral("journal.sqlite")));
+    {
+        LocalStore store;
+        RepairRecord r;
+        r.time = QDateTime::currentDateTime();
+        r.code = QStringLiteral("ZZ01");
+        r.before = 2;
+        RepairJournal::append(store, r);
+    }
+    menu("RepairLog");
+    QPointer<RepairJournalWindow> journal;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *j = qobject_cast<RepairJournalWindow *>(w); j && j->isVisible())
+            journal = j;
+    ASSERT_NE(journal, nullptr);
+    ASSERT_EQ(journal->grid()->model()->rowCount(), 1);
+    EXPECT_EQ(journal->grid()->model()->index(0, 4).data().toString(), QStringLiteral("ZZ01"));
+    LocalStore::setDefaultPath({});
+
     // Closing the frame closes its remaining child windows.
     params.show();
     menu("Exit");
     EXPECT_FALSE(report.isVisible());
     EXPECT_FALSE(params.isVisible());
+    EXPECT_TRUE(!journal || !journal->isVisible());
 }
 
 TEST(CatalogueTreeTest, LoadTreeStopsAtADuplicateCodeKeepingEarlierNodes)
