@@ -1,6 +1,6 @@
 #include <QApplication>
 #include <QSettings>
-#include <QStandardPaths>
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -9,10 +9,10 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    // Remembered window places and the local journal go to places of this run only.
-    QStandardPaths::setTestModeEnabled(true);
+    // Remembered window places and the user's data folder (journal, history) are this run's own.
     QTemporaryDir settings;
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+    qputenv("XDG_DATA_HOME", QFile::encodeName(settings.filePath(QStringLiteral("data"))));
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
