@@ -5,6 +5,7 @@
 //                             repair-journal.png)
 #include "FrmMain.h"
 #include "FrmReport.h"
+#include "HistoryUi.h"
 #include "RepairConfirm.h"
 #include "RepairJournal.h"
 #include "RepairJournalWindow.h"
@@ -94,7 +95,12 @@ int main(int argc, char **argv)
     QTemporaryDir settings;
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
     LocalStore::setDefaultPath(settings.filePath(QStringLiteral("vireo.sqlite")));
-    startupHooks().configureMainWindow = [](FrmMain *w) { w->openReport = &openReportWindow; };
+    qputenv("XDG_DATA_HOME", QFile::encodeName(settings.filePath(QStringLiteral("data"))));
+    startupHooks().configureMainWindow = [](FrmMain *w) {
+        w->openReport = &openReportWindow;
+        attachHistory(w);
+    };
+    FrmReport::setRepairListener(&recordRepair);
     test::StandIn::Options options;
     options.initFiles = QStringList{test::sourceDir() + QStringLiteral("/demo/account.sql")};
     test::StandIn standIn(options);
