@@ -1,6 +1,8 @@
 """Statement execution: runs parsed T-SQL batches against the catalog and reports TDS-level events."""
 
 import sqlite3
+import threading
+import time
 
 import functions
 import sqltypes
@@ -53,6 +55,9 @@ class Session:
         self.temp = {}   # '#name' lower -> catalog name in tempdb
         self.prepared = {}
         self.next_handle = 0
+        # Set by the network layer: true when the client sent more (an attention) or went away,
+        # so that a waiting sp_getapplock gives up instead of blocking the connection for good.
+        self.interrupted = None
 
 
 class Context:
@@ -96,6 +101,10 @@ class Engine:
         self.server_name = server_name
         self.version_text = 'Microsoft SQL Server 2012 (test stand-in over SQLite)'
         self.temp_counter = 0
+        # Application locks: (database, resource) -> {spid: [mode, count]}; waiters sleep on the
+        # condition, which releases the engine lock while they wait.
+        self.applocks = {}
+        self.applock_changed = threading.Condition(self.lock)
 
     # ------------------------------------------------------------ entry points
     def run_batch(self, session, text, out, variables=None):
@@ -214,6 +223,7 @@ class Engine:
                 if t is not None:
                     self.catalog.drop_table(t)
             session.temp.clear()
+            self.release_applocks(session)
 
     # ------------------------------------------------------------ statement lists
     def run_list(self, stmts, ctx, out):
@@ -853,6 +863,8 @@ class Engine:
         db, name = self.split_name(st.name, ctx)
         if name.lower() == 'sp_executesql':
             return self.exec_sql(st, ctx, out)
+        if name.lower() in ('sp_getapplock', 'sp_releaseapplock'):
+            return self.exec_applock(name.lower(), db, st, ctx, out)
         proc = self.catalog.find_proc(db, name) if self.catalog.has_database(db) else None
         if proc is None:
             raise TsqlError(2812, "Could not find stored procedure '%s'." % '.'.join(st.name), 16)
@@ -911,6 +923,91 @@ class Engine:
             var[1] = status
         out.events.append(('return', status))
         out.done('doneproc', DONE_MORE)
+
+    # ------------------------------------------------------------ application locks
+    APPLOCK_PARAMS = {'sp_getapplock': ('@resource', '@lockmode', '@lockowner', '@locktimeout', '@dbprincipal'),
+                      'sp_releaseapplock': ('@resource', '@lockowner', '@dbprincipal')}
+    APPLOCK_MODES = ('shared', 'update', 'intentshared', 'intentexclusive', 'exclusive')
+    # Pairs of modes that two sessions may hold at once, as SQL Server's lock compatibility has them.
+    APPLOCK_COMPATIBLE = {('shared', 'shared'), ('shared', 'update'), ('update', 'shared'),
+                          ('intentshared', 'intentshared'), ('intentshared', 'intentexclusive'),
+                          ('intentexclusive', 'intentshared'), ('intentexclusive', 'intentexclusive'),
+                          ('intentshared', 'shared'), ('shared', 'intentshared'),
+                          ('intentshared', 'update'), ('update', 'intentshared')}
+
+    def exec_applock(self, name, db, st, ctx, out):
+        """sp_getapplock / sp_releaseapplock with SQL Server's return codes: 0 granted at once, 1 granted after
+        a wait, -1 timed out, -2 cancelled, -999 a bad call. Locks are owned by the session, kept per database
+        and released when the session ends."""
+        names = self.APPLOCK_PARAMS[name]
+        given = {}
+        for i, (pname, value, output, is_default) in enumerate(st.args):
+            key = pname.lower() if pname else (names[i] if i < len(names) else None)
+            if key not in names:
+                raise TsqlError(8145 if pname else 8144, '%s is not a parameter for procedure %s.' % (pname, name)
+                                if pname else 'Procedure or function %s has too many arguments specified.' % name, 16)
+            if not is_default:
+                given[key] = self.eval(value, ctx)[0]
+        status = self.applock_call(name, db, given, ctx.session, out)
+        if st.retvar:
+            ctx.var(st.retvar)[1] = status
+        out.events.append(('return', status))
+        out.done('doneproc', DONE_MORE)
+
+    def applock_call(self, name, db, given, session, out):
+        resource = given.get('@resource')
+        owner = str(given.get('@lockowner') or 'Transaction').lower()
+        if resource is None or len(str(resource)) > 255 or owner not in ('session', 'transaction'):
+            return -999
+        if owner == 'transaction':
+            raise unsupported('application locks owned by a transaction (use @LockOwner = \'Session\')')
+        key = (db.lower(), str(resource))
+        if name == 'sp_releaseapplock':
+            held = self.applocks.get(key, {}).get(session.spid)
+            if not held:
+                out.error(TsqlError(1223, "Cannot release the application lock (Database Principal: 'public', "
+                                          "Resource: '%s') because it is not currently held." % resource, 16))
+                return -999
+            held[1] -= 1
+            if held[1] == 0:
+                del self.applocks[key][session.spid]
+                if not self.applocks[key]:
+                    del self.applocks[key]
+                self.applock_changed.notify_all()
+            return 0
+        mode = str(given.get('@lockmode') or '').lower()
+        timeout = given.get('@locktimeout')
+        timeout = -1 if timeout is None else int(timeout)
+        if mode not in self.APPLOCK_MODES:
+            return -999
+
+        def grantable():
+            return all(spid == session.spid or (m, mode) in self.APPLOCK_COMPATIBLE
+                       for spid, (m, _) in self.applocks.get(key, {}).items())
+        waited = False
+        deadline = None if timeout < 0 else time.monotonic() + timeout / 1000.0
+        while not grantable():
+            left = None if deadline is None else deadline - time.monotonic()
+            if left is not None and left <= 0:
+                return -1
+            if session.interrupted is not None and session.interrupted():
+                return -2
+            waited = True
+            self.applock_changed.wait(0.1 if left is None else min(0.1, left))
+        holders = self.applocks.setdefault(key, {})
+        if session.spid in holders:
+            holders[session.spid][1] += 1
+            if mode == 'exclusive':
+                holders[session.spid][0] = mode
+        else:
+            holders[session.spid] = [mode, 1]
+        return 1 if waited else 0
+
+    def release_applocks(self, session):
+        for key in list(self.applocks):
+            if self.applocks[key].pop(session.spid, None) is not None and not self.applocks[key]:
+                del self.applocks[key]
+        self.applock_changed.notify_all()
 
     def exec_sql(self, st, ctx, out):
         if not st.args:

@@ -86,6 +86,13 @@ class Connection:
             if status & tds.ST_EOM:
                 return ptype, bytes(data)
 
+    def client_spoke(self):
+        """True when the client sent something (an attention) or closed while its batch runs."""
+        try:
+            return bool(select.select([self.sock], [], [], 0)[0])
+        except (OSError, ValueError):
+            return True
+
     def send(self, payload, ptype=tds.PT_REPLY):
         for p in tds.packets(ptype, payload, self.packet_size, self.spid):
             self.sock.sendall(p)
@@ -185,6 +192,7 @@ class Connection:
             self.send(bytes(w.buf))
             return False
         self.session = Session(self.spid, dbname, login.user)
+        self.session.interrupted = self.client_spoke
         self.server.log('login %d: user %s database %s tds %08x' % (self.spid, login.user, dbname, version))
         w.envchange(1, dbname, 'master')
         w.message(True, 5701, 2, 0, "Changed database context to '%s'." % dbname, engine.server_name, '', 1)

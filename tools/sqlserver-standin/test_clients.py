@@ -167,6 +167,25 @@ class BothClients(unittest.TestCase):
         rows, _ = self.tsql_rows('select who, count(*) from shared_log group by who order by who')
         self.assertEqual(rows[1:], [['0', '25'], ['1', '25']])
 
+    def test_application_lock_is_released_when_its_holder_disconnects(self):
+        lock = ("declare @r int exec @r = tempdb..sp_getapplock @Resource = N'vireo', @LockMode = 'Exclusive', "
+                "@LockOwner = 'Session', @LockTimeout = %d select @r")
+        holder, other = self.server.odbc(), self.server.odbc()
+        try:
+            self.assertEqual(holder.execute(lock % 0).fetchone()[0], 0)
+            self.assertEqual(other.execute(lock % 0).fetchone()[0], -1)
+            # A third client is served while the second waits for the lock.
+            waiting = threading.Thread(target=lambda: results.append(other.execute(lock % 10000).fetchone()[0]))
+            results = []
+            waiting.start()
+            with self.server.odbc() as third:
+                self.assertEqual(third.execute('select 1').fetchone()[0], 1)
+            holder.close()
+            waiting.join(15)
+            self.assertEqual(results, [1])
+        finally:
+            other.close()
+
     def test_login_failures(self):
         with self.assertRaises(pyodbc.Error) as cm:
             self.server.odbc(password='wrong')

@@ -3,6 +3,8 @@
 import os
 import sys
 import tempfile
+import threading
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -125,6 +127,46 @@ class ProgramStatements(EngineCase):
         self.assertEqual(self.errors("select 1 create procedure P2 as select 1")[0][0], 111)
         self.results("drop procedure K01")
         self.assertEqual(self.errors("exec K01 '1','2'")[0][0], 2812)
+
+
+GET_LOCK = ("declare @r int exec @r = tempdb..sp_getapplock @Resource = N'体检', @LockMode = '%s', "
+            "@LockOwner = 'Session', @LockTimeout = %d select @r as r")
+RELEASE_LOCK = "declare @r int exec @r = tempdb..sp_releaseapplock N'体检', 'Session' select @r as r"
+
+
+class AppLocks(EngineCase):
+    """sp_getapplock / sp_releaseapplock between sessions, with SQL Server's return codes."""
+
+    def status(self, text, session):
+        return [e[2][0][0] for e in self.run_sql(text, session) if e[0] == 'result'][0]
+
+    def test_two_sessions_wait_time_out_and_count(self):
+        other = Session(52, DB)
+        self.assertEqual(self.status(GET_LOCK % ('Exclusive', 0), self.session), 0)
+        self.assertEqual(self.status(GET_LOCK % ('Exclusive', 0), self.session), 0)   # held twice
+        started = time.monotonic()
+        self.assertEqual(self.status(GET_LOCK % ('Shared', 300), other), -1)
+        self.assertGreaterEqual(time.monotonic() - started, 0.3)
+        self.assertEqual(self.status(RELEASE_LOCK, self.session), 0)
+        self.assertEqual(self.status(GET_LOCK % ('Exclusive', 0), other), -1)      # one hold is left
+        # The waiter sleeps without the engine lock: the holder's release reaches it.
+        threading.Timer(0.2, self.run_sql, (RELEASE_LOCK, self.session)).start()
+        self.assertEqual(self.status(GET_LOCK % ('Exclusive', 5000), other), 1)
+        # Shared locks of two sessions go together; another database's lock of the same name is another lock.
+        self.assertEqual(self.status(GET_LOCK.replace('tempdb..', '') % ('Exclusive', 0), self.session), 0)
+        self.assertEqual(self.status(RELEASE_LOCK, other), 0)
+        self.assertEqual(self.status(GET_LOCK % ('Shared', 0), other), 0)
+        self.assertEqual(self.status(GET_LOCK % ('Shared', 0), self.session), 0)
+        # Releasing a lock that is not held, and a bad mode: -999.
+        self.assertEqual(self.status(RELEASE_LOCK, self.session), 0)
+        self.assertEqual(self.errors(RELEASE_LOCK)[0][0], 1223)
+        self.assertEqual(self.status(GET_LOCK % ('Everything', 0), self.session), -999)
+
+    def test_a_closed_session_releases_its_locks(self):
+        other = Session(52, DB)
+        self.assertEqual(self.status(GET_LOCK % ('Exclusive', 0), self.session), 0)
+        threading.Timer(0.2, self.engine.close_session, (self.session,)).start()
+        self.assertEqual(self.status(GET_LOCK % ('Exclusive', 5000), other), 1)
 
 
 class Errors(EngineCase):
