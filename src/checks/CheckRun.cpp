@@ -2,7 +2,9 @@
 #include "FileHelpers.h"
 #include "QueryHelpers.h"
 #include "ScriptRunner.h"
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <algorithm>
 
 namespace vireo {
 
@@ -34,30 +36,128 @@ QString GetProcedureName(const QString &scriptPath)
     return name;
 }
 
+const QString kLockWaitText = QStringLiteral("另一个体检正在该服务器上运行，等待中…");
+const QString kScriptErrorPrefix = QStringLiteral("检查脚本执行出错：");
+const QString kProcedureNotRun = QStringLiteral("存储过程尚未执行，请在参数窗口中输入参数后执行");
+
+namespace {
+// One lock for every tool on the server: the staging table tempdb..VUZ is one for all items.
+const QString kLockResource = QStringLiteral("Vireo数据体检:tempdb..VUZ");
+const int kLockSliceMs = 250;
+
+int requestLock(db::Connection *conn, int timeoutMs)
+{
+    const QVariant r = QueryValue(QStringLiteral("r"),
+                                  QStringLiteral("set nocount on declare @r int exec @r = tempdb..sp_getapplock @Resource = ")
+                                      + sqlText(kLockResource)
+                                      + QStringLiteral(", @LockMode = 'Exclusive', @LockOwner = 'Session', @LockTimeout = ")
+                                      + QString::number(timeoutMs) + QStringLiteral(" select @r as r"),
+                                  conn);
+    bool ok = false;
+    const int status = r.toInt(&ok);
+    return ok ? status : -999;
+}
+} // namespace
+
+LockAbandoned::LockAbandoned() : db::DbError(QStringLiteral("已放弃等待：另一个体检正在该服务器上运行")) {}
+
+ServerLock::ServerLock(db::Connection *conn, const Waiting &waiting) : m_conn(conn)
+{
+    if (!conn)
+        throw db::DbError(QStringLiteral("没有打开的数据库连接"));
+    int status = requestLock(conn, 0);
+    while (status == -1) {
+        if (waiting && !waiting())
+            throw LockAbandoned();
+        status = requestLock(conn, kLockSliceMs);
+    }
+    if (status < 0)
+        throw db::DbError(QStringLiteral("无法取得服务器上的检查锁（sp_getapplock 返回 %1）").arg(status));
+}
+
+ServerLock::~ServerLock()
+{
+    try {
+        if (m_conn->isOpen())
+            m_conn->execute(QStringLiteral("exec tempdb..sp_releaseapplock @Resource = ") + sqlText(kLockResource)
+                            + QStringLiteral(", @LockOwner = 'Session'"));
+    } catch (const db::DbError &) {
+        // A session that is gone has released its lock with it.
+    }
+}
+
+QString sqlIdentifier(const QString &name)
+{
+    return QLatin1Char('[') + QString(name).replace(QLatin1Char(']'), QLatin1String("]]")) + QLatin1Char(']');
+}
+
+QString sqlText(const QString &text)
+{
+    return QStringLiteral("N'") + QString(text).replace(QLatin1Char('\''), QLatin1String("''")) + QLatin1Char('\'');
+}
+
+QString invalidCodeReason(const QString &code)
+{
+    if (code.isEmpty())
+        return QStringLiteral("编码为空，不能用作结果表名");
+    if (code.size() > 116)
+        return QStringLiteral("编码超过 116 个字符，不能用作结果表名");
+    for (const QChar c : code)
+        if (c.category() == QChar::Other_Control)
+            return QStringLiteral("编码含有控制字符，不能用作结果表名");
+    return {};
+}
+
+namespace {
+QString ifResultExists(const QString &code)
+{
+    return QStringLiteral("if exists (select * from tempdb..sysobjects where name=") + sqlText(code) + QStringLiteral(") ");
+}
+} // namespace
+
+QString dropStagingSql()
+{
+    return QStringLiteral("if exists (select * from tempdb..sysobjects where name='VUZ') drop table tempdb..VUZ");
+}
+
 QString dropResultSql(const QString &code)
 {
-    return QStringLiteral("if exists (select * from tempdb..sysobjects where name='") + code
-           + QStringLiteral("') drop table tempdb..") + code;
+    return ifResultExists(code) + QStringLiteral("drop table tempdb..") + sqlIdentifier(code);
 }
 
 QString copyResultSql(const QString &code)
 {
-    return QStringLiteral("if exists (select * from tempdb..sysobjects where name='VUZ') select * into tempdb..") + code
-           + QStringLiteral(" from tempdb..VUZ");
+    return QStringLiteral("if exists (select * from tempdb..sysobjects where name='VUZ') select * into tempdb..")
+           + sqlIdentifier(code) + QStringLiteral(" from tempdb..VUZ");
+}
+
+QString errorResultSql(const QString &code, const QString &message)
+{
+    const QString table = QStringLiteral("tempdb..") + sqlIdentifier(code);
+    return QStringLiteral("create table ") + table + QStringLiteral(" (Error nvarchar(4000)) insert into ") + table
+           + QStringLiteral(" (Error) values (") + sqlText(message.left(4000)) + QLatin1Char(')');
 }
 
 QString runItemCheck(const QString &code, const QString &itemFolder, db::Connection *account)
 {
-    const QString result = RunSqlFile(kScript, itemFolder, account);
     if (!account)
         throw db::DbError(QStringLiteral("没有打开的数据库连接"));
+    // A script that writes no staging table must not inherit the one an earlier item left.
+    account->execute(dropStagingSql());
+    const QString result = RunSqlFile(kScript, itemFolder, account);
+    if (!account->isOpen())
+        throw db::DbError(result.isEmpty() ? QStringLiteral("账套数据库连接已断开") : result);
     account->execute(dropResultSql(code));
-    account->execute(copyResultSql(code));
+    if (result.isEmpty())
+        account->execute(copyResultSql(code));
+    else
+        account->execute(errorResultSql(code, kScriptErrorPrefix + result));
     return result;
 }
 
 RunOutcome RunChecks(const std::vector<TreeItemRef> &nodes, const QString &treeName, const CheckContext &ctx,
-                     const ProcedureHandOff &handOff, const RunProgress &progress)
+                     const ProcedureHandOff &handOff, const RunProgress &progress, const ServerLock::Waiting &waiting,
+                     const ItemChecked &checked)
 {
     RunOutcome out;
     const int count = int(nodes.size());
@@ -68,19 +168,47 @@ RunOutcome RunChecks(const std::vector<TreeItemRef> &nodes, const QString &treeN
         try {
             if (!isRunnableItem(treeName, node.key, ctx.catalog))
                 continue;
+            const QString invalid = invalidCodeReason(node.key);
+            if (!invalid.isEmpty()) {
+                out.problems.push_back({node.key, node.text, invalid});
+                continue;
+            }
             const QString folder = ctx.programFolder + QStringLiteral("/File/") + node.key;
             const QString script = folder + QLatin1Char('/') + kScript;
             // A normal file only: a folder of that name does not count.
-            if (!QFileInfo(resolvePath(script)).isFile())
+            const QString found = resolvePath(script);
+            if (!QFileInfo(found).isFile()) {
+                out.notRun.push_back({node.key, node.text, QStringLiteral("缺少 检查.SQL")});
                 continue;
+            }
+            if (!QFileInfo(found).isReadable()) {
+                out.notRun.push_back({node.key, node.text, QStringLiteral("无法读取 检查.SQL")});
+                continue;
+            }
             if (progress)
                 progress(node, i + 1, count);
+            const ServerLock lock(ctx.account, waiting);
+            QElapsedTimer clock;
+            clock.start();
             ++out.itemsRun;
             const QString scriptResult = runItemCheck(node.key, folder, ctx.account);
             if (!scriptResult.isEmpty())
                 out.scriptFailures.push_back({node.key, node.text, scriptResult});
-            if (!GetProcedureName(script).isEmpty() && handOff)
+            const bool procedure = !GetProcedureName(script).isEmpty();
+            if (procedure && handOff)
                 handOff(node.key, treeName);
+            SummaryRow row = readSummaryRow(node, ctx.account);
+            row.procedure = procedure;
+            if (procedure && scriptResult.isEmpty())
+                row.notChecked = kProcedureNotRun;
+            if (checked)
+                checked(row);
+            row.elapsedMs = double(clock.nsecsElapsed()) / 1e6;
+            out.rows.push_back(std::move(row));
+        } catch (const LockAbandoned &e) {
+            out.problems.push_back({node.key, node.text, e.message()});
+            out.abandoned = true;
+            break;
         } catch (const db::DbError &e) {
             out.problems.push_back({node.key, node.text, e.message()});
             if (ctx.account && !ctx.account->isOpen()) {
@@ -94,22 +222,47 @@ RunOutcome RunChecks(const std::vector<TreeItemRef> &nodes, const QString &treeN
 
 QString errorProbeSql(const QString &code)
 {
-    return QStringLiteral("if exists (select * from tempdb..sysobjects where name='") + code
-           + QStringLiteral("') select b.name from tempdb..sysobjects as a left join tempdb..syscolumns as b on "
-                            "a.id=b.id where b.name='Error' and a.name='")
-           + code + QStringLiteral("' else select '' as name");
+    return ifResultExists(code)
+           + QStringLiteral("select b.name from tempdb..sysobjects as a left join tempdb..syscolumns as b on "
+                            "a.id=b.id where b.name='Error' and a.name=")
+           + sqlText(code) + QStringLiteral(" else select '' as name");
 }
 
 QString countSql(const QString &code)
 {
-    return QStringLiteral("if exists (select * from tempdb..sysobjects where name='") + code
-           + QStringLiteral("') select count(*) as number from tempdb..") + code
+    return ifResultExists(code) + QStringLiteral("select count(*) as number from tempdb..") + sqlIdentifier(code)
            + QStringLiteral(" else select 0 as number");
 }
 
-Summary BuildSummary(const std::vector<TreeItemRef> &nodes, const QString &treeName, const CheckContext &ctx)
+SummaryRow readSummaryRow(const TreeItemRef &node, db::Connection *account)
 {
+    const QString &code = node.key;
+    SummaryRow row{code, node.text};
+    const QVariant probe = QueryValue(QStringLiteral("name"), errorProbeSql(code), account);
+    if (probe.toString().isEmpty()) {
+        const QVariant n = QueryValue(QStringLiteral("number"), countSql(code), account);
+        row.isCount = true;
+        row.count = n.toLongLong();
+        row.finding = QStringLiteral("记录数：") + n.toString().trimmed();
+    } else {
+        const QVariant e = QueryValue(QStringLiteral("Error"),
+                                      QStringLiteral("select top 1 Error from tempdb..") + sqlIdentifier(code), account);
+        row.finding = e.isNull() ? QString() : e.toString();
+    }
+    return row;
+}
+
+Summary BuildSummary(const std::vector<TreeItemRef> &nodes, const QString &treeName, const CheckContext &ctx,
+                     const RunOutcome *run)
+{
+    const auto find = [](const auto &list, const QString &code) {
+        return std::find_if(list.begin(), list.end(), [&](const auto &x) { return x.code == code; });
+    };
     Summary s;
+    // The item at which the run stopped or was given up; the items after it were not reached.
+    const bool cutShort = run && (run->stopped || run->abandoned) && !run->problems.empty();
+    const QString stopCode = cutShort ? run->problems.back().code : QString();
+    bool cut = false;
     for (const TreeItemRef &node : nodes) {
         if (!node.checked)
             continue;
@@ -117,17 +270,35 @@ Summary BuildSummary(const std::vector<TreeItemRef> &nodes, const QString &treeN
         try {
             if (!isRunnableItem(treeName, code, ctx.catalog))
                 continue;
-            const QVariant probe = QueryValue(QStringLiteral("name"), errorProbeSql(code), ctx.account);
-            SummaryRow row{code, node.text, {}, false, 0};
-            if (probe.toString().isEmpty()) {
-                const QVariant n = QueryValue(QStringLiteral("number"), countSql(code), ctx.account);
-                row.isCount = true;
-                row.count = n.toLongLong();
-                row.finding = QStringLiteral("记录数：") + n.toString().trimmed();
-            } else {
-                const QVariant e = QueryValue(QStringLiteral("Error"), QStringLiteral("select top 1 Error from tempdb..") + code,
-                                              ctx.account);
-                row.finding = e.isNull() ? QString() : e.toString();
+            const QString invalid = invalidCodeReason(code);
+            if (!invalid.isEmpty()) {
+                s.rows.push_back(SummaryRow{code, node.text, {}, false, 0, invalid});
+                continue;
+            }
+            if (run) {
+                if (const auto r = find(run->rows, code); r != run->rows.end()) {
+                    s.rows.push_back(*r);
+                    continue;
+                }
+                if (const auto p = find(run->problems, code); p != run->problems.end()) {
+                    s.rows.push_back(SummaryRow{code, node.text, {}, false, 0, p->message});
+                    cut = cut || (cutShort && code == stopCode);
+                    continue;
+                }
+                const auto n = find(run->notRun, code);
+                if (cut || (run->stopped && n != run->notRun.end())) {
+                    // Nothing is read from a connection that is gone.
+                    const QString why = run->stopped ? QStringLiteral("账套数据库连接已断开") : QStringLiteral("已放弃等待");
+                    s.rows.push_back(SummaryRow{code, node.text, {}, false, 0, cut ? why : n->message});
+                    continue;
+                }
+            }
+            SummaryRow row = readSummaryRow(node, ctx.account);
+            if (run) {
+                if (const auto n = find(run->notRun, code); n != run->notRun.end()) {
+                    row.notChecked = n->message;
+                    row.staleResult = true;
+                }
             }
             s.rows.push_back(std::move(row));
         } catch (const db::DbError &e) {

@@ -122,7 +122,8 @@ QString buildExecStatement(const QString &key, const QStringList &values)
     quoted.reserve(values.size());
     for (QString v : values)
         quoted.append(QLatin1Char('\'') + v.replace(QLatin1Char('\''), QLatin1String("''")) + QLatin1Char('\''));
-    return QStringLiteral("Exec ") + key + QLatin1Char(' ') + quoted.join(QLatin1Char(','));
+    return QStringLiteral("Exec [") + QString(key).replace(QLatin1Char(']'), QLatin1String("]]")) + QStringLiteral("] ")
+           + quoted.join(QLatin1Char(','));
 }
 
 QString sqlDateText(const QDateTime &value)

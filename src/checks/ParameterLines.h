@@ -49,7 +49,7 @@ ParameterScript parseParameterLines(const QStringList &lines);
 // Reads the parameter lines of a check script (code page 936 or UTF-8 with BOM).
 ParameterScript readParameterLines(const QString &scriptPath);
 
-// "Exec " + key + " " + the values, each in single quotes with quotes inside doubled, comma separated.
+// "Exec [" + key (its "]" doubled) + "] " + the values, each in single quotes with quotes inside doubled, comma separated.
 QString buildExecStatement(const QString &key, const QStringList &values);
 
 // Cell text of a date value that SQL Server reads the same under any language setting:

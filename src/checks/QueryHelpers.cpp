@@ -48,11 +48,15 @@ bool isTrue(const QVariant &v)
     }
 }
 
+QString sqlLiteral(const QString &text)
+{
+    return QLatin1Char('\'') + QString(text).replace(QLatin1Char('\''), QLatin1String("''")) + QLatin1Char('\'');
+}
+
 bool isRunnableItem(const QString &table, const QString &code, db::Connection *catalog)
 {
     return isTrue(QueryValue(QStringLiteral("bEnd"),
-                             QStringLiteral("Select bEnd from ") + table + QStringLiteral(" where cCode='") + code
-                                 + QStringLiteral("'"),
+                             QStringLiteral("Select bEnd from ") + table + QStringLiteral(" where cCode=") + sqlLiteral(code),
                              catalog));
 }
 

@@ -14,6 +14,9 @@ QVariant SelectField(const QString &field, const QString &table, const QString &
 // A database value compared with true: NULL, an empty text and no row are not true.
 bool isTrue(const QVariant &v);
 
+// A text as an SQL literal in single quotes, quotes inside doubled (no N prefix: the catalogue reads it too).
+QString sqlLiteral(const QString &text);
+
 // The runnable-item test: bEnd of the item's catalogue row is true.
 bool isRunnableItem(const QString &table, const QString &code, db::Connection *catalog);
 

@@ -1,6 +1,7 @@
 #pragma once
 #include "Connection.h"
 #include <QString>
+#include <functional>
 #include <memory>
 
 namespace vireo {
@@ -15,6 +16,11 @@ struct Session {
     struct AccountInfo {
         QString server, account, year, database, operatorName;
     } accountInfo;
+
+    // Told when an item's result table was rebuilt outside a check run (re-check, parameter window:
+    // staleNote empty) or when what it shows went out of date (a repair: staleNote says why); the
+    // main window refreshes that item's summary row.
+    std::function<void(const QString &code, const QString &staleNote)> itemResultChanged;
 
     // The item folder programFolder/File/{code}.
     QString itemFolder(const QString &code) const;

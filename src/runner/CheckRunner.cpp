@@ -14,16 +14,24 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QThread>
 #include <atomic>
 #include <mutex>
 
 namespace vireo::runner {
 
+QString ItemResult::status() const
+{
+    if (!problem.isEmpty())
+        return QStringLiteral("error");
+    return notRun.isEmpty() ? QStringLiteral("checked") : QStringLiteral("not_run");
+}
+
 bool AccountResult::hasFindings() const
 {
     for (const ItemResult &i : items)
-        if ((i.isCount && i.count > 0) || (!i.isCount && !i.finding.isEmpty()))
+        if (i.status() != QLatin1String("not_run") && ((i.isCount && i.count > 0) || (!i.isCount && !i.finding.isEmpty())))
             return true;
     return false;
 }
@@ -38,6 +46,54 @@ bool AccountResult::hasErrors() const
     return false;
 }
 
+bool AccountResult::hasUnchecked() const
+{
+    for (const ItemResult &i : items)
+        if (!i.notRun.isEmpty())
+            return true;
+    return false;
+}
+
+QStringList splitParameterValues(const QString &text, QString *error)
+{
+    QStringList values;
+    QString value;
+    qsizetype i = 0;
+    while (true) {
+        value.clear();
+        if (i < text.size() && text[i] == QLatin1Char('"')) {
+            const qsizetype open = i++;
+            while (true) {
+                if (i >= text.size()) {
+                    *error = QStringLiteral("第 %1 个字符处的引号没有结束").arg(open + 1);
+                    return {};
+                }
+                if (text[i] == QLatin1Char('"')) {
+                    if (i + 1 < text.size() && text[i + 1] == QLatin1Char('"')) {
+                        value += QLatin1Char('"');
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                value += text[i++];
+            }
+            if (i < text.size() && text[i] != QLatin1Char(',')) {
+                *error = QStringLiteral("第 %1 个字符：引号后面应是逗号").arg(i + 1);
+                return {};
+            }
+        } else {
+            while (i < text.size() && text[i] != QLatin1Char(','))
+                value += text[i++];
+        }
+        values << value;
+        if (i >= text.size())
+            return values;
+        ++i;   // the comma
+    }
+}
+
 QString validateParameters(const QString &scriptPath, const QStringList &values)
 {
     const ParameterScript script = readParameterLines(scriptPath);
@@ -49,11 +105,12 @@ QString validateParameters(const QString &scriptPath, const QStringList &values)
         const QString &v = values[i];
         if (p.required && v.isEmpty())
             return QStringLiteral("参数“%1”不允许为空").arg(p.caption);
-        if (isNumericType(p.typeText)) {
-            for (const QChar c : v)
-                if (!c.isDigit())
-                    return QStringLiteral("参数“%1”只能是数字：%2").arg(p.caption, v);
-        }
+        // Integers may be negative; real numbers may also carry a decimal point.
+        static const QRegularExpression integer(QStringLiteral("^-?[0-9]+$"));
+        static const QRegularExpression real(QStringLiteral("^-?[0-9]+(\\.[0-9]+)?$"));
+        const bool isInteger = p.typeText == QStringLiteral("整数");
+        if (isNumericType(p.typeText) && !v.isEmpty() && !(isInteger ? integer : real).match(v).hasMatch())
+            return QStringLiteral("参数“%1”只能是%2：%3").arg(p.caption, isInteger ? QStringLiteral("整数") : QStringLiteral("数字"), v);
     }
     return {};
 }
@@ -62,8 +119,8 @@ namespace {
 
 QString reportSelectSql(const QString &code)
 {
-    return QStringLiteral("if exists (select * from tempdb..sysobjects where name='") + code
-           + QStringLiteral("') select * from tempdb..") + code + QStringLiteral(" else select '' as 空");
+    return QStringLiteral("if exists (select * from tempdb..sysobjects where name=") + sqlText(code)
+           + QStringLiteral(") select * from tempdb..") + sqlIdentifier(code) + QStringLiteral(" else select '' as 空");
 }
 
 // One worker's catalogue copy, opened on first use in that worker's thread.
@@ -71,12 +128,19 @@ struct Worker {
     std::unique_ptr<db::SqliteConnection> catalog;
 };
 
-using ItemProblems = std::vector<std::pair<QString, QString>>;
+std::unique_ptr<db::SqliteConnection> loadCatalogue(const Options &o)
+{
+    const QString path = o.programFolder + QStringLiteral("/VUZ.mdb");
+    const QString found = resolvePath(path);
+    return openCatalogue(found.isEmpty() ? path : found, o.importerPath);
+}
+
+using Progress = std::function<void(const QString &)>;
 
 class AccountJob {
 public:
-    AccountJob(const Options &o, const QString &password, std::mutex *serverLock, Worker &worker)
-        : o(o), password(password), serverLock(serverLock), worker(worker)
+    AccountJob(const Options &o, const QString &password, Worker &worker, const Progress &progress)
+        : o(o), password(password), worker(worker), progress(progress)
     {
     }
 
@@ -90,19 +154,13 @@ public:
         clock.start();
         r.started = QDateTime::currentDateTime();
         try {
-            if (!worker.catalog) {
-                const QString path = o.programFolder + QStringLiteral("/VUZ.mdb");
-                const QString found = resolvePath(path);
-                worker.catalog = openCatalogue(found.isEmpty() ? path : found, o.importerPath);
-            }
+            if (!worker.catalog)
+                worker.catalog = loadCatalogue(o);
             std::vector<TreeItemRef> nodes = loadCatalogueNodes(worker.catalog.get(), o.catalogue);
             select(nodes);
             conn = db::OdbcConnection::open(db::AccountParams{o.server, r.database, QStringLiteral("SA"), password});
             ctx = CheckContext{o.programFolder, worker.catalog.get(), conn.get()};
-            if (serverLock)
-                runItemByItem(nodes, r);
-            else
-                runInWindowOrder(nodes, r);
+            runItems(nodes, r);
         } catch (const db::DbError &e) {
             r.error = e.message();
         }
@@ -122,128 +180,175 @@ private:
             n.checked = o.selection == Selection::All || o.items.contains(n.key, Qt::CaseInsensitive);
     }
 
-    // Runs the stored procedure of an item with the values given for it, or says why not.
-    void handOff(const QString &key, std::vector<std::pair<QString, QString>> &skipped, ItemProblems &problems)
+    // Runs the stored procedure of an item with the values given for it, or says why not. Called
+    // while the item holds the server lock, so the summary row read next is the procedure's result.
+    void handOff(const QString &key)
     {
         const QString script = o.programFolder + QStringLiteral("/File/") + key + QStringLiteral("/检查.SQL");
         if (!o.params.contains(key)) {
-            skipped.emplace_back(key, QStringLiteral("存储过程未执行：没有用 --param %1:值 给出参数").arg(key));
+            notRun[key] = QStringLiteral("存储过程未执行：没有用 --param %1:值 给出参数").arg(key);
             return;
         }
         const QStringList values = o.params.value(key);
         const QString why = validateParameters(script, values);
         if (!why.isEmpty()) {
-            skipped.emplace_back(key, QStringLiteral("存储过程未执行：") + why);
+            notRun[key] = QStringLiteral("存储过程未执行：") + why;
             return;
         }
         try {
             conn->execute(buildExecStatement(key, values));
+            notRun[key].clear();
         } catch (const db::DbError &e) {
-            problems.emplace_back(key, e.message());
+            problems[key] = e.message();
         }
     }
 
-    void collect(const RunOutcome &out, const Summary &s,
-                 const std::vector<std::pair<QString, QString>> &skipped, const ItemProblems &procProblems,
-                 AccountResult &r, double elapsedMs)
+    // The findings of an item with rows go to a workbook while the item still holds the lock.
+    void exportItem(const QString &database, const SummaryRow &row)
     {
+        if (o.exportDir.isEmpty() || !row.isCount || row.count <= 0 || problems.count(row.code)
+            || (row.procedure && !notRun.count(row.code)) || !notRun.value(row.code).isEmpty())
+            return;
+        try {
+            const db::Recordset rs = conn->query(reportSelectSql(row.code));
+            const QString folder = o.exportDir + QLatin1Char('/') + database;
+            QDir().mkpath(folder);
+            const QString path = folder + QLatin1Char('/') + row.code + QStringLiteral(".xlsx");
+            const QString err = exportRecordset(rs, path, {});
+            if (err.isEmpty())
+                exportFiles[row.code] = path;
+            else
+                problems[row.code] = err;
+        } catch (const db::DbError &e) {
+            problems[row.code] = e.message();
+        }
+    }
+
+    // The result table's fingerprints for the run history, read while the item holds the lock.
+    void captureItem(const SummaryRow &row)
+    {
+        if (!notRun.value(row.code).isEmpty() || problems.count(row.code))
+            return;
+        ItemResult it;
+        it.code = row.code;
+        it.isCount = row.isCount;
+        it.count = row.count;
+        captureFindings(o, conn.get(), it);
+        captures[row.code] = it.capture;
+    }
+
+    void runItems(const std::vector<TreeItemRef> &nodes, AccountResult &r)
+    {
+        int waits = 0;
+        const auto waiting = [&] {
+            // Said once per account, when the wait outlasts the first short try.
+            if (++waits == 2 && progress)
+                progress(QStringLiteral("%1：%2").arg(r.database, kLockWaitText));
+            return true;
+        };
+        const RunOutcome out = RunChecks(
+            nodes, o.catalogue, ctx, [&](const QString &key, const QString &) { handOff(key); }, {}, waiting,
+            [&](SummaryRow &row) {
+                waits = 0;
+                exportItem(r.database, row);
+                captureItem(row);
+            });
+        const Summary s = BuildSummary(nodes, o.catalogue, ctx, &out);
         for (const SummaryRow &row : s.rows) {
             ItemResult it;
             it.code = row.code;
             it.name = row.name;
-            it.finding = row.finding;
-            it.isCount = row.isCount;
-            it.count = row.count;
-            it.elapsedMs = elapsedMs;
-            for (const auto &p : out.scriptFailures)
+            it.elapsedMs = row.elapsedMs;
+            it.notRun = row.notChecked;
+            if (row.procedure && notRun.count(row.code))
+                it.notRun = notRun.value(row.code);
+            if (it.notRun.isEmpty()) {
+                it.finding = row.finding;
+                it.isCount = row.isCount;
+                it.count = row.count;
+            }
+            for (const ItemProblem &p : out.scriptFailures)
                 if (p.code == row.code)
-                    it.problem = QStringLiteral("检查脚本中止：") + p.message;
-            for (const auto &p : out.problems)
+                    it.problem = kScriptErrorPrefix + p.message;
+            for (const ItemProblem &p : out.problems)
                 if (p.code == row.code)
                     it.problem = p.message;
-            for (const auto &p : procProblems)
-                if (p.first == row.code)
-                    it.problem = p.second;
-            for (const auto &p : skipped)
-                if (p.first == row.code)
-                    it.skipped = p.second;
-            if (!o.exportDir.isEmpty() && it.isCount && it.count > 0)
-                exportItem(r.database, it);
-            captureFindings(o, conn.get(), it);
+            if (problems.count(row.code))
+                it.problem = problems.at(row.code);
+            if (!it.problem.isEmpty())
+                it.notRun.clear();
+            it.exportFile = exportFiles.value(row.code);
+            if (captures.count(row.code) && it.notRun.isEmpty() && it.problem.isEmpty())
+                it.capture = captures.at(row.code);
             r.items.push_back(std::move(it));
         }
-        for (const auto &p : out.problems) {
-            const bool listed = std::any_of(r.items.begin(), r.items.end(), [&](const ItemResult &i) { return i.code == p.code; });
-            if (!listed)
-                r.items.push_back(ItemResult{p.code, p.name, {}, false, 0, p.message, {}, {}, elapsedMs, {}, {}});
-        }
-        if (!s.error.isEmpty())
+        if (out.stopped)
+            r.error = QStringLiteral("账套数据库连接已断开，其余项目未执行");
+        else if (!s.error.isEmpty())
             r.error = s.error;
-    }
-
-    void exportItem(const QString &database, ItemResult &it)
-    {
-        try {
-            const db::Recordset rs = conn->query(reportSelectSql(it.code));
-            const QString folder = o.exportDir + QLatin1Char('/') + database;
-            QDir().mkpath(folder);
-            const QString path = folder + QLatin1Char('/') + it.code + QStringLiteral(".xlsx");
-            const QString err = exportRecordset(rs, path, {});
-            if (err.isEmpty())
-                it.exportFile = path;
-            else
-                it.problem = err;
-        } catch (const db::DbError &e) {
-            it.problem = e.message();
-        }
-    }
-
-    // One account alone on its server: the window's order — run every item, then the summary.
-    void runInWindowOrder(const std::vector<TreeItemRef> &nodes, AccountResult &r)
-    {
-        QElapsedTimer t;
-        t.start();
-        std::vector<std::pair<QString, QString>> skipped;
-        ItemProblems procProblems;
-        const RunOutcome out = RunChecks(nodes, o.catalogue, ctx, [&](const QString &key, const QString &) {
-            handOff(key, skipped, procProblems);
-        });
-        const Summary s = BuildSummary(nodes, o.catalogue, ctx);
-        collect(out, s, skipped, procProblems, r, double(t.nsecsElapsed()) / 1e6);
-    }
-
-    // Several accounts on one server share tempdb..VUZ and tempdb..{code}: each item's check, its
-    // summary and its export run while no other account touches tempdb.
-    void runItemByItem(const std::vector<TreeItemRef> &nodes, AccountResult &r)
-    {
-        for (const TreeItemRef &n : nodes) {
-            if (!n.checked)
-                continue;
-            QElapsedTimer t;
-            t.start();
-            std::vector<TreeItemRef> one{n};
-            std::vector<std::pair<QString, QString>> skipped;
-            ItemProblems procProblems;
-            std::lock_guard<std::mutex> hold(*serverLock);
-            const RunOutcome out = RunChecks(one, o.catalogue, ctx, [&](const QString &key, const QString &) {
-                handOff(key, skipped, procProblems);
-            });
-            const Summary s = BuildSummary(one, o.catalogue, ctx);
-            collect(out, s, skipped, procProblems, r, double(t.nsecsElapsed()) / 1e6);
-            if (out.stopped || !r.error.isEmpty())
-                break;
-        }
     }
 
     const Options &o;
     const QString &password;
-    std::mutex *serverLock;
     Worker &worker;
+    const Progress &progress;
     std::unique_ptr<db::OdbcConnection> conn;
     CheckContext ctx;
+    QMap<QString, QString> notRun;            // procedure items: why the procedure was not run (empty: it ran)
+    std::map<QString, QString> problems;      // procedure or export errors by item
+    QMap<QString, QString> exportFiles;
+    std::map<QString, history::TableCapture> captures;
 };
 
 } // namespace
+
+QString validateSelection(Options &o)
+{
+    if (o.selection != Selection::Listed && o.params.isEmpty())
+        return {};
+    std::unique_ptr<db::SqliteConnection> catalog;
+    std::vector<TreeItemRef> nodes;
+    try {
+        catalog = loadCatalogue(o);
+        nodes = loadCatalogueNodes(catalog.get(), o.catalogue);
+    } catch (const db::DbError &e) {
+        return QStringLiteral("无法读取检查目录：") + e.message();
+    }
+    const auto lookup = [&](const QString &code) -> const TreeItemRef * {
+        for (const TreeItemRef &n : nodes)
+            if (n.key.compare(code, Qt::CaseInsensitive) == 0)
+                return &n;
+        return nullptr;
+    };
+    QStringList items;
+    for (const QString &code : o.items) {
+        const TreeItemRef *n = lookup(code);
+        if (!n)
+            return QStringLiteral("--items：目录 %1 中没有编码为“%2”的项目").arg(o.catalogue, code);
+        try {
+            if (!isRunnableItem(o.catalogue, n->key, catalog.get()))
+                return QStringLiteral("--items：“%1”（%2）是分组，不是可执行的检查项目").arg(n->key, n->text);
+        } catch (const db::DbError &e) {
+            return e.message();
+        }
+        items << n->key;
+    }
+    if (o.selection == Selection::Listed)
+        o.items = items;
+    QMap<QString, QStringList> params;
+    for (auto it = o.params.begin(); it != o.params.end(); ++it) {
+        const TreeItemRef *n = lookup(it.key());
+        const bool inRun = n && (o.selection == Selection::All || (o.selection == Selection::Listed ? o.items.contains(n->key)
+                                                                                                      : n->checked));
+        if (!inRun)
+            return QStringLiteral("--param：项目“%1”不在本次运行的项目中").arg(it.key());
+        if (params.contains(n->key))
+            return QStringLiteral("--param：项目“%1”的参数给了两次").arg(n->key);
+        params.insert(n->key, it.value());
+    }
+    o.params = params;
+    return {};
+}
 
 std::vector<AccountResult> runAll(const Options &options, const QString &password,
                                   const std::function<void(const QString &)> &progress)
@@ -254,21 +359,24 @@ std::vector<AccountResult> runAll(const Options &options, const QString &passwor
             targets.emplace_back(a, y);
     std::vector<AccountResult> results(targets.size());
     const int jobs = std::max(1, std::min<int>(options.jobs, int(targets.size())));
-    std::mutex serverLock, progressLock;
+    std::mutex progressLock;
     std::atomic<size_t> next{0};
     std::atomic<size_t> done{0};
+    const Progress say = [&](const QString &line) {
+        if (progress) {
+            std::lock_guard<std::mutex> hold(progressLock);
+            progress(line);
+        }
+    };
 
     auto work = [&] {
         Worker worker;
         for (size_t i = next++; i < targets.size(); i = next++) {
-            AccountJob job(options, password, jobs > 1 ? &serverLock : nullptr, worker);
+            AccountJob job(options, password, worker, say);
             results[i] = job.run(targets[i].first, targets[i].second);
-            if (progress) {
-                std::lock_guard<std::mutex> hold(progressLock);
-                const AccountResult &r = results[i];
-                progress(QStringLiteral("[%1/%2] %3 %4").arg(++done).arg(targets.size()).arg(r.database,
-                             r.error.isEmpty() ? QStringLiteral("完成") : QStringLiteral("失败：") + r.error));
-            }
+            const AccountResult &r = results[i];
+            say(QStringLiteral("[%1/%2] %3 %4").arg(++done).arg(targets.size()).arg(r.database,
+                    r.error.isEmpty() ? QStringLiteral("完成") : QStringLiteral("失败：") + r.error));
         }
     };
     if (jobs == 1) {
@@ -318,11 +426,11 @@ QString formatTable(const std::vector<AccountResult> &results)
         if (!r.historyError.isEmpty())
             out += QStringLiteral("   %1\n").arg(oneLine(r.historyError));
         for (const ItemResult &i : r.items) {
-            out += QStringLiteral("%1\t%2\t%3").arg(i.code, i.name, i.finding);
+            out += QStringLiteral("%1\t%2\t%3").arg(i.code, i.name, oneLine(i.finding));
             if (!i.problem.isEmpty())
                 out += QStringLiteral("\t错误：") + oneLine(i.problem);
-            if (!i.skipped.isEmpty())
-                out += QStringLiteral("\t") + i.skipped;
+            if (!i.notRun.isEmpty())
+                out += QStringLiteral("\t未检查：") + i.notRun;
             if (r.compared && i.change.kind != history::ItemChange::NotChecked)
                 out += QStringLiteral("\t与上次比较：") + i.change.text();
             out += QLatin1Char('\n');
@@ -334,16 +442,16 @@ QString formatTable(const std::vector<AccountResult> &results)
 QString formatCsv(const std::vector<AccountResult> &results)
 {
     const bool compared = std::any_of(results.begin(), results.end(), [](const AccountResult &r) { return r.compared; });
-    QString out = QStringLiteral("database,code,name,finding,count,error,skipped,elapsed_ms");
+    QString out = QStringLiteral("database,code,name,status,finding,count,error,reason,elapsed_ms");
     out += compared ? QStringLiteral(",previous_count,new,resolved\n") : QStringLiteral("\n");
     for (const AccountResult &r : results) {
         if (!r.error.isEmpty())
-            out += QStringLiteral("%1,,,,,%2,,%3").arg(csvField(r.database), csvField(r.error)).arg(r.elapsedMs, 0, 'f', 1)
+            out += QStringLiteral("%1,,,error,,,%2,,%3").arg(csvField(r.database), csvField(r.error)).arg(r.elapsedMs, 0, 'f', 1)
                    + (compared ? QStringLiteral(",,,\n") : QStringLiteral("\n"));
         for (const ItemResult &i : r.items) {
-            out += QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8")
-                       .arg(csvField(r.database), csvField(i.code), csvField(i.name), csvField(i.finding),
-                            i.isCount ? QString::number(i.count) : QString(), csvField(i.problem), csvField(i.skipped))
+            out += QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8,%9")
+                       .arg(csvField(r.database), csvField(i.code), csvField(i.name), i.status(), csvField(i.finding),
+                            i.isCount ? QString::number(i.count) : QString(), csvField(i.problem), csvField(i.notRun))
                        .arg(i.elapsedMs, 0, 'f', 1);
             if (compared) {
                 const bool c = i.change.kind == history::ItemChange::Compared;
@@ -372,15 +480,18 @@ QString formatJson(const std::vector<AccountResult> &results)
         QJsonArray items;
         for (const ItemResult &i : r.items) {
             QJsonObject o{{QStringLiteral("code"), i.code}, {QStringLiteral("name"), i.name},
-                          {QStringLiteral("finding"), i.finding}, {QStringLiteral("elapsed_ms"), i.elapsedMs}};
-            if (i.isCount)
-                o.insert(QStringLiteral("count"), double(i.count));
-            else
-                o.insert(QStringLiteral("error_text"), i.finding);
+                          {QStringLiteral("status"), i.status()}, {QStringLiteral("elapsed_ms"), i.elapsedMs}};
+            if (i.notRun.isEmpty()) {
+                o.insert(QStringLiteral("finding"), i.finding);
+                if (i.isCount)
+                    o.insert(QStringLiteral("count"), double(i.count));
+                else
+                    o.insert(QStringLiteral("error_text"), i.finding);
+            } else {
+                o.insert(QStringLiteral("reason"), i.notRun);
+            }
             if (!i.problem.isEmpty())
                 o.insert(QStringLiteral("error"), i.problem);
-            if (!i.skipped.isEmpty())
-                o.insert(QStringLiteral("skipped"), i.skipped);
             if (!i.exportFile.isEmpty())
                 o.insert(QStringLiteral("export"), i.exportFile);
             if (r.compared && i.change.kind != history::ItemChange::NotChecked) {
@@ -402,13 +513,14 @@ QString formatJson(const std::vector<AccountResult> &results)
 
 int exitStatus(const std::vector<AccountResult> &results)
 {
-    bool findings = false;
+    bool findings = false, unchecked = false;
     for (const AccountResult &r : results) {
         if (r.hasErrors())
             return 2;
         findings = findings || r.hasFindings();
+        unchecked = unchecked || r.hasUnchecked();
     }
-    return findings ? 1 : 0;
+    return findings ? 1 : unchecked ? 3 : 0;
 }
 
 } // namespace vireo::runner

@@ -21,6 +21,7 @@ struct Options {
     Selection selection = Selection::Ticked;
     QStringList items;                     // with Selection::Listed
     QMap<QString, QStringList> params;     // stored-procedure values by item code, in row order
+                                           // (validateSelection gives codes the catalogue's spelling)
     QString exportDir;                     // empty: no export
     int jobs = 1;
     QString programFolder;
@@ -40,12 +41,15 @@ struct ItemResult {
     QString finding;          // "记录数：N", the Error text, or empty
     bool isCount = false;
     qint64 count = 0;
-    QString problem;          // an error of this item's own statements
-    QString skipped;          // why a stored-procedure item's procedure was not run
+    QString problem;          // an error of this item: its script failed, a statement or the export failed
+    QString notRun;           // why the item was not checked in this run (no finding, no count then)
     QString exportFile;
-    double elapsedMs = 0;
+    double elapsedMs = 0;     // this item's own time
     history::TableCapture capture;        // fingerprints and first rows of the result table
     history::ItemChange change;           // against the earlier run
+
+    // "error", "not_run" or "checked".
+    QString status() const;
 };
 
 struct AccountResult {
@@ -63,13 +67,24 @@ struct AccountResult {
 
     bool hasFindings() const;
     bool hasErrors() const;
+    bool hasUnchecked() const;
 };
+
+// Splits the values of --param CODE:values at commas. A value in double quotes may hold commas;
+// "" inside it is one quote. Sets *error when a quote is not closed.
+QStringList splitParameterValues(const QString &text, QString *error);
+
+// Checks the selection against the catalogue before anything runs: every --items code must be a
+// runnable item and every --param code an item of the run; codes are matched without regard to
+// case and given the catalogue's spelling. Returns the error, empty when all is well.
+QString validateSelection(Options &options);
 
 // Why the given values do not fit the item's parameter lines; empty when they do.
 QString validateParameters(const QString &scriptPath, const QStringList &values);
 
-// Checks every account database (accounts × years) with up to options.jobs in parallel.
-// progress receives one line per finished account.
+// Checks every account database (accounts × years) with up to options.jobs in parallel; accounts
+// on one server take turns per item through the server's check lock. progress receives one line
+// per finished account and a line when an account waits for another tool on its server.
 std::vector<AccountResult> runAll(const Options &options, const QString &password,
                                   const std::function<void(const QString &)> &progress = {});
 
@@ -77,7 +92,7 @@ QString formatTable(const std::vector<AccountResult> &results);
 QString formatCsv(const std::vector<AccountResult> &results);
 QString formatJson(const std::vector<AccountResult> &results);
 
-// 0 no findings, 1 findings, 2 errors.
+// 2 errors; else 1 findings; else 3 some requested items were not checked; else 0.
 int exitStatus(const std::vector<AccountResult> &results);
 
 } // namespace vireo::runner

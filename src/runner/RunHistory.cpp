@@ -21,9 +21,9 @@ history::ItemRecord historyRecord(const ItemResult &item)
     if (!item.problem.isEmpty()) {
         rec.status = history::ItemStatus::Error;
         rec.errorText = item.problem;
-    } else if (!item.skipped.isEmpty()) {
+    } else if (!item.notRun.isEmpty()) {
         rec.status = history::ItemStatus::NotChecked;
-        rec.errorText = item.skipped;
+        rec.errorText = item.notRun;
     } else if (!item.isCount) {
         rec.status = history::ItemStatus::Error;   // the check left an Error text instead of findings
         rec.errorText = item.finding;

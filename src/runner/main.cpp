@@ -79,7 +79,9 @@ int main(int argc, char **argv)
     }
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral("在一个或多个账套数据库上运行数据体检（无窗口）。SA 密码取自环境变量 "
-                                               "VIREO_SA_PASSWORD，或在终端上提示输入。"));
+                                               "VIREO_SA_PASSWORD，或在终端上提示输入。\n"
+                                               "退出状态：0 所有项目已检查、没有发现；1 有发现；2 出错；"
+                                               "3 没有出错，但有项目未检查。结果写到标准输出，进度和错误写到标准错误。"));
     p.addHelpOption();
     p.addVersionOption();
     const QCommandLineOption server({QStringLiteral("server")}, QStringLiteral("服务器：HOST、HOST,PORT 或 HOST\\INSTANCE"), QStringLiteral("server"));
@@ -89,7 +91,8 @@ int main(int argc, char **argv)
     const QCommandLineOption catalogue({QStringLiteral("catalogue")}, QStringLiteral("Tools 或 NjaTree"), QStringLiteral("table"), QStringLiteral("Tools"));
     const QCommandLineOption items({QStringLiteral("items")}, QStringLiteral("要运行的项目编码，逗号分隔"), QStringLiteral("codes"));
     const QCommandLineOption all({QStringLiteral("all")}, QStringLiteral("运行目录中的全部项目"));
-    const QCommandLineOption param({QStringLiteral("param")}, QStringLiteral("存储过程项目的参数值：CODE:值,值"), QStringLiteral("code:values"));
+    const QCommandLineOption param({QStringLiteral("param")}, QStringLiteral("存储过程项目的参数值：CODE:值,值（每个项目一次）；含逗号的值放在双引号里，"
+                                                                         "引号内的 \"\" 表示一个引号，例如 GJ01:20240101,\"A,B\""), QStringLiteral("code:values"));
     const QCommandLineOption format({QStringLiteral("format")}, QStringLiteral("table、csv 或 json"), QStringLiteral("format"), QStringLiteral("table"));
     const QCommandLineOption exportDir({QStringLiteral("export")}, QStringLiteral("把有结果的项目导出到 DIR/{数据库}/{编码}.xlsx"), QStringLiteral("dir"));
     const QCommandLineOption jobs({QStringLiteral("jobs")}, QStringLiteral("并行检查的账套数"), QStringLiteral("n"), QStringLiteral("1"));
@@ -132,7 +135,15 @@ int main(int argc, char **argv)
         const qsizetype colon = pv.indexOf(QLatin1Char(':'));
         if (colon <= 0)
             return fail(QStringLiteral("--param 的格式是 CODE:值,值：%1").arg(pv));
-        o.params.insert(pv.left(colon), pv.mid(colon + 1).split(QLatin1Char(',')));
+        const QString code = pv.left(colon);
+        for (auto it = o.params.cbegin(); it != o.params.cend(); ++it)
+            if (it.key().compare(code, Qt::CaseInsensitive) == 0)
+                return fail(QStringLiteral("--param：项目“%1”的参数给了两次").arg(code));
+        QString why;
+        const QStringList values = splitParameterValues(pv.mid(colon + 1), &why);
+        if (!why.isEmpty())
+            return fail(QStringLiteral("--param %1：%2").arg(pv, why));
+        o.params.insert(code, values);
     }
     bool ok = false;
     const QString fmt = p.value(format);
@@ -161,16 +172,16 @@ int main(int argc, char **argv)
     // Taken out of the environment once read, so no later reader of it finds the password.
     const bool passwordSet = qEnvironmentVariableIsSet("VIREO_SA_PASSWORD");
     QString password = vireo::takeEnvironmentSecret("VIREO_SA_PASSWORD");
+    // Unknown or misspelled codes are said before anything runs, not answered with an empty report.
+    const QString selectionError = validateSelection(o);
+    if (!selectionError.isEmpty())
+        return fail(selectionError);
     if (password.isEmpty() && !passwordSet)
         password = promptPassword();
     if (password.isEmpty() && !passwordSet)
         return fail(QStringLiteral("没有 SA 密码：请设置环境变量 VIREO_SA_PASSWORD，或在终端上运行以输入密码"));
 
-    const bool tty = isatty(STDERR_FILENO);
-    const auto results = runAll(o, password, [tty](const QString &line) {
-        if (tty)
-            QTextStream(stderr) << line << '\n';
-    });
+    const auto results = runAll(o, password, [](const QString &line) { QTextStream(stderr) << line << Qt::endl; });
     for (const AccountResult &r : results)
         if (!r.historyError.isEmpty())
             QTextStream(stderr) << "vireo-check: " << r.database << ": " << r.historyError << '\n';

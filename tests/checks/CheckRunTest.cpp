@@ -1,5 +1,6 @@
 #include "CatalogueTree.h"
 #include "CheckRun.h"
+#include "QueryHelpers.h"
 #include "SqliteConnection.h"
 #include "StandIn.h"
 
@@ -102,24 +103,96 @@ TEST_F(CheckRunOnServer, RunAndSummaryFollowTheTreeOrder)
     EXPECT_EQ(s.rows[3].finding, QStringLiteral("记录数：0"));
 }
 
-TEST_F(CheckRunOnServer, FailingScriptStillCopiesTheStagingTable)
+// A failed script never shows another item's findings: C2 fails before writing tempdb..VUZ after
+// C1 left rows there, and P1 writes no staging table at all.
+TEST_F(CheckRunOnServer, FailedOrSilentScriptGivesItsOwnResultNeverAnEarlierItems)
 {
-    writeScript(dir.path() + QStringLiteral("/File/C1"), QStringLiteral("检查.sql"),
-                QString::fromUtf8(kVuz) + QStringLiteral("select 5 as 行号 into tempdb..VUZ\nGO\nselect 1/0\n"));
-    std::vector<TreeItemRef> nodes{{QStringLiteral("C1"), QStringLiteral("借贷不平"), true}};
-    const RunOutcome failed = RunChecks(nodes, QStringLiteral("Tools"), ctx);
-    ASSERT_EQ(failed.scriptFailures.size(), 1u);
-    EXPECT_EQ(failed.scriptFailures[0].code, QStringLiteral("C1"));
-    EXPECT_TRUE(failed.problems.empty());
-    const auto rs = account->query(QStringLiteral("select * from tempdb..C1"));
-    ASSERT_EQ(rs.rowCount(), 1);
-    EXPECT_EQ(rs.column(0).name, QStringLiteral("行号"));
-    // Without a staging table the old result table is dropped and not recreated.
-    writeScript(dir.path() + QStringLiteral("/File/C1"), QStringLiteral("检查.sql"), QString::fromUtf8(kVuz));
-    RunChecks(nodes, QStringLiteral("Tools"), ctx);
-    const Summary s = BuildSummary(nodes, QStringLiteral("Tools"), ctx);
-    ASSERT_EQ(s.rows.size(), 1u);
-    EXPECT_EQ(s.rows[0].finding, QStringLiteral("记录数：0"));
+    writeScript(dir.path() + QStringLiteral("/File/C2"), QStringLiteral("检查.SQL"),
+                QStringLiteral("select 5 as 行号 into tempdb..Elsewhere\nGO\nselect * from tempdb..NoSuchTable\nGO\n"
+                               "create table tempdb..VUZ (n int)\n"));
+    writeScript(dir.path() + QStringLiteral("/File/P1"), QStringLiteral("检查.SQL"), QStringLiteral("print 1\n"));
+    account->execute(QStringLiteral("if exists (select * from tempdb..sysobjects where name='Elsewhere') drop table tempdb..Elsewhere"));
+    std::vector<TreeItemRef> nodes{{QStringLiteral("C1"), QStringLiteral("借贷不平"), true},
+                                   {QStringLiteral("C2"), QStringLiteral("错误项"), true},
+                                   {QStringLiteral("P1"), QStringLiteral("过程项"), true}};
+    const RunOutcome out = RunChecks(nodes, QStringLiteral("Tools"), ctx);
+    ASSERT_EQ(out.scriptFailures.size(), 1u);
+    EXPECT_EQ(out.scriptFailures[0].code, QStringLiteral("C2"));
+    EXPECT_TRUE(out.problems.empty());
+    const Summary s = BuildSummary(nodes, QStringLiteral("Tools"), ctx, &out);
+    ASSERT_EQ(s.rows.size(), 3u);
+    EXPECT_EQ(s.rows[0].finding, QStringLiteral("记录数：2"));
+    EXPECT_FALSE(s.rows[1].isCount);
+    EXPECT_TRUE(s.rows[1].finding.startsWith(kScriptErrorPrefix)) << s.rows[1].finding.toStdString();
+    EXPECT_TRUE(s.rows[1].finding.contains(QStringLiteral("NoSuchTable")));
+    EXPECT_EQ(s.rows[2].finding, QStringLiteral("记录数：0"));
+    // The same rows when read afresh from the server, as the report window reads them.
+    EXPECT_EQ(BuildSummary(nodes, QStringLiteral("Tools"), ctx).rows[1].finding, s.rows[1].finding);
+}
+
+// Codes are quoted wherever they reach SQL; codes that cannot name a table are refused, not run.
+TEST_F(CheckRunOnServer, OddCodesAreQuotedAndInvalidCodesAreNotRun)
+{
+    const QStringList odd{QStringLiteral("O'1"), QStringLiteral("O;2"), QStringLiteral("O]3"), QStringLiteral("凭证检查")};
+    const QStringList invalid{QString(), QString(117, QLatin1Char('x')), QStringLiteral("O\t4")};
+    std::vector<TreeItemRef> nodes;
+    int id = 10;
+    for (const QString &code : odd + invalid) {
+        catalog.execute(QStringLiteral("insert into Tools values (%1, null, %2, '怪编码', 1, 1)").arg(id++).arg(sqlLiteral(code)));
+        nodes.push_back({code, QStringLiteral("怪编码"), true});
+        if (!invalidCodeReason(code).isEmpty())
+            continue;
+        writeScript(dir.path() + QStringLiteral("/File/") + code, QStringLiteral("检查.SQL"),
+                    QStringLiteral("select 1 as n into tempdb..VUZ\ninsert into tempdb..VUZ values (2)\n"));
+        account->execute(dropResultSql(code));
+    }
+    const RunOutcome out = RunChecks(nodes, QStringLiteral("Tools"), ctx);
+    EXPECT_EQ(out.itemsRun, int(odd.size()));
+    ASSERT_EQ(out.problems.size(), size_t(invalid.size()));
+    const Summary s = BuildSummary(nodes, QStringLiteral("Tools"), ctx, &out);
+    ASSERT_TRUE(s.error.isEmpty()) << s.error.toStdString();
+    ASSERT_EQ(s.rows.size(), nodes.size());
+    for (int i = 0; i < odd.size(); ++i) {
+        EXPECT_EQ(s.rows[size_t(i)].finding, QStringLiteral("记录数：2")) << odd[i].toStdString();
+        EXPECT_EQ(account->query(QStringLiteral("select count(*) from tempdb..") + sqlIdentifier(odd[i])).integer(0, 0), 2);
+    }
+    for (size_t i = odd.size(); i < nodes.size(); ++i)
+        EXPECT_FALSE(s.rows[i].notChecked.isEmpty());
+}
+
+// The connection is lost while the second item waits for the server lock: that item is blamed,
+// the first item's findings stay, the third is not reached.
+TEST_F(CheckRunOnServer, LostConnectionBlamesTheRunningItemAndKeepsEarlierFindings)
+{
+    auto own = std::make_unique<test::StandIn>();
+    auto conn = own->connect();
+    auto holder = own->connect();
+    ctx.account = conn.get();
+    std::vector<TreeItemRef> nodes{{QStringLiteral("C1"), QStringLiteral("借贷不平"), true},
+                                   {QStringLiteral("C2"), QStringLiteral("错误项"), true},
+                                   {QStringLiteral("P1"), QStringLiteral("过程项"), true}};
+    const auto progress = [&](const TreeItemRef &item, int, int) {
+        if (item.key == QStringLiteral("C2"))   // another session takes the lock first
+            holder->execute(QStringLiteral("exec tempdb..sp_getapplock @Resource = N'Vireo数据体检:tempdb..VUZ', "
+                                           "@LockMode = 'Exclusive', @LockOwner = 'Session'"));
+    };
+    int waits = 0;
+    const auto waiting = [&] {
+        ++waits;
+        own.reset();   // the server goes away while C2 waits
+        return true;
+    };
+    const RunOutcome out = RunChecks(nodes, QStringLiteral("Tools"), ctx, {}, progress, waiting);
+    EXPECT_EQ(waits, 1);
+    EXPECT_TRUE(out.stopped);
+    ASSERT_EQ(out.problems.size(), 1u);
+    EXPECT_EQ(out.problems[0].code, QStringLiteral("C2"));
+    const Summary s = BuildSummary(nodes, QStringLiteral("Tools"), ctx, &out);
+    EXPECT_TRUE(s.error.isEmpty()) << s.error.toStdString();
+    ASSERT_EQ(s.rows.size(), 3u);
+    EXPECT_EQ(s.rows[0].finding, QStringLiteral("记录数：2"));
+    EXPECT_EQ(s.rows[1].notChecked, out.problems[0].message);
+    EXPECT_FALSE(s.rows[2].notChecked.isEmpty());
 }
 
 TEST_F(CheckRunOnServer, LostAccountConnectionStopsTheRunWithTheReason)
@@ -149,4 +222,10 @@ TEST_F(CheckRunOnServer, ScriptNameThatIsAFolderPassesTheItemOver)
     const auto rs = account->query(QStringLiteral("select * from tempdb..C3"));
     ASSERT_EQ(rs.columnCount(), 1);
     EXPECT_EQ(rs.column(0).name, QStringLiteral("x"));
+    // Its row is the earlier result, marked as not checked in this run.
+    const Summary s = BuildSummary(nodes, QStringLiteral("Tools"), ctx, &out);
+    ASSERT_EQ(s.rows.size(), 1u);
+    EXPECT_EQ(s.rows[0].finding, QStringLiteral("记录数：1"));
+    EXPECT_EQ(s.rows[0].notChecked, QStringLiteral("缺少 检查.SQL"));
+    EXPECT_TRUE(s.rows[0].staleResult);
 }

@@ -71,10 +71,10 @@ TEST(ParameterLines, MalformedAndOrdinaryLines)
 TEST(ParameterLines, ExecStatementQuotesEveryValue)
 {
     EXPECT_EQ(buildExecStatement(QStringLiteral("K01"), {QStringLiteral("2024"), QStringLiteral("3")}),
-              QStringLiteral("Exec K01 '2024','3'"));
-    EXPECT_EQ(buildExecStatement(QStringLiteral("K01"), {QString()}), QStringLiteral("Exec K01 ''"));
+              QStringLiteral("Exec [K01] '2024','3'"));
+    EXPECT_EQ(buildExecStatement(QStringLiteral("K]1;"), {QString()}), QStringLiteral("Exec [K]]1;] ''"));
     EXPECT_EQ(buildExecStatement(QStringLiteral("K01"), {QStringLiteral(" a "), QStringLiteral("x',''); drop table t--")}),
-              QStringLiteral("Exec K01 ' a ','x'',''''); drop table t--'"));
+              QStringLiteral("Exec [K01] ' a ','x'',''''); drop table t--'"));
 }
 
 TEST(ParameterLines, DateTexts)

@@ -1,6 +1,7 @@
 #include "FrmMain.h"
 #include "ButtonIcons.h"
 #include "FileHelpers.h"
+#include "LockWaitPrompt.h"
 #include "ModFunction.h"
 #include "QueryHelpers.h"
 #include "RepairJournalWindow.h"
@@ -9,6 +10,7 @@
 #include "Twips.h"
 #include <QApplication>
 #include <QCloseEvent>
+#include <QColor>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHeaderView>
@@ -112,6 +114,10 @@ FrmMain::FrmMain(QWidget *parent) : QMainWindow(parent)
     setFont(songti(9, false));
     childTracker();
     closeActiveChild = &FrmMain::closeMostRecentChildWindow;
+    session().itemResultChanged = [self = QPointer<FrmMain>(this)](const QString &code, const QString &note) {
+        if (self)
+            self->refreshSummaryRow(code, note);
+    };
 
     Menu = new QMenuBar(this);
     Menu->setObjectName(QStringLiteral("Menu"));
@@ -432,11 +438,11 @@ int FrmMain::gridRowHeight(int row) const
     return row == 0 ? grdReport->horizontalHeader()->height() : grdReport->rowHeight(row - 1);
 }
 
-QString FrmMain::ShowSummary(QTreeWidget *tree)
+QString FrmMain::ShowSummary(QTreeWidget *tree, const RunOutcome *run)
 {
     Session &s = session();
-    const Summary summary =
-        BuildSummary(treeNodesPreOrder(tree), TreeName, {s.programFolder, s.catalogConn.get(), s.accountConn.get()});
+    const Summary summary = BuildSummary(treeNodesPreOrder(tree), TreeName,
+                                         {s.programFolder, s.catalogConn.get(), s.accountConn.get()}, run);
     // Filled in the order of the run, unsorted; the user may sort it afterwards. Each row keeps its
     // place in the run for 按检查顺序.
     grdReport->setSortingEnabled(false);
@@ -445,9 +451,11 @@ QString FrmMain::ShowSummary(QTreeWidget *tree)
     for (const SummaryRow &row : summary.rows) {
         const int r = grdReport->rowCount();
         grdReport->insertRow(r);
-        const QString cells[3] = {row.code, row.name, row.finding};
-        for (int c = 0; c < 3; ++c)
-            grdReport->setItem(r, c, new SummaryItem(cells[c]));
+        const QString note = row.notChecked.isEmpty()
+                                 ? QString()
+                                 : QStringLiteral("本次未检查：") + row.notChecked
+                                       + (row.staleResult ? QStringLiteral("，显示的是上次的结果") : QString());
+        setSummaryRow(r, row, note);
         grdReport->item(r, 0)->setData(kRunOrderRole, r);
     }
     if (grdReport->rowCount() == 0)
@@ -493,6 +501,44 @@ void FrmMain::setGridChange(int dataRow, const QString &text, const QString &too
     auto *item = new SummaryItem(text);
     item->setToolTip(toolTip);
     grdReport->setItem(r, 3, item);
+}
+
+void FrmMain::setSummaryRow(int r, const SummaryRow &row, const QString &staleNote)
+{
+    // Sorting stays off while the row's cells are replaced, so that the row keeps its place.
+    const bool sorting = grdReport->isSortingEnabled();
+    grdReport->setSortingEnabled(false);
+    const QVariant order = grdReport->item(r, 0) ? grdReport->item(r, 0)->data(kRunOrderRole) : QVariant();
+    const QString cells[3] = {row.code, row.name, row.finding};
+    for (int c = 0; c < 3; ++c) {
+        auto *item = new SummaryItem(cells[c]);
+        if (!staleNote.isEmpty()) {
+            item->setForeground(QColor(Qt::gray));
+            item->setToolTip(staleNote);
+        }
+        grdReport->setItem(r, c, item);
+    }
+    if (order.isValid())
+        grdReport->item(r, 0)->setData(kRunOrderRole, order);
+    grdReport->setSortingEnabled(sorting);
+}
+
+void FrmMain::refreshSummaryRow(const QString &code, const QString &staleNote)
+{
+    for (int r = 0; r < grdReport->rowCount(); ++r) {
+        if (gridText(r + 1, 0) != code)
+            continue;
+        try {
+            const SummaryRow row = readSummaryRow({code, gridText(r + 1, 1), true}, session().accountConn.get());
+            setSummaryRow(r, row, staleNote);
+            for (SummaryRow &kept : lastSummary.rows)
+                if (kept.code == code)
+                    kept = row;
+        } catch (const db::DbError &e) {
+            setSummaryRow(r, SummaryRow{code, gridText(r + 1, 1)}, QStringLiteral("无法读取结果：") + e.message());
+        }
+        return;   // codes are unique, and a sorted grid may have moved the row
+    }
 }
 
 void FrmMain::ShowItemInfo(const QString &code, const QString &name)
@@ -553,6 +599,21 @@ void FrmMain::loadCatalogue(const QString &table)
         for (QTreeWidgetItemIterator it(treTool); *it; ++it)
             (*it)->setToolTip(0, (*it)->text(0));
     }
+    // Codes that cannot name a result table are said at once; such items are never run.
+    QStringList invalid;
+    for (QTreeWidgetItemIterator it(treTool); *it; ++it) {
+        const QString why = invalidCodeReason(nodeKey(*it));
+        bool runnable = false;
+        try {
+            runnable = !why.isEmpty() && isRunnableItem(TreeName, nodeKey(*it), session().catalogConn.get());
+        } catch (const db::DbError &) {
+        }
+        if (runnable)
+            invalid << QStringLiteral("“%1”（%2）：%3").arg(nodeKey(*it), (*it)->text(0), why);
+    }
+    if (!invalid.isEmpty())
+        showError(kTitle, QStringLiteral("检查目录 %1 中以下项目的编码无效，这些项目不会执行：\n\n%2")
+                              .arg(TreeName, invalid.join(QLatin1Char('\n'))));
     // Nodes that start ticked are brought into view so the user sees what a run would do.
     for (QTreeWidgetItemIterator it(treTool); *it; ++it)
         if (nodeChecked(*it))
@@ -600,10 +661,15 @@ void FrmMain::runChecks()
         if (handOffProcedure)
             handOffProcedure(key, treeName);
     };
-    const RunOutcome outcome = RunChecks(nodes, TreeName, ctx, handOff, progress);
+    LockWaitPrompt waiting(this, kLockWaitText);
+    const auto wait = [this, &waiting] {
+        labProgress->setText(kLockWaitText);
+        return waiting();
+    };
+    const RunOutcome outcome = RunChecks(nodes, TreeName, ctx, handOff, progress, wait);
     labProgress->setText(QStringLiteral("正在汇总结果…"));
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    const QString summaryError = ShowSummary(treTool);
+    const QString summaryError = ShowSummary(treTool, &outcome);
     if (runFinished)
         runFinished(outcome);
     FraTool->hide();
@@ -611,10 +677,14 @@ void FrmMain::runChecks()
     setBusy(false);
 
     QStringList lines;
+    for (const ItemProblem &p : outcome.scriptFailures)
+        lines << QStringLiteral("[%1] %2：%3").arg(p.code, p.name, kScriptErrorPrefix + p.message);
     for (const ItemProblem &p : outcome.problems)
         lines << QStringLiteral("[%1] %2：%3").arg(p.code, p.name, p.message);
     if (outcome.stopped)
         lines << QStringLiteral("账套数据库连接已断开，其余项目未执行。");
+    if (outcome.abandoned)
+        lines << QStringLiteral("已放弃等待，其余项目未执行。");
     if (!summaryError.isEmpty())
         lines << QStringLiteral("结果汇总出错：%1").arg(summaryError);
     if (!lines.isEmpty())

@@ -83,7 +83,12 @@ public:
     void BuildMenu();
     void InitReportGrid();
     // Refills the grid from the ticked runnable nodes; returns the error that stopped it, if any.
-    QString ShowSummary(QTreeWidget *tree);
+    // With the outcome of the run just made, items it did not check are shown grey with the reason
+    // as tool tip.
+    QString ShowSummary(QTreeWidget *tree, const RunOutcome *run = nullptr);
+    // Reads the item's summary row again (after a re-check, a repair or a procedure run); a
+    // non-empty staleNote greys the row with that tool tip.
+    void refreshSummaryRow(const QString &code, const QString &staleNote = {});
     void ShowItemInfo(const QString &code, const QString &name);
 
     // Event handlers, public so that the start-up code and tests can drive them.
@@ -106,6 +111,7 @@ private:
     void setBusy(bool busy);
     void restoreRunOrder();
     int rowOfRunOrder(int order) const;   // the grid row of the run's order-th summary row; -1: none
+    void setSummaryRow(int r, const SummaryRow &row, const QString &staleNote);
 
     QMenuBar *Menu = nullptr;
     QWidget *pictop = nullptr;

@@ -1,4 +1,6 @@
 #include "FrmSQLValue.h"
+#include "CheckRun.h"
+#include "LockWaitPrompt.h"
 #include "ParameterLines.h"
 #include "QueryHelpers.h"
 #include "Session.h"
@@ -305,7 +307,12 @@ void FrmSQLValue::runProcedure()
         db::Connection *conn = session().accountConn.get();
         if (!conn)
             throw db::DbError(QStringLiteral("没有打开的数据库连接"));
+        // The procedure rebuilds the item's result table, which every session on the server shares.
+        LockWaitPrompt waiting(this, kLockWaitText);
+        const ServerLock lock(conn, std::ref(waiting));
         conn->execute(sql);
+        if (session().itemResultChanged)
+            session().itemResultChanged(Key, QString());
     } catch (const db::DbError &e) {
         showError(QStringLiteral("存储过程 %1 执行失败：\n").arg(Key) + e.message());
         return;

@@ -3,6 +3,7 @@
 #include "DisplayWidth.h"
 #include "Export.h"
 #include "FileHelpers.h"
+#include "LockWaitPrompt.h"
 #include "QueryHelpers.h"
 #include "RecordsetModel.h"
 #include "RepairConfirm.h"
@@ -80,8 +81,8 @@ QString standardSaveDialog(QWidget *parent, const QString &suggested, const QStr
 
 QString reportRowsSql(const QString &key)
 {
-    return QStringLiteral("if exists (select * from tempdb..sysobjects where name='") + key
-           + QStringLiteral("') select * from tempdb..") + key + QStringLiteral(" else select '' as 空");
+    return QStringLiteral("if exists (select * from tempdb..sysobjects where name=") + sqlText(key)
+           + QStringLiteral(") select * from tempdb..") + sqlIdentifier(key) + QStringLiteral(" else select '' as 空");
 }
 
 db::Recordset OpenClientRecordset(const QString &select)
@@ -113,11 +114,10 @@ void openReportWindow(const QString &key, const QString &treeName)
 {
     FrmReport *w = current();
     if (w && w->isVisible()) {
-        const bool other = w->Key != key || w->TreeName != treeName;
+        // Every request reloads: the result table may have changed since the window loaded it.
         w->Key = key;
         w->TreeName = treeName;
-        if (other)
-            w->LoadReport();
+        w->LoadReport();
     } else {
         if (!w)
             w = new FrmReport;
@@ -328,7 +328,7 @@ void FrmReport::LoadReport()
 
     // 1. The item's name from the catalogue.
     try {
-        labName->setText(SelectField(QStringLiteral("cName"), TreeName, QStringLiteral("cCode='") + Key + QLatin1Char('\''),
+        labName->setText(SelectField(QStringLiteral("cName"), TreeName, QStringLiteral("cCode=") + sqlLiteral(Key),
                                      s.catalogConn.get())
                              .toString());
     } catch (const db::DbError &e) {
@@ -420,6 +420,11 @@ void FrmReport::CmdFunction_Click()
     txtReport->raise();
     db::Connection *account = session().accountConn.get();
     const QString folder = session().itemFolder(Key);
+    const auto notifyMain = [this](const QString &staleNote) {
+        if (session().itemResultChanged)
+            session().itemResultChanged(Key, staleNote);
+    };
+    LockWaitPrompt waiting(this, kLockWaitText);
     if (caption == kRepair) {
         RepairRecord record;
         record.time = QDateTime::currentDateTime();
@@ -430,7 +435,14 @@ void FrmReport::CmdFunction_Click()
         record.name = labName->text();
         record.scriptSha256 = RepairJournal::fileSha256(resolvePath(itemFile(QStringLiteral("修复.sql"))));
         record.before = m_count;
-        const QString result = RunSqlFile(QStringLiteral("修复.sql"), folder, account);
+        // The repair and the re-check hold the server's check lock, as a check run does.
+        QString result;
+        try {
+            const ServerLock lock(account, std::ref(waiting));
+            result = RunSqlFile(QStringLiteral("修复.sql"), folder, account);
+        } catch (const db::DbError &e) {
+            result = e.message();
+        }
         if (repairListener())
             repairListener()(Key, result.isEmpty());
         record.succeeded = result.isEmpty();
@@ -446,6 +458,7 @@ void FrmReport::CmdFunction_Click()
         if (result.isEmpty()) {
             txtReport->setPlainText(QStringLiteral("已成功修复!") + journalProblem);
             CmdFunction->setText(kCheck);
+            notifyMain(QStringLiteral("已修复，尚未重新检查，显示的是修复前的结果"));
         } else {
             txtReport->setPlainText(QStringLiteral("修复过程中意外错误中止") + QStringLiteral("\r\n\r\n") + result
                                     + journalProblem);
@@ -453,12 +466,13 @@ void FrmReport::CmdFunction_Click()
     } else if (caption == kCheck) {
         QString scriptResult;
         try {
+            const ServerLock lock(account, std::ref(waiting));
             scriptResult = runItemCheck(Key, folder, account);
+            LoadReport();
         } catch (const db::DbError &e) {
             txtReport->setPlainText(QStringLiteral("重新检查未能完成：") + QStringLiteral("\r\n") + e.message());
             return;
         }
-        LoadReport();
         // The findings after the re-check complete the journal row of the repair before it.
         if (m_journalEntry) {
             try {
@@ -469,9 +483,10 @@ void FrmReport::CmdFunction_Click()
             }
             m_journalEntry = 0;
         }
+        notifyMain(QString());
         if (!scriptResult.isEmpty())
             QMessageBox::warning(this, QStringLiteral("结果报告"),
-                                 QStringLiteral("检查脚本未能执行完毕，结果可能不完整：\n") + scriptResult);
+                                 kScriptErrorPrefix + QLatin1Char('\n') + scriptResult);
     }
 }
 

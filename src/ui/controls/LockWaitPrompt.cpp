@@ -1,0 +1,29 @@
+#include "LockWaitPrompt.h"
+#include <QCoreApplication>
+#include <QProgressDialog>
+
+namespace vireo {
+
+LockWaitPrompt::LockWaitPrompt(QWidget *parent, const QString &text) : m_parent(parent), m_text(text) {}
+
+LockWaitPrompt::~LockWaitPrompt()
+{
+    delete m_dialog.data();
+}
+
+bool LockWaitPrompt::operator()()
+{
+    if (!m_dialog && !m_gaveUp) {
+        m_dialog = new QProgressDialog(m_text, QStringLiteral("放弃等待"), 0, 0, m_parent);
+        m_dialog->setObjectName(QStringLiteral("lockWait"));
+        m_dialog->setWindowTitle(QStringLiteral("Vireo数据体检工具"));
+        m_dialog->setWindowModality(Qt::WindowModal);
+        m_dialog->setMinimumDuration(0);
+        QObject::connect(m_dialog.data(), &QProgressDialog::canceled, m_dialog.data(), [this] { m_gaveUp = true; });
+        m_dialog->show();
+    }
+    QCoreApplication::processEvents();
+    return !m_gaveUp;
+}
+
+} // namespace vireo

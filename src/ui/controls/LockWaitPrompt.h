@@ -1,0 +1,28 @@
+#pragma once
+#include <QPointer>
+#include <QString>
+
+class QProgressDialog;
+class QWidget;
+
+namespace vireo {
+
+// While another session holds the server's check lock: a dialog (objectName "lockWait") with the
+// waiting text and a 放弃等待 button. Called before each further wait; false once the user gave up.
+class LockWaitPrompt {
+public:
+    LockWaitPrompt(QWidget *parent, const QString &text);
+    ~LockWaitPrompt();
+    LockWaitPrompt(const LockWaitPrompt &) = delete;
+    LockWaitPrompt &operator=(const LockWaitPrompt &) = delete;
+
+    bool operator()();
+
+private:
+    QWidget *m_parent;
+    QString m_text;
+    QPointer<QProgressDialog> m_dialog;
+    bool m_gaveUp = false;
+};
+
+} // namespace vireo
