@@ -1,7 +1,9 @@
+#include "CheckRun.h"
 #include "HistoryStore.h"
 #include "StandIn.h"
 #include "TestPaths.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,6 +14,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace vireo;
@@ -50,7 +53,8 @@ protected:
     static void TearDownTestSuite() { delete server; server = nullptr; }
 
     // Starts vireo-check; the history goes to a folder of the test unless args name a file.
-    void start(QProcess &p, QStringList args, bool withPassword = true, const test::StandIn *on = nullptr)
+    void start(QProcess &p, QStringList args, bool withPassword = true, const test::StandIn *on = nullptr,
+               const QString &folder = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("VIREO_SA_PASSWORD"));
@@ -59,8 +63,15 @@ protected:
         env.insert(QStringLiteral("XDG_DATA_HOME"), dataHome.path());
         p.setProcessEnvironment(env);
         p.setStandardInputFile(QProcess::nullDevice());
+        // The test's own server connections do not live on in the child (they would hold its locks).
+        p.setChildProcessModifier([] {
+            struct stat st;
+            for (int fd = 3; fd < 1024; ++fd)
+                if (fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode))
+                    close(fd);
+        });
         args << QStringLiteral("--server") << (on ? on : server)->server() << QStringLiteral("--year") << QStringLiteral("2024")
-             << QStringLiteral("--program-folder") << test::sourceDir() + QStringLiteral("/demo");
+             << QStringLiteral("--program-folder") << (folder.isEmpty() ? test::sourceDir() + QStringLiteral("/demo") : folder);
         p.start(test::binDir() + QStringLiteral("/vireo-check"), args);
     }
 
@@ -74,14 +85,28 @@ protected:
         return r;
     }
 
-    Outcome run(QStringList args, bool withPassword = true)
+    Outcome run(const QStringList &args, bool withPassword = true, const QString &folder = {})
     {
         QProcess p;
-        start(p, args, withPassword);
+        start(p, args, withPassword, nullptr, folder);
         return finish(p);
     }
 
     QTemporaryDir dataHome;
+
+    // Each item's finding (count or Error text) by account and code, from the JSON output.
+    static QMap<QString, QString> findings(const QString &json)
+    {
+        QMap<QString, QString> out;
+        for (const QJsonValue &a : QJsonDocument::fromJson(json.toUtf8()).object().value(QStringLiteral("accounts")).toArray())
+            for (const QJsonValue &i : a.toObject().value(QStringLiteral("items")).toArray())
+                out.insert(a.toObject().value(QStringLiteral("database")).toString() + QLatin1Char('/')
+                               + i.toObject().value(QStringLiteral("code")).toString(),
+                           i.toObject().value(QStringLiteral("status")).toString() + QLatin1Char(' ')
+                               + i.toObject().value(QStringLiteral("finding")).toString());
+        return out;
+    }
+
     static test::StandIn *server;
 };
 test::StandIn *Runner::server = nullptr;
@@ -106,8 +131,9 @@ TEST_F(Runner, JsonMatchesTheExpectedFindingsOfBothAccountsAndExportsOpen)
         const QJsonObject account = a.toObject();
         for (auto it = expected.begin(); it != expected.end(); ++it) {
             const QJsonObject want = it.value().toObject();
-            if (!want.value(QStringLiteral("script")).toBool(true) || it.key().startsWith(QStringLiteral("NJ")))
-                continue;   // no script, or another catalogue
+            if (!want.value(QStringLiteral("script")).toBool(true) || it.key().startsWith(QStringLiteral("NJ"))
+                || want.contains(QStringLiteral("procedure")))
+                continue;   // no script, another catalogue, or a procedure without --param
             const QJsonObject got = itemOf(account, it.key());
             ASSERT_FALSE(got.isEmpty()) << it.key().toStdString();
             if (want.contains(QStringLiteral("error")))
@@ -116,7 +142,19 @@ TEST_F(Runner, JsonMatchesTheExpectedFindingsOfBothAccountsAndExportsOpen)
                 EXPECT_EQ(got.value(QStringLiteral("count")).toInt(-1), want.value(QStringLiteral("count")).toInt())
                     << account.value(QStringLiteral("database")).toString().toStdString() << " " << it.key().toStdString();
         }
-        EXPECT_TRUE(itemOf(account, QStringLiteral("GJ01")).value(QStringLiteral("skipped")).toString().contains(QStringLiteral("--param")));
+        const QJsonObject gj01 = itemOf(account, QStringLiteral("GJ01"));
+        EXPECT_EQ(gj01.value(QStringLiteral("status")).toString(), QStringLiteral("not_run"));
+        EXPECT_TRUE(gj01.value(QStringLiteral("reason")).toString().contains(QStringLiteral("--param")));
+        EXPECT_FALSE(gj01.contains(QStringLiteral("count")));
+        // Each item's time is its own: together they stay within the account's.
+        double sum = 0;
+        QSet<double> times;
+        for (const QJsonValue &i : account.value(QStringLiteral("items")).toArray()) {
+            sum += i.toObject().value(QStringLiteral("elapsed_ms")).toDouble();
+            times << i.toObject().value(QStringLiteral("elapsed_ms")).toDouble();
+        }
+        EXPECT_LE(sum, account.value(QStringLiteral("elapsed_ms")).toDouble());
+        EXPECT_GT(times.size(), 1);
     }
 
     // Every item with findings was exported; an independent reader opens one.
@@ -140,28 +178,128 @@ TEST_F(Runner, ABadAccountIsReportedAndTheOthersGoOn)
     EXPECT_TRUE(r.rawOut.startsWith("\xEF\xBB\xBF"));   // Excel on Windows reads the CSV as UTF-8
     const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_GE(lines.size(), 4) << r.out.toStdString();
-    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("QZdata_009_2024,,,,,"))) << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("QZdata_009_2024,,,error,,,"))) << lines[1].toStdString();
     EXPECT_TRUE(lines[1].contains(QStringLiteral("4060")) || lines[1].contains(QStringLiteral("QZdata_009_2024"), Qt::CaseInsensitive));
     EXPECT_TRUE(lines[2].startsWith(QStringLiteral("QZdata_001_2024,ZZ05,")));
     EXPECT_TRUE(lines[3].startsWith(QStringLiteral("QZdata_001_2024,WL02,")));
 }
 
-TEST_F(Runner, StoredProcedureItemRunsOnlyWithValidParameters)
+// Exit statuses, selection errors and parameter values, table-driven.
+TEST_F(Runner, ExitStatusAndSelectionErrorsAreHonest)
 {
-    Outcome r = run({QStringLiteral("--account"), QStringLiteral("001"), QStringLiteral("--items"), QStringLiteral("GJ01"),
-                 QStringLiteral("--param"), QStringLiteral("GJ01:20240101,20240331,50000,,")});
-    EXPECT_EQ(r.status, 1) << r.out.toStdString() << r.err.toStdString();
-    EXPECT_TRUE(r.out.contains(QStringLiteral("GJ01\t")));
-    EXPECT_TRUE(r.out.contains(QStringLiteral("记录数：14"))) << r.out.toStdString();
-
-    r = run({QStringLiteral("--account"), QStringLiteral("001"), QStringLiteral("--items"), QStringLiteral("GJ01"),
-             QStringLiteral("--param"), QStringLiteral("GJ01:20240101,20240331,5e4,,")});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(r.out.contains(QStringLiteral("只能是数字"))) << r.out.toStdString();
-
-    r = run({QStringLiteral("--account"), QStringLiteral("001"), QStringLiteral("--items"), QStringLiteral("ZZ05")}, false);
+    struct Case {
+        QStringList args;
+        int status;
+        QString inOut;   // expected on standard output ("" = nothing there)
+        QString inErr;
+    };
+    const Case cases[] = {
+        {{"--items", "ZZ05,WL02"}, 0, "ZZ05\t", ""},
+        {{"--items", "zz01"}, 1, "记录数：2", ""},
+        {{"--items", "GJ01,GJ02"}, 3, "未检查：缺少 检查.SQL", ""},
+        {{"--items", "GJ01", "--param", "GJ01:20240101,20240331,5e4,,"}, 3, "只能是整数", ""},
+        // A negative integer, a quoted value, codes in any case.
+        {{"--items", "gj01", "--param", "Gj01:20240501,20240630,-1,,\"李娜\""}, 1, "记录数：4", ""},
+        // A comma inside quotes stays in the value: five values, no matching maker.
+        {{"--items", "GJ01", "--param", "GJ01:20240501,20240630,0,,\"李娜,王\""}, 0, "记录数：0", ""},
+        {{"--items", "ZZ05,ZZ5"}, 2, "", "ZZ5"},
+        {{"--items", "ZZ"}, 2, "", "不是可执行的检查项目"},
+        {{"--items", "ZZ05", "--param", "GJ01:1"}, 2, "", "不在本次运行的项目中"},
+        {{"--items", "GJ01", "--param", "GJ01:\"1"}, 2, "", "引号"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+        const Outcome r = run(QStringList{QStringLiteral("--account"), QStringLiteral("001")} + c.args);
+        EXPECT_EQ(r.status, c.status) << r.out.toStdString() << r.err.toStdString();
+        if (c.inOut.isEmpty())
+            EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+        else
+            EXPECT_TRUE(r.out.contains(c.inOut)) << r.out.toStdString();
+        EXPECT_TRUE(r.err.contains(c.inErr)) << r.err.toStdString();
+    }
+    Outcome r = run({QStringLiteral("--account"), QStringLiteral("001"), QStringLiteral("--items"), QStringLiteral("ZZ05")}, false);
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.err.contains(QStringLiteral("VIREO_SA_PASSWORD")));
+    r = run({QStringLiteral("--version")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out.startsWith(QStringLiteral("vireo-check "))) << r.out.toStdString();
+}
+
+// A check script that fails after one that found rows: the error, never the earlier rows, in
+// both accounts and in the exports.
+TEST_F(Runner, FailedScriptGivesAnErrorNeverTheRowsOfTheItemBefore)
+{
+    QTemporaryDir folder;
+    const QString demo = test::sourceDir() + QStringLiteral("/demo");
+    ASSERT_TRUE(QFile::copy(demo + QStringLiteral("/VUZ.mdb"), folder.path() + QStringLiteral("/VUZ.mdb")));
+    for (const char *code : {"ZZ01", "WL02"}) {
+        const QString to = folder.path() + QStringLiteral("/File/") + QLatin1String(code);
+        QDir().mkpath(to);
+        ASSERT_TRUE(QFile::copy(demo + QStringLiteral("/File/") + QLatin1String(code) + QStringLiteral("/检查.SQL"),
+                                to + QStringLiteral("/检查.SQL")));
+    }
+    QFile bad(folder.path() + QStringLiteral("/File/WL02/检查.SQL"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    bad.write("select * from NoSuchTable\r\n");
+    bad.close();
+    QTemporaryDir out;
+    const Outcome r = run({QStringLiteral("--account"), QStringLiteral("001,002"), QStringLiteral("--items"),
+                           QStringLiteral("ZZ01,WL02"), QStringLiteral("--format"), QStringLiteral("json"),
+                           QStringLiteral("--export"), out.path()},
+                          true, folder.path());
+    EXPECT_EQ(r.status, 2);
+    const QJsonArray accounts = QJsonDocument::fromJson(r.out.toUtf8()).object().value(QStringLiteral("accounts")).toArray();
+    ASSERT_EQ(accounts.size(), 2) << r.out.toStdString();
+    for (const QJsonValue &a : accounts) {
+        const QString db = a.toObject().value(QStringLiteral("database")).toString();
+        EXPECT_EQ(itemOf(a.toObject(), QStringLiteral("ZZ01")).value(QStringLiteral("count")).toInt(), 2);
+        const QJsonObject wl02 = itemOf(a.toObject(), QStringLiteral("WL02"));
+        EXPECT_EQ(wl02.value(QStringLiteral("status")).toString(), QStringLiteral("error"));
+        EXPECT_FALSE(wl02.contains(QStringLiteral("count")));
+        EXPECT_TRUE(wl02.value(QStringLiteral("error_text")).toString().startsWith(QStringLiteral("检查脚本执行出错：")));
+        EXPECT_TRUE(QFile::exists(out.path() + QLatin1Char('/') + db + QStringLiteral("/ZZ01.xlsx")));
+        EXPECT_FALSE(QFile::exists(out.path() + QLatin1Char('/') + db + QStringLiteral("/WL02.xlsx")));
+    }
+}
+
+// Two vireo-check processes on one server at once find what they find one after the other; while
+// another session holds the server's check lock they say that they wait.
+TEST_F(Runner, TwoProcessesOnOneServerDoNotMixTheirResults)
+{
+    // The second account differs from the first, so that a mix would show.
+    auto second = server->connect(QStringLiteral("QZdata_002_2024"));
+    second->execute(QStringLiteral("delete from Customer"));
+    second->execute(QStringLiteral("delete from VoucherLine"));
+    const auto args = [](const char *account) {
+        return QStringList{QStringLiteral("--account"), QLatin1String(account), QStringLiteral("--all"),
+                           QStringLiteral("--format"), QStringLiteral("json")};
+    };
+    QMap<QString, QString> alone = findings(run(args("001")).out);
+    alone.insert(findings(run(args("002")).out));
+    ASSERT_GT(alone.size(), 20);
+    ASSERT_NE(alone.value(QStringLiteral("QZdata_001_2024/WL01")), alone.value(QStringLiteral("QZdata_002_2024/WL01")));
+
+    // Both start while another session holds the lock, then run side by side.
+    auto holder = server->connect();
+    holder->execute(QStringLiteral("exec tempdb..sp_getapplock @Resource = N'Vireo数据体检:tempdb..VUZ', "
+                                   "@LockMode = 'Exclusive', @LockOwner = 'Session'"));
+    QProcess one, two;
+    start(one, args("001"));
+    start(two, args("002"));
+    QString err1, err2;
+    for (int i = 0; i < 200 && !(err1.contains(kLockWaitText) && err2.contains(kLockWaitText)); ++i) {
+        one.waitForReadyRead(50);
+        two.waitForReadyRead(50);
+        err1 += QString::fromUtf8(one.readAllStandardError());
+        err2 += QString::fromUtf8(two.readAllStandardError());
+    }
+    EXPECT_TRUE(err1.contains(kLockWaitText)) << err1.toStdString();
+    EXPECT_TRUE(err2.contains(kLockWaitText)) << err2.toStdString();
+    holder.reset();   // a session that ends lets its lock go
+    const Outcome r1 = finish(one), r2 = finish(two);
+    QMap<QString, QString> together = findings(r1.out);
+    together.insert(findings(r2.out));
+    EXPECT_EQ(together, alone);
 }
 
 TEST_F(Runner, PasswordLeavesTheEnvironmentOnceRead)

@@ -1,6 +1,7 @@
 #include "CatalogueImport.h"
 #include "FrmHistory.h"
 #include "FrmMain.h"
+#include "FrmReport.h"
 #include "HistoryUi.h"
 #include "TrendChart.h"
 #include "ModFunction.h"
@@ -17,6 +18,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -370,6 +372,59 @@ TEST_F(MainWindowTest, RunListsTickedItemsInPreOrderAndSwitchingCatalogueKeepsRo
     ASSERT_EQ(window->gridRowCount(), 2);
     EXPECT_EQ(gridRows(), QStringList{"||"});
     EXPECT_GT(window->gridRowHeight(1), 0);
+}
+
+// A failed script shows its error, not the rows an earlier item left; items not checked in this
+// run are grey with the reason; a repair and its re-check refresh the item's summary row.
+TEST_F(MainWindowTest, FailedAndUncheckedItemsSaySoAndARepairRefreshesTheRow)
+{
+    auto conn = standIn->connect();
+    conn->execute("if exists (select * from sysobjects where name='Probe') drop table Probe");
+    conn->execute("create table Probe (n int, ok int)");
+    conn->execute("insert into Probe values (1, 0)");
+    conn->execute("insert into Probe values (2, 0)");
+    conn->execute("if exists (select * from tempdb..sysobjects where name='A03') drop table tempdb..A03");
+    conn->execute("select 7 as x into tempdb..A03");
+    writeScript(QStringLiteral("A01"), {"select n into tempdb..VUZ from Probe where ok = 0", "GO"});
+    test::writeGbFile(dir.path() + QStringLiteral("/File/A01/修复.sql"), {"update Probe set ok = 1", "GO"});
+    writeScript(QStringLiteral("A02"), {"select n from NoSuchTable", "GO"});
+    writeScript(QStringLiteral("B0101"), {"-- 存储过程&&B0101", "create table tempdb..VUZ (n int)", "GO"});
+    window->openReport = &openReportWindow;
+
+    click("CmdSelectAll");
+    test::ModalWatcher watcher;
+    click("cmdRun");
+    ASSERT_EQ(watcher.boxes.size(), 1u);
+    EXPECT_TRUE(watcher.boxes[0].text.contains(QStringLiteral("[A02]"))) << watcher.boxes[0].text.toStdString();
+    const QStringList rows = gridRows();
+    ASSERT_EQ(rows.size(), 4) << rows.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(rows[0], QStringLiteral("A01|凭证检查|记录数：2"));
+    EXPECT_TRUE(rows[1].startsWith(QStringLiteral("A02|科目检查|检查脚本执行出错："))) << rows[1].toStdString();
+    EXPECT_TRUE(rows[1].contains(QStringLiteral("NoSuchTable")));
+    EXPECT_EQ(rows[2], QStringLiteral("A03|缺少脚本|记录数：1"));
+    const auto note = [&](int r) { return grid->item(r, 2)->toolTip(); };
+    const auto grey = [&](int r) { return grid->item(r, 0)->foreground().color() == QColor(Qt::gray); };
+    EXPECT_FALSE(grey(0));
+    EXPECT_TRUE(note(0).isEmpty());
+    EXPECT_TRUE(grey(2));
+    EXPECT_EQ(note(2), QStringLiteral("本次未检查：缺少 检查.SQL，显示的是上次的结果"));
+    EXPECT_TRUE(grey(3));
+    EXPECT_EQ(note(3), QStringLiteral("本次未检查：存储过程尚未执行，请在参数窗口中输入参数后执行"));
+
+    // Repair A01 from its report window, then check again.
+    grid->setCurrentCell(0, 0);
+    window->gridDoubleClick();
+    ASSERT_NE(FrmReport::instance(), nullptr);
+    auto *function = FrmReport::instance()->findChild<QPushButton *>(QStringLiteral("CmdFunction"));
+    QTest::mouseClick(function, Qt::LeftButton);
+    EXPECT_EQ(gridRows()[0], QStringLiteral("A01|凭证检查|记录数：2"));
+    EXPECT_TRUE(grey(0));
+    EXPECT_TRUE(note(0).contains(QStringLiteral("已修复"))) << note(0).toStdString();
+    QTest::mouseClick(function, Qt::LeftButton);
+    EXPECT_EQ(gridRows()[0], QStringLiteral("A01|凭证检查|记录数：0"));
+    EXPECT_FALSE(grey(0));
+    EXPECT_TRUE(note(0).isEmpty());
+    FrmReport::instance()->close();
 }
 
 TEST_F(MainWindowTest, RunOnAFailedAccountConnectionReportsTheReasonAndStaysUsable)
