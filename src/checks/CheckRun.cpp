@@ -65,7 +65,8 @@ ServerLock::ServerLock(db::Connection *conn, const Waiting &waiting) : m_conn(co
 {
     if (!conn)
         throw db::DbError(QStringLiteral("没有打开的数据库连接"));
-    int status = requestLock(conn, 0);
+    // Waits in short slices, so that the wait can be given up between them.
+    int status = requestLock(conn, kLockSliceMs);
     while (status == -1) {
         if (waiting && !waiting())
             throw LockAbandoned();

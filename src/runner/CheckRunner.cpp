@@ -144,9 +144,10 @@ public:
     {
     }
 
-    AccountResult run(const QString &account, const QString &year)
+    AccountResult run(const QString &server, const QString &account, const QString &year)
     {
         AccountResult r;
+        r.server = server;
         r.account = account;
         r.year = year;
         r.database = QStringLiteral("QZdata_") + account + QStringLiteral("_") + year;
@@ -158,7 +159,7 @@ public:
                 worker.catalog = loadCatalogue(o);
             std::vector<TreeItemRef> nodes = loadCatalogueNodes(worker.catalog.get(), o.catalogue);
             select(nodes);
-            conn = db::OdbcConnection::open(db::AccountParams{o.server, r.database, QStringLiteral("SA"), password});
+            conn = db::OdbcConnection::open(db::AccountParams{server, r.database, QStringLiteral("SA"), password});
             ctx = CheckContext{o.programFolder, worker.catalog.get(), conn.get()};
             runItems(nodes, r);
         } catch (const db::DbError &e) {
@@ -241,15 +242,14 @@ private:
     {
         int waits = 0;
         const auto waiting = [&] {
-            // Said once per account, when the wait outlasts the first short try.
-            if (++waits == 2 && progress)
+            // Said once per account.
+            if (++waits == 1 && progress)
                 progress(QStringLiteral("%1：%2").arg(r.database, kLockWaitText));
             return true;
         };
         const RunOutcome out = RunChecks(
             nodes, o.catalogue, ctx, [&](const QString &key, const QString &) { handOff(key); }, {}, waiting,
             [&](SummaryRow &row) {
-                waits = 0;
                 exportItem(r.database, row);
                 captureItem(row);
             });
@@ -353,10 +353,13 @@ QString validateSelection(Options &o)
 std::vector<AccountResult> runAll(const Options &options, const QString &password,
                                   const std::function<void(const QString &)> &progress)
 {
-    std::vector<std::pair<QString, QString>> targets;
+    struct Target {
+        QString server, account, year;
+    };
+    std::vector<Target> targets;
     for (const QString &y : options.years)
-        for (const QString &a : options.accounts)
-            targets.emplace_back(a, y);
+        for (int i = 0; i < options.accounts.size(); ++i)
+            targets.push_back({options.accountServers.value(i, options.server), options.accounts[i], y});
     std::vector<AccountResult> results(targets.size());
     const int jobs = std::max(1, std::min<int>(options.jobs, int(targets.size())));
     std::mutex progressLock;
@@ -373,7 +376,7 @@ std::vector<AccountResult> runAll(const Options &options, const QString &passwor
         Worker worker;
         for (size_t i = next++; i < targets.size(); i = next++) {
             AccountJob job(options, password, worker, say);
-            results[i] = job.run(targets[i].first, targets[i].second);
+            results[i] = job.run(targets[i].server, targets[i].account, targets[i].year);
             const AccountResult &r = results[i];
             say(QStringLiteral("[%1/%2] %3 %4").arg(++done).arg(targets.size()).arg(r.database,
                     r.error.isEmpty() ? QStringLiteral("完成") : QStringLiteral("失败：") + r.error));
@@ -469,7 +472,8 @@ QString formatJson(const std::vector<AccountResult> &results)
 {
     QJsonArray accounts;
     for (const AccountResult &r : results) {
-        QJsonObject a{{QStringLiteral("database"), r.database}, {QStringLiteral("account"), r.account},
+        QJsonObject a{{QStringLiteral("server"), r.server}, {QStringLiteral("database"), r.database},
+                      {QStringLiteral("account"), r.account},
                       {QStringLiteral("year"), r.year}, {QStringLiteral("elapsed_ms"), r.elapsedMs}};
         if (!r.error.isEmpty())
             a.insert(QStringLiteral("error"), r.error);

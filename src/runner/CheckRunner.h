@@ -15,6 +15,7 @@ enum class Selection { Ticked, All, Listed };
 struct Options {
     QString server;
     QStringList accounts;
+    QStringList accountServers;            // the server of each entry of accounts; empty: all on server
     QStringList years;
     QString operatorName;
     QString catalogue = QStringLiteral("Tools");
@@ -53,6 +54,7 @@ struct ItemResult {
 };
 
 struct AccountResult {
+    QString server;
     QString account;
     QString year;
     QString database;

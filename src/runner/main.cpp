@@ -84,7 +84,7 @@ int main(int argc, char **argv)
                                                "3 没有出错，但有项目未检查。结果写到标准输出，进度和错误写到标准错误。"));
     p.addHelpOption();
     p.addVersionOption();
-    const QCommandLineOption server({QStringLiteral("server")}, QStringLiteral("服务器：HOST、HOST,PORT 或 HOST\\INSTANCE"), QStringLiteral("server"));
+    const QCommandLineOption server({QStringLiteral("server")}, QStringLiteral("服务器：HOST、HOST,PORT 或 HOST\\INSTANCE；可给多次，每次后面跟它的 --account"), QStringLiteral("server"));
     const QCommandLineOption account({QStringLiteral("account")}, QStringLiteral("账套号，逗号分隔"), QStringLiteral("list"));
     const QCommandLineOption year({QStringLiteral("year")}, QStringLiteral("会计年度，逗号分隔"), QStringLiteral("list"));
     const QCommandLineOption oper({QStringLiteral("operator")}, QStringLiteral("操作员"), QStringLiteral("name"));
@@ -114,8 +114,16 @@ int main(int argc, char **argv)
     p.process(app);
 
     Options o;
-    o.server = p.value(server);
-    o.accounts = p.value(account).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    // Several servers: each --server is followed by the --account list checked on it.
+    const QStringList servers = p.values(server), accountLists = p.values(account);
+    if (servers.size() > 1 && servers.size() != accountLists.size())
+        return fail(QStringLiteral("给了多个 --server 时，每个 --server 后面各跟一个 --account"));
+    o.server = servers.value(0);
+    for (int i = 0; i < accountLists.size(); ++i)
+        for (const QString &a : accountLists[i].split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            o.accounts << a;
+            o.accountServers << servers.value(servers.size() > 1 ? i : 0);
+        }
     o.years = p.value(year).split(QLatin1Char(','), Qt::SkipEmptyParts);
     o.operatorName = p.value(oper);
     o.catalogue = p.value(catalogue);

@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTableWidget>
@@ -425,6 +426,28 @@ TEST_F(MainWindowTest, FailedAndUncheckedItemsSaySoAndARepairRefreshesTheRow)
     EXPECT_FALSE(grey(0));
     EXPECT_TRUE(note(0).isEmpty());
     FrmReport::instance()->close();
+}
+
+// While another session holds the server's check lock the window says so, and the wait can be given up.
+TEST_F(MainWindowTest, WaitForAnotherCheckOnTheServerCanBeGivenUp)
+{
+    writeScript(QStringLiteral("A01"), {"select 1 as n into tempdb..VUZ", "GO"});
+    auto holder = standIn->connect();
+    holder->execute("exec tempdb..sp_getapplock @Resource = N'Vireo数据体检:tempdb..VUZ', @LockMode = 'Exclusive', "
+                    "@LockOwner = 'Session'");
+    test::ModalWatcher watcher;
+    QString shown;
+    watcher.onDialog = [&](QWidget *d) {
+        auto *wait = qobject_cast<QProgressDialog *>(d);
+        ASSERT_NE(wait, nullptr);
+        shown = wait->labelText();
+        wait->cancel();
+    };
+    click("cmdRun");
+    EXPECT_EQ(shown, kLockWaitText);
+    ASSERT_EQ(watcher.boxes.size(), 1u);
+    EXPECT_TRUE(watcher.boxes[0].text.contains(QStringLiteral("已放弃等待"))) << watcher.boxes[0].text.toStdString();
+    EXPECT_FALSE(window->isRunning());
 }
 
 TEST_F(MainWindowTest, RunOnAFailedAccountConnectionReportsTheReasonAndStaysUsable)

@@ -17,12 +17,14 @@ bool LockWaitPrompt::operator()()
         m_dialog = new QProgressDialog(m_text, QStringLiteral("放弃等待"), 0, 0, m_parent);
         m_dialog->setObjectName(QStringLiteral("lockWait"));
         m_dialog->setWindowTitle(QStringLiteral("Vireo数据体检工具"));
-        m_dialog->setWindowModality(Qt::WindowModal);
+        m_dialog->setWindowModality(Qt::ApplicationModal);
         m_dialog->setMinimumDuration(0);
-        QObject::connect(m_dialog.data(), &QProgressDialog::canceled, m_dialog.data(), [this] { m_gaveUp = true; });
         m_dialog->show();
     }
     QCoreApplication::processEvents();
+    // 放弃等待, Esc and the close box all cancel; a dialog closed any other way gives up too.
+    if (m_dialog && (m_dialog->wasCanceled() || !m_dialog->isVisible()))
+        m_gaveUp = true;
     return !m_gaveUp;
 }
 

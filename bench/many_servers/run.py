@@ -1,0 +1,84 @@
+#!/usr/bin/python3
+"""20 account databases over 4 stand-in servers: vireo-check --jobs 4 against --jobs 1 in one run;
+then the same 20 accounts on one server, where every item takes the server's check lock in turn.
+
+    run.py [BIN_DIR]     (BASELINE_BIN=/path/to/an/older/vireo-check adds its one-server times)
+"""
+import os
+import re
+import subprocess
+import sys
+import time
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+BIN = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "bin")
+ACCOUNTS = [f"{i:03d}" for i in range(1, 21)]
+BENCH_SECRET = "bench-only"
+ROUNDS = 3
+
+
+def start_server(accounts):
+    args = ["/usr/bin/python3", os.path.join(ROOT, "tools", "sqlserver-standin", "server.py"), "--port", "0",
+            "--password", BENCH_SECRET, "--exit-on-stdin-eof",
+            "--init-each", os.path.join(ROOT, "demo", "account.sql")]
+    for a in accounts:
+        args += ["--database", f"QZdata_{a}_2024"]
+    server = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    port = int(re.search(r":(\d+)", server.stdout.readline()).group(1))
+    return server, f"127.0.0.1,{port}"
+
+
+def check(binary, targets, jobs):
+    """targets: [(server, [accounts])] -> (best seconds of ROUNDS, item rows, exit status)."""
+    args = [binary]
+    for server, accounts in targets:
+        args += ["--server", server, "--account", ",".join(accounts)]
+    args += ["--year", "2024", "--all", "--param", "GJ01:20240101,20240331,50000,,",
+             "--program-folder", os.path.join(ROOT, "demo"), "--jobs", str(jobs), "--format", "csv"]
+    env = dict(os.environ, VIREO_SA_PASSWORD=BENCH_SECRET)
+    best = None
+    for _ in range(ROUNDS):
+        start = time.perf_counter()
+        r = subprocess.run(args, env=env, capture_output=True, text=True, timeout=600)
+        took = time.perf_counter() - start
+        best = took if best is None else min(best, took)
+    rows = [line for line in r.stdout.splitlines()[1:] if line]
+    return best, len(rows), r.returncode
+
+
+def main():
+    servers = []
+    try:
+        quarters = [ACCOUNTS[i::4] for i in range(4)]
+        for q in quarters:
+            servers.append(start_server(q))
+        spread = [(addr, q) for (_, addr), q in zip(servers, quarters)]
+        one_proc, one = start_server(ACCOUNTS)
+        servers.append((one_proc, one))
+        binary = os.path.join(BIN, "vireo-check")
+
+        t1, rows, status = check(binary, spread, 1)
+        print(f"4 servers, --jobs 1: {t1:.2f} s, {rows} item rows, exit {status}")
+        t4, rows, status = check(binary, spread, 4)
+        print(f"4 servers, --jobs 4: {t4:.2f} s, {rows} item rows, exit {status}")
+        print(f"speed-up over 4 servers, --jobs 4 / --jobs 1: {t1 / t4:.2f}x (target >= 2.5x)")
+
+        s1, rows, status = check(binary, [(one, ACCOUNTS)], 1)
+        print(f"1 server,  --jobs 1: {s1:.2f} s, {rows} item rows, exit {status}")
+        s4, rows, status = check(binary, [(one, ACCOUNTS)], 4)
+        print(f"1 server,  --jobs 4: {s4:.2f} s, {rows} item rows, exit {status}")
+        print(f"one server, --jobs 4 / --jobs 1: {s1 / s4:.2f}x (the lock lets one item run at a time)")
+        baseline = os.environ.get("BASELINE_BIN")
+        if baseline:
+            b4, rows, status = check(baseline, [(one, ACCOUNTS)], 4)
+            print(f"baseline 1 server, --jobs 4: {b4:.2f} s, {rows} item rows, exit {status}")
+            print(f"one server, --jobs 4, baseline / now: {b4 / s4:.2f}x (>= 1 means no slower)")
+    finally:
+        for proc, _ in servers:
+            proc.stdin.close()
+            proc.terminate()
+            proc.wait(timeout=10)
+
+
+if __name__ == "__main__":
+    main()
