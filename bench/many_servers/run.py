@@ -28,8 +28,18 @@ def start_server(accounts):
     return server, f"127.0.0.1,{port}"
 
 
-def check(binary, targets, jobs):
-    """targets: [(server, [accounts])] -> (best seconds of ROUNDS, item rows, exit status)."""
+def cpu_seconds(pids):
+    """User + system CPU time of processes, from /proc."""
+    total = 0.0
+    for pid in pids:
+        fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
+        total += (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    return total
+
+
+def check(binary, targets, jobs, server_pids=()):
+    """targets: [(server, [accounts])] -> (best seconds of ROUNDS, item rows, exit status, CPU seconds of the
+    last round: client and servers)."""
     args = [binary]
     for server, accounts in targets:
         args += ["--server", server, "--account", ",".join(accounts)]
@@ -38,12 +48,16 @@ def check(binary, targets, jobs):
     env = dict(os.environ, VIREO_SA_PASSWORD=BENCH_SECRET)
     best = None
     for _ in range(ROUNDS):
+        before, children = cpu_seconds(server_pids), os.times()
         start = time.perf_counter()
         r = subprocess.run(args, env=env, capture_output=True, text=True, timeout=600)
         took = time.perf_counter() - start
+        after = os.times()
+        cpu = cpu_seconds(server_pids) - before + (after.children_user + after.children_system
+                                                   - children.children_user - children.children_system)
         best = took if best is None else min(best, took)
     rows = [line for line in r.stdout.splitlines()[1:] if line]
-    return best, len(rows), r.returncode
+    return best, len(rows), r.returncode, cpu
 
 
 def main():
@@ -57,20 +71,21 @@ def main():
         servers.append((one_proc, one))
         binary = os.path.join(BIN, "vireo-check")
 
-        t1, rows, status = check(binary, spread, 1)
-        print(f"4 servers, --jobs 1: {t1:.2f} s, {rows} item rows, exit {status}")
-        t4, rows, status = check(binary, spread, 4)
-        print(f"4 servers, --jobs 4: {t4:.2f} s, {rows} item rows, exit {status}")
+        pids = [proc.pid for proc, _ in servers]
+        t1, rows, status, c1 = check(binary, spread, 1, pids[:4])
+        print(f"4 servers, --jobs 1: {t1:.2f} s, {rows} item rows, exit {status}, {c1:.2f} s CPU")
+        t4, rows, status, c4 = check(binary, spread, 4, pids[:4])
+        print(f"4 servers, --jobs 4: {t4:.2f} s, {rows} item rows, exit {status}, {c4:.2f} s CPU")
         print(f"speed-up over 4 servers, --jobs 4 / --jobs 1: {t1 / t4:.2f}x (target >= 2.5x)")
 
-        s1, rows, status = check(binary, [(one, ACCOUNTS)], 1)
+        s1, rows, status, _ = check(binary, [(one, ACCOUNTS)], 1, pids[4:])
         print(f"1 server,  --jobs 1: {s1:.2f} s, {rows} item rows, exit {status}")
-        s4, rows, status = check(binary, [(one, ACCOUNTS)], 4)
+        s4, rows, status, _ = check(binary, [(one, ACCOUNTS)], 4, pids[4:])
         print(f"1 server,  --jobs 4: {s4:.2f} s, {rows} item rows, exit {status}")
         print(f"one server, --jobs 4 / --jobs 1: {s1 / s4:.2f}x (the lock lets one item run at a time)")
         baseline = os.environ.get("BASELINE_BIN")
         if baseline:
-            b4, rows, status = check(baseline, [(one, ACCOUNTS)], 4)
+            b4, rows, status, _ = check(baseline, [(one, ACCOUNTS)], 4, pids[4:])
             print(f"baseline 1 server, --jobs 4: {b4:.2f} s, {rows} item rows, exit {status}")
             print(f"one server, --jobs 4, baseline / now: {b4 / s4:.2f}x (>= 1 means no slower)")
     finally:

@@ -47,11 +47,14 @@ const int kLockSliceMs = 250;
 
 int requestLock(db::Connection *conn, int timeoutMs)
 {
+    // Whoever takes the lock starts without a staging table: what an earlier holder left in
+    // tempdb..VUZ is not theirs.
     const QVariant r = QueryValue(QStringLiteral("r"),
                                   QStringLiteral("set nocount on declare @r int exec @r = tempdb..sp_getapplock @Resource = ")
                                       + sqlText(kLockResource)
                                       + QStringLiteral(", @LockMode = 'Exclusive', @LockOwner = 'Session', @LockTimeout = ")
-                                      + QString::number(timeoutMs) + QStringLiteral(" select @r as r"),
+                                      + QString::number(timeoutMs) + QStringLiteral(" if @r >= 0 ") + dropStagingSql()
+                                      + QStringLiteral(" select @r as r"),
                                   conn);
     bool ok = false;
     const int status = r.toInt(&ok);
@@ -143,16 +146,13 @@ QString runItemCheck(const QString &code, const QString &itemFolder, db::Connect
 {
     if (!account)
         throw db::DbError(QStringLiteral("没有打开的数据库连接"));
-    // A script that writes no staging table must not inherit the one an earlier item left.
-    account->execute(dropStagingSql());
+    // The ServerLock the caller holds began by dropping a leftover staging table, so a script
+    // that writes none cannot inherit an earlier item's.
     const QString result = RunSqlFile(kScript, itemFolder, account);
     if (!account->isOpen())
         throw db::DbError(result.isEmpty() ? QStringLiteral("账套数据库连接已断开") : result);
-    account->execute(dropResultSql(code));
-    if (result.isEmpty())
-        account->execute(copyResultSql(code));
-    else
-        account->execute(errorResultSql(code, kScriptErrorPrefix + result));
+    account->execute(dropResultSql(code) + QStringLiteral("\r\n")
+                     + (result.isEmpty() ? copyResultSql(code) : errorResultSql(code, kScriptErrorPrefix + result)));
     return result;
 }
 
@@ -239,12 +239,20 @@ SummaryRow readSummaryRow(const TreeItemRef &node, db::Connection *account)
 {
     const QString &code = node.key;
     SummaryRow row{code, node.text};
-    const QVariant probe = QueryValue(QStringLiteral("name"), errorProbeSql(code), account);
-    if (probe.toString().isEmpty()) {
-        const QVariant n = QueryValue(QStringLiteral("number"), countSql(code), account);
+    // The Error column test and the row count in one round trip.
+    const db::Recordset rs = account->query(
+        ifResultExists(code)
+            + QStringLiteral("select (select count(*) from tempdb..sysobjects as a join tempdb..syscolumns as b on "
+                             "a.id=b.id where b.name='Error' and a.name=")
+            + sqlText(code) + QStringLiteral(") as hasError, (select count(*) from tempdb..") + sqlIdentifier(code)
+            + QStringLiteral(") as number else select 0 as hasError, 0 as number"),
+        1);
+    if (rs.rowCount() != 1 || rs.columnCount() != 2)
+        throw db::DbError(QStringLiteral("读取 %1 的结果表失败").arg(code));
+    if (rs.integer(0, 0) == 0) {
         row.isCount = true;
-        row.count = n.toLongLong();
-        row.finding = QStringLiteral("记录数：") + n.toString().trimmed();
+        row.count = rs.integer(0, 1);
+        row.finding = QStringLiteral("记录数：") + QString::number(row.count);
     } else {
         const QVariant e = QueryValue(QStringLiteral("Error"),
                                       QStringLiteral("select top 1 Error from tempdb..") + sqlIdentifier(code), account);

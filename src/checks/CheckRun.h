@@ -71,7 +71,8 @@ public:
 
 // Holds the server-wide exclusive application lock (sp_getapplock in tempdb, owned by the session)
 // under which an item's staging table, script, result table and summary read stay apart from every
-// other session on the server. A session that ends releases it by itself.
+// other session on the server. Taking it drops a tempdb..VUZ that an earlier holder left. A
+// session that ends releases it by itself.
 class ServerLock {
 public:
     // Called while another session holds the lock, before each further wait of a fraction of a
@@ -104,11 +105,11 @@ QString copyResultSql(const QString &code);
 // The result table holding one Error row with the message.
 QString errorResultSql(const QString &code, const QString &message);
 
-// The item check: drop a leftover tempdb..VUZ, run 检查.SQL from the item folder, drop the old
-// result table, then copy tempdb..VUZ — or, when the script failed, leave one Error row with
-// kScriptErrorPrefix + the server's message. Returns the script runner's result; the statements'
-// own errors, and a connection lost by the script, are thrown as db::DbError. The caller holds
-// the ServerLock.
+// The item check: run 检查.SQL from the item folder, drop the old result table, then copy
+// tempdb..VUZ — or, when the script failed, leave one Error row with kScriptErrorPrefix + the
+// server's message. Returns the script runner's result; the statements' own errors, and a
+// connection lost by the script, are thrown as db::DbError. The caller holds the ServerLock,
+// which starts by dropping a tempdb..VUZ left by an earlier holder.
 QString runItemCheck(const QString &code, const QString &itemFolder, db::Connection *account);
 
 // Called for each checked item while it still holds the lock, after its summary row was read.

@@ -85,7 +85,11 @@ TEST_F(ParameterExec, ExecutesTheProcedureWithValuesInRowOrder)
 
     enter(pw, 0, "it's");  // a quote inside a value reaches the procedure as it was typed
     ASSERT_EQ(pw.status()->text(), kComplete);
+    QStringList refreshed;   // the main window's summary row of the item is read again
+    session().itemResultChanged = [&](const QString &code, const QString &note) { refreshed << code + note; };
     QTest::mouseClick(pw.ok(), Qt::LeftButton);
+    session().itemResultChanged = {};
+    EXPECT_EQ(refreshed, QStringList{QStringLiteral("K01")});
     EXPECT_EQ(FrmSQLValue::instance(), nullptr);
     EXPECT_FALSE(pw.w->isVisible());
     finish(pw.w);
