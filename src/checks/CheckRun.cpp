@@ -195,8 +195,9 @@ RunOutcome RunChecks(const std::vector<TreeItemRef> &nodes, const QString &treeN
             const QString scriptResult = runItemCheck(node.key, folder, ctx.account);
             if (!scriptResult.isEmpty())
                 out.scriptFailures.push_back({node.key, node.text, scriptResult});
+            // A script that failed may not have created its procedure: it is not handed on.
             const bool procedure = !GetProcedureName(script).isEmpty();
-            if (procedure && handOff)
+            if (procedure && scriptResult.isEmpty() && handOff)
                 handOff(node.key, treeName);
             SummaryRow row = readSummaryRow(node, ctx.account);
             row.procedure = procedure;

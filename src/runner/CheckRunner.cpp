@@ -207,8 +207,9 @@ private:
     // The findings of an item with rows go to a workbook while the item still holds the lock.
     void exportItem(const QString &database, const SummaryRow &row)
     {
+        // Only findings of this run: not a procedure item whose procedure did not run.
         if (o.exportDir.isEmpty() || !row.isCount || row.count <= 0 || problems.count(row.code)
-            || (row.procedure && !notRun.count(row.code)) || !notRun.value(row.code).isEmpty())
+            || !notRun.value(row.code).isEmpty())
             return;
         try {
             const db::Recordset rs = conn->query(reportSelectSql(row.code));
