@@ -440,6 +440,9 @@ void FrmReport::CmdFunction_Click()
         try {
             const ServerLock lock(account, std::ref(waiting));
             result = RunSqlFile(QStringLiteral("修复.sql"), folder, account);
+        } catch (const LockAbandoned &e) {
+            txtReport->setPlainText(QStringLiteral("未执行修复：") + e.message());
+            return;
         } catch (const db::DbError &e) {
             result = e.message();
         }
