@@ -450,6 +450,21 @@ TEST_F(MainWindowTest, WaitForAnotherCheckOnTheServerCanBeGivenUp)
     EXPECT_FALSE(window->isRunning());
 }
 
+TEST_F(MainWindowTest, CodesThatCannotNameATableAreReportedWhenTheCatalogueLoads)
+{
+    auto catalog = std::make_unique<db::SqliteConnection>(QStringLiteral(":memory:"));
+    catalog->execute(QStringLiteral("create table Tools (cID integer, cParentID text, cCode text, cName text, "
+                                    "bSign boolean, bEnd boolean)"));
+    catalog->execute(QStringLiteral("insert into Tools values (1, null, 'OK1', '好编码', 1, 1), "
+                                    "(2, null, 'x' || char(9) || 'y', '坏编码', 1, 1)"));
+    session().catalogConn = std::move(catalog);
+    test::ModalWatcher watcher;
+    menu("Tools");
+    ASSERT_EQ(watcher.boxes.size(), 1u);
+    EXPECT_TRUE(watcher.boxes[0].text.contains(QStringLiteral("坏编码"))) << watcher.boxes[0].text.toStdString();
+    EXPECT_FALSE(watcher.boxes[0].text.contains(QStringLiteral("好编码")));
+}
+
 TEST_F(MainWindowTest, RunOnAFailedAccountConnectionReportsTheReasonAndStaysUsable)
 {
     writeScript(QStringLiteral("A01"), {"select 1", "GO"});
