@@ -1,4 +1,5 @@
 #include "Fingerprint.h"
+#include "CheckRun.h"
 
 #include <QLocale>
 #include <algorithm>
@@ -110,7 +111,7 @@ quint64 rowFingerprint(const db::Recordset &rs, qint64 row)
 TableCapture captureResultTable(db::Connection *conn, const QString &code, const Limits &limits)
 {
     TableCapture cap;
-    const QString sql = QStringLiteral("select * from tempdb..") + code;
+    const QString sql = QStringLiteral("select * from tempdb..") + sqlIdentifier(code);
     conn->queryChunks(sql, 2048, [&](const db::Recordset &rs) {
         if (cap.columns.isEmpty())
             for (int c = 0; c < rs.columnCount(); ++c)

@@ -20,6 +20,7 @@ class LastRun : public QObject {
 public:
     explicit LastRun(QObject *parent) : QObject(parent) { setObjectName(QStringLiteral("vireoLastRun")); }
     history::RunHeader header;
+    std::map<QString, history::TableCapture> captures;   // read while each item held the server lock
     std::vector<history::ItemRecord> items;
     std::vector<history::ItemChange> changes;
     qint64 id = 0;
@@ -32,7 +33,18 @@ LastRun *lastRunOf(FrmMain *w)
     return dynamic_cast<LastRun *>(w->findChild<QObject *>(QStringLiteral("vireoLastRun"), Qt::FindDirectChildrenOnly));
 }
 
-history::ItemRecord recordOf(const SummaryRow &row, const RunOutcome &outcome, db::Connection *account)
+history::TableCapture captureOf(const QString &code, db::Connection *account)
+{
+    try {
+        return history::captureResultTable(account, code);
+    } catch (const db::DbError &) {
+        history::TableCapture cap;
+        cap.complete = false;
+        return cap;
+    }
+}
+
+history::ItemRecord recordOf(const SummaryRow &row, const RunOutcome &outcome, const LastRun &last)
 {
     history::ItemRecord rec;
     rec.code = row.code;
@@ -45,19 +57,21 @@ history::ItemRecord recordOf(const SummaryRow &row, const RunOutcome &outcome, d
             rec.errorText = p.message;
     if (!rec.errorText.isEmpty()) {
         rec.status = history::ItemStatus::Error;
+    } else if (!row.notChecked.isEmpty()) {
+        rec.status = history::ItemStatus::NotChecked;   // an earlier run's result, or a procedure not run
+        rec.errorText = row.notChecked;
     } else if (!row.isCount) {
         rec.status = history::ItemStatus::Error;
         rec.errorText = row.finding;
     } else {
         rec.status = history::ItemStatus::Checked;
         rec.count = row.count;
-        if (row.count > 0 && account) {
-            try {
-                rec.capture = history::captureResultTable(account, row.code);
-            } catch (const db::DbError &) {
-                rec.capture = {};
+        if (row.count > 0) {
+            const auto cap = last.captures.find(row.code);
+            if (cap != last.captures.end())
+                rec.capture = cap->second;
+            else
                 rec.capture.complete = false;
-            }
         }
     }
     return rec;
@@ -78,7 +92,7 @@ void recordRun(FrmMain *w, const RunOutcome &outcome)
     last->id = 0;
     last->historyError.clear();
     for (const SummaryRow &row : w->lastSummary.rows)
-        last->items.push_back(recordOf(row, outcome, s.accountConn.get()));
+        last->items.push_back(recordOf(row, outcome, *last));
     last->header.ended = QDateTime::currentDateTime();
 
     history::HistoryStore store(history::HistoryStore::defaultPath());
@@ -168,8 +182,16 @@ void attachHistory(FrmMain *w)
     new LastRun(w);
     QPointer<FrmMain> window(w);
     w->runStarting = [window] {
-        if (window)
+        if (window) {
             lastRunOf(window)->started = QDateTime::currentDateTime();
+            lastRunOf(window)->captures.clear();
+        }
+    };
+    // The rows are fingerprinted while the item holds the server lock: afterwards another tool
+    // on the server may have replaced tempdb..{code}.
+    w->itemChecked = [window](SummaryRow &row) {
+        if (window && row.isCount && row.count > 0 && row.notChecked.isEmpty())
+            lastRunOf(window)->captures[row.code] = captureOf(row.code, session().accountConn.get());
     };
     w->runFinished = [window](const RunOutcome &outcome) {
         if (window)

@@ -666,7 +666,7 @@ void FrmMain::runChecks()
         labProgress->setText(kLockWaitText);
         return waiting();
     };
-    const RunOutcome outcome = RunChecks(nodes, TreeName, ctx, handOff, progress, wait);
+    const RunOutcome outcome = RunChecks(nodes, TreeName, ctx, handOff, progress, wait, itemChecked);
     labProgress->setText(QStringLiteral("正在汇总结果…"));
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     const QString summaryError = ShowSummary(treTool, &outcome);

@@ -63,6 +63,8 @@ public:
     // menu entries 历史记录 and 导出体检报告.
     std::function<void()> runStarting;
     std::function<void(const RunOutcome &outcome)> runFinished;
+    // Called for each checked item while it still holds the server lock, after its row was read.
+    std::function<void(SummaryRow &row)> itemChecked;
     std::function<void(const QString &code)> openChange;
     std::function<void()> showHistory;
     std::function<void()> exportReport;
