@@ -3,6 +3,8 @@
 then the same 20 accounts on one server, where every item takes the server's check lock in turn.
 
     run.py [BIN_DIR]     (BASELINE_BIN=/path/to/an/older/vireo-check adds its one-server times)
+
+The run history is left out (--no-history): bench/history measures it.
 """
 import os
 import re
@@ -37,14 +39,14 @@ def cpu_seconds(pids):
     return total
 
 
-def check(binary, targets, jobs, server_pids=()):
+def check(binary, targets, jobs, server_pids=(), extra=("--no-history",)):
     """targets: [(server, [accounts])] -> (best seconds of ROUNDS, item rows, exit status, CPU seconds of the
     last round: client and servers)."""
     args = [binary]
     for server, accounts in targets:
         args += ["--server", server, "--account", ",".join(accounts)]
     args += ["--year", "2024", "--all", "--param", "GJ01:20240101,20240331,50000,,",
-             "--program-folder", os.path.join(ROOT, "demo"), "--jobs", str(jobs), "--format", "csv"]
+             "--program-folder", os.path.join(ROOT, "demo"), "--jobs", str(jobs), "--format", "csv", *extra]
     env = dict(os.environ, VIREO_SA_PASSWORD=BENCH_SECRET)
     best = None
     for _ in range(ROUNDS):
@@ -85,7 +87,7 @@ def main():
         print(f"one server, --jobs 4 / --jobs 1: {s1 / s4:.2f}x (the lock lets one item run at a time)")
         baseline = os.environ.get("BASELINE_BIN")
         if baseline:
-            b4, rows, status, _ = check(baseline, [(one, ACCOUNTS)], 4, pids[4:])
+            b4, rows, status, _ = check(baseline, [(one, ACCOUNTS)], 4, pids[4:], extra=())
             print(f"baseline 1 server, --jobs 4: {b4:.2f} s, {rows} item rows, exit {status}")
             print(f"one server, --jobs 4, baseline / now: {b4 / s4:.2f}x (>= 1 means no slower)")
     finally:
