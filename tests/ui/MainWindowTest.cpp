@@ -2,6 +2,7 @@
 #include "FrmHistory.h"
 #include "FrmMain.h"
 #include "FrmReport.h"
+#include "RepairConfirm.h"
 #include "HistoryUi.h"
 #include "TrendChart.h"
 #include "ModFunction.h"
@@ -406,7 +407,7 @@ TEST_F(MainWindowTest, FailedAndUncheckedItemsSaySoAndARepairRefreshesTheRow)
     const auto note = [&](int r) { return grid->item(r, 2)->toolTip(); };
     const auto grey = [&](int r) { return grid->item(r, 0)->foreground().color() == QColor(Qt::gray); };
     EXPECT_FALSE(grey(0));
-    EXPECT_TRUE(note(0).isEmpty());
+    EXPECT_FALSE(note(0).startsWith(QStringLiteral("本次未检查")));
     EXPECT_TRUE(grey(2));
     EXPECT_EQ(note(2), QStringLiteral("本次未检查：缺少 检查.SQL，显示的是上次的结果"));
     EXPECT_TRUE(grey(3));
@@ -417,14 +418,16 @@ TEST_F(MainWindowTest, FailedAndUncheckedItemsSaySoAndARepairRefreshesTheRow)
     window->gridDoubleClick();
     ASSERT_NE(FrmReport::instance(), nullptr);
     auto *function = FrmReport::instance()->findChild<QPushButton *>(QStringLiteral("CmdFunction"));
+    FrmReport::setRepairConfirmation([](QWidget *, const RepairRequest &) { return true; });
     QTest::mouseClick(function, Qt::LeftButton);
+    FrmReport::setRepairConfirmation({});
     EXPECT_EQ(gridRows()[0], QStringLiteral("A01|凭证检查|记录数：2"));
     EXPECT_TRUE(grey(0));
     EXPECT_TRUE(note(0).contains(QStringLiteral("已修复"))) << note(0).toStdString();
     QTest::mouseClick(function, Qt::LeftButton);
     EXPECT_EQ(gridRows()[0], QStringLiteral("A01|凭证检查|记录数：0"));
     EXPECT_FALSE(grey(0));
-    EXPECT_TRUE(note(0).isEmpty());
+    EXPECT_FALSE(note(0).contains(QStringLiteral("已修复")));
     FrmReport::instance()->close();
 }
 
