@@ -5,17 +5,6 @@
 
 using namespace vireo;
 
-namespace {
-ParameterLine parsed(const QString &line)
-{
-    ParameterLine p;
-    bool bad = false;
-    EXPECT_TRUE(parseParameterLine(line, 1, &p, &bad)) << line.toStdString();
-    EXPECT_FALSE(bad);
-    return p;
-}
-} // namespace
-
 TEST(ParameterLines, TypeTableFirstMatchAndFallThrough)
 {
     const std::pair<const char *, const char16_t *> cases[] = {
@@ -27,58 +16,42 @@ TEST(ParameterLines, TypeTableFirstMatchAndFallThrough)
         EXPECT_EQ(TypeDisplayName(QString::fromUtf8(type)), QString::fromUtf16(shown)) << type;
 }
 
-TEST(ParameterLines, FieldsAreCutAtEachSeparator)
+// Each line: parsed fields "name|caption|type shown|required|default", "malformed", or "" (no parameter).
+TEST(ParameterLines, FieldsRequiredFlagAndDefault)
 {
-    const ParameterLine d = parsed(QStringLiteral("--参数&&@dBegin&&开始日期&&smalldatetime&&1&&&&"));
-    EXPECT_EQ(d.name, QStringLiteral("@dBegin"));
-    EXPECT_EQ(d.caption, QStringLiteral("开始日期"));
-    EXPECT_EQ(d.rawType, QStringLiteral("smalldatetime"));
-    EXPECT_EQ(d.typeText, QStringLiteral("短日期"));
-    EXPECT_TRUE(d.required);
-    EXPECT_EQ(allowEmptyText(d.required), QStringLiteral("否"));
-    EXPECT_EQ(d.defaultValue, QString());
-
-    // Fields are trimmed; text before the marker is ignored.
-    const ParameterLine t = parsed(QStringLiteral("  exec x --参数&& @n && 年 度 && INT && 1 && 120 &&  "));
-    EXPECT_EQ(t.name, QStringLiteral("@n"));
-    EXPECT_EQ(t.caption, QStringLiteral("年 度"));
-    EXPECT_EQ(t.typeText, QStringLiteral("整数"));
-    EXPECT_EQ(t.defaultValue, QStringLiteral("120"));
-
-    // Required only for exactly "1".
-    EXPECT_FALSE(parsed(QStringLiteral("参数&&a&&b&&c&&0&&")).required);
-    EXPECT_FALSE(parsed(QStringLiteral("参数&&a&&b&&c&&&&")).required);
-    EXPECT_FALSE(parsed(QStringLiteral("参数&&a&&b&&c&&Y&&")).required);
-    EXPECT_FALSE(parsed(QStringLiteral("参数&&a&&b&&c&&11&&")).required);
-
-    // A default counts only when closed by its own separator; text after it is ignored.
-    EXPECT_EQ(parsed(QStringLiteral("参数&&a&&b&&c&&1&&2024")).defaultValue, QString());
-    EXPECT_EQ(parsed(QStringLiteral("参数&&a&&b&&c&&1&&2024&&rest")).defaultValue, QStringLiteral("2024"));
+    const std::pair<const char16_t *, const char16_t *> cases[] = {
+        {u"--参数&&@dBegin&&开始日期&&smalldatetime&&1&&&&", u"@dBegin|开始日期|短日期|1|"},
+        // fields are trimmed; text before the marker is ignored
+        {u"  exec x --参数&& @n && 年 度 && INT && 1 && 120 &&  ", u"@n|年 度|整数|1|120"},
+        // required only for exactly "1"
+        {u"参数&&a&&b&&c&&0&&", u"a|b||0|"}, {u"参数&&a&&b&&c&&&&", u"a|b||0|"},
+        {u"参数&&a&&b&&c&&Y&&", u"a|b||0|"}, {u"参数&&a&&b&&c&&11&&", u"a|b||0|"},
+        // a default counts only when closed by its own separator; text after it is ignored
+        {u"参数&&a&&b&&c&&1&&2024", u"a|b||1|"}, {u"参数&&a&&b&&c&&1&&2024&&rest", u"a|b||1|2024"},
+        {u"参数&&a&&b&&c", u"malformed"}, {u"--存储过程&&K01", u""}, {u"参数 && a&&b&&c&&d&&", u""},
+    };
+    for (const auto &[line, want] : cases) {
+        ParameterLine p;
+        bool bad = false;
+        const bool found = parseParameterLine(QString::fromUtf16(line), 1, &p, &bad);
+        const QString got = bad ? QStringLiteral("malformed")
+                          : found ? QStringList{p.name, p.caption, p.typeText, QString::number(p.required), p.defaultValue}.join('|')
+                                  : QString();
+        EXPECT_EQ(got, QString::fromUtf16(want)) << QString::fromUtf16(line).toStdString();
+        EXPECT_FALSE(found && bad);
+    }
+    EXPECT_EQ(allowEmptyText(true), QStringLiteral("否"));
+    EXPECT_EQ(allowEmptyText(false), QStringLiteral("是"));
 }
 
-TEST(ParameterLines, MalformedAndOrdinaryLines)
-{
-    ParameterLine p;
-    bool bad = false;
-    EXPECT_FALSE(parseParameterLine(QStringLiteral("参数&&a&&b&&c"), 3, &p, &bad));
-    EXPECT_TRUE(bad);
-    EXPECT_FALSE(parseParameterLine(QStringLiteral("--存储过程&&K01"), 1, &p, &bad));
-    EXPECT_FALSE(bad);
-    EXPECT_FALSE(parseParameterLine(QStringLiteral("参数 && a&&b&&c&&d&&"), 1, &p, &bad));
-    EXPECT_FALSE(bad);
-}
-
-TEST(ParameterLines, ExecStatementQuotesEveryValue)
+TEST(ParameterLines, ExecStatementAndDateTexts)
 {
     EXPECT_EQ(buildExecStatement(QStringLiteral("K01"), {QStringLiteral("2024"), QStringLiteral("3")}),
-              QStringLiteral("Exec [K01] '2024','3'"));
-    EXPECT_EQ(buildExecStatement(QStringLiteral("K]1;"), {QString()}), QStringLiteral("Exec [K]]1;] ''"));
+              QStringLiteral("Exec K01 '2024','3'"));
+    EXPECT_EQ(buildExecStatement(QStringLiteral("K01"), {QString()}), QStringLiteral("Exec K01 ''"));
     EXPECT_EQ(buildExecStatement(QStringLiteral("K01"), {QStringLiteral(" a "), QStringLiteral("x',''); drop table t--")}),
-              QStringLiteral("Exec [K01] ' a ','x'',''''); drop table t--'"));
-}
+              QStringLiteral("Exec K01 ' a ','x'',''''); drop table t--'"));
 
-TEST(ParameterLines, DateTexts)
-{
     EXPECT_EQ(sqlDateText(QDateTime(QDate(2024, 3, 5), QTime(0, 0))), QStringLiteral("20240305"));
     EXPECT_EQ(sqlDateText(QDateTime(QDate(2024, 3, 5), QTime(9, 7, 1))), QStringLiteral("2024-03-05T09:07:01"));
     EXPECT_EQ(parseDateText(QStringLiteral("2024-3-5")), QDateTime(QDate(2024, 3, 5), QTime(0, 0)));

@@ -66,39 +66,23 @@ def same(got, want, where):
         fail(f"{where}: expected text {short(v)}, got {short(got)}")
 
 
-def check_xlsx(path, exp):
+def read_xlsx(path):
+    """(rows, columns, cell(r, c) -> (value, fill rgb or None), {column: fitted width}) from openpyxl."""
     import openpyxl
-    from openpyxl.utils import get_column_letter
-    wb = openpyxl.load_workbook(path)
-    ws = wb.worksheets[0]
-    ncols = len(exp["header"])
-    if ws.max_row != exp["nrows"] + 1:
-        fail(f"rows: expected {exp['nrows'] + 1}, got {ws.max_row}")
-    if ws.max_column != ncols:
-        fail(f"columns: expected {ncols}, got {ws.max_column}")
-    for c, name in enumerate(exp["header"], 1):
-        cell = ws.cell(1, c)
-        if cell.value != name:
-            fail(f"header {c}: expected {name!r}, got {cell.value!r}")
-        if cell.fill.fill_type != "solid" or not str(cell.fill.fgColor.rgb).upper().endswith("00FF00"):
-            fail(f"header {c}: fill {cell.fill.fill_type} {cell.fill.fgColor.rgb}")
-    for index, cells in exp["rows"]:
-        for c, want in enumerate(cells, 1):
-            cell = ws.cell(index + 2, c)
-            same(cell.value, want, f"row {index + 2} col {c}")
-            if cell.fill.fill_type not in (None, "none"):
-                fail(f"row {index + 2} col {c}: data cell is filled")
-    for c, want in enumerate(expected_widths(exp)):
-        dim = ws.column_dimensions[get_column_letter(c + 1)]
-        if want is None:
-            continue
-        # The writer stores the width with Excel's cell padding added (less than one character).
-        if not dim.customWidth or dim.width is None or not (want <= dim.width < (want + 1 if exp["complete"] else 256)):
-            fail(f"width of column {c + 1}: expected {want}, got {dim.width}")
-    for c in range(26, ncols):
-        letter = get_column_letter(c + 1)
-        if letter in ws.column_dimensions and ws.column_dimensions[letter].customWidth:
-            fail(f"column {c + 1} beyond Z has a fitted width")
+    from openpyxl.utils import column_index_from_string
+    ws = openpyxl.load_workbook(path).worksheets[0]
+
+    def cell(r, c):
+        x = ws.cell(r + 1, c + 1)
+        fill = None
+        if x.fill.fill_type not in (None, "none"):
+            rgb = str(x.fill.fgColor.rgb).upper()
+            fill = GREEN if x.fill.fill_type == "solid" and rgb.endswith("00FF00") else rgb
+        return x.value, fill
+
+    # The writer stores the width with Excel's cell padding added (less than one character).
+    widths = {column_index_from_string(k) - 1: d.width for k, d in ws.column_dimensions.items() if d.customWidth}
+    return ws.max_row, ws.max_column, cell, widths
 
 
 def check_xls_records(path):
@@ -176,64 +160,64 @@ def check_xls_records(path):
         fail(f"EXTSST ({per} per bucket) does not point at the strings' starts")
 
 
-def check_xls(path, exp):
+def read_xls(path):
     import xlrd
     check_xls_records(path)
     book = xlrd.open_workbook(path, formatting_info=True)
     sh = book.sheet_by_index(0)
-    ncols = len(exp["header"])
-    if sh.nrows != exp["nrows"] + 1:
-        fail(f"rows: expected {exp['nrows'] + 1}, got {sh.nrows}")
-    if sh.ncols != ncols:
-        fail(f"columns: expected {ncols}, got {sh.ncols}")
 
-    def fill(r, c):
-        bg = book.xf_list[sh.cell_xf_index(r, c)].background
-        return bg.fill_pattern, book.colour_map.get(bg.pattern_colour_index)
+    def fill_of(xf):
+        bg = book.xf_list[xf].background
+        return book.colour_map.get(bg.pattern_colour_index) if bg.fill_pattern else None
 
-    for c, name in enumerate(exp["header"]):
-        if sh.cell_value(0, c) != name:
-            fail(f"header {c + 1}: expected {name!r}, got {sh.cell_value(0, c)!r}")
-        if fill(0, c) != (1, GREEN):
-            fail(f"header {c + 1}: fill {fill(0, c)}")
     row1 = sh.rowinfo_map.get(0)
-    if row1 is None or not row1.has_default_xf_index or \
-            book.colour_map.get(book.xf_list[row1.xf_index].background.pattern_colour_index) != GREEN:
+    if row1 is None or not row1.has_default_xf_index or fill_of(row1.xf_index) != GREEN:
         fail("row 1 as a whole is not formatted green")
+
+    def cell(r, c):
+        x = sh.cell(r, c)
+        if x.ctype == xlrd.XL_CELL_DATE:
+            v = xlrd.xldate.xldate_as_datetime(x.value, book.datemode)
+        elif x.ctype == xlrd.XL_CELL_BOOLEAN:
+            v = bool(x.value)
+        elif x.ctype == xlrd.XL_CELL_EMPTY:
+            return None, None
+        else:
+            v = x.value
+        return v, fill_of(sh.cell_xf_index(r, c))
+
+    return sh.nrows, sh.ncols, cell, {c: info.width / 256 for c, info in sh.colinfo_map.items()}
+
+
+def check(path, exp):
+    nrows, ncols, cell, widths = (read_xlsx if path.lower().endswith(".xlsx") else read_xls)(path)
+    if nrows != exp["nrows"] + 1:
+        fail(f"rows: expected {exp['nrows'] + 1}, got {nrows}")
+    if ncols != len(exp["header"]):
+        fail(f"columns: expected {len(exp['header'])}, got {ncols}")
+    for c, name in enumerate(exp["header"]):
+        if cell(0, c) != (name, GREEN):
+            fail(f"header {c + 1}: expected {name!r} on green, got {cell(0, c)}")
     for index, cells in exp["rows"]:
         for c, want in enumerate(cells):
-            r = index + 1
-            cell = sh.cell(r, c)
-            if cell.ctype == xlrd.XL_CELL_DATE:
-                got = xlrd.xldate.xldate_as_datetime(cell.value, book.datemode)
-            elif cell.ctype == xlrd.XL_CELL_BOOLEAN:
-                got = bool(cell.value)
-            elif cell.ctype == xlrd.XL_CELL_EMPTY:
-                got = None
-            else:
-                got = cell.value
-            same(got, want, f"row {r + 1} col {c + 1}")
-            if cell.ctype != xlrd.XL_CELL_EMPTY and fill(r, c)[0] != 0:
-                fail(f"row {r + 1} col {c + 1}: data cell is filled")
+            got, fill = cell(index + 1, c)
+            same(got, want, f"row {index + 2} col {c + 1}")
+            if fill is not None:
+                fail(f"row {index + 2} col {c + 1}: data cell is filled")
     for c, want in enumerate(expected_widths(exp)):
-        info = sh.colinfo_map.get(c)
-        if want is None:
-            continue
-        if info is None or (info.width != want * 256 if exp["complete"] else info.width < want * 256):
-            fail(f"width of column {c + 1}: expected {want * 256}, got {info.width if info else None}")
-    for c in range(26, ncols):
-        if c in sh.colinfo_map:
-            fail(f"column {c + 1} beyond Z has a width")
+        got = widths.get(c)
+        if want is not None and (got is None or not (want <= got < (want + 1 if exp["complete"] else 256))):
+            fail(f"width of column {c + 1}: expected {want}, got {got}")
+    for c in widths:
+        if c >= 26:
+            fail(f"column {c + 1} beyond Z has a fitted width")
 
 
 def main():
     path, expected = sys.argv[1], sys.argv[2]
     with open(expected, encoding="utf-8") as f:
         exp = json.load(f)
-    if path.lower().endswith(".xlsx"):
-        check_xlsx(path, exp)
-    else:
-        check_xls(path, exp)
+    check(path, exp)
     for p in problems[:40]:
         print(p)
     if len(problems) > 40:

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Writes the test catalogues: catalogue.json (and catalogue.mdb through mkmdb) plus damaged copies.
+"""Writes the test catalogues into tests/data/catalogue/: catalogue.json (and catalogue.mdb through
+mkmdb) plus damaged copies.
 
-    ./make_catalogues.py [PATH/TO/mkmdb.py]     (default: ../../../../shared/tools/mkmdb/mkmdb.py)
+    tools/test-data/make_catalogues.py [PATH/TO/mkmdb.py]     (default: ../../../shared/tools/mkmdb/mkmdb.py)
 
 The outputs are committed, so the tests need neither this script nor mkmdb.
 """
@@ -10,8 +11,9 @@ import os
 import subprocess
 import sys
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-MKMDB = sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, "../../../../shared/tools/mkmdb/mkmdb.py")
+TOOL = os.path.dirname(os.path.abspath(__file__))
+HERE = os.path.join(TOOL, "../../tests/data/catalogue")
+MKMDB = sys.argv[1] if len(sys.argv) > 1 else os.path.join(TOOL, "../../../shared/tools/mkmdb/mkmdb.py")
 
 TREE_COLUMNS = [
     {"name": "cID", "type": "autonumber"},
