@@ -95,18 +95,6 @@ TEST_F(OdbcOnServer, QueryChunksStreamsEveryRowOnceAndStopsWhenAsked)
     EXPECT_EQ(conn->query(QStringLiteral("select 7 as n")).text(0, 0), QStringLiteral("7"));
 }
 
-TEST_F(OdbcOnServer, ConditionalTextsGiveTheRowsOfTheBranchThatRan)
-{
-    const auto none = conn->query(QStringLiteral(
-        "if exists (select * from tempdb..sysobjects where name='Z9') select * from tempdb..Z9 else select '' as 空"));
-    ASSERT_EQ(none.columnCount(), 1);
-    EXPECT_EQ(none.column(0).name, QStringLiteral("空"));
-    ASSERT_EQ(none.rowCount(), 1);
-    EXPECT_EQ(none.text(0, 0), QString());
-    conn->execute(QStringLiteral("print 'hello'"));
-    EXPECT_TRUE(conn->messages().join(' ').contains(QStringLiteral("hello")));
-}
-
 TEST_F(OdbcOnServer, LoginFailuresNameTheCauseButNeverThePassword)
 {
     db::AccountParams p = server->params();
