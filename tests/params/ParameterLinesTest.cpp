@@ -47,10 +47,10 @@ TEST(ParameterLines, FieldsRequiredFlagAndDefault)
 TEST(ParameterLines, ExecStatementAndDateTexts)
 {
     EXPECT_EQ(buildExecStatement(QStringLiteral("K01"), {QStringLiteral("2024"), QStringLiteral("3")}),
-              QStringLiteral("Exec K01 '2024','3'"));
-    EXPECT_EQ(buildExecStatement(QStringLiteral("K01"), {QString()}), QStringLiteral("Exec K01 ''"));
+              QStringLiteral("Exec [K01] '2024','3'"));
+    EXPECT_EQ(buildExecStatement(QStringLiteral("K]1;"), {QString()}), QStringLiteral("Exec [K]]1;] ''"));
     EXPECT_EQ(buildExecStatement(QStringLiteral("K01"), {QStringLiteral(" a "), QStringLiteral("x',''); drop table t--")}),
-              QStringLiteral("Exec K01 ' a ','x'',''''); drop table t--'"));
+              QStringLiteral("Exec [K01] ' a ','x'',''''); drop table t--'"));
 
     EXPECT_EQ(sqlDateText(QDateTime(QDate(2024, 3, 5), QTime(0, 0))), QStringLiteral("20240305"));
     EXPECT_EQ(sqlDateText(QDateTime(QDate(2024, 3, 5), QTime(9, 7, 1))), QStringLiteral("2024-03-05T09:07:01"));
