@@ -16,7 +16,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
-#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -95,8 +94,7 @@ protected:
     CheckContext ctx;
 };
 
-// The catalogue, the item folders and expected.json describe the same items; the item files are
-// the sources in items-src/ saved in code page 936 with CR LF line ends (demo/make_items.py).
+// The catalogue, the item folders and expected.json describe the same items.
 TEST_F(DemoTest, CatalogueFoldersAndExpectationsAgree)
 {
     QSet<QString> runnable;
@@ -112,19 +110,6 @@ TEST_F(DemoTest, CatalogueFoldersAndExpectationsAgree)
         EXPECT_EQ(has, QStringLiteral("%1%2%3").arg(e.value(QStringLiteral("script")).toBool(true)).arg(e.value(QStringLiteral("repair")).toBool()).arg(e.value(QStringLiteral("plan")).toBool()))
             << code.toStdString();
     }
-    const QString sources = demoDir() + QStringLiteral("/items-src");
-    int files = 0, shipped = 0;
-    for (QDirIterator it(sources, QDir::Files, QDirIterator::Subdirectories); it.hasNext(); ++files) {
-        const QString rel = QDir(sources).relativeFilePath(it.next());
-        QFile a(sources + QLatin1Char('/') + rel), b(demoDir() + QStringLiteral("/File/") + rel);
-        ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly)) << rel.toStdString();
-        QStringEncoder gb("GB18030");
-        EXPECT_TRUE(b.readAll() == QByteArray(gb(QString::fromUtf8(a.readAll()).replace(QStringLiteral("\n"), QStringLiteral("\r\n")))))
-            << rel.toStdString() << " differs from its source: run demo/make_items.py";
-    }
-    for (QDirIterator f(demoDir() + QStringLiteral("/File"), QDir::Files, QDirIterator::Subdirectories); f.hasNext(); f.next())
-        ++shipped;
-    EXPECT_EQ(shipped, files); // no file without a source
 }
 
 // Every runnable item of both catalogues, run as the main window runs them, finds what

@@ -37,10 +37,6 @@ TEST_F(ParameterWindow, LoadsTheItemsParameterLines)
     EXPECT_FALSE(pw.ok()->isEnabled());
 
     QTableWidget *g = pw.grid();
-    QStringList headers;
-    for (int c = 0; c < g->columnCount(); ++c)
-        headers << g->horizontalHeaderItem(c)->text();
-    EXPECT_EQ(headers, (QStringList{"参数", "名称", "类型", "允许空", "值"}));
     EXPECT_TRUE(g->isColumnHidden(0));
 
     const QStringList expected[] = {

@@ -40,15 +40,10 @@ def as_datetime(v):
     return datetime.datetime.strptime(v["date"], "%Y-%m-%dT%H:%M:%S")
 
 
-def short(v):
-    r = repr(v)
-    return r if len(r) <= 120 else f"{r[:100]}... ({len(v) if isinstance(v, str) else '?'} characters)"
-
-
 def same(got, want, where):
     if want is None:
         if got not in (None, ""):
-            fail(f"{where}: expected an empty cell, got {short(got)}")
+            fail(f"{where}: expected an empty cell, got {got!r:.120}")
         return
     v = want["v"]
     if isinstance(v, dict):
@@ -63,7 +58,7 @@ def same(got, want, where):
     elif v == "" and got in (None, ""):
         pass
     elif got != v:
-        fail(f"{where}: expected text {short(v)}, got {short(got)}")
+        fail(f"{where}: expected text {v!r:.120}, got {got!r:.120}")
 
 
 def read_xlsx(path):
