@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <sqlite3.h>
@@ -12,7 +13,9 @@
 namespace vireo {
 
 namespace {
-constexpr int kImportTimeoutMs = 120000;
+// The importer reports every 10,000 rows (and each table): an import that reports nothing for
+// this long is stuck, however large the file.
+constexpr int kStallTimeoutMs = 10000;
 
 [[noreturn]] void failOpen(const QString &mdbPath, const QString &reason)
 {
@@ -31,6 +34,20 @@ QString lastLine(const QByteArray &stderrBytes)
     return {};
 }
 
+// Copies every table of src into dest; the reason when it could not.
+QString backupInto(sqlite3 *dest, sqlite3 *src)
+{
+    sqlite3_backup *backup = sqlite3_backup_init(dest, "main", src, "main");
+    QString why;
+    if (!backup)
+        why = QString::fromUtf8(sqlite3_errmsg(dest));
+    else if (sqlite3_backup_step(backup, -1) != SQLITE_DONE)
+        why = QString::fromUtf8(sqlite3_errmsg(dest));
+    if (backup && sqlite3_backup_finish(backup) != SQLITE_OK && why.isEmpty())
+        why = QString::fromUtf8(sqlite3_errmsg(dest));
+    return why;
+}
+
 void copyIntoMemory(const QString &mdbPath, const QString &sqlitePath, db::SqliteConnection &target)
 {
     auto *dest = static_cast<sqlite3 *>(target.nativeHandle());
@@ -43,14 +60,7 @@ void copyIntoMemory(const QString &mdbPath, const QString &sqlitePath, db::Sqlit
         sqlite3_close(src);
         failOpen(mdbPath, why);
     }
-    sqlite3_backup *backup = sqlite3_backup_init(dest, "main", src, "main");
-    QString why;
-    if (!backup)
-        why = QString::fromUtf8(sqlite3_errmsg(dest));
-    else if (sqlite3_backup_step(backup, -1) != SQLITE_DONE)
-        why = QString::fromUtf8(sqlite3_errmsg(dest));
-    if (backup && sqlite3_backup_finish(backup) != SQLITE_OK && why.isEmpty())
-        why = QString::fromUtf8(sqlite3_errmsg(dest));
+    const QString why = backupInto(dest, src);
     sqlite3_close(src);
     if (!why.isEmpty())
         failOpen(mdbPath, why);
@@ -62,7 +72,8 @@ QString catalogueImporterName()
     return QStringLiteral("vireo-mdb-import");
 }
 
-std::unique_ptr<db::SqliteConnection> openCatalogue(const QString &mdbPath, const QString &importerPath)
+std::unique_ptr<db::SqliteConnection> openCatalogue(const QString &mdbPath, const QString &importerPath,
+                                                    const std::function<void(qint64 rows)> &progress)
 {
     const QFileInfo info(mdbPath);
     if (!info.exists())
@@ -95,15 +106,33 @@ std::unique_ptr<db::SqliteConnection> openCatalogue(const QString &mdbPath, cons
     child.setArguments({info.absoluteFilePath(), copyPath});
     child.setProcessChannelMode(QProcess::SeparateChannels);
     child.setProcessEnvironment(childProcessEnvironment());
-    child.setStandardOutputFile(QProcess::nullDevice());
     child.start();
     if (!child.waitForStarted(30000))
         failOpen(mdbPath, QStringLiteral("无法启动读取程序：%1").arg(child.errorString()));
-    if (!child.waitForFinished(kImportTimeoutMs)) {
-        child.kill();
-        child.waitForFinished(5000);
-        failOpen(mdbPath, QStringLiteral("读取超时（%1 秒）").arg(kImportTimeoutMs / 1000));
+    QElapsedTimer quiet;
+    quiet.start();
+    qint64 rows = 0;
+    while (child.state() != QProcess::NotRunning) {
+        child.waitForReadyRead(100);
+        bool moved = false;
+        while (child.canReadLine()) {
+            const QByteArray line = child.readLine().trimmed();
+            if (line.startsWith("rows ")) {
+                rows = line.mid(5).toLongLong();
+                moved = true;
+            }
+        }
+        if (moved)
+            quiet.restart();
+        if (progress)
+            progress(rows);
+        if (child.state() != QProcess::NotRunning && quiet.elapsed() > kStallTimeoutMs) {
+            child.kill();
+            child.waitForFinished(5000);
+            failOpen(mdbPath, QStringLiteral("读取超时（%1 秒内没有进展，已读 %2 行）").arg(kStallTimeoutMs / 1000).arg(rows));
+        }
     }
+    child.waitForFinished(5000);
     const QString message = lastLine(child.readAllStandardError());
     if (child.exitStatus() == QProcess::CrashExit)
         failOpen(mdbPath, QStringLiteral("文件已损坏，读取程序异常终止"));
@@ -113,6 +142,17 @@ std::unique_ptr<db::SqliteConnection> openCatalogue(const QString &mdbPath, cons
     auto conn = std::make_unique<CatalogueConnection>();
     copyIntoMemory(mdbPath, copyPath, *conn);
     QFile::remove(copyPath);
+    return conn;
+}
+
+std::unique_ptr<db::SqliteConnection> copyCatalogue(db::SqliteConnection &source)
+{
+    auto conn = std::make_unique<CatalogueConnection>();
+    auto *dest = static_cast<sqlite3 *>(conn->nativeHandle());
+    auto *src = static_cast<sqlite3 *>(source.nativeHandle());
+    const QString why = dest && src ? backupInto(dest, src) : QStringLiteral("内存数据库不可用");
+    if (!why.isEmpty())
+        throw db::DbError(QStringLiteral("无法复制检查目录：") + why);
     return conn;
 }
 

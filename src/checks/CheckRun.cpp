@@ -81,13 +81,20 @@ ServerLock::ServerLock(db::Connection *conn, const Waiting &waiting) : m_conn(co
 
 ServerLock::~ServerLock()
 {
+    // A stopped run still lets go of the lock: the cancel is set aside for this one statement.
+    const bool cancelled = m_conn->cancelRequested();
     try {
-        if (m_conn->isOpen())
+        if (m_conn->isOpen()) {
+            if (cancelled)
+                m_conn->resetCancel();
             m_conn->execute(QStringLiteral("exec tempdb..sp_releaseapplock @Resource = ") + sqlText(kLockResource)
                             + QStringLiteral(", @LockOwner = 'Session'"));
+        }
     } catch (const db::DbError &) {
         // A session that is gone has released its lock with it.
     }
+    if (cancelled)
+        m_conn->cancel();
 }
 
 QString sqlIdentifier(const QString &name)
@@ -212,6 +219,11 @@ RunOutcome RunChecks(const std::vector<TreeItemRef> &nodes, const QString &treeN
             out.abandoned = true;
             break;
         } catch (const db::DbError &e) {
+            if (ctx.account && ctx.account->cancelRequested()) {
+                out.cancelled = true;
+                out.cancelledAt = node;
+                break;
+            }
             out.problems.push_back({node.key, node.text, e.message()});
             if (ctx.account && !ctx.account->isOpen()) {
                 out.stopped = true;

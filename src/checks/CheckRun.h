@@ -54,6 +54,8 @@ struct RunOutcome {
     bool stopped = false;               // the account connection was lost; later items were not run
     bool abandoned = false;             // the wait for the server lock was given up; later items were not run
     int itemsRun = 0;
+    bool cancelled = false;             // the run was stopped by request (cancel on the account connection)
+    TreeItemRef cancelledAt;            // the item that was running then; later items were not run
 };
 
 // The text shown while another session on the server holds the check lock.

@@ -1,8 +1,10 @@
 #pragma once
 #include "Connection.h"
+#include "OdbcConnection.h"
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace vireo {
 
@@ -16,6 +18,8 @@ struct Session {
     struct AccountInfo {
         QString server, account, year, database, operatorName;
     } accountInfo;
+    // What the last login used, kept in memory only, so that a lost connection can be opened again.
+    std::optional<db::AccountParams> accountParams;
 
     // Told when an item's result table was rebuilt outside a check run (re-check, parameter window:
     // staleNote empty) or when what it shows went out of date (a repair: staleNote says why); the

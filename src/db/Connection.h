@@ -4,8 +4,21 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <mutex>
+#include <shared_mutex>
 
 namespace vireo::db {
+
+// Where query rows go while they arrive: the recordset they are appended to (replaced by the
+// result's columns first), the lock held exclusively for each change to it, and a report of the
+// row count after the first firstRows rows, then every chunkRows rows and at the end.
+struct RowSink {
+    Recordset *target = nullptr;
+    std::shared_mutex *lock = nullptr;
+    qint64 firstRows = 200;
+    qint64 chunkRows = 10000;
+    std::function<void(qint64 rows)> progress;
+};
 
 // One open database connection. Every call is synchronous and surfaces every error.
 class Connection {
@@ -30,8 +43,30 @@ public:
         sink(query(sql));
     }
 
+    // As query(), with the rows handed over while they arrive.
+    virtual void queryInto(const QString &sql, RowSink &sink)
+    {
+        Recordset rs = query(sql);
+        const qint64 n = rs.rowCount();
+        {
+            const std::unique_lock lock(*sink.lock);
+            *sink.target = std::move(rs);
+        }
+        if (sink.progress)
+            sink.progress(n);
+    }
+
     // Informational messages (PRINT and the like) of the last call.
     virtual QStringList messages() const { return {}; }
+
+    // Safe from any thread while another thread runs a statement on this connection:
+    // cancel() asks the server to stop the running statement, and every statement sent after
+    // it fails at once until resetCancel(); abort() drops the connection under a statement that
+    // the server never ends (the call then fails as a lost connection).
+    virtual void cancel() {}
+    virtual void resetCancel() {}
+    virtual bool cancelRequested() const { return false; }
+    virtual void abort() {}
 };
 
 } // namespace vireo::db

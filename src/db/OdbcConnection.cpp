@@ -5,9 +5,18 @@
 #include <sqlucode.h>
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <mutex>
+#include <set>
 #include <vector>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "unixODBC with 2-byte SQLWCHAR expected");
 
@@ -83,14 +92,63 @@ QString braced(const QString &v)
     return QLatin1Char('{') + v + QLatin1Char('}');
 }
 
+// The TCP sockets of this process, by inode (stable while the socket lives, unlike its number).
+std::set<ino_t> tcpSockets()
+{
+    std::set<ino_t> out;
+    const QStringList fds = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System);
+    for (const QString &name : fds) {
+        bool ok = false;
+        const int fd = name.toInt(&ok);
+        struct stat st {};
+        int type = 0;
+        socklen_t len = sizeof type;
+        if (ok && fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode)
+            && getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) == 0 && type == SOCK_STREAM)
+            out.insert(st.st_ino);
+    }
+    return out;
+}
+
+// The descriptor of the socket with this inode; -1 when it is gone.
+int socketByInode(ino_t inode)
+{
+    const QStringList fds = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System);
+    for (const QString &name : fds) {
+        bool ok = false;
+        const int fd = name.toInt(&ok);
+        struct stat st {};
+        if (ok && fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode) && st.st_ino == inode)
+            return fd;
+    }
+    return -1;
+}
+
+std::timed_mutex g_loginMutex;
+std::mutex g_claimMutex;
+std::set<ino_t> g_claimed;   // sockets that belong to an open connection
+
 } // namespace
+
+OdbcConnection::KeepAlive &OdbcConnection::keepAlive()
+{
+    static KeepAlive k;
+    return k;
+}
 
 struct OdbcConnection::Handles {
     SQLHENV env = SQL_NULL_HENV;
     SQLHDBC dbc = SQL_NULL_HDBC;
     bool connected = false;
+    ino_t socket = 0;               // the driver's socket, when it could be told apart
+    std::mutex running;             // guards stmt against the statement's end
+    SQLHSTMT stmt = SQL_NULL_HSTMT; // the statement being executed, for cancel()
     ~Handles()
     {
+        if (socket) {
+            const std::lock_guard lock(g_claimMutex);
+            g_claimed.erase(socket);
+        }
         if (connected)
             SQLDisconnect(dbc);
         if (dbc != SQL_NULL_HDBC)
@@ -139,7 +197,8 @@ QString OdbcConnection::connectionString(const AccountParams &p, const QString &
     return s;
 }
 
-std::unique_ptr<OdbcConnection> OdbcConnection::open(const AccountParams &params, int loginTimeoutSeconds)
+std::unique_ptr<OdbcConnection> OdbcConnection::open(const AccountParams &params, int loginTimeoutSeconds,
+                                                     bool identifySocket)
 {
     for (const QString *v : {&params.server, &params.database, &params.user, &params.password})
         if (v->contains(QLatin1String("};")))
@@ -163,10 +222,40 @@ std::unique_ptr<OdbcConnection> OdbcConnection::open(const AccountParams &params
         const QString cs = connectionString(params, driver);
         SQLWCHAR out[1024];
         SQLSMALLINT outLen = 0;
+        // Logins of this process take turns, so that the one new socket is this login's; a login
+        // that waits too long for its turn (another one hangs) goes ahead without knowing its socket.
+        std::unique_lock turn(g_loginMutex, std::defer_lock);
+        if (identifySocket)
+            (void)turn.try_lock_for(std::chrono::seconds(2));
+        const std::set<ino_t> before = tcpSockets();
         const SQLRETURN rc = SQLDriverConnectW(h.dbc, nullptr, const_cast<SQLWCHAR *>(wide(cs)), SQL_NTS, out,
                                                SQLSMALLINT(std::size(out)), &outLen, SQL_DRIVER_NOPROMPT);
         if (SQL_SUCCEEDED(rc)) {
             h.connected = true;
+            // The driver's socket: the one stream socket that appeared during the login and that no
+            // other connection has claimed.
+            if (turn.owns_lock()) {
+                const std::lock_guard lock(g_claimMutex);
+                std::vector<ino_t> fresh;
+                for (ino_t i : tcpSockets())
+                    if (!before.count(i) && !g_claimed.count(i))
+                        fresh.push_back(i);
+                if (fresh.size() == 1) {
+                    h.socket = fresh.front();
+                    g_claimed.insert(h.socket);
+                }
+            }
+            // FreeTDS turns keep-alive on with the system's long defaults; a vanished host or
+            // network would keep a statement waiting for hours. Shorter probes end it in minutes.
+            const int fd = h.socket ? socketByInode(h.socket) : -1;
+            if (fd >= 0) {
+                const KeepAlive &k = keepAlive();
+                const int on = 1;
+                setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+                setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &k.idleSeconds, sizeof k.idleSeconds);
+                setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &k.intervalSeconds, sizeof k.intervalSeconds);
+                setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &k.count, sizeof k.count);
+            }
             SQLSetConnectAttr(h.dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
             return c;
         }
@@ -198,6 +287,24 @@ std::unique_ptr<OdbcConnection> OdbcConnection::open(const AccountParams &params
 }
 
 bool OdbcConnection::isOpen() const { return h && h->connected && !m_broken; }
+
+void OdbcConnection::cancel()
+{
+    m_cancel = true;
+    const std::lock_guard lock(h->running);
+    if (h->stmt != SQL_NULL_HSTMT)
+        SQLCancel(h->stmt);
+}
+
+void OdbcConnection::abort()
+{
+    m_cancel = true;
+    m_broken = true;
+    // shutdown() wakes the driver's wait on the socket; the descriptor stays the driver's to close.
+    const int fd = h->socket ? socketByInode(h->socket) : -1;
+    if (fd >= 0)
+        shutdown(fd, SHUT_RDWR);
+}
 
 bool OdbcConnection::connectionDead() const
 {
@@ -331,13 +438,31 @@ void OdbcConnection::queryChunks(const QString &sql, qint64 chunkRows, const std
     run(sql, -1, std::max<qint64>(1, chunkRows), &sink);
 }
 
+void OdbcConnection::queryInto(const QString &sql, RowSink &sink) { run(sql, -1, 0, nullptr, &sink); }
+
 Recordset OdbcConnection::run(const QString &sql, qint64 maxRows, qint64 chunkRows,
-                              const std::function<bool(const Recordset &)> *sink)
+                              const std::function<bool(const Recordset &)> *sink, RowSink *rowSink)
 {
     m_messages.clear();
     if (!isOpen())
         throw DbError(m_broken ? QStringLiteral("与数据库服务器的连接已断开") : QStringLiteral("数据库连接未打开"));
+    if (m_cancel)
+        throw DbError(QStringLiteral("已停止"), 0, QStringLiteral("HY008"));
     Statement st(h->dbc);
+    // Published for cancel() while the statement runs; withdrawn before the handle is freed.
+    struct Running {
+        Handles &h;
+        Running(Handles &handles, SQLHSTMT stmt) : h(handles)
+        {
+            const std::lock_guard lock(h.running);
+            h.stmt = stmt;
+        }
+        ~Running()
+        {
+            const std::lock_guard lock(h.running);
+            h.stmt = SQL_NULL_HSTMT;
+        }
+    } running(*h, st.stmt);
     std::optional<Recordset> first;
     std::optional<Diagnostic> error;
 
@@ -363,27 +488,47 @@ Recordset OdbcConnection::run(const QString &sql, qint64 maxRows, qint64 chunkRo
     note(rc);
     bool more = rc != SQL_ERROR || !m_broken;
     for (int guard = 0; more && guard < 1000000; ++guard) {
-        if (m_broken)
+        if (m_broken || m_cancel)
             break;
         if (SQL_SUCCEEDED(rc)) {
             SQLSMALLINT cols = 0;
             SQLNumResultCols(st.stmt, &cols);
             if (cols > 0 && !first && !error) {
                 first = describe(st.stmt, cols);
+                Recordset *rows = &*first;
+                if (rowSink) {
+                    const std::unique_lock lock(*rowSink->lock);
+                    *rowSink->target = std::move(*first);
+                    rows = rowSink->target;
+                }
+                qint64 nextReport = rowSink ? rowSink->firstRows : -1;
                 std::vector<char16_t> buf(4096);
                 bool wanted = true;
-                while (maxRows < 0 || first->rowCount() < maxRows) {
+                while ((maxRows < 0 || rows->rowCount() < maxRows) && !m_cancel) {
                     const SQLRETURN f = SQLFetch(st.stmt);
                     if (f == SQL_NO_DATA)
                         break;
                     note(f);
                     if (!SQL_SUCCEEDED(f))
                         break;
+                    if (rowSink) {
+                        {
+                            const std::unique_lock lock(*rowSink->lock);
+                            readRow(st.stmt, *rows, buf);
+                        }
+                        if (rows->rowCount() == nextReport) {
+                            nextReport += rowSink->chunkRows;
+                            if (rowSink->progress)
+                                rowSink->progress(rows->rowCount());
+                        }
+                        continue;
+                    }
                     readRow(st.stmt, *first, buf);
                     // Streaming: hand over a full piece and start the next one empty.
                     if (sink && first->rowCount() >= chunkRows) {
                         wanted = (*sink)(*first);
                         first = describe(st.stmt, cols);
+                        rows = &*first;
                         if (!wanted)
                             break;
                     }
@@ -392,6 +537,14 @@ Recordset OdbcConnection::run(const QString &sql, qint64 maxRows, qint64 chunkRo
                     (*sink)(*first);
                     first = describe(st.stmt, cols);
                 }
+                if (rowSink) {
+                    {
+                        const std::unique_lock lock(*rowSink->lock);
+                        rows->squeeze();
+                    }
+                    if (rowSink->progress)
+                        rowSink->progress(rows->rowCount());
+                }
             }
         }
         rc = SQLMoreResults(st.stmt);
@@ -399,12 +552,21 @@ Recordset OdbcConnection::run(const QString &sql, qint64 maxRows, qint64 chunkRo
             break;
         note(rc);
     }
+    if (m_cancel && !m_broken)
+        throw DbError(QStringLiteral("已停止"), 0, QStringLiteral("HY008"));
     if (error) {
         if (error->state.startsWith(QLatin1String("08")) || connectionDead())
             m_broken = true;
         if (m_broken)
             throw DbError(QStringLiteral("与数据库服务器的连接已断开：") + error->text, error->native, error->state);
         throw DbError(error->text, error->native, error->state);
+    }
+    if (rowSink) {
+        if (!first) {
+            const std::unique_lock lock(*rowSink->lock);
+            *rowSink->target = Recordset();
+        }
+        return Recordset();
     }
     if (!first)
         first = Recordset();

@@ -1,5 +1,6 @@
 #pragma once
 #include "Connection.h"
+#include <atomic>
 #include <memory>
 
 namespace vireo::db {
@@ -19,7 +20,9 @@ public:
     ~OdbcConnection() override;
 
     // Opens the connection; throws DbError with the driver's message when it cannot.
-    static std::unique_ptr<OdbcConnection> open(const AccountParams &params, int loginTimeoutSeconds = 15);
+    // identifySocket: find the driver's socket (for abort() and keep-alive); a probe login skips it.
+    static std::unique_ptr<OdbcConnection> open(const AccountParams &params, int loginTimeoutSeconds = 15,
+                                                bool identifySocket = true);
 
     // The DSN-less connection string for these parameters (the password in braces).
     static QString connectionString(const AccountParams &params, const QString &driver);
@@ -28,16 +31,33 @@ public:
     void execute(const QString &sql) override;
     Recordset query(const QString &sql, qint64 maxRows = -1) override;
     void queryChunks(const QString &sql, qint64 chunkRows, const std::function<bool(const Recordset &)> &sink) override;
+    void queryInto(const QString &sql, RowSink &sink) override;
     QStringList messages() const override { return m_messages; }
+
+    void cancel() override;
+    void resetCancel() override { m_cancel = false; }
+    bool cancelRequested() const override { return m_cancel; }
+    void abort() override;
+
+    // TCP keep-alive on the driver's sockets: first probe after idleSeconds, then every
+    // intervalSeconds, the connection given up after count unanswered probes.
+    struct KeepAlive {
+        int idleSeconds = 30;
+        int intervalSeconds = 10;
+        int count = 6;
+    };
+    static KeepAlive &keepAlive();
 
 private:
     OdbcConnection();
     bool connectionDead() const;
-    Recordset run(const QString &sql, qint64 maxRows, qint64 chunkRows, const std::function<bool(const Recordset &)> *sink);
+    Recordset run(const QString &sql, qint64 maxRows, qint64 chunkRows, const std::function<bool(const Recordset &)> *sink,
+                  RowSink *rowSink = nullptr);
     struct Handles;
     std::unique_ptr<Handles> h;
     QStringList m_messages;
-    bool m_broken = false;
+    std::atomic_bool m_broken = false;
+    std::atomic_bool m_cancel = false;
 };
 
 // A connection that failed to open: every statement sent on it fails with the reason.

@@ -50,6 +50,8 @@ SqliteConnection::SqliteConnection(const QString &path)
     db.setDatabaseName(path);
     if (!db.open())
         throw toError(db.lastError());
+    const QVariant v = db.driver()->handle();
+    m_handle = v.isValid() ? *static_cast<sqlite3 *const *>(v.data()) : nullptr;
 }
 
 SqliteConnection::~SqliteConnection()
@@ -63,11 +65,7 @@ SqliteConnection::~SqliteConnection()
 
 QSqlDatabase SqliteConnection::database() const { return QSqlDatabase::database(m_name, false); }
 
-void *SqliteConnection::nativeHandle() const
-{
-    const QVariant v = database().driver()->handle();
-    return v.isValid() ? *static_cast<sqlite3 *const *>(v.data()) : nullptr;
-}
+void *SqliteConnection::nativeHandle() const { return m_handle; }
 
 bool SqliteConnection::isOpen() const { return database().isOpen(); }
 

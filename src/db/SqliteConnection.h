@@ -17,11 +17,12 @@ public:
     Recordset query(const QString &sql, qint64 maxRows = -1) override;
 
     QSqlDatabase database() const;
-    // The sqlite3* behind the connection (for bulk copies into it).
+    // The sqlite3* behind the connection (for bulk copies into and out of it), from any thread.
     void *nativeHandle() const;
 
 private:
     QString m_name;
+    void *m_handle = nullptr;
 };
 
 } // namespace vireo::db

@@ -1,4 +1,6 @@
 #include "CheckRunner.h"
+#include "AccountWorker.h"
+#include "RunGuard.h"
 #include "CatalogueImport.h"
 #include "CatalogueTree.h"
 #include "Export.h"
@@ -16,6 +18,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QThread>
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
@@ -123,8 +126,12 @@ QString reportSelectSql(const QString &code)
            + QStringLiteral(") select * from tempdb..") + sqlIdentifier(code) + QStringLiteral(" else select '' as 空");
 }
 
-// One worker's catalogue copy, opened on first use in that worker's thread.
+// One worker's catalogue copy, made on first use in that worker's thread from the one import of
+// the run.
 struct Worker {
+    db::SqliteConnection *imported = nullptr;
+    std::mutex *copyLock = nullptr;
+    QString importError;
     std::unique_ptr<db::SqliteConnection> catalog;
 };
 
@@ -155,16 +162,25 @@ public:
         clock.start();
         r.started = QDateTime::currentDateTime();
         try {
-            if (!worker.catalog)
-                worker.catalog = loadCatalogue(o);
+            if (!worker.catalog) {
+                if (!worker.imported)
+                    throw db::DbError(worker.importError);
+                // Qt's SQLite connections are not safe for two threads at once: one copy at a time.
+                const std::lock_guard hold(*worker.copyLock);
+                worker.catalog = copyCatalogue(*worker.imported);
+            }
             std::vector<TreeItemRef> nodes = loadCatalogueNodes(worker.catalog.get(), o.catalogue);
             select(nodes);
-            conn = db::OdbcConnection::open(db::AccountParams{server, r.database, QStringLiteral("SA"), password});
+            const db::AccountParams params{server, r.database, QStringLiteral("SA"), password};
+            conn = db::OdbcConnection::open(params);
             ctx = CheckContext{o.programFolder, worker.catalog.get(), conn.get()};
+            guard = std::make_unique<RunGuard>(conn.get(), params, o.itemTimeoutSeconds,
+                                               AccountWorker::settings().cancelWaitMs);
             runItems(nodes, r);
         } catch (const db::DbError &e) {
             r.error = e.message();
         }
+        guard.reset();
         r.elapsedMs = double(clock.nsecsElapsed()) / 1e6;
         r.ended = QDateTime::currentDateTime();
         if (r.error.isEmpty())
@@ -248,12 +264,44 @@ private:
                 progress(QStringLiteral("%1：%2").arg(r.database, kLockWaitText));
             return true;
         };
-        const RunOutcome out = RunChecks(
-            nodes, o.catalogue, ctx, [&](const QString &key, const QString &) { handOff(key); }, {}, waiting,
-            [&](SummaryRow &row) {
-                exportItem(r.database, row);
-                captureItem(row);
-            });
+        // Under the guard: an item it stops gets the reason as its error; the items after it run on
+        // while the connection lasts.
+        RunOutcome out;
+        std::vector<TreeItemRef> remaining = nodes;
+        for (;;) {
+            conn->resetCancel();
+            guard->clear();
+            RunOutcome part = RunChecks(
+                remaining, o.catalogue, ctx, [&](const QString &key, const QString &) { handOff(key); },
+                [this](const TreeItemRef &, int, int) { guard->startItem(); }, waiting,
+                [&](SummaryRow &row) {
+                    exportItem(r.database, row);
+                    captureItem(row);
+                });
+            const auto append = [](auto &to, const auto &from) { to.insert(to.end(), from.begin(), from.end()); };
+            append(out.problems, part.problems);
+            append(out.scriptFailures, part.scriptFailures);
+            append(out.notRun, part.notRun);
+            append(out.rows, part.rows);
+            out.itemsRun += part.itemsRun;
+            out.stopped = out.stopped || part.stopped;
+            out.abandoned = out.abandoned || part.abandoned;
+            if (!part.cancelled)
+                break;
+            const QString why = guard->reason();
+            out.problems.push_back({part.cancelledAt.key, part.cancelledAt.text, why.isEmpty() ? QStringLiteral("已停止") : why});
+            conn->resetCancel();
+            if (!conn->isOpen()) {
+                out.stopped = true;
+                break;
+            }
+            bool past = false;
+            for (TreeItemRef &n : remaining)
+                if (!past) {
+                    past = n.key == part.cancelledAt.key;
+                    n.checked = false;
+                }
+        }
         const Summary s = BuildSummary(nodes, o.catalogue, ctx, &out);
         for (const SummaryRow &row : s.rows) {
             ItemResult it;
@@ -283,6 +331,15 @@ private:
                 it.capture = captures.at(row.code);
             r.items.push_back(std::move(it));
         }
+        // Items whose error left no summary row (the connection went with them) are listed too.
+        for (const ItemProblem &p : out.problems)
+            if (std::none_of(r.items.begin(), r.items.end(), [&](const ItemResult &i) { return i.code == p.code; })) {
+                ItemResult it;
+                it.code = p.code;
+                it.name = p.name;
+                it.problem = p.message;
+                r.items.push_back(std::move(it));
+            }
         if (out.stopped)
             r.error = QStringLiteral("账套数据库连接已断开，其余项目未执行");
         else if (!s.error.isEmpty())
@@ -294,6 +351,7 @@ private:
     Worker &worker;
     const Progress &progress;
     std::unique_ptr<db::OdbcConnection> conn;
+    std::unique_ptr<RunGuard> guard;
     CheckContext ctx;
     QMap<QString, QString> notRun;            // procedure items: why the procedure was not run (empty: it ran)
     std::map<QString, QString> problems;      // procedure or export errors by item
@@ -352,7 +410,8 @@ QString validateSelection(Options &o)
 }
 
 std::vector<AccountResult> runAll(const Options &options, const QString &password,
-                                  const std::function<void(const QString &)> &progress)
+                                  const std::function<void(const QString &)> &progress,
+                                  const std::function<void(const AccountResult &)> &finished)
 {
     struct Target {
         QString server, account, year;
@@ -373,14 +432,30 @@ std::vector<AccountResult> runAll(const Options &options, const QString &passwor
         }
     };
 
+    // The catalogue is imported once per run; each worker thread copies it in memory.
+    std::unique_ptr<db::SqliteConnection> imported;
+    QString importError;
+    try {
+        imported = loadCatalogue(options);
+    } catch (const db::DbError &e) {
+        importError = e.message();
+    }
+    std::mutex copyLock, finishedLock;
     auto work = [&] {
         Worker worker;
+        worker.imported = imported.get();
+        worker.copyLock = &copyLock;
+        worker.importError = importError;
         for (size_t i = next++; i < targets.size(); i = next++) {
             AccountJob job(options, password, worker, say);
             results[i] = job.run(targets[i].server, targets[i].account, targets[i].year);
             const AccountResult &r = results[i];
             say(QStringLiteral("[%1/%2] %3 %4").arg(++done).arg(targets.size()).arg(r.database,
                     r.error.isEmpty() ? QStringLiteral("完成") : QStringLiteral("失败：") + r.error));
+            if (finished) {
+                const std::lock_guard hold(finishedLock);
+                finished(r);
+            }
         }
     };
     if (jobs == 1) {

@@ -34,6 +34,7 @@ struct Options {
     QString compare;                       // "last", a run id, or empty: no comparison output
     bool captureRows = false;              // read the finding rows (for an HTML report)
     int reportRows = 200;                  // finding rows per item in the HTML report
+    int itemTimeoutSeconds = 0;            // an item running longer is stopped with an error; 0: no limit
 };
 
 struct ItemResult {
@@ -87,8 +88,11 @@ QString validateParameters(const QString &scriptPath, const QStringList &values)
 // Checks every account database (accounts × years) with up to options.jobs in parallel; accounts
 // on one server take turns per item through the server's check lock. progress receives one line
 // per finished account and a line when an account waits for another tool on its server.
+// finished receives the account's result as soon as it is complete (from the thread that checked
+// it, one call at a time).
 std::vector<AccountResult> runAll(const Options &options, const QString &password,
-                                  const std::function<void(const QString &)> &progress = {});
+                                  const std::function<void(const QString &)> &progress = {},
+                                  const std::function<void(const AccountResult &)> &finished = {});
 
 QString formatTable(const std::vector<AccountResult> &results);
 QString formatCsv(const std::vector<AccountResult> &results);

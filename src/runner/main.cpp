@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QTextStream>
+#include <utility>
 #include <cstdio>
 #include <termios.h>
 #include <unistd.h>
@@ -109,8 +110,9 @@ int main(int argc, char **argv)
     const QCommandLineOption output({QStringLiteral("output")}, QStringLiteral("把结果写入文件而不是标准输出"), QStringLiteral("file"));
     const QCommandLineOption reportRows({QStringLiteral("report-rows")}, QStringLiteral("HTML 报告中每个项目列出的行数（最多 1000）"),
                                         QStringLiteral("n"), QStringLiteral("200"));
+    const QCommandLineOption timeout({QStringLiteral("timeout")}, QStringLiteral("每个项目最多运行的秒数，超过即停止并记为错误（默认不限）"), QStringLiteral("seconds"));
     p.addOptions({server, account, year, oper, catalogue, items, all, param, format, exportDir, jobs, folder, noHistory,
-                  historyFile, historyKeep, compare, output, reportRows, bom, noBom});
+                  historyFile, historyKeep, compare, output, reportRows, bom, noBom, timeout});
     p.process(app);
 
     Options o;
@@ -173,6 +175,11 @@ int main(int argc, char **argv)
     o.jobs = p.value(jobs).toInt(&ok);
     if (!ok || o.jobs < 1 || o.jobs > 64)
         return fail(QStringLiteral("--jobs 应为 1 到 64"));
+    if (p.isSet(timeout)) {
+        o.itemTimeoutSeconds = p.value(timeout).toInt(&ok);
+        if (!ok || o.itemTimeoutSeconds < 1)
+            return fail(QStringLiteral("--timeout 应为正整数（秒）"));
+    }
     o.exportDir = p.value(exportDir);
     o.programFolder = p.isSet(folder) ? p.value(folder)
                                       : qEnvironmentVariable("VIREO_PROGRAM_FOLDER", QCoreApplication::applicationDirPath());
@@ -189,10 +196,28 @@ int main(int argc, char **argv)
     if (password.isEmpty() && !passwordSet)
         return fail(QStringLiteral("没有 SA 密码：请设置环境变量 VIREO_SA_PASSWORD，或在终端上运行以输入密码"));
 
-    const auto results = runAll(o, password, [](const QString &line) { QTextStream(stderr) << line << Qt::endl; });
+    QTextStream out(stdout);
+    // Table and CSV lines of an account go to stdout as soon as it is checked; JSON, HTML and
+    // --output files are written whole at the end.
+    const bool streaming = !p.isSet(output) && (fmt == QLatin1String("table") || fmt == QLatin1String("csv"));
+    bool header = false;
+    const auto results = runAll(o, password, [](const QString &line) { QTextStream(stderr) << line << Qt::endl; },
+                                [&](const AccountResult &r) {
+        if (!streaming)
+            return;
+        QString text = fmt == QLatin1String("csv") ? formatCsv({r}) : formatTable({r});
+        if (fmt == QLatin1String("csv") && std::exchange(header, true))
+            text = text.mid(text.indexOf(QLatin1Char('\n')) + 1);
+        else if (fmt == QLatin1String("csv") && !p.isSet(noBom))
+            text.prepend(QChar(0xFEFF));
+        out << text;
+        out.flush();
+    });
     for (const AccountResult &r : results)
         if (!r.historyError.isEmpty())
             QTextStream(stderr) << "vireo-check: " << r.database << ": " << r.historyError << '\n';
+    if (streaming)
+        return exitStatus(results);
     QString text;
     if (fmt == QLatin1String("json"))
         text = formatJson(results);
@@ -207,7 +232,6 @@ int main(int argc, char **argv)
         if (!f.open(QIODevice::WriteOnly) || f.write(text.toUtf8()) < 0 || !f.commit())
             return fail(QStringLiteral("无法写入 %1：%2").arg(p.value(output), f.errorString()));
     } else {
-        QTextStream out(stdout);
         out << text;
         out.flush();
     }

@@ -23,6 +23,7 @@ public:
     StandIn &operator=(const StandIn &) = delete;
 
     int port() const { return m_port; }
+    qint64 pid() const { return m_proc.processId(); }
     QString server() const;   // "127.0.0.1,PORT"
     db::AccountParams params(const QString &database = {}) const;
     std::unique_ptr<db::OdbcConnection> connect(const QString &database = {}) const;

@@ -1,7 +1,11 @@
 #include "OdbcConnection.h"
 #include "StandIn.h"
 
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QStandardPaths>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace vireo;
 
@@ -152,4 +156,39 @@ TEST(OdbcLostServer, AVanishedServerFailsFastAndMarksTheConnectionClosed)
     } catch (const db::DbError &e) {
         EXPECT_EQ(e.message(), QStringLiteral("Login failed for user 'SA'."));
     }
+}
+
+// A network that drops every packet (the server's host gone silent): the keep-alive probes on the
+// driver's socket end the waiting statement. Needs root and iptables to drop the packets.
+TEST(OdbcLostServer, PacketsDroppedOnTheWayEndAWaitingStatementThroughKeepAlive)
+{
+    const QString iptables = QStandardPaths::findExecutable(QStringLiteral("iptables"),
+                                                            {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+    if (geteuid() != 0 || iptables.isEmpty())
+        GTEST_SKIP() << "dropping the server's packets needs root and iptables (root: " << (geteuid() == 0)
+                     << ", iptables found: " << !iptables.isEmpty() << ")";
+    test::StandIn server;
+    const db::OdbcConnection::KeepAlive saved = db::OdbcConnection::keepAlive();
+    db::OdbcConnection::keepAlive() = {2, 1, 3};
+    auto conn = server.connect();
+    db::OdbcConnection::keepAlive() = saved;
+    const QStringList rule{QStringLiteral("INPUT"), QStringLiteral("-p"), QStringLiteral("tcp"), QStringLiteral("-i"),
+                           QStringLiteral("lo"), QStringLiteral("--sport"), QString::number(server.port()),
+                           QStringLiteral("-j"), QStringLiteral("DROP")};
+    if (QProcess::execute(iptables, QStringList{QStringLiteral("-I")} + rule) != 0)
+        GTEST_SKIP() << "iptables could not add a rule here (no NET_ADMIN capability?)";
+    struct Undo {
+        QString iptables;
+        QStringList rule;
+        ~Undo() { QProcess::execute(iptables, QStringList{QStringLiteral("-D")} + rule); }
+    } undo{iptables, rule};
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        conn->execute(QStringLiteral("waitfor delay '00:02:00'"));
+        FAIL() << "the statement ended normally";
+    } catch (const db::DbError &e) {
+        EXPECT_TRUE(e.message().startsWith(QStringLiteral("与数据库服务器的连接已断开"))) << e.message().toStdString();
+    }
+    EXPECT_LT(clock.elapsed(), 30000);
 }

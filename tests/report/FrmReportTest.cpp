@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QTest>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -261,6 +262,28 @@ TEST_F(FrmReportTest, RepairThenRecheckThatEmptiesTheTable)
     EXPECT_EQ(function()->text(), QStringLiteral("修复  "));
 }
 
+TEST_F(FrmReportTest, AStoppedRepairSaysItWasInterruptedAndHowFarItGot)
+{
+    sql(QStringLiteral("create table Fixes (n int)"));
+    item(QStringLiteral("R1"), QStringLiteral("修复中断"),
+         {{QStringLiteral("修复.sql"), QStringLiteral("insert into Fixes values (1)\ngo\nwaitfor delay '00:00:05'\ngo\n"
+                                                     "insert into Fixes values (2)\n")}},
+         QStringLiteral("select 1 as n into tempdb..R1"));
+    open(QStringLiteral("R1"));
+    QElapsedTimer clock;
+    QTimer::singleShot(500, [&] {
+        clock.start();
+        child<QPushButton>("cmdStop")->click();
+    });
+    function()->click();
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_TRUE(text()->toPlainText().startsWith(QStringLiteral("修复被中断，没有全部完成：修复脚本的前 1 批语句已执行完毕")))
+        << text()->toPlainText().toStdString();
+    EXPECT_EQ(session().accountConn->query(QStringLiteral("select count(*) from Fixes")).integer(0, 0), 1);
+    EXPECT_EQ(function()->text(), QStringLiteral("修复  "));
+    sql(QStringLiteral("drop table Fixes"));
+}
+
 TEST_F(FrmReportTest, FailingRepairAndRecheckWithoutStagingTable)
 {
     sql(QStringLiteral("create table Marks (n int)"));
@@ -343,30 +366,41 @@ TEST_F(FrmReportTest, SecondRequestReloadsForAnotherItemAndCountsAreNotCut)
 {
     sql(QStringLiteral("create table tempdb..T10 (d int); insert into tempdb..T10 values (0),(1),(2),(3),(4),(5),(6),(7),(8),(9)"));
     created << QStringLiteral("T10");
-    item(QStringLiteral("BIG"), QStringLiteral("四万行"), {},
-         QStringLiteral("select top 40000 a.d + 10*b.d + 100*c.d + 1000*e.d + 10000*f.d as n into tempdb..BIG "
+    item(QStringLiteral("BIG"), QStringLiteral("二十万行"), {},
+         QStringLiteral("select top 200000 a.d + 10*b.d + 100*c.d + 1000*e.d + 10000*f.d + 100000*g.d as n into tempdb..BIG "
                         "from tempdb..T10 a cross join tempdb..T10 b cross join tempdb..T10 c cross join tempdb..T10 e "
-                        "cross join tempdb..T10 f"));
+                        "cross join tempdb..T10 f cross join tempdb..T10 g"));
     item(QStringLiteral("S1"), QStringLiteral("三行"), {}, kThreeRows.arg(QStringLiteral("S1")));
 
     FrmReport *first = open(QStringLiteral("S1"));
     EXPECT_EQ(number(), QStringLiteral("记录数3"));
     first->setWindowState(Qt::WindowMinimized);
+    // Rows show while the load goes on: the count grows and the grid has some rows but not all.
+    QStringList seen;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (FrmReport::instance() && rows() > 0 && rows() < 200000)
+            seen << number() + QLatin1Char('/') + QString::number(rows());
+    });
+    watch.start(5);
     FrmReport *second = open(QStringLiteral("BIG"));
+    watch.stop();
+    ASSERT_FALSE(seen.isEmpty());
+    EXPECT_TRUE(seen.front().startsWith(QStringLiteral("记录数"))) << seen.front().toStdString();
     EXPECT_EQ(first, second);
     EXPECT_FALSE(second->isMinimized());   // the request brings the window forward
     QTableView *grid = child<QTableView>("grdReport");
     // Reloading keeps one model and one selection model.
     EXPECT_EQ(grid->findChildren<QItemSelectionModel *>(Qt::FindDirectChildrenOnly).size(), 1);
     EXPECT_EQ(second->Key, QStringLiteral("BIG"));
-    EXPECT_EQ(child<QLabel>("labName")->text(), QStringLiteral("四万行"));
-    EXPECT_EQ(number(), QStringLiteral("记录数40000"));
-    EXPECT_EQ(rows(), 40000);
+    EXPECT_EQ(child<QLabel>("labName")->text(), QStringLiteral("二十万行"));
+    EXPECT_EQ(number(), QStringLiteral("记录数200000"));
+    EXPECT_EQ(rows(), 200000);
 
     // The same item again reloads too: the result table may have changed since.
     sql(QStringLiteral("delete from tempdb..BIG where n < 1000"));
     const qint64 left = session().accountConn->query(QStringLiteral("select count(*) from tempdb..BIG")).integer(0, 0);
-    ASSERT_LT(left, 40000);
+    ASSERT_LT(left, 200000);
     open(QStringLiteral("BIG"));
     EXPECT_EQ(number(), QStringLiteral("记录数%1").arg(left));
     EXPECT_EQ(rows(), left);

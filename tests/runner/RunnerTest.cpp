@@ -10,6 +10,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <arpa/inet.h>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QMap>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -61,6 +65,8 @@ protected:
         if (withPassword)
             env.insert(QStringLiteral("VIREO_SA_PASSWORD"), QStringLiteral("Run#secret-42"));
         env.insert(QStringLiteral("XDG_DATA_HOME"), dataHome.path());
+        for (auto it = extraEnv.cbegin(); it != extraEnv.cend(); ++it)
+            env.insert(it.key(), it.value());
         p.setProcessEnvironment(env);
         p.setStandardInputFile(QProcess::nullDevice());
         // The test's own server connections do not live on in the child (they would hold its locks).
@@ -107,6 +113,7 @@ protected:
         return out;
     }
 
+    QMap<QString, QString> extraEnv;
     static test::StandIn *server;
 };
 test::StandIn *Runner::server = nullptr;
@@ -484,4 +491,60 @@ TEST_F(Runner, HtmlReportIsStrictEscapedAndLimited)
                                                   QStringLiteral("<script>alert(\"x\")</script> & Co")});
     ASSERT_TRUE(py.waitForFinished(60000));
     EXPECT_EQ(py.exitCode(), 0) << py.readAllStandardOutput().toStdString() << py.readAllStandardError().toStdString();
+}
+
+TEST_F(Runner, AnItemThatRunsTooLongOrAFrozenServerEndsWithAnErrorByItself)
+{
+    // The demo's ZZ05 made to wait; WL02 after it is quick.
+    QTemporaryDir dir;
+    const QString demo = test::sourceDir() + QStringLiteral("/demo");
+    ASSERT_TRUE(QFile::copy(demo + QStringLiteral("/VUZ.mdb"), dir.path() + QStringLiteral("/VUZ.mdb")));
+    for (const QString &code : {QStringLiteral("ZZ05"), QStringLiteral("WL02")}) {
+        QDir().mkpath(dir.path() + QStringLiteral("/File/") + code);
+        for (const QString &f : QDir(demo + QStringLiteral("/File/") + code).entryList(QDir::Files))
+            QFile::copy(demo + QStringLiteral("/File/") + code + QLatin1Char('/') + f,
+                        dir.path() + QStringLiteral("/File/") + code + QLatin1Char('/') + f);
+    }
+    QFile script(dir.path() + QStringLiteral("/File/ZZ05/检查.SQL"));
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    script.write("waitfor delay '00:01:00'\r\n");
+    script.close();
+    const QStringList args{QStringLiteral("--account"), QStringLiteral("001"), QStringLiteral("--items"), QStringLiteral("ZZ05,WL02")};
+
+    extraEnv = {{QStringLiteral("VIREO_PROBE_INTERVAL_MS"), QStringLiteral("300")},
+                {QStringLiteral("VIREO_PROBE_TIMEOUT_SECONDS"), QStringLiteral("1")}};
+    QElapsedTimer clock;
+    clock.start();
+    // Two accounts, one after the other: the first one's lines come out while the second still runs.
+    QProcess first;
+    start(first, {QStringLiteral("--account"), QStringLiteral("001,002"), QStringLiteral("--items"), QStringLiteral("ZZ05,WL02"),
+                  QStringLiteral("--timeout"), QStringLiteral("1")}, true, nullptr, dir.path());
+    QByteArray early;
+    while (!early.contains("== QZdata_001_2024") && first.waitForReadyRead(20000))
+        early += first.readAllStandardOutput();
+    EXPECT_TRUE(early.contains("== QZdata_001_2024"));
+    EXPECT_FALSE(early.contains("== QZdata_002_2024"));
+    EXPECT_EQ(first.state(), QProcess::Running);
+    Outcome r = finish(first);
+    r.out.prepend(QString::fromUtf8(early));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("== QZdata_002_2024")));
+    EXPECT_LT(clock.elapsed(), 30000);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("ZZ05\t")) && r.out.contains(QStringLiteral("错误：超过了 --timeout 给定的 1 秒")))
+        << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("WL02\t"))) << r.out.toStdString();
+
+    // A server that stops answering during the wait: the probes find it silent and the item ends.
+    test::StandIn frozen(standInOptions());
+    clock.restart();
+    QProcess second;
+    start(second, args, true, &frozen, dir.path());
+    QThread::msleep(1000);
+    ::kill(pid_t(frozen.pid()), SIGSTOP);
+    r = finish(second);
+    ::kill(pid_t(frozen.pid()), SIGCONT);
+    EXPECT_LT(clock.elapsed(), 60000);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("ZZ05\t")) && r.out.contains(QStringLiteral("错误：服务器没有响应")))
+        << r.out.toStdString();
 }

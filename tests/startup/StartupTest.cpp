@@ -13,6 +13,10 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTreeWidget>
+#include <QProgressDialog>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <csignal>
 #include <gtest/gtest.h>
 
 using namespace vireo;
@@ -389,3 +393,37 @@ TEST_F(StartupTest, CatalogueThatCannotBeOpenedEndsTheProgramBeforeTheLogin)
 }
 
 } // namespace
+
+TEST_F(StartupTest, ALoginToASilentServerShowsItsWaitAndCanBeGivenUp)
+{
+    test::StandIn silent;
+    ::kill(pid_t(silent.pid()), SIGSTOP);
+    struct Resume {
+        qint64 pid;
+        ~Resume() { ::kill(pid_t(pid), SIGCONT); }
+    } resume{silent.pid()};
+    script.server = silent.server();
+    provide(kPrimaryLoginProgId);
+    QString shown;
+    QElapsedTimer clock;
+    QTimer::singleShot(1500, [&] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *p = qobject_cast<QProgressDialog *>(w); p && p->isVisible()) {
+                shown = p->labelText() + QLatin1Char('|') + QString::number(p->value());
+                clock.start();
+                p->findChild<QPushButton *>()->click();
+            }
+    });
+    ASSERT_TRUE(Main(dir.path()));
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("正在连接数据库服务器 ") + silent.server())) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("|1"))) << shown.toStdString();
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_FALSE(session().accountConn->isOpen());
+    try {
+        session().accountConn->execute(QStringLiteral("select 1"));
+        ADD_FAILURE() << "a statement on the given-up connection ran";
+    } catch (const db::DbError &e) {
+        EXPECT_TRUE(e.message().contains(QStringLiteral("登录已取消"))) << e.message().toStdString();
+    }
+}
+

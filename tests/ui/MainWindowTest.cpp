@@ -1,3 +1,4 @@
+#include "AccountWorker.h"
 #include "CatalogueImport.h"
 #include "FrmHistory.h"
 #include "FrmMain.h"
@@ -9,6 +10,7 @@
 #include "RepairJournal.h"
 #include "RepairJournalWindow.h"
 #include "Session.h"
+#include "ServerWatch.h"
 #include "SqliteConnection.h"
 #include "StandIn.h"
 #include "TestPaths.h"
@@ -27,7 +29,10 @@
 #include <QTest>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QElapsedTimer>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
+#include <csignal>
 
 using namespace vireo;
 
@@ -108,6 +113,44 @@ protected:
         auto *a = window->findChild<QAction *>(QLatin1String(key));
         ASSERT_NE(a, nullptr) << key;
         a->trigger();
+    }
+
+    // Clicks 执行 with A01 (whose script ends with the given wait) and A02 ticked; at stopAfterMs
+    // (once stopWhen holds) presses 停止. Returns the status text seen then; measures the longest
+    // gap between 50 ms timer ticks and the time from 停止 to the end of the run.
+    QString runAndStop(const QString &wait, int stopAfterMs, const std::function<bool()> &stopWhen, qint64 &longestGap,
+                       qint64 &stopToEnd)
+    {
+        writeScript(QStringLiteral("A01"), {"if exists (select * from tempdb..sysobjects where name='VUZ') drop table tempdb..VUZ",
+                                            "GO", "select 1 as n into tempdb..VUZ", "GO",
+                                            "waitfor delay '" + wait + "'", "GO"});
+        writeScript(QStringLiteral("A02"), {"create table tempdb..A02_RAN (x int)", "GO"});
+        click("CmdClearAll");
+        SetSubtreeChecked(node("A01"), true, false, false);
+        SetSubtreeChecked(node("A02"), true, false, false);
+        QElapsedTimer sinceTick, sinceStop;
+        longestGap = 0;
+        QTimer ticks;
+        QObject::connect(&ticks, &QTimer::timeout, [&] {
+            longestGap = std::max(longestGap, sinceTick.restart());
+        });
+        QString status;
+        QTimer stopper;
+        QObject::connect(&stopper, &QTimer::timeout, [&] {
+            if (!stopWhen())
+                return;
+            stopper.stop();
+            status = window->findChild<QLabel *>(QStringLiteral("labProgress"))->text() + QLatin1Char('|')
+                     + window->findChild<QLabel *>(QStringLiteral("labSilent"))->text();
+            sinceStop.start();
+            QTest::keyClick(window, Qt::Key_Escape);
+        });
+        sinceTick.start();
+        ticks.start(50);
+        QTimer::singleShot(stopAfterMs, [&] { stopper.start(50); });
+        click("cmdRun");
+        stopToEnd = sinceStop.isValid() ? sinceStop.elapsed() : -1;
+        return status;
     }
 
     QStringList gridRows()
@@ -466,6 +509,70 @@ TEST_F(MainWindowTest, CodesThatCannotNameATableAreReportedWhenTheCatalogueLoads
     ASSERT_EQ(watcher.boxes.size(), 1u);
     EXPECT_TRUE(watcher.boxes[0].text.contains(QStringLiteral("坏编码"))) << watcher.boxes[0].text.toStdString();
     EXPECT_FALSE(watcher.boxes[0].text.contains(QStringLiteral("好编码")));
+}
+
+TEST_F(MainWindowTest, ARunningCheckKeepsTheWindowLiveAndStopCancelsItOnTheServer)
+{
+    auto probe = standIn->connect();
+    const auto cancelled = [&] { return probe->query("select @@standin_cancelled as n").text(0, 0).toInt(); };
+    const int before = cancelled();
+    test::ModalWatcher watcher;
+    qint64 gap = 0, stopToEnd = 0;
+    const QString status = runAndStop(QStringLiteral("00:00:05"), 1500, [] { return true; }, gap, stopToEnd);
+    EXPECT_LT(gap, 200);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^正在检查：凭证检查 · 00:00:0[12]\\|$")).match(status).hasMatch())
+        << status.toStdString();
+    EXPECT_GE(stopToEnd, 0);
+    EXPECT_LT(stopToEnd, 1000);
+    EXPECT_EQ(cancelled(), before + 1);
+    EXPECT_TRUE(watcher.boxes.empty());
+    EXPECT_TRUE(window->statusBar()->currentMessage().contains(QStringLiteral("[A01] 凭证检查"))) << window->statusBar()->currentMessage().toStdString();
+    EXPECT_EQ(probe->query("select count(*) as n from tempdb..sysobjects where name='A02_RAN'").text(0, 0), QStringLiteral("0"));
+
+    // The same connection runs the next check at once.
+    db::Connection *conn = session().accountConn.get();
+    writeScript(QStringLiteral("A01"), {"select 1 as n into tempdb..VUZ", "GO"});
+    writeScript(QStringLiteral("A02"), {"select 2 as n into tempdb..VUZ", "GO"});
+    click("cmdRun");
+    EXPECT_EQ(session().accountConn.get(), conn);
+    EXPECT_EQ(gridRows(), (QStringList{"A01|凭证检查|记录数：1", "A02|科目检查|记录数：1"}));
+}
+
+TEST_F(MainWindowTest, AFrozenServerIsShownAndStopDropsTheConnectionWhichHealsAtTheNextRun)
+{
+    test::StandIn frozen;
+    session().accountConn = frozen.connect();
+    session().accountParams = frozen.params();
+    ServerWatch::settings() = {300, 1};
+    struct Restore {
+        qint64 pid;
+        ~Restore()
+        {
+            ::kill(pid_t(pid), SIGCONT);
+            ServerWatch::settings() = {};
+            session().accountParams.reset();
+        }
+    } restore{frozen.pid()};
+    test::ModalWatcher watcher;
+    QLabel *silent = window->findChild<QLabel *>(QStringLiteral("labSilent"));
+    QTimer::singleShot(400, [&] { ::kill(pid_t(frozen.pid()), SIGSTOP); });
+    qint64 gap = 0, stopToEnd = 0;
+    const QString status = runAndStop(QStringLiteral("00:00:30"), 600, [&] { return silent->isVisible(); }, gap, stopToEnd);
+    EXPECT_TRUE(status.contains(QStringLiteral("|服务器没有响应（已 "))) << status.toStdString();
+    EXPECT_GE(stopToEnd, 0);
+    EXPECT_LT(stopToEnd, 5000);
+    EXPECT_LT(gap, 200);
+    EXPECT_FALSE(session().accountConn->isOpen());
+
+    // The server comes back: the next run opens the connection again with the same credentials.
+    ::kill(pid_t(frozen.pid()), SIGCONT);
+    QStringList notices;
+    QObject::connect(&accountWorker(), &AccountWorker::notice, window, [&](const QString &t) { notices << t; });
+    writeScript(QStringLiteral("A01"), {"select 1 as n into tempdb..VUZ", "GO"});
+    writeScript(QStringLiteral("A02"), {"select 2 as n into tempdb..VUZ", "GO"});
+    click("cmdRun");
+    EXPECT_TRUE(notices.contains(QStringLiteral("已重新连接数据库服务器"))) << notices.join(' ').toStdString();
+    EXPECT_EQ(gridRows(), (QStringList{"A01|凭证检查|记录数：1", "A02|科目检查|记录数：1"}));
 }
 
 TEST_F(MainWindowTest, RunOnAFailedAccountConnectionReportsTheReasonAndStaysUsable)

@@ -1,5 +1,6 @@
 """Statement execution: runs parsed T-SQL batches against the catalog and reports TDS-level events."""
 
+import re
 import sqlite3
 import threading
 import time
@@ -58,6 +59,7 @@ class Session:
         # Set by the network layer: true when the client sent more (an attention) or went away,
         # so that a waiting sp_getapplock gives up instead of blocking the connection for good.
         self.interrupted = None
+        self.cancel = threading.Event()   # set when the client sends an attention
 
 
 class Context:
@@ -94,6 +96,10 @@ class _Abort(Exception):
     pass
 
 
+class Cancelled(Exception):
+    """The client sent an attention while the batch was waiting."""
+
+
 class Engine:
     def __init__(self, state=None, databases=(), server_name='VIREOTEST'):
         self.catalog = Catalog(state, databases)
@@ -105,6 +111,7 @@ class Engine:
         # condition, which releases the engine lock while they wait.
         self.applocks = {}
         self.applock_changed = threading.Condition(self.lock)
+        self.cancelled = 0   # statements ended by a client's attention (@@standin_cancelled)
 
     # ------------------------------------------------------------ entry points
     def run_batch(self, session, text, out, variables=None):
@@ -821,6 +828,30 @@ class Engine:
             else:
                 raise TsqlError(195, "'%s' is not a recognized SET option." % name, 15, abort=True)
 
+    def do_waitfor(self, st, ctx, out):
+        v, _ = self.eval(st.delay, ctx)
+        m = re.fullmatch(r'\s*(\d{1,2}):(\d{1,2})(?::(\d{1,2})(?:\.(\d{1,3}))?)?\s*', str(v or ''))
+        if not m:
+            raise TsqlError(148, "Incorrect time syntax in time string '%s' used with WAITFOR." % v, 15, abort=True)
+        h, mi, sec, ms = (int(g or 0) for g in m.groups())
+        seconds = h * 3600 + mi * 60 + sec + int((m.group(4) or '0').ljust(3, '0')) / 1000.0
+        # Other connections (a second login, for instance) run while this one waits.
+        held = 0
+        while True:
+            try:
+                self.lock.release()
+            except RuntimeError:
+                break
+            held += 1
+        try:
+            cancelled = ctx.session.cancel.wait(seconds)
+        finally:
+            for _ in range(held):
+                self.lock.acquire()
+        if cancelled:
+            raise Cancelled()
+        ctx.session.error = 0
+
     def do_print(self, st, ctx, out):
         v, t = self.eval(st.expr, ctx)
         text = '' if v is None else sqltypes.convert(v, sqltypes.varchar(8000, True), t)
@@ -990,7 +1021,7 @@ class Engine:
             left = None if deadline is None else deadline - time.monotonic()
             if left is not None and left <= 0:
                 return -1
-            if session.interrupted is not None and session.interrupted():
+            if session.cancel.is_set() or (session.interrupted is not None and session.interrupted()):
                 return -2
             waited = True
             self.applock_changed.wait(0.1 if left is None else min(0.1, left))

@@ -134,7 +134,7 @@ class Parser:
             'raiserror': self.raiserror_stmt, 'exec': self.exec_stmt, 'execute': self.exec_stmt,
             'use': self.use_stmt, 'return': self.return_stmt, 'truncate': self.truncate_stmt,
             'alter': self.alter_stmt, 'break': self.simple_stmt, 'continue': self.simple_stmt,
-            'commit': self.tran_stmt, 'rollback': self.tran_stmt,
+            'commit': self.tran_stmt, 'rollback': self.tran_stmt, 'waitfor': self.waitfor_stmt,
         }.get(w)
         if fn is None:
             if w in RESERVED:
@@ -211,6 +211,13 @@ class Parser:
         if not (self.tok.kind == 'eof' or self.at_op(';') or self.at_kw(*STATEMENT_WORDS) or self.at_kw('end', 'else')):
             value = self.expr()
         return Node('return', value=value)
+
+    def waitfor_stmt(self):
+        self.expect_kw('waitfor')
+        if not self.at_kw('delay'):
+            raise unsupported('WAITFOR without DELAY', self.tok.line)
+        self.advance()
+        return Node('waitfor', delay=self.expr())
 
     def print_stmt(self):
         self.expect_kw('print')

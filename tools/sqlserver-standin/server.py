@@ -21,13 +21,14 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import sqltypes  # noqa: E402
 import tds  # noqa: E402
-from engine import Engine, Output, Session  # noqa: E402
+from engine import Cancelled, Engine, Output, Session  # noqa: E402
 from errors import TsqlError  # noqa: E402
 
 MAX_MESSAGE = 64 * 1024 * 1024     # largest request accepted (bytes)
 PARTIAL_TIMEOUT = 30.0             # a started packet must complete within this time
 IDLE_TIMEOUT = 3600.0              # an idle connection is dropped after this time
 MAX_CONNECTIONS = 256              # further clients are turned away until others leave
+STREAM_BYTES = 256 * 1024          # a result's rows are sent whenever this much is encoded
 
 
 class ClientGone(Exception):
@@ -137,8 +138,8 @@ class Connection:
                 text = body.decode('utf-16-le', 'replace')
                 self.server.log('batch %d: %s' % (self.spid, text[:500].replace('\r\n', ' ')))
                 out = Output()
-                self.server.engine.run_batch(self.session, text, out)
-                self.reply(out)
+                if self.run_cancellable(lambda: self.server.engine.run_batch(self.session, text, out)):
+                    self.reply(out)
             elif ptype == tds.PT_RPC:
                 out = Output()
                 try:
@@ -159,6 +160,51 @@ class Connection:
                 self.send(bytes(w.buf))
             else:
                 raise tds.ProtocolError('unexpected packet type %d' % ptype)
+
+    def run_cancellable(self, work):
+        """Runs work in a thread while watching the socket for an attention. True when the work ended by
+        itself; False when an attention cancelled it (then DONE with DONE_ATTN has been sent)."""
+        self.session.cancel.clear()
+        failure = []
+
+        def body():
+            try:
+                work()
+            except Cancelled as e:
+                failure.append(e)
+            except BaseException as e:   # noqa: BLE001 - re-raised in the connection's thread
+                failure.append(e)
+
+        t = threading.Thread(target=body, daemon=True)
+        t.start()
+        attention = False
+        while t.is_alive():
+            r, _, _ = select.select([self.sock], [], [], 0.05)
+            if r and not attention:
+                try:
+                    ptype, _ = self.read_message()
+                except ClientGone:
+                    self.session.cancel.set()
+                    t.join()
+                    raise
+                if ptype != tds.PT_ATTENTION:
+                    self.session.cancel.set()
+                    t.join()
+                    raise tds.ProtocolError('packet type %d while a batch runs' % ptype)
+                attention = True
+                self.session.cancel.set()
+        t.join()
+        if failure and not isinstance(failure[0], Cancelled):
+            raise failure[0]
+        if attention or failure:
+            with self.server.engine.lock:
+                self.server.engine.cancelled += 1
+            self.server.log('cancelled %d' % self.spid)
+            w = tds.TokenWriter(self.version)
+            w.done('done', 0x20)
+            self.send(bytes(w.buf))
+            return False
+        return True
 
     def login(self, login):
         engine = self.server.engine
@@ -205,8 +251,29 @@ class Connection:
         self.send(bytes(w.buf))
         return True
 
+    def stream(self, w, packets, final=False):
+        """Sends the whole packets of w's buffer (all of it, the last one marked EOM, when final)."""
+        chunk = self.packet_size - 8
+        buf = w.buf
+        keep = 0 if final else (len(buf) % chunk or chunk)
+        cut = max(0, len(buf) - keep)
+        out = bytearray()
+        for i in range(0, cut, chunk):
+            part = buf[i:i + chunk]
+            packets[0] += 1
+            out += tds.HEADER.pack(tds.PT_REPLY, 0, len(part) + 8, self.spid, packets[0] & 0xFF, 0) + part
+        if final:
+            packets[0] += 1
+            out += tds.HEADER.pack(tds.PT_REPLY, tds.ST_EOM, len(buf) - cut + 8, self.spid, packets[0] & 0xFF, 0)
+            out += buf[cut:]
+            cut = len(buf)
+        if out:
+            self.sock.sendall(out)
+        del buf[:cut]
+
     def reply(self, out):
         w = tds.TokenWriter(self.version)
+        packets = [0]
         server = self.server.engine.server_name
         for ev in out.events:
             kind = ev[0]
@@ -219,6 +286,11 @@ class Connection:
                              for _, t in cols]
                     for r in rows:
                         part.row(types, r)
+                        # Large results go out while they are encoded, as a server streams rows.
+                        if len(part.buf) >= STREAM_BYTES:
+                            w.buf += part.buf
+                            part.buf = bytearray()
+                            self.stream(w, packets)
                 except TsqlError as e:
                     w.message(False, e.number, 1, 16, e.message, server, '', 1)
                     continue
@@ -242,7 +314,7 @@ class Connection:
                 w.return_status(ev[1])
             elif kind == 'envdb':
                 w.envchange(1, ev[1], '')
-        self.send(bytes(w.buf))
+        self.stream(w, packets, final=True)
 
 
 class Server:

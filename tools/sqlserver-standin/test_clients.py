@@ -3,6 +3,7 @@
 import os
 import sys
 import threading
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -185,6 +186,22 @@ class BothClients(unittest.TestCase):
             self.assertEqual(results, [1])
         finally:
             other.close()
+
+    def test_waitfor_delay_and_attention(self):
+        with self.server.odbc() as c:
+            start = time.monotonic()
+            c.execute("waitfor delay '00:00:00.300'")
+            self.assertGreaterEqual(time.monotonic() - start, 0.3)
+            before = c.execute('select @@standin_cancelled').fetchone()[0]
+            cur = c.cursor()
+            threading.Timer(0.3, cur.cancel).start()
+            start = time.monotonic()
+            with self.assertRaises(pyodbc.Error) as cm:
+                cur.execute("waitfor delay '00:00:05'")
+            self.assertLess(time.monotonic() - start, 1.5)
+            self.assertIn('HY008', str(cm.exception))
+            # The server counts the cancelled statement, and the same connection goes on.
+            self.assertEqual(tuple(c.execute("select @@standin_cancelled, N'之后'").fetchone()), (before + 1, '之后'))
 
     def test_login_failures(self):
         with self.assertRaises(pyodbc.Error) as cm:

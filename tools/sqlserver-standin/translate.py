@@ -213,6 +213,8 @@ class Translator:
             return self.param(self.ex.server_name), sqltypes.T_SYSNAME
         if name == '@@fetch_status':
             return self.param(-1), T_INT
+        if name == '@@standin_cancelled':
+            return self.param(self.ex.cancelled), T_INT
         raise unsupported(name)
 
     def binary(self, e, scope):

@@ -43,7 +43,21 @@ typedef struct {
     size_t *bound_cap;
     unsigned n_bound;
     iconv_t jet3_cd;
+    long long rows_copied;
 } Ctx;
+
+static void (*g_progress)(long long rows);
+
+void vireo_mdb_import_set_progress(void (*report)(long long rows)) { g_progress = report; }
+
+/* every 10,000 rows, and at each table, so that a watcher can tell a slow file from a stuck one */
+static void copied_rows(Ctx *c, long long n)
+{
+    const long long before = c->rows_copied;
+    c->rows_copied += n;
+    if (g_progress && (n == 0 || before / 10000 != c->rows_copied / 10000))
+        g_progress(c->rows_copied);
+}
 
 static int fail(Ctx *c, const char *fmt, ...)
 {
@@ -686,6 +700,8 @@ static int copy_rows(Ctx *c, MdbTableDef *t, sqlite3_stmt *insert)
             }
             if (rc == 0 && sqlite3_step(insert) != SQLITE_DONE)
                 rc = fail(c, "写入副本失败：%s", sqlite3_errmsg(c->db));
+            if (rc == 0)
+                copied_rows(c, 1);
         }
     }
     free(fields);
@@ -719,6 +735,7 @@ static int copy_table(Ctx *c, MdbCatalogEntry *entry, int table_no)
     }
     if (rc == 0)
         rc = create_table(c, t, &insert);
+    copied_rows(c, 0);
     if (rc == 0)
         rc = copy_rows(c, t, insert);
     if (rc == 0)

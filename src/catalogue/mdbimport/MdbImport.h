@@ -13,6 +13,9 @@ extern "C" {
  * Returns 0 on success; otherwise a non-zero value and a UTF-8 message in err. */
 int vireo_mdb_import(const char *mdb_path, const char *sqlite_path, char *err, size_t err_size);
 
+/* Called with the rows copied so far at the start of each table and after every 10,000 rows. */
+void vireo_mdb_import_set_progress(void (*report)(long long rows));
+
 #ifdef __cplusplus
 }
 #endif

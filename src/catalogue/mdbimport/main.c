@@ -6,6 +6,13 @@
 #include <stdio.h>
 #include <sys/resource.h>
 
+/* progress for the parent, which ends an import that stops making any */
+static void report(long long rows)
+{
+    printf("rows %lld\n", rows);
+    fflush(stdout);
+}
+
 int main(int argc, char **argv)
 {
     if (argc != 3) {
@@ -20,6 +27,7 @@ int main(int argc, char **argv)
     sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);
     sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
 
+    vireo_mdb_import_set_progress(report);
     char err[1024];
     if (vireo_mdb_import(argv[1], argv[2], err, sizeof err) != 0) {
         fflush(stdout);

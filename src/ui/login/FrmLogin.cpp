@@ -3,6 +3,8 @@
 #include "OdbcConnection.h"
 #include <QApplication>
 #include <QDate>
+#include <QEventLoop>
+#include <QPointer>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -11,6 +13,9 @@
 #include <QRegularExpressionValidator>
 #include <QSettings>
 #include <QVBoxLayout>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 namespace vireo {
 
@@ -145,6 +150,9 @@ void FrmLogin::tryAccept()
         const QString why = checkLogin(p);
         updateOk();
         QApplication::restoreOverrideCursor();
+        // Closed while the trial login waited: the close stands.
+        if (!isVisible())
+            return;
         if (!why.isEmpty()) {
             labError->setText(QStringLiteral("无法登录账套数据库：") + why);
             labError->show();
@@ -183,13 +191,42 @@ void registerBuiltInLogin()
     demoLoginPassword();   // out of the environment before anything else can read it
     // The dialog logs in once to learn whether the account can be opened; the login then opens
     // the account connection itself.
+    // The trial login runs on a thread of its own, so the dialog keeps repainting while it waits.
     const auto check = [](const db::AccountParams &p) -> QString {
-        try {
-            db::OdbcConnection::open(p);
-        } catch (const db::DbError &e) {
-            return e.message().isEmpty() ? QStringLiteral("连接失败") : e.message();
+        struct Shared {
+            std::mutex m;
+            bool done = false;
+            QString why;
+        };
+        auto shared = std::make_shared<Shared>();
+        QEventLoop loop;
+        const QPointer<QEventLoop> wake(&loop);
+        std::thread([shared, p, wake] {
+            QString why;
+            try {
+                db::OdbcConnection::open(p);
+            } catch (const db::DbError &e) {
+                why = e.message().isEmpty() ? QStringLiteral("连接失败") : e.message();
+            }
+            {
+                const std::lock_guard lock(shared->m);
+                shared->why = why;
+                shared->done = true;
+            }
+            QMetaObject::invokeMethod(qApp, [wake] {
+                if (wake)
+                    wake->quit();
+            }, Qt::QueuedConnection);
+        }).detach();
+        bool done = false;
+        {
+            const std::lock_guard lock(shared->m);
+            done = shared->done;
         }
-        return {};
+        if (!done)
+            loop.exec();
+        const std::lock_guard lock(shared->m);
+        return shared->done ? shared->why : QStringLiteral("连接失败");
     };
     LoginRegistry::registerProgId(kPrimaryLoginProgId, [check] { return std::make_unique<DialogLoginComponent>(check); });
 }

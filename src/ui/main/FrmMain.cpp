@@ -1,4 +1,5 @@
 #include "FrmMain.h"
+#include "AccountWorker.h"
 #include "ButtonIcons.h"
 #include "FileHelpers.h"
 #include "LockWaitPrompt.h"
@@ -21,12 +22,14 @@
 #include <QProgressBar>
 #include <QShortcut>
 #include <QSplitter>
+#include <QTimer>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace vireo {
 
@@ -200,16 +203,39 @@ void FrmMain::buildControls()
         cmdOrder->setGeometry(CmdExit->x() - 8 - w, exit.y(), w, exit.height());
     });
 
-    // Progress of a run, in the free stretch of the button bar; hidden while idle.
+    // Progress of a run, in the free stretch of the button bar; hidden while idle: 停止, what runs
+    // and for how long, the share done (or, while the server does not answer, how long it has not).
+    cmdStop = button("cmdStop", QStringLiteral("停止  "), "exit", 4380);
+    cmdStop->setToolTip(QStringLiteral("停止正在执行的检查（Esc）"));
+    cmdStop->hide();
     labProgress = new QLabel(pictop);
     labProgress->setObjectName(QStringLiteral("labProgress"));
-    labProgress->setGeometry(twipRect(4380, 120, 3600, 285));
+    labProgress->setGeometry(twipRect(5295, 120, 2685, 285));
     labProgress->hide();
     prgRun = new QProgressBar(pictop);
     prgRun->setObjectName(QStringLiteral("prgRun"));
     prgRun->setGeometry(twipRect(8040, 150, 1920, 225));
     prgRun->setFormat(QStringLiteral("%p%"));
     prgRun->hide();
+    labSilent = new QLabel(pictop);
+    labSilent->setObjectName(QStringLiteral("labSilent"));
+    labSilent->setGeometry(twipRect(8040, 120, 1980, 285));
+    labSilent->setStyleSheet(QStringLiteral("color: #c00000"));
+    labSilent->hide();
+    m_tick = new QTimer(this);
+    m_tick->setInterval(200);
+    connect(m_tick, &QTimer::timeout, this, &FrmMain::showRunStatus);
+    connect(cmdStop, &QToolButton::clicked, this, &FrmMain::stopRun);
+    auto *esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(esc, &QShortcut::activated, this, &FrmMain::stopRun);
+    connect(&accountWorker(), &AccountWorker::serverSilent, this, [this] { showRunStatus(); });
+    connect(&accountWorker(), &AccountWorker::notice, this, [this](const QString &text) {
+        statusBar()->showMessage(text, 10000);
+    });
+    connect(&accountWorker(), &AccountWorker::reconnectFailed, this, [this] { m_reconnectFailed = true; });
+    // Another window's job on the account connection: 执行 waits until it ends.
+    connect(&accountWorker(), &AccountWorker::started, this, [this] { cmdRun->setEnabled(false); });
+    connect(&accountWorker(), &AccountWorker::finished, this, [this] { cmdRun->setEnabled(!m_running); });
 
     treTool = new QTreeWidget(PicZp);
     treTool->setObjectName(QStringLiteral("treTool"));
@@ -441,8 +467,17 @@ int FrmMain::gridRowHeight(int row) const
 QString FrmMain::ShowSummary(QTreeWidget *tree, const RunOutcome *run)
 {
     Session &s = session();
-    const Summary summary = BuildSummary(treeNodesPreOrder(tree), TreeName,
-                                         {s.programFolder, s.catalogConn.get(), s.accountConn.get()}, run);
+    const std::vector<TreeItemRef> nodes = treeNodesPreOrder(tree);
+    const QString treeName = TreeName;
+    Summary summary;
+    HomeThreadConnection catalog(this, s.catalogConn.get());
+    try {
+        accountWorker().run(QStringLiteral("正在汇总结果"), [&](db::Connection *account) {
+            summary = BuildSummary(nodes, treeName, {s.programFolder, s.catalogConn ? &catalog : nullptr, account}, run);
+        });
+    } catch (const db::DbError &e) {
+        summary.error = e.message();
+    }
     // Filled in the order of the run, unsorted; the user may sort it afterwards. Each row keeps its
     // place in the run for 按检查顺序.
     grdReport->setSortingEnabled(false);
@@ -643,33 +678,60 @@ void FrmMain::runChecks()
         return;
     Session &s = session();
     const std::vector<TreeItemRef> nodes = treeNodesPreOrder(treTool);
-    const CheckContext ctx{s.programFolder, s.catalogConn.get(), s.accountConn.get()};
+    const QString treeName = TreeName;
+    HomeThreadConnection catalog(this, s.catalogConn.get());
 
     setBusy(true);
     if (runStarting)
         runStarting();
-    int done = 0;
-    const auto progress = [this, &done](const TreeItemRef &item, int position, int count) {
-        const QString text = QStringLiteral("已完成 %1 项，正在检查：%2").arg(done++).arg(item.text);
-        labProgress->setText(labProgress->fontMetrics().elidedText(text, Qt::ElideRight, labProgress->width()));
-        labProgress->setToolTip(QStringLiteral("[%1] %2").arg(item.key, item.text));
-        prgRun->setRange(0, count);
-        prgRun->setValue(position - 1);
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // The run goes on the account connection's worker; its progress comes back to this thread.
+    const QPointer<FrmMain> self(this);
+    const auto progress = [self](const TreeItemRef &item, int position, int count) {
+        QMetaObject::invokeMethod(self, [self, item, position, count] {
+            if (!self || !self->m_running)
+                return;
+            self->m_runningItem = item.text;
+            self->labProgress->setToolTip(QStringLiteral("[%1] %2").arg(item.key, item.text));
+            self->prgRun->setRange(0, count);
+            self->prgRun->setValue(position - 1);
+            self->showRunStatus();
+        }, Qt::QueuedConnection);
     };
-    const auto handOff = [this](const QString &key, const QString &treeName) {
-        if (handOffProcedure)
-            handOffProcedure(key, treeName);
+    const auto handOff = [self](const QString &key, const QString &treeName) {
+        QMetaObject::invokeMethod(self, [self, key, treeName] {
+            if (self && self->handOffProcedure)
+                self->handOffProcedure(key, treeName);
+        }, Qt::QueuedConnection);
     };
+    // The lock prompt is a window: the worker asks it through this thread.
     LockWaitPrompt waiting(this, kLockWaitText);
-    const auto wait = [this, &waiting] {
-        labProgress->setText(kLockWaitText);
-        return waiting();
+    const auto wait = [self, &waiting] {
+        bool goOn = false;
+        QMetaObject::invokeMethod(self, [self, &waiting, &goOn] {
+            if (!self)
+                return;
+            self->labProgress->setText(kLockWaitText);
+            goOn = waiting();
+        }, Qt::BlockingQueuedConnection);
+        return goOn;
     };
-    const RunOutcome outcome = RunChecks(nodes, TreeName, ctx, handOff, progress, wait, itemChecked);
-    labProgress->setText(QStringLiteral("正在汇总结果…"));
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    const QString summaryError = ShowSummary(treTool, &outcome);
+    RunOutcome outcome;
+    QString runError;
+    try {
+        accountWorker().run(QStringLiteral("正在检查"), [&](db::Connection *account) {
+            outcome = RunChecks(nodes, treeName, {s.programFolder, s.catalogConn ? &catalog : nullptr, account},
+                                handOff, progress, wait, itemChecked);
+        });
+    } catch (const db::DbError &e) {
+        runError = e.message();
+    }
+    m_runningItem = QStringLiteral("结果汇总");
+    showRunStatus();
+    // A stopped run keeps the rows it had: the summary of the items that did run is read only
+    // when the connection is still there.
+    QString summaryError;
+    if (!outcome.cancelled || (s.accountConn && s.accountConn->isOpen()))
+        summaryError = ShowSummary(treTool, &outcome);
     if (runFinished)
         runFinished(outcome);
     FraTool->hide();
@@ -677,6 +739,8 @@ void FrmMain::runChecks()
     setBusy(false);
 
     QStringList lines;
+    if (!runError.isEmpty())
+        lines << runError;
     for (const ItemProblem &p : outcome.scriptFailures)
         lines << QStringLiteral("[%1] %2：%3").arg(p.code, p.name, kScriptErrorPrefix + p.message);
     for (const ItemProblem &p : outcome.problems)
@@ -687,34 +751,81 @@ void FrmMain::runChecks()
         lines << QStringLiteral("已放弃等待，其余项目未执行。");
     if (!summaryError.isEmpty())
         lines << QStringLiteral("结果汇总出错：%1").arg(summaryError);
+    if (outcome.cancelled) {
+        const QString stopped = QStringLiteral("已停止：[%1] %2 未检查完，其余项目未执行。")
+                                    .arg(outcome.cancelledAt.key, outcome.cancelledAt.text);
+        statusBar()->showMessage(stopped, 30000);
+        if (!lines.isEmpty())
+            lines.prepend(stopped);
+    }
     if (!lines.isEmpty())
         showError(kTitle, QStringLiteral("检查过程中出现错误：\n\n") + lines.join(QLatin1Char('\n')));
+    // The connection was lost and the credentials in memory no longer open it: only now the user is asked.
+    if (std::exchange(m_reconnectFailed, false) && relogin
+        && QMessageBox::question(this, kTitle, QStringLiteral("无法重新连接账套数据库，是否重新登录？"))
+               == QMessageBox::Yes)
+        QTimer::singleShot(0, this, [this] { menuCommand(QStringLiteral("Regedit")); });
+}
+
+void FrmMain::stopRun()
+{
+    if (!m_running || !accountWorker().isBusy())
+        return;
+    cmdStop->setEnabled(false);
+    labProgress->setText(QStringLiteral("正在停止…"));
+    accountWorker().cancel();
+}
+
+void FrmMain::showRunStatus()
+{
+    if (!m_running)
+        return;
+    const qint64 secs = accountWorker().elapsedMs() / 1000;
+    const QString clock = QStringLiteral("%1:%2:%3")
+                              .arg(secs / 3600, 2, 10, QLatin1Char('0'))
+                              .arg(secs / 60 % 60, 2, 10, QLatin1Char('0'))
+                              .arg(secs % 60, 2, 10, QLatin1Char('0'));
+    if (!accountWorker().cancelRequested()) {
+        const QString text = m_runningItem.isEmpty() ? QString()
+                                                     : QStringLiteral("正在检查：%1 · %2").arg(m_runningItem, clock);
+        labProgress->setText(labProgress->fontMetrics().elidedText(text, Qt::ElideMiddle, labProgress->width()));
+    }
+    const qint64 silent = accountWorker().failedProbes() > 0 ? accountWorker().silentForMs() : 0;
+    labSilent->setVisible(silent > 0);
+    prgRun->setVisible(silent <= 0);
+    if (silent > 0)
+        labSilent->setText(QStringLiteral("服务器没有响应（已 %1 秒）").arg(silent / 1000));
 }
 
 void FrmMain::setBusy(bool busy)
 {
     if (busy) {
         m_running = true;
-        QApplication::setOverrideCursor(Qt::WaitCursor);
+        m_runningItem.clear();
         labProgress->setText(QString());
         prgRun->setRange(0, 1);
         prgRun->setValue(0);
         labProgress->show();
         prgRun->show();
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        cmdStop->setEnabled(true);
+        cmdStop->show();
+        // What would start a second job on the account connection waits; the rest stays usable.
+        for (QWidget *w : {static_cast<QWidget *>(cmdRun), static_cast<QWidget *>(CmdSelectAll),
+                           static_cast<QWidget *>(CmdClearAll), static_cast<QWidget *>(CmdExit),
+                           static_cast<QWidget *>(Menu), static_cast<QWidget *>(grdReport)})
+            w->setEnabled(false);
+        m_tick->start();
         return;
     }
-    // Input that arrived during the run is held back by Qt; let it reach disabled widgets so that
-    // it is dropped instead of starting something after the run.
-    const QList<QWidget *> inputs{Menu, pictop, treTool, grdReport, FraTool};
-    for (QWidget *w : inputs)
-        w->setEnabled(false);
-    QCoreApplication::processEvents();
-    for (QWidget *w : inputs)
+    m_tick->stop();
+    for (QWidget *w : {static_cast<QWidget *>(cmdRun), static_cast<QWidget *>(CmdSelectAll),
+                       static_cast<QWidget *>(CmdClearAll), static_cast<QWidget *>(CmdExit),
+                       static_cast<QWidget *>(Menu), static_cast<QWidget *>(grdReport)})
         w->setEnabled(true);
+    cmdStop->hide();
+    labSilent->hide();
     labProgress->hide();
     prgRun->hide();
-    QApplication::restoreOverrideCursor();
     m_running = false;
 }
 

@@ -12,6 +12,7 @@ class QLabel;
 class QMenuBar;
 class QProgressBar;
 class QSplitter;
+class QTimer;
 class QTableWidget;
 class QToolButton;
 class QTreeWidget;
@@ -99,6 +100,8 @@ public:
     void runChecks();
     void gridDoubleClick();
     bool isRunning() const { return m_running; }
+    // 停止 (or Esc) while a run goes on: cancels the running statement; later items are not run.
+    void stopRun();
 
     static void closeMostRecentChildWindow();
 
@@ -114,6 +117,7 @@ private:
     void restoreRunOrder();
     int rowOfRunOrder(int order) const;   // the grid row of the run's order-th summary row; -1: none
     void setSummaryRow(int r, const SummaryRow &row, const QString &staleNote);
+    void showRunStatus();
 
     QMenuBar *Menu = nullptr;
     QWidget *pictop = nullptr;
@@ -137,6 +141,11 @@ private:
     QLabel *labDes = nullptr;
     TextBox *txtDes = nullptr;
     QLabel *panels[5] = {};
+    QToolButton *cmdStop = nullptr;
+    QLabel *labSilent = nullptr;
+    QTimer *m_tick = nullptr;
+    QString m_runningItem;
+    bool m_reconnectFailed = false;
     bool m_running = false;
     bool m_menuBuilt = false;
 };

@@ -1,4 +1,5 @@
 #include "FrmSQLValue.h"
+#include "AccountWorker.h"
 #include "CheckRun.h"
 #include "LockWaitPrompt.h"
 #include "ParameterLines.h"
@@ -184,6 +185,11 @@ void FrmSQLValue::showEvent(QShowEvent *event)
 
 void FrmSQLValue::closeEvent(QCloseEvent *event)
 {
+    // The window stays while its statement runs.
+    if (m_executing) {
+        event->ignore();
+        return;
+    }
     saveWindowGeometry(this, QStringLiteral("FrmSQLValue"));
     QWidget::closeEvent(event);
     if (!event->isAccepted())
@@ -303,17 +309,36 @@ void FrmSQLValue::runProcedure()
     if (LabZt->text() != kComplete)
         return;
     const QString sql = buildExecStatement(Key, values());
+    // The statement runs on the account connection's worker; the window waits with its events served.
+    if (m_executing)
+        return;
+    m_executing = true;
+    cmdOK->setEnabled(false);
     try {
-        db::Connection *conn = session().accountConn.get();
-        if (!conn)
-            throw db::DbError(QStringLiteral("没有打开的数据库连接"));
-        // The procedure rebuilds the item's result table, which every session on the server shares.
+        // The procedure rebuilds the item's result table, which every session on the server shares;
+        // the lock prompt is a window, asked from the worker through this thread.
         LockWaitPrompt waiting(this, kLockWaitText);
-        const ServerLock lock(conn, std::ref(waiting));
-        conn->execute(sql);
+        const QPointer<FrmSQLValue> self(this);
+        const auto wait = [self, &waiting] {
+            bool goOn = false;
+            QMetaObject::invokeMethod(self, [self, &waiting, &goOn] {
+                if (self)
+                    goOn = waiting();
+            }, Qt::BlockingQueuedConnection);
+            return goOn;
+        };
+        accountWorker().run(QStringLiteral("正在执行存储过程"), [&](db::Connection *conn) {
+            if (!conn)
+                throw db::DbError(QStringLiteral("没有打开的数据库连接"));
+            const ServerLock lock(conn, wait);
+            conn->execute(sql);
+        });
+        m_executing = false;
         if (session().itemResultChanged)
             session().itemResultChanged(Key, QString());
     } catch (const db::DbError &e) {
+        m_executing = false;
+        cmdOK->setEnabled(true);
         showError(QStringLiteral("存储过程 %1 执行失败：\n").arg(Key) + e.message());
         return;
     }

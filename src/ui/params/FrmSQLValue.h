@@ -76,6 +76,7 @@ private:
     bool m_loaded = false;
     bool m_userClose = false;
     int m_editRow = -1;   // the row the open editor writes into
+    bool m_executing = false;   // the procedure's statement is running on the worker
 };
 
 } // namespace vireo

@@ -1,4 +1,5 @@
 #include "FrmReport.h"
+#include "AccountWorker.h"
 #include "CheckRun.h"
 #include "DisplayWidth.h"
 #include "Export.h"
@@ -29,10 +30,34 @@
 #include <QShowEvent>
 #include <QTableView>
 #include <new>
+#include <optional>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace vireo {
 
 namespace {
+
+// The account connection as a repair script sees it: counts the batches that completed.
+class BatchCounter : public db::Connection {
+public:
+    BatchCounter(db::Connection *c, int &done) : m_c(c), m_done(done) {}
+    bool isOpen() const override { return m_c && m_c->isOpen(); }
+    void execute(const QString &sql) override
+    {
+        m_c->execute(sql);
+        ++m_done;
+    }
+    db::Recordset query(const QString &sql, qint64 maxRows) override { return m_c->query(sql, maxRows); }
+    bool cancelRequested() const override { return m_c && m_c->cancelRequested(); }
+    void cancel() override { m_c->cancel(); }
+    void resetCancel() override { m_c->resetCancel(); }
+
+private:
+    db::Connection *m_c;
+    int &m_done;
+};
 
 const QString kPlan = QStringLiteral("方案  ");
 const QString kRepair = QStringLiteral("修复  ");
@@ -222,6 +247,23 @@ FrmReport::FrmReport(QWidget *parent) : QWidget(parent, Qt::Window)
     CmdExit->setObjectName(QStringLiteral("CmdExit"));
     CmdExit->setGeometry(twipRect(7440, 6360, 855, 285));
 
+    // 停止 while this window's statement runs on the account connection (Esc, which closes the
+    // window, stops it too).
+    cmdStop = new QPushButton(QStringLiteral("停止  "), this);
+    cmdStop->setObjectName(QStringLiteral("cmdStop"));
+    cmdStop->setGeometry(twipRect(4800, 6360, 855, 285));
+    cmdStop->hide();
+    connect(cmdStop, &QPushButton::clicked, this, [this] { stop(); });
+    // While another window's job holds the account connection, 修复/检查 would only queue behind it.
+    connect(&accountWorker(), &AccountWorker::started, this, [this] {
+        if (!m_busy)
+            CmdFunction->setEnabled(false);
+    });
+    connect(&accountWorker(), &AccountWorker::finished, this, [this] {
+        if (!m_busy)
+            CmdFunction->setEnabled(true);
+    });
+
     ProgressBar = new QProgressBar(this);
     ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
     ProgressBar->setGeometry(twipRect(1920, 3240, 4575, 255));
@@ -278,6 +320,7 @@ void FrmReport::resizeEvent(QResizeEvent *e)
     CmdPrint->setGeometry(twipRect(120, 6360, 855, 285).translated(0, dh));
     CmdFunction->setGeometry(twipRect(3840, 6360, 855, 285).translated(dw / 2, dh));
     CmdExit->setGeometry(twipRect(7440, 6360, 855, 285).translated(dw, dh));
+    cmdStop->setGeometry(twipRect(4800, 6360, 855, 285).translated(dw / 2, dh));
     ProgressBar->setGeometry(twipRect(1920, 3240, 4575, 255).translated(dw / 2, dh / 2));
     placeHeaderRow();
 }
@@ -299,8 +342,43 @@ void FrmReport::placeHeaderRow()
     labName->setToolTip(labName->fontMetrics().horizontalAdvance(full) > labName->width() ? full : QString());
 }
 
+bool FrmReport::runJob(const QString &label, const std::function<void(db::Connection *)> &job)
+{
+    m_busy = true;
+    cmdStop->setEnabled(true);
+    cmdStop->show();
+    cmdStop->raise();
+    for (QPushButton *b : {CmdPrint, CmdFunction, CmdExit})
+        b->setEnabled(false);
+    struct Done {
+        FrmReport *w;
+        ~Done()
+        {
+            w->m_busy = false;
+            w->cmdStop->hide();
+            for (QPushButton *b : {w->CmdPrint, w->CmdFunction, w->CmdExit})
+                b->setEnabled(true);
+        }
+    } done{this};
+    return accountWorker().run(label, job);
+}
+
+void FrmReport::stop()
+{
+    if (!m_busy)
+        return;
+    cmdStop->setEnabled(false);
+    accountWorker().cancel();
+}
+
 void FrmReport::closeEvent(QCloseEvent *e)
 {
+    // The window stays while its statement runs: a close stops the statement first.
+    if (m_busy) {
+        stop();
+        e->ignore();
+        return;
+    }
     saveWindowGeometry(this, kGeometryKey);
     QWidget::closeEvent(e);
     // Unloaded: the next request gets a fresh window even before this one is deleted.
@@ -336,34 +414,80 @@ void FrmReport::LoadReport()
         problems << e.message();
     }
 
-    // 2. The rows, as a snapshot; the earlier one is let go first so that a reload never holds two.
+    // 2. The rows arrive in the background, in chunks; the earlier snapshot is let go first so
+    // that a reload never holds two. 3. Column widths from the field names, widened to the texts of
+    // the first rows, once they are there. 4. and 5. The count grows with the rows and is the
+    // table's count at the end.
     m_model->reset(nullptr);
-    std::shared_ptr<const db::Recordset> rows;
-    try {
-        rows = std::make_shared<const db::Recordset>(OpenClientRecordset(reportRowsSql(Key)));
-    } catch (const db::DbError &e) {
-        problems << e.message();
-    } catch (const std::bad_alloc &) {
-        problems << QStringLiteral("结果表太大，内存不足，无法显示其中的记录");
-    }
+    auto rows = std::make_shared<db::Recordset>();
+    auto lock = std::make_shared<std::shared_mutex>();
     // A new load shows the rows in the table's own order.
     grdReport->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
-    m_model->reset(std::move(rows));
+    m_model->reset(rows, lock);
     grdReport->scrollToTop();
-
-    // 3. Column widths from the field names, widened to the texts of the first rows.
-    FitColumnWidths(grdReport);
-    fitColumnsToContent(grdReport);
-
-    // 4. and 5. The count.
+    labNumber->setText(QStringLiteral("记录数"));
+    placeHeaderRow();
+    const QPointer<FrmReport> self(this);
+    db::RowSink sink;
+    sink.target = rows.get();
+    sink.lock = lock.get();
+    sink.progress = [self](qint64 loaded) {
+        QMetaObject::invokeMethod(self, [self, loaded] {
+            if (!self)
+                return;
+            const int columns = self->m_model->columnCount();
+            self->m_model->grow(loaded);
+            if (columns == 0 && self->m_model->columnCount() > 0) {
+                FitColumnWidths(self->grdReport);
+                fitColumnsToContent(self->grdReport);
+            }
+            if (self->m_busy) {
+                self->labNumber->setText(QStringLiteral("记录数") + QString::number(self->m_model->visibleRows()));
+                self->placeHeaderRow();
+            }
+        }, Qt::QueuedConnection);
+    };
+    const QString key = Key;
     qint64 n = 0;
+    bool counted = false;
+    bool finished = true;
     try {
-        n = QueryValue(QStringLiteral("number"), countSql(Key), s.accountConn.get()).toLongLong();
-        labNumber->setText(QStringLiteral("记录数") + QString::number(n));
+        finished = runJob(QStringLiteral("正在读取结果"), [&](db::Connection *conn) {
+            if (!conn)
+                throw db::DbError(QStringLiteral("没有打开的数据库连接"));
+            try {
+                conn->queryInto(reportRowsSql(key), sink);
+            } catch (const db::DbError &e) {
+                if (conn->cancelRequested())
+                    return;
+                problems << e.message();
+            } catch (const std::bad_alloc &) {
+                {
+                    const std::unique_lock hold(*lock);
+                    *rows = db::Recordset();
+                }
+                problems << QStringLiteral("结果表太大，内存不足，无法显示其中的记录");
+            }
+            n = QueryValue(QStringLiteral("number"), countSql(key), conn).toLongLong();
+            counted = true;
+        });
     } catch (const db::DbError &e) {
-        labNumber->setText(QStringLiteral("记录数"));
-        problems << e.message();
+        if (!accountWorker().cancelRequested())
+            problems << e.message();
     }
+    const bool fitted = m_model->columnCount() > 0;
+    m_model->grow(rows->rowCount());
+    if (!fitted && m_model->columnCount() > 0) {
+        FitColumnWidths(grdReport);
+        fitColumnsToContent(grdReport);
+    }
+#ifdef __GLIBC__
+    // The rows grew in the worker's malloc arena; hand the space their growth left behind back.
+    malloc_trim(0);
+#endif
+    if (!finished)
+        problems << QStringLiteral("读取已停止：只显示了已读到的 %1 条记录").arg(rows->rowCount());
+    labNumber->setText(counted ? QStringLiteral("记录数") + QString::number(n) : QStringLiteral("记录数"));
     m_count = n;
     placeHeaderRow();
 
@@ -418,13 +542,23 @@ void FrmReport::CmdFunction_Click()
         return;
     txtReport->show();
     txtReport->raise();
-    db::Connection *account = session().accountConn.get();
     const QString folder = session().itemFolder(Key);
+    const QString key = Key;
     const auto notifyMain = [this](const QString &staleNote) {
         if (session().itemResultChanged)
             session().itemResultChanged(Key, staleNote);
     };
+    // The lock prompt is a window: the worker asks it through this thread.
     LockWaitPrompt waiting(this, kLockWaitText);
+    const QPointer<FrmReport> self(this);
+    const auto wait = [self, &waiting] {
+        bool goOn = false;
+        QMetaObject::invokeMethod(self, [self, &waiting, &goOn] {
+            if (self)
+                goOn = waiting();
+        }, Qt::BlockingQueuedConnection);
+        return goOn;
+    };
     if (caption == kRepair) {
         RepairRecord record;
         record.time = QDateTime::currentDateTime();
@@ -437,19 +571,28 @@ void FrmReport::CmdFunction_Click()
         record.before = m_count;
         // The repair and the re-check hold the server's check lock, as a check run does.
         QString result;
+        int batches = 0;
+        bool finished = true;
         try {
-            const ServerLock lock(account, std::ref(waiting));
-            result = RunSqlFile(QStringLiteral("修复.sql"), folder, account);
+            finished = runJob(QStringLiteral("正在修复"), [&](db::Connection *account) {
+                const ServerLock lock(account, wait);
+                BatchCounter counted(account, batches);
+                result = RunSqlFile(QStringLiteral("修复.sql"), folder, &counted);
+            });
         } catch (const LockAbandoned &e) {
             txtReport->setPlainText(QStringLiteral("未执行修复：") + e.message());
             return;
         } catch (const db::DbError &e) {
             result = e.message();
         }
+        const QString interrupted =
+            QStringLiteral("修复被中断，没有全部完成：修复脚本的前 %1 批语句已执行完毕，其余未执行。").arg(batches);
+        if (!finished && result.isEmpty())
+            result = interrupted;
         if (repairListener())
-            repairListener()(Key, result.isEmpty());
-        record.succeeded = result.isEmpty();
-        record.message = result;
+            repairListener()(Key, finished && result.isEmpty());
+        record.succeeded = finished && result.isEmpty();
+        record.message = finished ? result : interrupted;
         QString journalProblem;
         try {
             LocalStore store;
@@ -458,7 +601,10 @@ void FrmReport::CmdFunction_Click()
             m_journalEntry = 0;
             journalProblem = QStringLiteral("\r\n\r\n修复记录未能写入：") + e.message();
         }
-        if (result.isEmpty()) {
+        if (!finished) {
+            txtReport->setPlainText(interrupted + journalProblem);
+            notifyMain(QStringLiteral("修复被中断，显示的是修复前的结果"));
+        } else if (result.isEmpty()) {
             txtReport->setPlainText(QStringLiteral("已成功修复!") + journalProblem);
             CmdFunction->setText(kCheck);
             notifyMain(QStringLiteral("已修复，尚未重新检查，显示的是修复前的结果"));
@@ -468,11 +614,25 @@ void FrmReport::CmdFunction_Click()
         }
     } else if (caption == kCheck) {
         QString scriptResult;
+        // The lock is held from the check through the reload of the rows, on the worker's thread.
+        std::optional<ServerLock> held;
+        const auto release = [&held] {
+            if (held)
+                accountWorker().run(QStringLiteral("正在检查"), [&held](db::Connection *) { held.reset(); });
+        };
         try {
-            const ServerLock lock(account, std::ref(waiting));
-            scriptResult = runItemCheck(Key, folder, account);
+            if (!runJob(QStringLiteral("正在检查"), [&](db::Connection *account) {
+                    held.emplace(account, wait);
+                    scriptResult = runItemCheck(key, folder, account);
+                })) {
+                release();
+                txtReport->setPlainText(QStringLiteral("重新检查已停止。"));
+                return;
+            }
             LoadReport();
+            release();
         } catch (const db::DbError &e) {
+            release();
             txtReport->setPlainText(QStringLiteral("重新检查未能完成：") + QStringLiteral("\r\n") + e.message());
             return;
         }

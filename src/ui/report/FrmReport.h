@@ -7,6 +7,10 @@
 #include <functional>
 #include <memory>
 
+namespace vireo::db {
+class Connection;
+}
+
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -75,6 +79,9 @@ private:
     void CmdFunction_Click();
     void CmdPrint_Click();
     void showText(const QString &text);
+    // Runs a job on the account connection's worker with 停止 shown; false when it was stopped.
+    bool runJob(const QString &label, const std::function<void(db::Connection *)> &job);
+    void stop();
     QString itemFile(const QString &name) const;
     bool confirmRepair();
     void placeHeaderRow();
@@ -88,6 +95,8 @@ private:
     QPushButton *CmdExit;
     QProgressBar *ProgressBar;
     QLineEdit *txtFilter;
+    QPushButton *cmdStop;
+    bool m_busy = false;
     RecordsetModel *m_model = nullptr;
     GridProxy *m_proxy = nullptr;
     bool m_loaded = false;

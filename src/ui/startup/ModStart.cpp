@@ -3,11 +3,17 @@
 #include "FrmMain.h"
 #include "Session.h"
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QEventLoopLocker>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProgressDialog>
+#include <QTimer>
 #include <cstdlib>
+#include <mutex>
+#include <thread>
 #ifdef VIREO_HAVE_CATALOGUE
 #include "CatalogueImport.h"
 #endif
@@ -24,7 +30,21 @@ StartupHooks defaultHooks()
     StartupHooks h;
     h.openCatalog = [](const QString &path) -> std::unique_ptr<db::Connection> {
 #ifdef VIREO_HAVE_CATALOGUE
-        return openCatalogue(path);
+        // A splash while the catalogue is read; the import reports its rows every 100 ms or so.
+        QProgressDialog splash(QStringLiteral("正在读取检查目录 %1 …").arg(QFileInfo(path).fileName()), QString(), 0, 0);
+        splash.setObjectName(QStringLiteral("catalogueProgress"));
+        splash.setWindowTitle(QStringLiteral("Vireo数据体检工具"));
+        splash.setCancelButton(nullptr);
+        splash.setMinimumDuration(300);
+        QElapsedTimer shown;
+        shown.start();
+        return openCatalogue(path, {}, [&](qint64 rows) {
+            if (shown.elapsed() >= 300) {
+                splash.setLabelText(QStringLiteral("正在读取检查目录 %1 …（已读 %2 行）").arg(QFileInfo(path).fileName()).arg(rows));
+                splash.setValue(0);
+            }
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        });
 #else
         throw db::DbError(QStringLiteral("无法打开目录数据库 %1：本程序未带目录读取组件").arg(path));
 #endif
@@ -51,6 +71,74 @@ void step(F &&f)
         f();
     } catch (...) {
     }
+}
+
+// Opens the account connection on a thread of its own while the window thread shows how long the
+// login has waited (up to the driver's 15 s) with a button that gives it up. A login given up goes
+// on in the background and its connection is closed when it ends.
+std::unique_ptr<db::Connection> openAccountWithProgress(const db::AccountParams &params)
+{
+    struct Shared {
+        std::mutex m;
+        bool done = false;
+        std::unique_ptr<db::Connection> conn;
+        std::exception_ptr error;
+    };
+    auto shared = std::make_shared<Shared>();
+    const auto open = startupHooks().openAccount;
+    QEventLoop loop;
+    QPointer<QEventLoop> wake(&loop);
+    std::thread([shared, open, params, wake] {
+        std::unique_ptr<db::Connection> conn;
+        std::exception_ptr error;
+        try {
+            conn = open(params);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        {
+            const std::lock_guard lock(shared->m);
+            shared->conn = std::move(conn);
+            shared->error = error;
+            shared->done = true;
+        }
+        QMetaObject::invokeMethod(qApp, [wake] {
+            if (wake)
+                wake->quit();
+        }, Qt::QueuedConnection);
+    }).detach();
+
+    QProgressDialog progress(QStringLiteral("正在连接数据库服务器 %1 …").arg(params.server), QStringLiteral("取消"), 0, 15);
+    progress.setObjectName(QStringLiteral("loginProgress"));
+    progress.setWindowTitle(QStringLiteral("Vireo数据体检工具"));
+    progress.setMinimumDuration(500);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    QElapsedTimer waited;
+    waited.start();
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, &progress, [&] {
+        progress.setValue(int(std::min<qint64>(waited.elapsed() / 1000, 15)));
+    });
+    tick.start(250);
+    bool cancelled = false;
+    QObject::connect(&progress, &QProgressDialog::canceled, &loop, [&] {
+        cancelled = true;
+        loop.quit();
+    });
+    bool done = false;
+    {
+        const std::lock_guard lock(shared->m);
+        done = shared->done;
+    }
+    if (!done)
+        loop.exec();
+    const std::lock_guard lock(shared->m);
+    if (!shared->done || cancelled)
+        throw db::DbError(QStringLiteral("登录已取消"));
+    if (shared->error)
+        std::rethrow_exception(shared->error);
+    return std::move(shared->conn);
 }
 
 void loginFailed()
@@ -144,7 +232,6 @@ void OpenCatalog()
 
 void LoginAccount()
 {
-    StartupHooks &hooks = startupHooks();
     int error = 0;
     std::unique_ptr<LoginComponent> login = LoginRegistry::create(kPrimaryLoginProgId, error);
     if (error == 91) {
@@ -189,7 +276,9 @@ void LoginAccount()
         p.user = QStringLiteral("SA");
         s.accountInfo = {p.server, account, year, p.database, {}};
         p.password = need().SysPassword();
-        s.accountConn = hooks.openAccount(p);
+        s.accountParams.reset();
+        s.accountConn = openAccountWithProgress(p);
+        s.accountParams = p;
     } catch (const db::DbError &e) {
         s.accountConn = std::make_unique<db::ClosedConnection>(
             QStringLiteral("账套数据库连接未能打开：") + e.message());
