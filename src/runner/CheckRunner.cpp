@@ -135,11 +135,24 @@ struct Worker {
     std::unique_ptr<db::SqliteConnection> catalog;
 };
 
+// VUZ.mdb is imported once per process (the selection check and the run share it); each caller
+// gets its own in-memory copy. Called from the main thread only.
 std::unique_ptr<db::SqliteConnection> loadCatalogue(const Options &o)
 {
+    // Kept until the process ends: a Qt SQL connection must not outlive the application object,
+    // which a static destructor would make it do.
+    static QString importedPath;
+    static db::SqliteConnection *imported = nullptr;
     const QString path = o.programFolder + QStringLiteral("/VUZ.mdb");
     const QString found = resolvePath(path);
-    return openCatalogue(found.isEmpty() ? path : found, o.importerPath);
+    const QString file = found.isEmpty() ? path : found;
+    if (!imported || importedPath != file) {
+        std::unique_ptr<db::SqliteConnection> fresh = openCatalogue(file, o.importerPath);
+        delete imported;
+        imported = fresh.release();
+        importedPath = file;
+    }
+    return copyCatalogue(*imported);
 }
 
 using Progress = std::function<void(const QString &)>;
