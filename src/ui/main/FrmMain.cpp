@@ -219,7 +219,7 @@ void FrmMain::buildControls()
     prgRun->hide();
     labSilent = new QLabel(pictop);
     labSilent->setObjectName(QStringLiteral("labSilent"));
-    labSilent->setGeometry(twipRect(8040, 120, 1980, 285));
+    labSilent->setGeometry(twipRect(7380, 120, 2640, 285));
     labSilent->setStyleSheet(QStringLiteral("color: #c00000"));
     labSilent->hide();
     m_tick = new QTimer(this);
@@ -785,12 +785,14 @@ void FrmMain::showRunStatus()
                               .arg(secs / 3600, 2, 10, QLatin1Char('0'))
                               .arg(secs / 60 % 60, 2, 10, QLatin1Char('0'))
                               .arg(secs % 60, 2, 10, QLatin1Char('0'));
+    const qint64 silent = accountWorker().failedProbes() > 0 ? accountWorker().silentForMs() : 0;
+    // The silence notice takes the right part of the progress text's room while it shows.
+    labProgress->resize(px(silent > 0 ? 2025 : 2685), labProgress->height());
     if (!accountWorker().cancelRequested()) {
         const QString text = m_runningItem.isEmpty() ? QString()
                                                      : QStringLiteral("正在检查：%1 · %2").arg(m_runningItem, clock);
-        labProgress->setText(labProgress->fontMetrics().elidedText(text, Qt::ElideMiddle, labProgress->width()));
+        labProgress->setText(labProgress->fontMetrics().elidedText(text, Qt::ElideRight, labProgress->width()));
     }
-    const qint64 silent = accountWorker().failedProbes() > 0 ? accountWorker().silentForMs() : 0;
     labSilent->setVisible(silent > 0);
     prgRun->setVisible(silent <= 0);
     if (silent > 0)
