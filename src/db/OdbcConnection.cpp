@@ -255,6 +255,10 @@ std::unique_ptr<OdbcConnection> OdbcConnection::open(const AccountParams &params
                 setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &k.idleSeconds, sizeof k.idleSeconds);
                 setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &k.intervalSeconds, sizeof k.intervalSeconds);
                 setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &k.count, sizeof k.count);
+                // Keep-alive stays silent while sent data waits for its acknowledgement (a batch
+                // sent just before the network went away): bound that wait the same way.
+                const unsigned userTimeoutMs = 1000u * unsigned(k.idleSeconds + k.intervalSeconds * k.count);
+                setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
             }
             SQLSetConnectAttr(h.dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
             return c;
