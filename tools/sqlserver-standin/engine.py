@@ -14,6 +14,7 @@ from sqltypes import SqlType
 from translate import Scope, Translator, lit_sql
 
 MAX_ROWS = 1_000_000
+STREAM_MIN_ROWS = 1000   # results with more rows are streamed when the network layer can (Output.stream)
 MAX_LOOP = 100_000
 MAX_NESTING = 32
 
@@ -24,8 +25,11 @@ class Output:
     """Collects what a batch answers, in order: ('result', cols, rows), ('done', kind, status, cmd, count),
     ('error', TsqlError), ('info', text, line, proc), ('return', value)."""
 
-    def __init__(self):
+    def __init__(self, stream=None):
         self.events = []
+        # stream(cols, rows, cancel) -> row count: set by the network layer to send a large result's rows
+        # as they are produced; it first sends the events collected so far.
+        self.stream = stream
 
     def result(self, cols, rows):
         self.events.append(('result', cols, rows))
@@ -383,13 +387,60 @@ class Engine:
             return
         if core.kind == 'select' and core.into is not None:
             return self.select_into(q, core, ctx, out)
-        cols, rows = self.run_query(q, ctx)
-        cols = [(n, sqltypes.widen_for(t, [r[i] for r in rows])) for i, (n, t) in enumerate(cols)]
+        tr = Translator(self, ctx)
+        query = tr.query(q)
+        cur = self.catalog.conn.execute(query.sql, tr.params)
+        try:
+            rows = cur.fetchmany(STREAM_MIN_ROWS + 1)
+            if out.stream is not None and len(rows) > STREAM_MIN_ROWS and not self.may_widen(query, tr.params):
+                # A large result goes to the client while SQLite produces it, as a server streams rows.
+                n = out.stream(query.columns, self.limited(rows, cur), ctx.session.cancel)
+                self.select_done(ctx, out, n)
+                return
+            rows += cur.fetchmany(MAX_ROWS + 1 - len(rows))
+        finally:
+            cur.close()
+        if len(rows) > MAX_ROWS:
+            raise unsupported('results of more than %d rows' % MAX_ROWS)
+        cols = [(n, sqltypes.widen_for(t, [r[i] for r in rows])) for i, (n, t) in enumerate(query.columns)]
         out.result(cols, rows)
-        ctx.session.rowcount = len(rows)
+        self.select_done(ctx, out, len(rows))
+
+    @staticmethod
+    def limited(first, cur):
+        """The rows of first, then the cursor's rows; more than MAX_ROWS in all is refused."""
+        yield from first
+        n = len(first)
+        for r in cur:
+            n += 1
+            if n > MAX_ROWS:
+                raise unsupported('results of more than %d rows' % MAX_ROWS)
+            yield r
+
+    def may_widen(self, query, params):
+        """True when a value of a string column might be longer than the column's declared length
+        (then the whole result is read first, so that the column is declared wide enough)."""
+        conds = []
+        for i, (_, t) in enumerate(query.columns):
+            if not t.is_string or t.length == sqltypes.MAX:
+                continue
+            c = 'c%d' % i
+            # Text: characters (unicode) or UTF-8 bytes, which are never fewer than the code page's
+            # bytes. Numbers are spelled differently by Python, so they get room to spare.
+            size = 'length(%s)' % c if t.is_unicode else 'length(CAST(%s AS BLOB))' % c
+            conds.append("CASE typeof(%s) WHEN 'text' THEN %s > %d WHEN 'null' THEN 0 WHEN 'blob' THEN 1 "
+                         "ELSE length(%s) + 12 > %d END" % (c, size, t.length, c, t.length))
+        if not conds:
+            return False
+        names = ', '.join('c%d' % i for i in range(len(query.columns)))
+        sql = 'WITH q(%s) AS (%s) SELECT 1 FROM q WHERE %s LIMIT 1' % (names, query.sql, ' OR '.join(conds))
+        return self.catalog.conn.execute(sql, params).fetchone() is not None
+
+    def select_done(self, ctx, out, n):
+        ctx.session.rowcount = n
         ctx.session.error = 0
         kind = 'doneinproc' if ctx.inproc else 'done'
-        out.done(kind, DONE_MORE | (0 if ctx.session.nocount else DONE_COUNT), CMD_SELECT, len(rows))
+        out.done(kind, DONE_MORE | (0 if ctx.session.nocount else DONE_COUNT), CMD_SELECT, n)
 
     def assign_reads_vars(self, core, assigns):
         names = {a.lower() for a in assigns}

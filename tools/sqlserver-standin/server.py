@@ -31,6 +31,9 @@ MAX_CONNECTIONS = 256              # further clients are turned away until other
 STREAM_BYTES = 256 * 1024          # a result's rows are sent whenever this much is encoded
 
 
+ENCODE_ERRORS = (TsqlError, ValueError, TypeError, OverflowError, struct.error, UnicodeError)
+
+
 class ClientGone(Exception):
     pass
 
@@ -138,6 +141,8 @@ class Connection:
                 text = body.decode('utf-16-le', 'replace')
                 self.server.log('batch %d: %s' % (self.spid, text[:500].replace('\r\n', ' ')))
                 out = Output()
+                out.stream = lambda cols, rows, cancel: self.stream_result(out, cols, rows, cancel)
+                self.begin_reply()
                 if self.run_cancellable(lambda: self.server.engine.run_batch(self.session, text, out)):
                     self.reply(out)
             elif ptype == tds.PT_RPC:
@@ -153,6 +158,7 @@ class Connection:
                 except TsqlError as e:
                     out.error(e)
                     out.done('doneproc', 0x2)
+                self.begin_reply()
                 self.reply(out)
             elif ptype == tds.PT_ATTENTION:
                 w = tds.TokenWriter(self.version)
@@ -200,9 +206,9 @@ class Connection:
             with self.server.engine.lock:
                 self.server.engine.cancelled += 1
             self.server.log('cancelled %d' % self.spid)
-            w = tds.TokenWriter(self.version)
-            w.done('done', 0x20)
-            self.send(bytes(w.buf))
+            # Rows already streamed stay sent; the reply ends after the last whole token with the acknowledgement.
+            self.w.done('done', 0x20)
+            self.stream(self.w, self.packets, final=True)
             return False
         return True
 
@@ -271,32 +277,81 @@ class Connection:
             self.sock.sendall(out)
         del buf[:cut]
 
-    def reply(self, out):
-        w = tds.TokenWriter(self.version)
-        packets = [0]
+    def begin_reply(self):
+        self.w = tds.TokenWriter(self.version)
+        self.packets = [0]
+        self.sent = 0   # events of the batch's Output already encoded into self.w
+
+    def encode_failure(self, e):
         server = self.server.engine.server_name
-        for ev in out.events:
+        if isinstance(e, TsqlError):
+            self.w.message(False, e.number, 1, 16, e.message, server, '', 1)
+        else:
+            self.w.message(False, 40003, 1, 16, 'The test server could not encode a value of the result: %s' % e,
+                           server, '', 1)
+
+    def result_types(self, cols):
+        return [t if not (t.name == 'date' and self.version < tds.TDS73) else sqltypes.SqlType('datetime')
+                for _, t in cols]
+
+    def stream_result(self, out, cols, rows, cancel):
+        """Sends the events collected so far, then a result whose rows are sent in packets while rows
+        yields them; stops with Cancelled when cancel is set. -> number of rows."""
+        self.encode(out.events[self.sent:])
+        self.sent = len(out.events)
+        w = self.w
+        part = tds.TokenWriter(self.version)
+        failed = None
+        n = 0
+        try:
+            part.colmetadata(cols)
+        except ENCODE_ERRORS as e:
+            failed = e
+        types = self.result_types(cols)
+        try:
+            for r in rows:
+                n += 1
+                if failed is not None:
+                    continue
+                try:
+                    part.row(types, r)
+                except ENCODE_ERRORS as e:
+                    failed = e
+                    continue
+                if len(part.buf) >= STREAM_BYTES:
+                    w.buf += part.buf
+                    part.buf = bytearray()
+                    self.stream(w, self.packets)
+                    if cancel.is_set():
+                        raise Cancelled()
+        finally:
+            # The rows before an error (or a cancel) are sent, as a server sends what it produced.
+            if failed is None:
+                w.buf += part.buf
+        if failed is not None:
+            self.encode_failure(failed)
+        return n
+
+    def encode(self, events):
+        w = self.w
+        server = self.server.engine.server_name
+        for ev in events:
             kind = ev[0]
             if kind == 'result':
                 _, cols, rows = ev
                 part = tds.TokenWriter(self.version)
                 try:
                     part.colmetadata(cols)
-                    types = [t if not (t.name == 'date' and self.version < tds.TDS73) else sqltypes.SqlType('datetime')
-                             for _, t in cols]
+                    types = self.result_types(cols)
                     for r in rows:
                         part.row(types, r)
                         # Large results go out while they are encoded, as a server streams rows.
                         if len(part.buf) >= STREAM_BYTES:
                             w.buf += part.buf
                             part.buf = bytearray()
-                            self.stream(w, packets)
-                except TsqlError as e:
-                    w.message(False, e.number, 1, 16, e.message, server, '', 1)
-                    continue
-                except (ValueError, TypeError, OverflowError, struct.error, UnicodeError) as e:
-                    w.message(False, 40003, 1, 16, 'The test server could not encode a value of the result: %s' % e,
-                              server, '', 1)
+                            self.stream(w, self.packets)
+                except ENCODE_ERRORS as e:
+                    self.encode_failure(e)
                     continue
                 w.buf += part.buf
             elif kind == 'done':
@@ -314,7 +369,10 @@ class Connection:
                 w.return_status(ev[1])
             elif kind == 'envdb':
                 w.envchange(1, ev[1], '')
-        self.stream(w, packets, final=True)
+
+    def reply(self, out):
+        self.encode(out.events[self.sent:])
+        self.stream(self.w, self.packets, final=True)
 
 
 class Server:
