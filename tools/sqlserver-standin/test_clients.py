@@ -138,7 +138,7 @@ class BothClients(unittest.TestCase):
     def test_multi_packet_batch(self):
         # far beyond one 4096-byte packet: 3000 values in one insert
         values = ', '.join("(%d, N'行%d')" % (i, i) for i in range(3000))
-        sql = 'create table #big (i int, s nvarchar(10)) insert #big values %s select count(*), max(s) from #big' % values
+        sql = 'create table #big (i int, s nvarchar(10)) insert #big values %s select count(*), max(s) from 流式表' % values
         with self.server.odbc() as c:
             cur = c.execute(sql)
             while cur.description is None:
@@ -201,6 +201,33 @@ class BothClients(unittest.TestCase):
             self.assertLess(time.monotonic() - start, 1.5)
             self.assertIn('HY008', str(cm.exception))
             # The server counts the cancelled statement, and the same connection goes on.
+            self.assertEqual(tuple(c.execute("select @@standin_cancelled, N'之后'").fetchone()), (before + 1, '之后'))
+
+    def test_large_result_streams(self):
+        # 200,000 rows: the rows reach the client while the batch still runs, an error at a late row
+        # follows the rows before it, and a cancel during the stream leaves the connection usable.
+        with self.server.odbc() as c:
+            c.execute("create table #d (d int); insert #d values (0),(1),(2),(3),(4),(5),(6),(7),(8),(9)\r\n"
+                      "select a.d + 10*b.d + 100*e.d + 1000*f.d + 10000*g.d + 100000*h.d as n, "
+                      "N'流式' + cast(a.d as varchar(1)) as s into 流式表 from #d a, #d b, #d e, #d f, #d g, #d h "
+                      "where h.d < 2")
+            cur = c.execute('select n, s from 流式表')
+            self.assertEqual(sum(1 for _ in cur), 200000)
+            self.assertEqual(c.execute('select @@rowcount').fetchone()[0], 200000)
+            cur = c.execute('select 1 / (n - 150000) from 流式表')
+            got = 0
+            with self.assertRaises(pyodbc.Error) as cm:
+                for _ in cur:
+                    got += 1
+            self.assertIn('Divide by zero error encountered.', str(cm.exception))
+            self.assertGreater(got, 1000)
+            before = c.execute('select @@standin_cancelled').fetchone()[0]
+            cur = c.cursor()
+            start = time.monotonic()
+            cur.execute("select n, s from 流式表\r\nwaitfor delay '00:00:05'")
+            self.assertEqual(cur.fetchone()[1][:2], '流式')
+            self.assertLess(time.monotonic() - start, 3)
+            cur.cancel()
             self.assertEqual(tuple(c.execute("select @@standin_cancelled, N'之后'").fetchone()), (before + 1, '之后'))
 
     def test_login_failures(self):
