@@ -138,7 +138,7 @@ class BothClients(unittest.TestCase):
     def test_multi_packet_batch(self):
         # far beyond one 4096-byte packet: 3000 values in one insert
         values = ', '.join("(%d, N'行%d')" % (i, i) for i in range(3000))
-        sql = 'create table #big (i int, s nvarchar(10)) insert #big values %s select count(*), max(s) from 流式表' % values
+        sql = 'create table #big (i int, s nvarchar(10)) insert #big values %s select count(*), max(s) from #big' % values
         with self.server.odbc() as c:
             cur = c.execute(sql)
             while cur.description is None:
