@@ -321,7 +321,7 @@ class Connection:
                 if len(part.buf) >= STREAM_BYTES:
                     w.buf += part.buf
                     part.buf = bytearray()
-                    self.stream(w, self.packets)
+                    self.stream_unlocked(w)
                     if cancel.is_set():
                         raise Cancelled()
         finally:
@@ -331,6 +331,23 @@ class Connection:
         if failed is not None:
             self.encode_failure(failed)
         return n
+
+    def stream_unlocked(self, w):
+        """Sends w's whole packets with the engine's lock released, so that other connections (a second
+        login, for instance) are served while a slow client reads a long result."""
+        lock = self.server.engine.lock
+        held = 0
+        while True:
+            try:
+                lock.release()
+            except RuntimeError:
+                break
+            held += 1
+        try:
+            self.stream(w, self.packets)
+        finally:
+            for _ in range(held):
+                lock.acquire()
 
     def encode(self, events):
         w = self.w

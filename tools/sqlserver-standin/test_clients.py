@@ -221,6 +221,11 @@ class BothClients(unittest.TestCase):
                     got += 1
             self.assertIn('Divide by zero error encountered.', str(cm.exception))
             self.assertGreater(got, 1000)
+            # A client that reads slowly holds no other connection up.
+            cur = c.execute("select n, replicate(N'宽', 400) + s from 流式表 order by n desc")
+            self.assertEqual(cur.fetchone()[0], 199999)
+            self.assertEqual(self.server.tsql('select 7 as x', timeout=10)[0].split(), ['x', '7'])
+            cur.cancel()
             before = c.execute('select @@standin_cancelled').fetchone()[0]
             cur = c.cursor()
             start = time.monotonic()
