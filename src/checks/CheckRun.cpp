@@ -251,7 +251,9 @@ QString countSql(const QString &code)
 SummaryRow readSummaryRow(const TreeItemRef &node, db::Connection *account)
 {
     const QString &code = node.key;
-    SummaryRow row{code, node.text};
+    SummaryRow row;
+    row.code = code;
+    row.name = node.text;
     // The Error column test and the row count in one round trip.
     const db::Recordset rs = account->query(
         ifResultExists(code)

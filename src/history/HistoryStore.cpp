@@ -1,5 +1,6 @@
 #include "HistoryStore.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -29,10 +30,15 @@ create table if not exists item_rows(
   fingerprint integer not null, vals text not null,
   primary key(run_id, code, seq)) without rowid;
 create table if not exists repairs(
-  id integer primary key, at text not null, operator text,
-  database text not null, code text not null, outcome text);
+  id integer primary key autoincrement, time text not null, operator text, server text,
+  database text, code text, name text, script_sha256 text, succeeded integer not null,
+  message text, findings_before integer, findings_after integer);
 create index if not exists repairs_database on repairs(database, code);
 )";
+
+// 1: runs, items, rows and repair marks (at, operator, database, code, outcome);
+// 2: the repairs table holds the repair journal's columns.
+const int kSchemaVersion = 2;
 
 QString timeText(const QDateTime &t) { return t.toString(Qt::ISODateWithMs); }
 QDateTime timeOf(const QString &s) { return QDateTime::fromString(s, Qt::ISODateWithMs); }
@@ -55,6 +61,8 @@ public:
     }
     Stmt &bind(int i, qint64 v) { sqlite3_bind_int64(m_s, i, v); return *this; }
     Stmt &bind(int i, double v) { sqlite3_bind_double(m_s, i, v); return *this; }
+    // A count, or null when it is not known (negative).
+    Stmt &bindCount(int i, qint64 v) { v < 0 ? sqlite3_bind_null(m_s, i) : sqlite3_bind_int64(m_s, i, v); return *this; }
     Stmt &bindBlob(int i, const void *p, int n) { sqlite3_bind_blob(m_s, i, p, n, SQLITE_STATIC); return *this; }
     int step() { return sqlite3_step(m_s); }
     bool run() { const int rc = step(); sqlite3_reset(m_s); return rc == SQLITE_DONE || rc == SQLITE_ROW; }
@@ -65,6 +73,7 @@ public:
         return p ? QString::fromUtf8(p, sqlite3_column_bytes(m_s, c)) : QString();
     }
     qint64 integer(int c) const { return sqlite3_column_int64(m_s, c); }
+    qint64 count(int c) const { return isNull(c) ? -1 : integer(c); }
     double real(int c) const { return sqlite3_column_double(m_s, c); }
     const void *blob(int c) const { return sqlite3_column_blob(m_s, c); }
     int bytes(int c) const { return sqlite3_column_bytes(m_s, c); }
@@ -143,11 +152,21 @@ ItemStatus statusFromName(const QString &name)
 
 QString toolVersion() { return QStringLiteral(VIREO_TOOL_VERSION); }
 
+static QString &pathOverride()
+{
+    static QString p;
+    return p;
+}
+
 QString HistoryStore::defaultPath()
 {
+    if (!pathOverride().isEmpty())
+        return pathOverride();
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
            + QStringLiteral("/Vireo数据体检工具/history.sqlite");
 }
+
+void HistoryStore::setDefaultPath(const QString &path) { pathOverride() = path; }
 
 HistoryStore::HistoryStore(QString path) : m_path(std::move(path)) {}
 
@@ -204,7 +223,7 @@ bool HistoryStore::open()
         m_db = nullptr;
         return false;
     }
-    if (!exec(kSchema) || !exec("commit")) {
+    if (!createTables() || !exec("commit")) {
         fail(QStringLiteral("无法建立历史记录表 %1").arg(m_path));
         exec("rollback");
         sqlite3_close_v2(m_db);
@@ -212,6 +231,30 @@ bool HistoryStore::open()
         return false;
     }
     return true;
+}
+
+// Inside open()'s transaction: the tables at kSchemaVersion, older ones brought up to it.
+bool HistoryStore::createTables()
+{
+    const auto number = [this](const char *sql) {
+        Stmt q(m_db, sql);
+        return q.step() == SQLITE_ROW ? q.integer(0) : qint64(0);
+    };
+    if (number("pragma user_version") >= kSchemaVersion)
+        return exec(kSchema);
+    // Version 1 kept repair marks only; they become journal rows without script, counts or server.
+    const bool oldRepairs = number("select count(*) from pragma_table_info('repairs') where name = 'at'") > 0;
+    if (oldRepairs && !exec("drop index if exists repairs_database; alter table repairs rename to repairs_v1"))
+        return false;
+    if (!exec(kSchema))
+        return false;
+    if (oldRepairs
+        && !exec("insert into repairs(time, operator, database, code, succeeded, message) "
+                 "select at, operator, database, code, outcome = '已成功修复', "
+                 "case when outcome = '已成功修复' then null else outcome end from repairs_v1; "
+                 "drop table repairs_v1"))
+        return false;
+    return exec(QByteArray("pragma user_version = ").append(QByteArray::number(kSchemaVersion)).constData());
 }
 
 qint64 HistoryStore::addRun(const RunRecord &run, int keepRuns)
@@ -392,26 +435,77 @@ std::vector<TrendPoint> HistoryStore::trend(const QString &database, const QStri
     return out;
 }
 
-bool HistoryStore::addRepair(const QString &database, const QString &code, const QString &operatorName,
-                             const QString &outcome, const QDateTime &at)
+qint64 HistoryStore::addRepair(const RepairRecord &r)
+{
+    if (!open())
+        return 0;
+    Stmt s(m_db, "insert into repairs(time, operator, server, database, code, name, script_sha256, succeeded, message, "
+                 "findings_before, findings_after) values(?,?,?,?,?,?,?,?,?,?,?)");
+    if (!s.ok()) {
+        fail(QStringLiteral("无法写入修复记录"));
+        return 0;
+    }
+    s.bind(1, timeText(r.time)).bind(2, r.operatorName).bind(3, r.server).bind(4, r.database).bind(5, r.code)
+        .bind(6, r.name).bind(7, r.scriptSha256).bind(8, qint64(r.succeeded ? 1 : 0)).bind(9, r.message)
+        .bindCount(10, r.before).bindCount(11, r.after);
+    if (!s.run()) {
+        fail(QStringLiteral("无法写入修复记录"));
+        return 0;
+    }
+    return sqlite3_last_insert_rowid(m_db);
+}
+
+bool HistoryStore::setRepairAfter(qint64 id, qint64 after)
 {
     if (!open())
         return false;
-    Stmt s(m_db, "insert into repairs(at, operator, database, code, outcome) values(?,?,?,?,?)");
-    s.bind(1, timeText(at)).bind(2, operatorName).bind(3, database).bind(4, code).bind(5, outcome);
-    return s.ok() && s.run() ? true : fail(QStringLiteral("无法写入修复记录"));
+    Stmt s(m_db, "update repairs set findings_after = ? where id = ?");
+    if (!s.ok())
+        return fail(QStringLiteral("无法写入修复记录"));
+    s.bindCount(1, after).bind(2, id);
+    return s.run() ? true : fail(QStringLiteral("无法写入修复记录"));
 }
 
-std::vector<RepairMark> HistoryStore::repairs(const QString &database, const QString &code)
+std::vector<RepairRecord> HistoryStore::repairs(const QString &database, const QString &code)
 {
-    std::vector<RepairMark> out;
+    std::vector<RepairRecord> out;
     if (!open())
         return out;
-    Stmt s(m_db, "select at, code, outcome from repairs where database = ?1 and (?2 = '' or code = ?2) order by at");
-    s.bind(1, database).bind(2, code.isNull() ? QStringLiteral("") : code);
-    while (s.step() == SQLITE_ROW)
-        out.push_back(RepairMark{timeOf(s.text(0)), s.text(1), s.text(2)});
+    Stmt s(m_db, "select id, time, operator, server, database, code, name, script_sha256, succeeded, message, "
+                 "findings_before, findings_after from repairs "
+                 "where (?1 is null or database = ?1) and (?2 is null or code = ?2) order by id desc");
+    if (!s.ok()) {
+        fail(QStringLiteral("无法读取修复记录"));
+        return out;
+    }
+    s.bind(1, database.isEmpty() ? QString() : database).bind(2, code.isEmpty() ? QString() : code);
+    while (s.step() == SQLITE_ROW) {
+        RepairRecord r;
+        r.id = s.integer(0);
+        r.time = timeOf(s.text(1));
+        r.operatorName = s.text(2);
+        r.server = s.text(3);
+        r.database = s.text(4);
+        r.code = s.text(5);
+        r.name = s.text(6);
+        r.scriptSha256 = s.text(7);
+        r.succeeded = s.integer(8) != 0;
+        r.message = s.text(9);
+        r.before = s.count(10);
+        r.after = s.count(11);
+        out.push_back(r);
+    }
     return out;
+}
+
+QString fileSha256(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash h(QCryptographicHash::Sha256);
+    h.addData(&f);
+    return QString::fromLatin1(h.result().toHex());
 }
 
 QString shortTime(const QDateTime &t) { return t.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")); }

@@ -62,20 +62,38 @@ struct TrendPoint {
     qint64 count = 0;
 };
 
-struct RepairMark {
-    QDateTime at;
-    QString code;
-    QString outcome;
+// One repair as the journal keeps it (the repairs table of the history file). A count of -1
+// means "not known" (no re-check yet). Never holds a password: nothing here receives one.
+// Every member has its default, so designated initializers may leave any out.
+struct RepairRecord {
+    qint64 id = 0;
+    QDateTime time{};          // local time the repair started
+    QString operatorName{};
+    QString server{};
+    QString database{};
+    QString code{};            // item code
+    QString name{};            // item name
+    QString scriptSha256{};    // hex SHA-256 of 修复.sql as it was read from disk
+    bool succeeded = false;
+    QString message{};         // the server's message when the repair stopped; empty on success
+    qint64 before = -1;        // findings before the repair
+    qint64 after = -1;         // findings after the re-check
 };
 
-// The local history of check runs: one SQLite file (WAL, busy time-out) that the window and any
-// number of vireo-check processes write at the same time. Every call reports failure through its
+// Hex SHA-256 of a file's bytes; empty when it cannot be read.
+QString fileSha256(const QString &path);
+
+// The local history of check runs and the repair journal: one SQLite file (WAL, busy time-out)
+// that the window and any number of vireo-check processes write at the same time. Its schema
+// version is the file's user_version. Every call reports failure through its
 // return value and error(); nothing here throws, so a damaged, locked or read-only file can never
 // stop a check. The password is not among what is stored.
 class HistoryStore {
 public:
     // {AppDataLocation of the window}/history.sqlite: the window and vireo-check share it.
+    // setDefaultPath() puts it elsewhere (empty: back to the standard place).
     static QString defaultPath();
+    static void setDefaultPath(const QString &path);
 
     explicit HistoryStore(QString path);
     ~HistoryStore();
@@ -106,14 +124,18 @@ public:
     // The item's count over the database's runs that checked it, oldest first.
     std::vector<TrendPoint> trend(const QString &database, const QString &code);
 
-    // Repairs run from the report window, kept beside the runs.
-    bool addRepair(const QString &database, const QString &code, const QString &operatorName, const QString &outcome,
-                   const QDateTime &at = QDateTime::currentDateTime());
-    std::vector<RepairMark> repairs(const QString &database, const QString &code = {});
+    // The repair journal: repairs run from the report window, kept beside the runs (the trend
+    // charts mark them). addRepair returns the record's id, or 0 with error().
+    qint64 addRepair(const RepairRecord &record);
+    // Records the findings of the re-check that followed a repair.
+    bool setRepairAfter(qint64 id, qint64 after);
+    // The repairs of a database (empty: of all) and item (empty: all items), newest first.
+    std::vector<RepairRecord> repairs(const QString &database = {}, const QString &code = {});
 
 private:
     bool fail(const QString &what);
     bool exec(const char *sql);
+    bool createTables();
     sqlite3 *m_db = nullptr;
     QString m_path;
     QString m_error;

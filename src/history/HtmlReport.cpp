@@ -83,7 +83,7 @@ void readItemTexts(const QString &programFolder, ReportItem &item)
         item.plan = lines->join(QLatin1Char('\n')).trimmed();
 }
 
-QString trendSvg(const std::vector<TrendPoint> &points, const std::vector<RepairMark> &repairs)
+QString trendSvg(const std::vector<TrendPoint> &points, const std::vector<RepairRecord> &repairs)
 {
     const int w = 260, h = 70, left = 34, right = 10, top = 8, bottom = 16;
     QString s = QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%1\" height=\"%2\" viewBox=\"0 0 %1 %2\" "
@@ -102,19 +102,19 @@ QString trendSvg(const std::vector<TrendPoint> &points, const std::vector<Repair
     s += QStringLiteral("<text x=\"2\" y=\"%1\" font-size=\"10\" fill=\"#555\">%2</text>").arg(top + 8).arg(maxCount);
     s += QStringLiteral("<text x=\"2\" y=\"%1\" font-size=\"10\" fill=\"#555\">0</text>").arg(h - bottom);
     // Repairs between two runs sit at their place in time between the two points.
-    for (const RepairMark &r : repairs) {
+    for (const RepairRecord &r : repairs) {
         double at = -1;
         for (int i = 0; i < n; ++i) {
-            if (r.at < points[size_t(i)].started) {
+            if (r.time < points[size_t(i)].started) {
                 if (i == 0)
                     break;
                 const qint64 span = points[size_t(i - 1)].started.msecsTo(points[size_t(i)].started);
-                const qint64 into = points[size_t(i - 1)].started.msecsTo(r.at);
+                const qint64 into = points[size_t(i - 1)].started.msecsTo(r.time);
                 at = i - 1 + (span > 0 ? double(into) / double(span) : 0.5);
                 break;
             }
         }
-        if (at < 0 && n > 0 && r.at >= points.back().started)
+        if (at < 0 && n > 0 && r.time >= points.back().started)
             at = n - 1;
         if (at < 0)
             continue;
@@ -124,7 +124,7 @@ QString trendSvg(const std::vector<TrendPoint> &points, const std::vector<Repair
                  .arg(x, 0, 'f', 1)
                  .arg(top)
                  .arg(h - bottom)
-                 .arg(esc(shortTime(r.at)));
+                 .arg(esc(shortTime(r.time)));
     }
     QString poly;
     for (int i = 0; i < n; ++i)

@@ -12,7 +12,7 @@ struct ReportItem {
     QString description;               // 描述.txt
     QString plan;                      // 方案.txt
     std::vector<TrendPoint> trend;     // recorded counts, oldest first
-    std::vector<RepairMark> repairs;
+    std::vector<RepairRecord> repairs;
 };
 
 // One account database checked.
@@ -37,6 +37,6 @@ void readItemTexts(const QString &programFolder, ReportItem &item);
 QString renderHtmlReport(const std::vector<ReportSection> &sections, const ReportOptions &options = {});
 
 // A small line chart of the counts as inline SVG, with repairs marked.
-QString trendSvg(const std::vector<TrendPoint> &points, const std::vector<RepairMark> &repairs);
+QString trendSvg(const std::vector<TrendPoint> &points, const std::vector<RepairRecord> &repairs);
 
 } // namespace vireo::history

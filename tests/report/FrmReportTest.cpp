@@ -4,7 +4,7 @@
 #include "RecordsetModel.h"
 #include "RepairConfirm.h"
 #include "QtChinese.h"
-#include "RepairJournal.h"
+#include "HistoryStore.h"
 #include "Session.h"
 #include "Twips.h"
 #include "SqliteConnection.h"
@@ -88,7 +88,7 @@ protected:
                                  QStringLiteral("QZdata_001_2024"), QStringLiteral("张三")};
         FrmReport::setSaveDialog({});
         FrmReport::setRepairConfirmation([](QWidget *, const RepairRequest &) { return true; });
-        LocalStore::setDefaultPath(folder.path() + QStringLiteral("/journal/vireo.sqlite"));
+        history::HistoryStore::setDefaultPath(folder.path() + QStringLiteral("/journal/history.sqlite"));
     }
 
     void TearDown() override
@@ -103,7 +103,7 @@ protected:
         session().catalogConn.reset();
         FrmReport::setSaveDialog({});
         FrmReport::setRepairConfirmation({});
-        LocalStore::setDefaultPath({});
+        history::HistoryStore::setDefaultPath({});
     }
 
     static void sql(const QString &text) { session().accountConn->execute(text); }
@@ -545,8 +545,7 @@ TEST_F(FrmReportTest, RepairIsConfirmedFirstAndJournalled)
     EXPECT_FALSE(reachedBefore);
     EXPECT_FALSE(repaired());
     EXPECT_EQ(function()->text(), QStringLiteral("修复  "));
-    LocalStore store;
-    EXPECT_TRUE(RepairJournal::list(store).empty());
+    EXPECT_TRUE(history::HistoryStore(history::HistoryStore::defaultPath()).repairs().empty());
 
     answer = "cmdRepair";
     said.clear();
@@ -558,9 +557,9 @@ TEST_F(FrmReportTest, RepairIsConfirmedFirstAndJournalled)
     function()->click();   // the re-check completes the journal row
     EXPECT_EQ(number(), QStringLiteral("记录数1"));
 
-    const std::vector<RepairRecord> journal = RepairJournal::list(store);
+    const std::vector<history::RepairRecord> journal = history::HistoryStore(history::HistoryStore::defaultPath()).repairs();
     ASSERT_EQ(journal.size(), 1u);
-    const RepairRecord &r = journal[0];
+    const history::RepairRecord &r = journal[0];
     EXPECT_EQ(r.code, QStringLiteral("J1"));
     EXPECT_EQ(r.operatorName, QStringLiteral("张三"));
     EXPECT_EQ(r.server, logged.server());
@@ -571,7 +570,7 @@ TEST_F(FrmReportTest, RepairIsConfirmedFirstAndJournalled)
     QFile file(folder.path() + QStringLiteral("/File/J1/修复.sql"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(r.scriptSha256, QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex()));
-    QFile journalFile(LocalStore::defaultPath());
+    QFile journalFile(history::HistoryStore::defaultPath());   // every connection closed: the WAL is in the file
     ASSERT_TRUE(journalFile.open(QIODevice::ReadOnly));
     EXPECT_FALSE(journalFile.readAll().contains("Vireo#2024"));
 }

@@ -7,7 +7,7 @@
 #include "HistoryUi.h"
 #include "TrendChart.h"
 #include "ModFunction.h"
-#include "RepairJournal.h"
+#include "HistoryStore.h"
 #include "RepairJournalWindow.h"
 #include "Session.h"
 #include "ServerWatch.h"
@@ -614,15 +614,9 @@ TEST_F(MainWindowTest, MenuCommandsCloseTheActiveChildWindowAndReachTheOtherWind
     EXPECT_TRUE(report.isVisible());
 
     // 修复记录 shows the journal's rows.
-    LocalStore::setDefaultPath(dir.filePath(QStringLiteral("journal.sqlite")));
-    {
-        LocalStore store;
-        RepairRecord r;
-        r.time = QDateTime::currentDateTime();
-        r.code = QStringLiteral("ZZ01");
-        r.before = 2;
-        RepairJournal::append(store, r);
-    }
+    history::HistoryStore::setDefaultPath(dir.filePath(QStringLiteral("journal.sqlite")));
+    history::HistoryStore(history::HistoryStore::defaultPath())
+        .addRepair({.time = QDateTime::currentDateTime(), .code = QStringLiteral("ZZ01"), .before = 2});
     menu("RepairLog");
     QPointer<RepairJournalWindow> journal;
     for (QWidget *w : QApplication::topLevelWidgets())
@@ -631,7 +625,7 @@ TEST_F(MainWindowTest, MenuCommandsCloseTheActiveChildWindowAndReachTheOtherWind
     ASSERT_NE(journal, nullptr);
     ASSERT_EQ(journal->grid()->model()->rowCount(), 1);
     EXPECT_EQ(journal->grid()->model()->index(0, 4).data().toString(), QStringLiteral("ZZ01"));
-    LocalStore::setDefaultPath({});
+    history::HistoryStore::setDefaultPath({});
 
     // Closing the frame closes its remaining child windows.
     params.show();
@@ -692,7 +686,8 @@ TEST_F(MainWindowTest, HistoryComparesRunsAndChartsEveryRun)
         click("cmdRun");
         shown << window->gridText(1, 3).section(QStringLiteral("（"), 0, 0);
         if (change == changes[1])
-            recordRepair(QStringLiteral("A01"), true);   // what the report window reports after a repair
+            history::HistoryStore(history::HistoryStore::defaultPath())   // what a repair in the report window records
+                .addRepair({.time = QDateTime::currentDateTime(), .database = session().accountInfo.database, .code = QStringLiteral("A01")});
     }
     EXPECT_EQ(shown, (QStringList{"首次检查", "新增 1 · 消除 0", "新增 0 · 消除 2"}));
     // 文件 → 导出体检报告 writes the last run with its one row.

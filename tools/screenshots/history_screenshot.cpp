@@ -54,7 +54,8 @@ int main(int argc, char **argv)
         if (change == between[2])
         {
             QTest::qWait(600);
-            store.addRepair(QStringLiteral("QZdata_001_2024"), QStringLiteral("ZZ01"), QStringLiteral("demo"), QStringLiteral("已修复"));
+            store.addRepair({.time = QDateTime::currentDateTime(), .operatorName = QStringLiteral("demo"),
+                             .database = QStringLiteral("QZdata_001_2024"), .code = QStringLiteral("ZZ01"), .succeeded = true});
             QTest::qWait(1100);
         }
         run(change == between[2] ? QStringList{QStringLiteral("--format"), QStringLiteral("html"), QStringLiteral("--output"),

@@ -7,7 +7,6 @@
 #include "FrmReport.h"
 #include "HistoryUi.h"
 #include "RepairConfirm.h"
-#include "RepairJournal.h"
 #include "RepairJournalWindow.h"
 #include "LoginComponent.h"
 #include "ModFunction.h"
@@ -94,13 +93,11 @@ int main(int argc, char **argv)
     // Remembered window places and the journal stay in this run's folder.
     QTemporaryDir settings;
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
-    LocalStore::setDefaultPath(settings.filePath(QStringLiteral("vireo.sqlite")));
     qputenv("XDG_DATA_HOME", QFile::encodeName(settings.filePath(QStringLiteral("data"))));
     startupHooks().configureMainWindow = [](FrmMain *w) {
         w->openReport = &openReportWindow;
         attachHistory(w);
     };
-    FrmReport::setRepairListener(&recordRepair);
     test::StandIn::Options options;
     options.initFiles = QStringList{test::sourceDir() + QStringLiteral("/demo/account.sql")};
     test::StandIn standIn(options);

@@ -132,13 +132,6 @@ void openChange(FrmMain *w, const QString &code)
 
 } // namespace
 
-void recordRepair(const QString &code, bool succeeded)
-{
-    const Session::AccountInfo &a = session().accountInfo;
-    history::HistoryStore(history::HistoryStore::defaultPath())
-        .addRepair(a.database, code, a.operatorName, succeeded ? QStringLiteral("已成功修复") : QStringLiteral("修复中止"));
-}
-
 QString defaultReportName()
 {
     const Session::AccountInfo &a = session().accountInfo;

@@ -14,9 +14,6 @@ void attachHistory(FrmMain *window);
 // Writes the HTML report of the window's last run to path; an error text, empty on success.
 QString exportHtmlReport(FrmMain *window, const QString &path);
 
-// Records a repair of the current account database in the history (its trend charts mark it).
-void recordRepair(const QString &code, bool succeeded);
-
 // The default report file name: 体检报告_{账套}_{年度}_{yyyyMMdd-HHmm}.html
 QString defaultReportName();
 

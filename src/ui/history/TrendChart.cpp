@@ -11,15 +11,15 @@ TrendChart::TrendChart(QWidget *parent) : QWidget(parent)
     setMinimumSize(220, 90);
 }
 
-void TrendChart::setData(std::vector<history::TrendPoint> points, std::vector<history::RepairMark> repairs)
+void TrendChart::setData(std::vector<history::TrendPoint> points, std::vector<history::RepairRecord> repairs)
 {
     m_points = std::move(points);
     m_repairs = std::move(repairs);
     QStringList tip;
     for (const history::TrendPoint &p : m_points)
         tip << QStringLiteral("%1：%2").arg(history::shortTime(p.started)).arg(p.count);
-    for (const history::RepairMark &r : m_repairs)
-        tip << QStringLiteral("修复 %1").arg(history::shortTime(r.at));
+    for (const history::RepairRecord &r : m_repairs)
+        tip << QStringLiteral("修复 %1").arg(history::shortTime(r.time));
     setToolTip(tip.join(QLatin1Char('\n')));
     update();
 }
@@ -58,15 +58,15 @@ std::vector<double> TrendChart::repairMarks() const
 {
     std::vector<double> out;
     const auto pts = plotted();
-    for (const history::RepairMark &r : m_repairs) {
+    for (const history::RepairRecord &r : m_repairs) {
         for (size_t i = 1; i < m_points.size(); ++i) {
             const QDateTime &a = m_points[i - 1].started, &b = m_points[i].started;
-            if (r.at >= a && r.at < b) {
-                const double f = a.msecsTo(b) > 0 ? double(a.msecsTo(r.at)) / double(a.msecsTo(b)) : 0.5;
+            if (r.time >= a && r.time < b) {
+                const double f = a.msecsTo(b) > 0 ? double(a.msecsTo(r.time)) / double(a.msecsTo(b)) : 0.5;
                 out.push_back(pts[i - 1].first.x() + f * (pts[i].first.x() - pts[i - 1].first.x()));
             }
         }
-        if (!pts.empty() && r.at >= m_points.back().started)
+        if (!pts.empty() && r.time >= m_points.back().started)
             out.push_back(pts.back().first.x());
     }
     return out;

@@ -12,7 +12,7 @@ class TrendChart : public QWidget {
     Q_OBJECT
 public:
     explicit TrendChart(QWidget *parent = nullptr);
-    void setData(std::vector<history::TrendPoint> points, std::vector<history::RepairMark> repairs = {});
+    void setData(std::vector<history::TrendPoint> points, std::vector<history::RepairRecord> repairs = {});
 
     // Where each point is drawn in the widget, with its count, oldest first.
     std::vector<std::pair<QPointF, qint64>> plotted() const;
@@ -28,7 +28,7 @@ private:
     QRectF plotArea() const;
     qint64 maxCount() const;
     std::vector<history::TrendPoint> m_points;
-    std::vector<history::RepairMark> m_repairs;
+    std::vector<history::RepairRecord> m_repairs;
 };
 
 } // namespace vireo

@@ -570,7 +570,10 @@ void FrmMain::refreshSummaryRow(const QString &code, const QString &staleNote)
                 if (kept.code == code)
                     kept = row;
         } catch (const db::DbError &e) {
-            setSummaryRow(r, SummaryRow{code, gridText(r + 1, 1)}, QStringLiteral("无法读取结果：") + e.message());
+            SummaryRow unread;
+            unread.code = code;
+            unread.name = gridText(r + 1, 1);
+            setSummaryRow(r, unread, QStringLiteral("无法读取结果：") + e.message());
         }
         return;   // codes are unique, and a sorted grid may have moved the row
     }

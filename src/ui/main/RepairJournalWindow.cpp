@@ -1,6 +1,5 @@
 #include "RepairJournalWindow.h"
-#include "DbError.h"
-#include "RepairJournal.h"
+#include "HistoryStore.h"
 #include "ResultGrid.h"
 
 #include <QCloseEvent>
@@ -32,7 +31,7 @@ RepairJournalWindow::RepairJournalWindow(QWidget *parent) : QWidget(parent, Qt::
     setAttribute(Qt::WA_QuitOnClose, false);
     setWindowTitle(QStringLiteral("修复记录"));
     auto *layout = new QVBoxLayout(this);
-    auto *where = new QLabel(QStringLiteral("记录文件：") + QDir::toNativeSeparators(LocalStore::defaultPath()), this);
+    auto *where = new QLabel(QStringLiteral("记录文件：") + QDir::toNativeSeparators(history::HistoryStore::defaultPath()), this);
     where->setObjectName(QStringLiteral("labFile"));
     where->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(where);
@@ -62,13 +61,10 @@ void RepairJournalWindow::reload()
                                       QStringLiteral("数据库"), QStringLiteral("编码"), QStringLiteral("检查项目"),
                                       QStringLiteral("结果"), QStringLiteral("修复前"), QStringLiteral("复查后"),
                                       QStringLiteral("脚本 SHA-256"), QStringLiteral("服务器消息")});
-    std::vector<RepairRecord> records;
-    try {
-        LocalStore store;
-        records = RepairJournal::list(store);
-    } catch (const db::DbError &e) {
-        model->appendRow(new QStandardItem(QStringLiteral("修复记录无法读取：") + e.message()));
-    }
+    history::HistoryStore store(history::HistoryStore::defaultPath());
+    const std::vector<history::RepairRecord> records = store.repairs();
+    if (!store.error().isEmpty())
+        model->appendRow(new QStandardItem(QStringLiteral("修复记录无法读取：") + store.error()));
     const auto count = [](qint64 n) {
         auto *item = new QStandardItem(n < 0 ? QString() : QString::number(n));
         if (n >= 0)
@@ -76,7 +72,7 @@ void RepairJournalWindow::reload()
         item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
         return item;
     };
-    for (const RepairRecord &r : records) {
+    for (const history::RepairRecord &r : records) {
         QList<QStandardItem *> row;
         auto *time = new QStandardItem(r.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
         time->setData(r.time, Qt::UserRole);

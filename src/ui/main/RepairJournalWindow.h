@@ -5,7 +5,7 @@ class QTableView;
 
 namespace vireo {
 
-// 修复记录: the repairs of the local journal, newest first, in a sortable grid.
+// 修复记录: the repair journal (the history file's repairs table), newest first, in a sortable grid.
 class RepairJournalWindow : public QWidget {
     Q_OBJECT
 public:

@@ -8,7 +8,7 @@
 #include "QueryHelpers.h"
 #include "RecordsetModel.h"
 #include "RepairConfirm.h"
-#include "RepairJournal.h"
+#include "HistoryStore.h"
 #include "ResultGrid.h"
 #include "ScriptRunner.h"
 #include "Session.h"
@@ -159,14 +159,6 @@ void openReportWindow(const QString &key, const QString &treeName)
 FrmReport *FrmReport::instance() { return current(); }
 
 void FrmReport::setSaveDialog(SaveDialog dialog) { saveDialog() = std::move(dialog); }
-
-static FrmReport::RepairListener &repairListener()
-{
-    static FrmReport::RepairListener listener;
-    return listener;
-}
-
-void FrmReport::setRepairListener(RepairListener listener) { repairListener() = std::move(listener); }
 
 void FrmReport::setRepairConfirmation(RepairConfirmation confirm) { repairConfirmation() = std::move(confirm); }
 
@@ -560,14 +552,14 @@ void FrmReport::CmdFunction_Click()
         return goOn;
     };
     if (caption == kRepair) {
-        RepairRecord record;
+        history::RepairRecord record;
         record.time = QDateTime::currentDateTime();
         record.operatorName = session().accountInfo.operatorName;
         record.server = session().accountInfo.server;
         record.database = session().accountInfo.database;
         record.code = Key;
         record.name = labName->text();
-        record.scriptSha256 = RepairJournal::fileSha256(resolvePath(itemFile(QStringLiteral("修复.sql"))));
+        record.scriptSha256 = history::fileSha256(resolvePath(itemFile(QStringLiteral("修复.sql"))));
         record.before = m_count;
         // The repair and the re-check hold the server's check lock, as a check run does.
         QString result;
@@ -589,18 +581,14 @@ void FrmReport::CmdFunction_Click()
             QStringLiteral("修复被中断，没有全部完成：修复脚本的前 %1 批语句已执行完毕，其余未执行。").arg(batches);
         if (!finished && result.isEmpty())
             result = interrupted;
-        if (repairListener())
-            repairListener()(Key, finished && result.isEmpty());
         record.succeeded = finished && result.isEmpty();
         record.message = finished ? result : interrupted;
-        QString journalProblem;
-        try {
-            LocalStore store;
-            m_journalEntry = RepairJournal::append(store, record);
-        } catch (const db::DbError &e) {
-            m_journalEntry = 0;
-            journalProblem = QStringLiteral("\r\n\r\n修复记录未能写入：") + e.message();
-        }
+        // The journal is the history file's repairs table; a file that cannot be written leaves
+        // the repair as it ran and says so.
+        history::HistoryStore journal(history::HistoryStore::defaultPath());
+        m_journalEntry = journal.addRepair(record);
+        const QString journalProblem =
+            m_journalEntry ? QString() : QStringLiteral("\r\n\r\n修复记录未能写入：") + journal.error();
         if (!finished) {
             txtReport->setPlainText(interrupted + journalProblem);
             notifyMain(QStringLiteral("修复被中断，显示的是修复前的结果"));
@@ -637,13 +625,9 @@ void FrmReport::CmdFunction_Click()
             return;
         }
         // The findings after the re-check complete the journal row of the repair before it.
+        // (When the file cannot be written, the repair's row stays without its after count.)
         if (m_journalEntry) {
-            try {
-                LocalStore store;
-                RepairJournal::setAfter(store, m_journalEntry, m_count);
-            } catch (const db::DbError &) {
-                // The repair's row stays without its after count.
-            }
+            history::HistoryStore(history::HistoryStore::defaultPath()).setRepairAfter(m_journalEntry, m_count);
             m_journalEntry = 0;
         }
         notifyMain(QString());

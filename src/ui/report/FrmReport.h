@@ -57,9 +57,6 @@ public:
     using SaveDialog = std::function<QString(QWidget *parent, const QString &suggested, const QStringList &filters)>;
     static void setSaveDialog(SaveDialog dialog);   // an empty function restores the standard one
     static QStringList exportFilters();
-    // Told after every repair script ran: the item code and whether it ended without error.
-    using RepairListener = std::function<void(const QString &code, bool succeeded)>;
-    static void setRepairListener(RepairListener listener);
     // "{编码}_{检查项目}_{账套}_{年度}_{yyyyMMdd-HHmm}.xlsx" with characters no file name may hold replaced.
     QString suggestedExportName(const QDateTime &now) const;
 

@@ -33,9 +33,6 @@ void connectWindows(vireo::FrmMain *w)
 #endif
 #ifdef VIREO_HAVE_HISTORY
     vireo::attachHistory(w);
-#ifdef VIREO_HAVE_REPORT
-    vireo::FrmReport::setRepairListener(&vireo::recordRepair);
-#endif
 #endif
     Q_UNUSED(w);
 }
