@@ -129,6 +129,11 @@ TEST_P(ExportFormats, WritesEveryRecordAndColumnWithTypesFillAndWidths)
     const db::Recordset rs = mixedTable();
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("结果.") + QLatin1String(GetParam()));
+    {   // an earlier, larger file of that name is replaced
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(1000000, 'x'));
+    }
     std::vector<qint64> seen;
     const QString err = exportRecordset(rs, path, [&](qint64 done) { seen.push_back(done); });
     ASSERT_TRUE(err.isEmpty()) << err.toStdString();
@@ -138,20 +143,6 @@ TEST_P(ExportFormats, WritesEveryRecordAndColumnWithTypesFillAndWidths)
     EXPECT_TRUE(test::workbookMatches(path, rs));
     // Nothing but the workbook is left in the folder.
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(path).fileName()});
-}
-
-TEST_P(ExportFormats, ReplacesAnEarlierFile)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("out.") + QLatin1String(GetParam()));
-    {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray(100000, 'x'));
-    }
-    const db::Recordset rs = test::makeRecordset({{QStringLiteral("n"), ColumnType::Integer}}, {{qint64(7)}});
-    ASSERT_TRUE(exportRecordset(rs, path).isEmpty());
-    EXPECT_TRUE(test::workbookMatches(path, rs));
 }
 
 INSTANTIATE_TEST_SUITE_P(Workbook, ExportFormats, ::testing::Values("xlsx", "xls"));
@@ -332,29 +323,13 @@ TEST(ExportLibreOfficeTest, OpensInLibreOffice)
         const QString csvPath = out + QLatin1Char('/') + QFileInfo(path).completeBaseName() + QStringLiteral(".csv");
         return QString::fromUtf8(readAll(csvPath)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     };
-    // Every text of the shared string table comes back whole.
-    const db::Recordset texts = sharedStringsTable();
-    const QString textsPath = dir.filePath(QStringLiteral("texts.xls"));
-    ASSERT_TRUE(exportRecordset(texts, textsPath).isEmpty());
-    const QStringList textLines = convert(textsPath);
-    ASSERT_EQ(textLines.size(), texts.rowCount() + 1);
-    for (qint64 r = 0; r < texts.rowCount(); ++r)
-        EXPECT_EQ(textLines[r + 1].trimmed(), texts.text(r, 0) + QLatin1Char(',') + texts.text(r, 1)) << "row " << r + 2;
-
+    // The shared string table's texts are read back by ExportXlsTextTest; here every format opens.
     const db::Recordset rs = mixedTable();
     for (const char *ext : {"xls", "xlsx"}) {
         const QString path = dir.filePath(QStringLiteral("lo_") + QLatin1String(ext) + QLatin1Char('.') + QLatin1String(ext));
         ASSERT_TRUE(exportRecordset(rs, path).isEmpty());
-        const QString out = dir.filePath(QStringLiteral("csv_") + QLatin1String(ext));
-        QProcess p;
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(soffice, {QStringLiteral("-env:UserInstallation=file://") + dir.filePath(QStringLiteral("profile")),
-                          QStringLiteral("--headless"), QStringLiteral("--convert-to"),
-                          QStringLiteral("csv:Text - txt - csv (StarCalc):44,34,76"), QStringLiteral("--outdir"), out, path});
-        ASSERT_TRUE(p.waitForFinished(180000)) << "soffice did not finish";
-        const QString csvPath = out + QLatin1Char('/') + QFileInfo(path).completeBaseName() + QStringLiteral(".csv");
-        const QStringList lines = QString::fromUtf8(readAll(csvPath)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        ASSERT_EQ(lines.size(), rs.rowCount() + 1) << p.readAll().toStdString();
+        const QStringList lines = convert(path);
+        ASSERT_EQ(lines.size(), rs.rowCount() + 1);
         EXPECT_TRUE(lines[0].startsWith(QStringLiteral("编号,名称,金额,ratio,有效,日期")));
         EXPECT_TRUE(lines[0].trimmed().endsWith(QStringLiteral("c30")));
         EXPECT_TRUE(lines[1].contains(QStringLiteral("凭证号不连续"))) << lines[1].toStdString();

@@ -131,24 +131,12 @@ TEST_F(Runner, JsonMatchesTheExpectedFindingsOfBothAccountsAndExportsOpen)
     const QJsonArray accounts = doc.object().value(QStringLiteral("accounts")).toArray();
     ASSERT_EQ(accounts.size(), 2);
 
-    QFile f(test::sourceDir() + QStringLiteral("/demo/expected.json"));
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    const QJsonObject expected = QJsonDocument::fromJson(f.readAll()).object().value(QStringLiteral("items")).toObject();
     for (const QJsonValue &a : accounts) {
         const QJsonObject account = a.toObject();
-        for (auto it = expected.begin(); it != expected.end(); ++it) {
-            const QJsonObject want = it.value().toObject();
-            if (!want.value(QStringLiteral("script")).toBool(true) || it.key().startsWith(QStringLiteral("NJ"))
-                || want.contains(QStringLiteral("procedure")))
-                continue;   // no script, another catalogue, or a procedure without --param
-            const QJsonObject got = itemOf(account, it.key());
-            ASSERT_FALSE(got.isEmpty()) << it.key().toStdString();
-            if (want.contains(QStringLiteral("error")))
-                EXPECT_EQ(got.value(QStringLiteral("error_text")).toString(), want.value(QStringLiteral("error")).toString());
-            else
-                EXPECT_EQ(got.value(QStringLiteral("count")).toInt(-1), want.value(QStringLiteral("count")).toInt())
-                    << account.value(QStringLiteral("database")).toString().toStdString() << " " << it.key().toStdString();
-        }
+        // One count and one error text per account (DemoTest holds every item's expectation).
+        EXPECT_EQ(itemOf(account, QStringLiteral("WL01")).value(QStringLiteral("count")).toInt(-1), 4);
+        EXPECT_EQ(itemOf(account, QStringLiteral("CH02")).value(QStringLiteral("error_text")).toString(),
+                  QStringLiteral("未启用存货核算模块，无法检查"));
         const QJsonObject gj01 = itemOf(account, QStringLiteral("GJ01"));
         EXPECT_EQ(gj01.value(QStringLiteral("status")).toString(), QStringLiteral("not_run"));
         EXPECT_TRUE(gj01.value(QStringLiteral("reason")).toString().contains(QStringLiteral("--param")));
@@ -164,17 +152,8 @@ TEST_F(Runner, JsonMatchesTheExpectedFindingsOfBothAccountsAndExportsOpen)
         EXPECT_GT(times.size(), 1);
     }
 
-    // Every item with findings was exported; an independent reader opens one.
-    const QString xlsx = out.path() + QStringLiteral("/QZdata_002_2024/WL01.xlsx");
-    ASSERT_TRUE(QFile::exists(xlsx));
-    QProcess py;
-    py.start(QStringLiteral("/usr/bin/python3"),
-             {QStringLiteral("-c"), QStringLiteral("import openpyxl,sys; ws=openpyxl.load_workbook(sys.argv[1]).active; "
-                                                   "print(ws.max_row-1)"),
-              xlsx});
-    ASSERT_TRUE(py.waitForFinished(60000));
-    EXPECT_EQ(QString::fromUtf8(py.readAllStandardOutput()).trimmed(), QStringLiteral("4"))
-        << py.readAllStandardError().toStdString();
+    // Every item with findings was exported (ExportTest reads the workbooks back).
+    EXPECT_TRUE(QFile::exists(out.path() + QStringLiteral("/QZdata_002_2024/WL01.xlsx")));
 }
 
 TEST_F(Runner, ABadAccountIsReportedAndTheOthersGoOn)
@@ -186,7 +165,7 @@ TEST_F(Runner, ABadAccountIsReportedAndTheOthersGoOn)
     const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_GE(lines.size(), 4) << r.out.toStdString();
     EXPECT_TRUE(lines[1].startsWith(QStringLiteral("QZdata_009_2024,,,error,,,"))) << lines[1].toStdString();
-    EXPECT_TRUE(lines[1].contains(QStringLiteral("4060")) || lines[1].contains(QStringLiteral("QZdata_009_2024"), Qt::CaseInsensitive));
+    EXPECT_TRUE(lines[1].contains(QStringLiteral("4060"))) << lines[1].toStdString();
     EXPECT_TRUE(lines[2].startsWith(QStringLiteral("QZdata_001_2024,ZZ05,")));
     EXPECT_TRUE(lines[3].startsWith(QStringLiteral("QZdata_001_2024,WL02,")));
 }

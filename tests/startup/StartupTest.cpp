@@ -110,6 +110,17 @@ protected:
         });
     }
 
+    // The error a statement on the session's (unopened) account connection raises.
+    static QString failure()
+    {
+        try {
+            session().accountConn->execute(QStringLiteral("select 1"));
+        } catch (const db::DbError &e) {
+            return e.message();
+        }
+        return QStringLiteral("a statement on the unopened connection ran");
+    }
+
     QString accountDb()
     {
         return session().accountConn->query(QStringLiteral("select acc from which_db")).text(0, 0);
@@ -146,65 +157,52 @@ TEST_F(StartupTest, SecondComponentServesWhenFirstIsMissingAndLoginRunsInDesignO
     EXPECT_TRUE(ended.isEmpty());
 }
 
-TEST_F(StartupTest, CreationFailuresShowTheLoginFailureMessage)
+// Logins that open nothing. A failed creation (no object, a missing member, nothing installed)
+// shows the failure message and ends the program; an abandoned login (LogState 100: ClearError and
+// nothing else) or a creation failing with another number ends quietly. The second component is
+// tried only when the first is not installed.
+TEST_F(StartupTest, FailedOrAbandonedLoginsOpenNothing)
 {
-    struct Case {
+    const auto throwing = [](int number) {
+        return [number]() -> std::unique_ptr<LoginComponent> { throw ComponentError(number); };
+    };
+    const struct {
         const char *name;
         std::function<void()> setUp;
-        bool secondTried;
+        bool secondInstalled, message;
+        QStringList calls;
+    } cases[] = {
+        {"no object (91)", [] { LoginRegistry::registerProgId(kPrimaryLoginProgId, [] { return std::unique_ptr<LoginComponent>(); }); },
+         true, true, {}},
+        {"lacks a member (438), second not installed (429)", [&] { LoginRegistry::registerProgId(kPrimaryLoginProgId, throwing(438)); },
+         false, true, {}},
+        {"neither installed", [] {}, false, true, {}},
+        {"abandoned", [&] { script.state = 100; provide(kPrimaryLoginProgId); }, true, false, {"login(DP)", "LogState", "ClearError"}},
+        {"another number (5)", [&] { LoginRegistry::registerProgId(kPrimaryLoginProgId, throwing(5)); }, true, false, {}},
     };
     int secondCreated = 0;
-    const std::vector<Case> cases{
-        {"first gives no object (91): the second is not tried",
-         [&] {
-             LoginRegistry::registerProgId(kPrimaryLoginProgId, [] { return std::unique_ptr<LoginComponent>(); });
-             provide(kSecondaryLoginProgId, &secondCreated);
-         },
-         false},
-        {"first lacks a member (438), second not installed (429)",
-         [&] { LoginRegistry::registerProgId(kPrimaryLoginProgId, []() -> std::unique_ptr<LoginComponent> { throw ComponentError(438); }); },
-         false},
-        {"neither installed", [] {}, false},
-    };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         LoginRegistry::clear();
         ended.clear();
         script.calls.clear();
         c.setUp();
+        if (c.secondInstalled)
+            provide(kSecondaryLoginProgId, &secondCreated);
         test::ModalWatcher watcher;
         LoginAccount();
-        ASSERT_EQ(watcher.boxes.size(), 1u);
-        EXPECT_EQ(watcher.boxes[0].icon, QMessageBox::Warning);
-        EXPECT_EQ(watcher.boxes[0].title, QStringLiteral("登录失败"));
-        EXPECT_EQ(watcher.boxes[0].text, QStringLiteral("请检查QZ软件系统安装是否正常，是否能正常登录及使用！"));
-        EXPECT_EQ(ended.size(), 1);
+        ASSERT_EQ(watcher.boxes.size(), c.message ? 1u : 0u);
+        if (c.message) {
+            EXPECT_EQ(watcher.boxes[0].icon, QMessageBox::Warning);
+            EXPECT_EQ(watcher.boxes[0].title, QStringLiteral("登录失败"));
+            EXPECT_EQ(watcher.boxes[0].text, QStringLiteral("请检查QZ软件系统安装是否正常，是否能正常登录及使用！"));
+        }
+        EXPECT_EQ(ended.size(), c.message ? 1 : 0);
         EXPECT_EQ(mainWindow(), nullptr);
-        EXPECT_TRUE(script.calls.isEmpty());
+        EXPECT_FALSE(session().accountConn);
+        EXPECT_EQ(script.calls, c.calls);
     }
     EXPECT_EQ(secondCreated, 0);
-}
-
-TEST_F(StartupTest, AbandonedOrUnreadableLoginOpensNothing)
-{
-    // LogState 100: ClearError and nothing else, no message.
-    script.state = 100;
-    provide(kPrimaryLoginProgId);
-    int secondCreated = 0;
-    provide(kSecondaryLoginProgId, &secondCreated);
-    test::ModalWatcher watcher;
-    EXPECT_FALSE(Main(dir.path()));
-    EXPECT_EQ(script.calls, (QStringList{"login(DP)", "LogState", "ClearError"}));
-    EXPECT_FALSE(session().accountConn);
-
-    // A first creation failing with another number: no fallback, LogState unreadable, same path.
-    LoginRegistry::registerProgId(kPrimaryLoginProgId, []() -> std::unique_ptr<LoginComponent> { throw ComponentError(5); });
-    script.calls.clear();
-    LoginAccount();
-    EXPECT_EQ(secondCreated, 0);
-    EXPECT_EQ(mainWindow(), nullptr);
-    EXPECT_TRUE(watcher.boxes.empty());
-    EXPECT_TRUE(ended.isEmpty());
 }
 
 TEST_F(StartupTest, FailingStepsAreSkippedAndAFailedAccountConnectionSaysWhyLater)
@@ -219,14 +217,10 @@ TEST_F(StartupTest, FailingStepsAreSkippedAndAFailedAccountConnectionSaysWhyLate
     EXPECT_EQ(w->panelText(3), QStringLiteral("当前账套：[001] 会计年度：[2024]"));
     ASSERT_TRUE(session().accountConn);
     EXPECT_FALSE(session().accountConn->isOpen());
-    try {
-        session().accountConn->execute(QStringLiteral("select 1"));
-        ADD_FAILURE() << "a statement on the failed connection ran";
-    } catch (const db::DbError &e) {
-        EXPECT_TRUE(e.message().contains(QStringLiteral("账套数据库连接未能打开"))) << e.message().toStdString();
-        EXPECT_GT(e.message().size(), QStringLiteral("账套数据库连接未能打开：").size());
-        EXPECT_FALSE(e.message().contains(script.password));
-    }
+    const QString why = failure();
+    EXPECT_TRUE(why.contains(QStringLiteral("账套数据库连接未能打开"))) << why.toStdString();
+    EXPECT_GT(why.size(), QStringLiteral("账套数据库连接未能打开：").size());
+    EXPECT_FALSE(why.contains(script.password));
 }
 
 TEST_F(StartupTest, RegeditLogsInToAnotherAccountOrEndsTheProgramWhenAbandoned)
@@ -419,11 +413,6 @@ TEST_F(StartupTest, ALoginToASilentServerShowsItsWaitAndCanBeGivenUp)
     EXPECT_TRUE(shown.endsWith(QStringLiteral("|1"))) << shown.toStdString();
     EXPECT_LT(clock.elapsed(), 1000);
     EXPECT_FALSE(session().accountConn->isOpen());
-    try {
-        session().accountConn->execute(QStringLiteral("select 1"));
-        ADD_FAILURE() << "a statement on the given-up connection ran";
-    } catch (const db::DbError &e) {
-        EXPECT_TRUE(e.message().contains(QStringLiteral("登录已取消"))) << e.message().toStdString();
-    }
+    EXPECT_TRUE(failure().contains(QStringLiteral("登录已取消"))) << failure().toStdString();
 }
 
