@@ -40,6 +40,23 @@ QJsonObject itemOf(const QJsonObject &account, const QString &code)
     return {};
 }
 
+// Lays out a program folder with the demo's VUZ.mdb and the files of the given items; the check
+// script of the last one is replaced by the given text.
+void demoSubset(const QString &to, const QStringList &codes, const QByteArray &lastScript)
+{
+    const QString demo = test::sourceDir() + QStringLiteral("/demo");
+    ASSERT_TRUE(QFile::copy(demo + QStringLiteral("/VUZ.mdb"), to + QStringLiteral("/VUZ.mdb")));
+    for (const QString &code : codes) {
+        const QString from = demo + QStringLiteral("/File/") + code, into = to + QStringLiteral("/File/") + code;
+        QDir().mkpath(into);
+        for (const QString &f : QDir(from).entryList(QDir::Files))
+            ASSERT_TRUE(QFile::copy(from + QLatin1Char('/') + f, into + QLatin1Char('/') + f));
+    }
+    QFile script(to + QStringLiteral("/File/") + codes.last() + QStringLiteral("/检查.SQL"));
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    script.write(lastScript);
+}
+
 } // namespace
 
 // vireo-check on the demo catalogue against two account databases of one stand-in server.
@@ -165,7 +182,7 @@ TEST_F(Runner, ABadAccountIsReportedAndTheOthersGoOn)
     const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_GE(lines.size(), 4) << r.out.toStdString();
     EXPECT_TRUE(lines[1].startsWith(QStringLiteral("QZdata_009_2024,,,error,,,"))) << lines[1].toStdString();
-    EXPECT_TRUE(lines[1].contains(QStringLiteral("4060"))) << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].contains(QStringLiteral("Cannot open database"))) << lines[1].toStdString();   // the server says why
     EXPECT_TRUE(lines[2].startsWith(QStringLiteral("QZdata_001_2024,ZZ05,")));
     EXPECT_TRUE(lines[3].startsWith(QStringLiteral("QZdata_001_2024,WL02,")));
 }
@@ -216,18 +233,7 @@ TEST_F(Runner, ExitStatusAndSelectionErrorsAreHonest)
 TEST_F(Runner, FailedScriptGivesAnErrorNeverTheRowsOfTheItemBefore)
 {
     QTemporaryDir folder;
-    const QString demo = test::sourceDir() + QStringLiteral("/demo");
-    ASSERT_TRUE(QFile::copy(demo + QStringLiteral("/VUZ.mdb"), folder.path() + QStringLiteral("/VUZ.mdb")));
-    for (const char *code : {"ZZ01", "WL02"}) {
-        const QString to = folder.path() + QStringLiteral("/File/") + QLatin1String(code);
-        QDir().mkpath(to);
-        ASSERT_TRUE(QFile::copy(demo + QStringLiteral("/File/") + QLatin1String(code) + QStringLiteral("/检查.SQL"),
-                                to + QStringLiteral("/检查.SQL")));
-    }
-    QFile bad(folder.path() + QStringLiteral("/File/WL02/检查.SQL"));
-    ASSERT_TRUE(bad.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    bad.write("select * from NoSuchTable\r\n");
-    bad.close();
+    demoSubset(folder.path(), {QStringLiteral("ZZ01"), QStringLiteral("WL02")}, "select * from NoSuchTable\r\n");
     QTemporaryDir out;
     const Outcome r = run({QStringLiteral("--account"), QStringLiteral("001,002"), QStringLiteral("--items"),
                            QStringLiteral("ZZ01,WL02"), QStringLiteral("--format"), QStringLiteral("json"),
@@ -476,18 +482,7 @@ TEST_F(Runner, AnItemThatRunsTooLongOrAFrozenServerEndsWithAnErrorByItself)
 {
     // The demo's ZZ05 made to wait; WL02 after it is quick.
     QTemporaryDir dir;
-    const QString demo = test::sourceDir() + QStringLiteral("/demo");
-    ASSERT_TRUE(QFile::copy(demo + QStringLiteral("/VUZ.mdb"), dir.path() + QStringLiteral("/VUZ.mdb")));
-    for (const QString &code : {QStringLiteral("ZZ05"), QStringLiteral("WL02")}) {
-        QDir().mkpath(dir.path() + QStringLiteral("/File/") + code);
-        for (const QString &f : QDir(demo + QStringLiteral("/File/") + code).entryList(QDir::Files))
-            QFile::copy(demo + QStringLiteral("/File/") + code + QLatin1Char('/') + f,
-                        dir.path() + QStringLiteral("/File/") + code + QLatin1Char('/') + f);
-    }
-    QFile script(dir.path() + QStringLiteral("/File/ZZ05/检查.SQL"));
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    script.write("waitfor delay '00:01:00'\r\n");
-    script.close();
+    demoSubset(dir.path(), {QStringLiteral("WL02"), QStringLiteral("ZZ05")}, "waitfor delay '00:01:00'\r\n");
     const QStringList args{QStringLiteral("--account"), QStringLiteral("001"), QStringLiteral("--items"), QStringLiteral("ZZ05,WL02")};
 
     extraEnv = {{QStringLiteral("VIREO_PROBE_INTERVAL_MS"), QStringLiteral("300")},
