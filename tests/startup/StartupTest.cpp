@@ -268,53 +268,10 @@ TEST_F(StartupTest, RegeditLogsInToAnotherAccountOrEndsTheProgramWhenAbandoned)
     EXPECT_EQ(mainWindow(), nullptr);
 }
 
-TEST_F(StartupTest, BuiltInDialogLogsInAndRemembersAllButThePassword)
-{
-    QTemporaryDir settingsDir;
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
-    registerBuiltInLogin();
-    test::ModalWatcher watcher;
-    watcher.onDialog = [&](QWidget *d) {
-        ASSERT_EQ(d->objectName(), QStringLiteral("FrmLogin"));
-        d->findChild<QLineEdit *>(QStringLiteral("txtServer"))->setText(standIn->server());
-        d->findChild<QLineEdit *>(QStringLiteral("txtAccount"))->setText(QStringLiteral("002"));
-        d->findChild<QLineEdit *>(QStringLiteral("txtYear"))->setText(QStringLiteral("2024"));
-        d->findChild<QLineEdit *>(QStringLiteral("txtOperator"))->setText(QStringLiteral("王五"));
-        auto *pwd = d->findChild<QLineEdit *>(QStringLiteral("txtPassword"));
-        EXPECT_EQ(pwd->echoMode(), QLineEdit::Password);
-        pwd->setText(standIn->params().password);
-        d->findChild<QPushButton *>(QStringLiteral("cmdOK"))->click();
-    };
-    ASSERT_TRUE(Main(dir.path()));
-    EXPECT_EQ(mainWindow()->panelText(1), QStringLiteral("操作员：王五"));
-    EXPECT_EQ(mainWindow()->panelText(3), QStringLiteral("当前账套：[002] 会计年度：[2024]"));
-    EXPECT_EQ(accountDb(), QStringLiteral("002"));
-
-    QString stored;
-    {
-        QSettings s(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Vireo"), QStringLiteral("VireoLogin"));
-        QFile f(s.fileName());
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        stored = QString::fromUtf8(f.readAll());
-    }
-    EXPECT_TRUE(stored.contains(QStringLiteral("002")));
-    EXPECT_FALSE(stored.contains(standIn->params().password));
-
-    // The next dialog starts from the remembered fields; Cancel abandons the login.
-    mainWindow()->close();
-    QString remembered;
-    watcher.onDialog = [&](QWidget *d) {
-        remembered = d->findChild<QLineEdit *>(QStringLiteral("txtServer"))->text() + QLatin1Char('|')
-                     + d->findChild<QLineEdit *>(QStringLiteral("txtAccount"))->text() + QLatin1Char('|')
-                     + d->findChild<QLineEdit *>(QStringLiteral("txtPassword"))->text();
-        d->findChild<QPushButton *>(QStringLiteral("cmdCancel"))->click();
-    };
-    LoginAccount();
-    EXPECT_EQ(remembered, standIn->server() + QStringLiteral("|002|"));
-    EXPECT_EQ(mainWindow(), nullptr);
-}
-
-TEST_F(StartupTest, BuiltInDialogShowsWhyTheLoginFailedAndStaysOpen)
+// The built-in login dialog: a failed login says why and keeps the dialog open (the password box
+// emptied); the login that works opens the window; everything but the password is remembered
+// for the next dialog, whose Cancel abandons the login.
+TEST_F(StartupTest, BuiltInDialogSaysWhyALoginFailedAndRemembersAllButThePassword)
 {
     QTemporaryDir settingsDir;
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
@@ -326,17 +283,20 @@ TEST_F(StartupTest, BuiltInDialogShowsWhyTheLoginFailedAndStaysOpen)
         {standIn->server(), QStringLiteral("001"), QStringLiteral("Wrong#Secret9"), QStringLiteral("Login failed")},
         {standIn->server(), QStringLiteral("009"), good, QStringLiteral("QZdata_009_2024")},
         {QStringLiteral("127.0.0.1,1"), QStringLiteral("001"), good, QStringLiteral("connect")},
-        {standIn->server(), QStringLiteral("001"), good, {}},
+        {standIn->server(), QStringLiteral("002"), good, {}},
     };
     size_t attempt = 0;
     test::ModalWatcher watcher;
     watcher.onDialog = [&](QWidget *d) {
+        ASSERT_EQ(d->objectName(), QStringLiteral("FrmLogin"));
         ASSERT_LT(attempt, std::size(tries));
         const auto &t = tries[attempt++];
         auto edit = [d](const char *name) { return d->findChild<QLineEdit *>(QLatin1String(name)); };
         edit("txtServer")->setText(t.server);
         edit("txtAccount")->setText(t.account);
         edit("txtYear")->setText(QStringLiteral("2024"));
+        edit("txtOperator")->setText(QStringLiteral("王五"));
+        EXPECT_EQ(edit("txtPassword")->echoMode(), QLineEdit::Password);
         edit("txtPassword")->setText(t.password);
         d->findChild<QPushButton *>(QStringLiteral("cmdOK"))->click();
         if (t.says.isEmpty())
@@ -353,7 +313,31 @@ TEST_F(StartupTest, BuiltInDialogShowsWhyTheLoginFailedAndStaysOpen)
     ASSERT_TRUE(Main(dir.path()));
     EXPECT_EQ(attempt, std::size(tries));
     EXPECT_TRUE(watcher.boxes.empty());
-    EXPECT_EQ(accountDb(), QStringLiteral("001"));
+    EXPECT_EQ(mainWindow()->panelText(1), QStringLiteral("操作员：王五"));
+    EXPECT_EQ(mainWindow()->panelText(3), QStringLiteral("当前账套：[002] 会计年度：[2024]"));
+    EXPECT_EQ(accountDb(), QStringLiteral("002"));
+
+    QString stored;
+    {
+        QSettings s(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Vireo"), QStringLiteral("VireoLogin"));
+        QFile f(s.fileName());
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        stored = QString::fromUtf8(f.readAll());
+    }
+    EXPECT_TRUE(stored.contains(QStringLiteral("002")));
+    EXPECT_FALSE(stored.contains(good));
+
+    mainWindow()->close();
+    QString remembered;
+    watcher.onDialog = [&](QWidget *d) {
+        remembered = d->findChild<QLineEdit *>(QStringLiteral("txtServer"))->text() + QLatin1Char('|')
+                     + d->findChild<QLineEdit *>(QStringLiteral("txtAccount"))->text() + QLatin1Char('|')
+                     + d->findChild<QLineEdit *>(QStringLiteral("txtPassword"))->text();
+        d->findChild<QPushButton *>(QStringLiteral("cmdCancel"))->click();
+    };
+    LoginAccount();
+    EXPECT_EQ(remembered, standIn->server() + QStringLiteral("|002|"));
+    EXPECT_EQ(mainWindow(), nullptr);
 }
 
 TEST_F(StartupTest, CatalogueThatCannotBeOpenedEndsTheProgramBeforeTheLogin)

@@ -473,7 +473,7 @@ TEST_F(MainWindowTest, WaitForAnotherCheckOnTheServerCanBeGivenUp)
     EXPECT_FALSE(window->isRunning());
 }
 
-TEST_F(MainWindowTest, CodesThatCannotNameATableAreReportedWhenTheCatalogueLoads)
+TEST_F(MainWindowTest, CodesThatCannotNameATableOrAMissingTableAreReportedWhenTheCatalogueLoads)
 {
     auto catalog = std::make_unique<db::SqliteConnection>(QStringLiteral(":memory:"));
     catalog->execute(QStringLiteral("create table Tools (cID integer, cParentID text, cCode text, cName text, "
@@ -486,6 +486,12 @@ TEST_F(MainWindowTest, CodesThatCannotNameATableAreReportedWhenTheCatalogueLoads
     ASSERT_EQ(watcher.boxes.size(), 1u);
     EXPECT_TRUE(watcher.boxes[0].text.contains(QStringLiteral("坏编码"))) << watcher.boxes[0].text.toStdString();
     EXPECT_FALSE(watcher.boxes[0].text.contains(QStringLiteral("好编码")));
+
+    // A missing catalogue table is reported and leaves an empty tree.
+    menu("Njb");
+    ASSERT_EQ(watcher.boxes.size(), 2u);
+    EXPECT_TRUE(watcher.boxes[1].text.contains(QStringLiteral("NjaTree")));
+    EXPECT_EQ(tree->topLevelItemCount(), 0);
 }
 
 TEST_F(MainWindowTest, ARunningCheckKeepsTheWindowLiveAndStopCancelsItOnTheServer)
@@ -562,13 +568,6 @@ TEST_F(MainWindowTest, RunOnAFailedAccountConnectionReportsTheReasonAndStaysUsab
     EXPECT_TRUE(watcher.boxes[0].text.contains(QStringLiteral("A01")));
     EXPECT_FALSE(window->isRunning());
     EXPECT_TRUE(window->findChild<QToolButton *>(QStringLiteral("cmdRun"))->isEnabled());
-
-    // A missing catalogue table is reported and leaves an empty tree.
-    session().catalogConn = std::make_unique<db::SqliteConnection>(QStringLiteral(":memory:"));
-    menu("Njb");
-    ASSERT_EQ(watcher.boxes.size(), 2u);
-    EXPECT_TRUE(watcher.boxes[1].text.contains(QStringLiteral("NjaTree")));
-    EXPECT_EQ(tree->topLevelItemCount(), 0);
 }
 
 TEST_F(MainWindowTest, MenuCommandsCloseTheActiveChildWindowAndReachTheOtherWindows)
