@@ -73,9 +73,9 @@ protected:
     static void SetUpTestSuite() { server = new test::StandIn(standInOptions()); }
     static void TearDownTestSuite() { delete server; server = nullptr; }
 
-    // Starts vireo-check; the history goes to a folder of the test unless args name a file.
-    void start(QProcess &p, QStringList args, bool withPassword = true, const test::StandIn *on = nullptr,
-               const QString &folder = {})
+    // Starts vireo-check on the given server address (the suite's server when empty); the history
+    // goes to a folder of the test unless args name a file.
+    void start(QProcess &p, QStringList args, bool withPassword = true, const QString &on = {}, const QString &folder = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("VIREO_SA_PASSWORD"));
@@ -93,7 +93,7 @@ protected:
                 if (fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode))
                     close(fd);
         });
-        args << QStringLiteral("--server") << (on ? on : server)->server() << QStringLiteral("--year") << QStringLiteral("2024")
+        args << QStringLiteral("--server") << (on.isEmpty() ? server->server() : on) << QStringLiteral("--year") << QStringLiteral("2024")
              << QStringLiteral("--program-folder") << (folder.isEmpty() ? test::sourceDir() + QStringLiteral("/demo") : folder);
         p.start(test::binDir() + QStringLiteral("/vireo-check"), args);
     }
@@ -111,7 +111,7 @@ protected:
     Outcome run(const QStringList &args, bool withPassword = true, const QString &folder = {})
     {
         QProcess p;
-        start(p, args, withPassword, nullptr, folder);
+        start(p, args, withPassword, {}, folder);
         return finish(p);
     }
 
@@ -305,13 +305,8 @@ TEST_F(Runner, PasswordLeavesTheEnvironmentOnceRead)
     ASSERT_TRUE(bind(fd, reinterpret_cast<sockaddr *>(&a), len) == 0 && listen(fd, 4) == 0
                 && getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0);
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("VIREO_SA_PASSWORD"), QStringLiteral("Run#secret-42"));
-    p.setProcessEnvironment(env);
-    p.start(test::binDir() + QStringLiteral("/vireo-check"),
-            {QStringLiteral("--server"), QStringLiteral("127.0.0.1,%1").arg(ntohs(a.sin_port)), QStringLiteral("--year"),
-             QStringLiteral("2024"), QStringLiteral("--account"), QStringLiteral("001"), QStringLiteral("--items"),
-             QStringLiteral("ZZ05"), QStringLiteral("--program-folder"), test::sourceDir() + QStringLiteral("/demo")});
+    start(p, {QStringLiteral("--account"), QStringLiteral("001"), QStringLiteral("--items"), QStringLiteral("ZZ05")}, true,
+          QStringLiteral("127.0.0.1,%1").arg(ntohs(a.sin_port)));
     ASSERT_TRUE(p.waitForStarted());
     pollfd waiting{fd, POLLIN, 0};
     EXPECT_EQ(poll(&waiting, 1, 60000), 1);   // vireo-check is connecting
@@ -400,7 +395,7 @@ TEST_F(Runner, ConcurrentRunsLoseNoHistory)
                            QStringLiteral("--items"), QStringLiteral("ZZ01,WL01"), QStringLiteral("--history"), file};
     QProcess a, b;
     start(a, args);
-    start(b, args, true, &other);
+    start(b, args, true, other.server());
     for (QProcess *p : {&a, &b}) {
         const Outcome r = finish(*p);
         EXPECT_EQ(r.status, 1) << r.err.toStdString();
@@ -492,7 +487,7 @@ TEST_F(Runner, AnItemThatRunsTooLongOrAFrozenServerEndsWithAnErrorByItself)
     // Two accounts, one after the other: the first one's lines come out while the second still runs.
     QProcess first;
     start(first, {QStringLiteral("--account"), QStringLiteral("001,002"), QStringLiteral("--items"), QStringLiteral("ZZ05,WL02"),
-                  QStringLiteral("--timeout"), QStringLiteral("1")}, true, nullptr, dir.path());
+                  QStringLiteral("--timeout"), QStringLiteral("1")}, true, {}, dir.path());
     QByteArray early;
     while (!early.contains("== QZdata_001_2024") && first.waitForReadyRead(20000))
         early += first.readAllStandardOutput();
@@ -512,7 +507,7 @@ TEST_F(Runner, AnItemThatRunsTooLongOrAFrozenServerEndsWithAnErrorByItself)
     test::StandIn frozen(standInOptions());
     clock.restart();
     QProcess second;
-    start(second, args, true, &frozen, dir.path());
+    start(second, args, true, frozen.server(), dir.path());
     QThread::msleep(1000);
     ::kill(pid_t(frozen.pid()), SIGSTOP);
     r = finish(second);
