@@ -22,7 +22,7 @@ QString GetProcedureName(const QString &scriptPath)
         throw db::DbError(QStringLiteral("无法读取脚本文件 %1").arg(scriptPath));
     QString name;
     for (const QString &raw : *lines) {
-        // Only blanks are trimmed, as the line reader of the design does.
+        // Only blanks are trimmed, as the item-file line reader does.
         qsizetype b = 0, e = raw.size();
         while (b < e && raw[b] == QLatin1Char(' '))
             ++b;

@@ -131,7 +131,7 @@ FrmMain::FrmMain(QWidget *parent) : QMainWindow(parent)
     buildControls();
     buildStatusBar();
     resize(ClientWidth, ClientHeight);
-    // The design size and arrangement first; then where the user left them last time.
+    // The initial size and arrangement first; then where the user left them last time.
     restoreWindowGeometry(this, kGeometryKey);
     const QByteArray split = loadLayoutState(kSplitterKey);
     if (!split.isEmpty())

@@ -78,7 +78,7 @@ public:
     void setPanelText(int panel, const QString &text);
     QString panelText(int panel) const;
 
-    // Summary grid as the design numbers it: row 0 is the header.
+    // Summary grid rows numbered with the header as row 0.
     int gridRowCount() const;
     QString gridText(int row, int col) const;
     int gridRowHeight(int row) const;

@@ -82,7 +82,7 @@ FrmReport::RepairConfirmation &repairConfirmation()
 }
 
 const QString kGeometryKey = QStringLiteral("FrmReport");
-// The design size, the first size of the window.
+// The first size of the window.
 const QSize kDesignSize(px(8415), px(6780));
 
 
@@ -186,7 +186,7 @@ FrmReport::FrmReport(QWidget *parent) : QWidget(parent, Qt::Window)
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_QuitOnClose, false);
     setWindowTitle(QStringLiteral("结果报告"));
-    // Opens at the design size; the grid takes whatever the user gives the window.
+    // Opens at its first size; the grid takes whatever the user gives the window.
     resize(kDesignSize);
     setMinimumSize(px(6000), px(4000));
     if (!current())
