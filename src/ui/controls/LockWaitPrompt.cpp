@@ -1,6 +1,7 @@
 #include "LockWaitPrompt.h"
 #include <QCoreApplication>
 #include <QProgressDialog>
+#include <QWidget>
 
 namespace vireo {
 
@@ -26,6 +27,22 @@ bool LockWaitPrompt::operator()()
     if (m_dialog && (m_dialog->wasCanceled() || !m_dialog->isVisible()))
         m_gaveUp = true;
     return !m_gaveUp;
+}
+
+std::function<bool()> LockWaitPrompt::fromWorker(std::function<void()> beforeAsking)
+{
+    const QPointer<QWidget> window(m_parent);
+    return [this, window, beforeAsking = std::move(beforeAsking)] {
+        bool goOn = false;
+        QMetaObject::invokeMethod(window, [&] {
+            if (!window)
+                return;
+            if (beforeAsking)
+                beforeAsking();
+            goOn = (*this)();
+        }, Qt::BlockingQueuedConnection);
+        return goOn;
+    };
 }
 
 } // namespace vireo

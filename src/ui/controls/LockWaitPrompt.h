@@ -1,6 +1,7 @@
 #pragma once
 #include <QPointer>
 #include <QString>
+#include <functional>
 
 class QProgressDialog;
 class QWidget;
@@ -17,6 +18,10 @@ public:
     LockWaitPrompt &operator=(const LockWaitPrompt &) = delete;
 
     bool operator()();
+
+    // The same question for a worker thread: asked in the window's thread (beforeAsking first),
+    // false once the window is gone or the user gave up.
+    std::function<bool()> fromWorker(std::function<void()> beforeAsking = {});
 
 private:
     QWidget *m_parent;

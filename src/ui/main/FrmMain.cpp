@@ -708,16 +708,7 @@ void FrmMain::runChecks()
     };
     // The lock prompt is a window: the worker asks it through this thread.
     LockWaitPrompt waiting(this, kLockWaitText);
-    const auto wait = [self, &waiting] {
-        bool goOn = false;
-        QMetaObject::invokeMethod(self, [self, &waiting, &goOn] {
-            if (!self)
-                return;
-            self->labProgress->setText(kLockWaitText);
-            goOn = waiting();
-        }, Qt::BlockingQueuedConnection);
-        return goOn;
-    };
+    const auto wait = waiting.fromWorker([this] { labProgress->setText(kLockWaitText); });
     RunOutcome outcome;
     QString runError;
     try {

@@ -318,15 +318,7 @@ void FrmSQLValue::runProcedure()
         // The procedure rebuilds the item's result table, which every session on the server shares;
         // the lock prompt is a window, asked from the worker through this thread.
         LockWaitPrompt waiting(this, kLockWaitText);
-        const QPointer<FrmSQLValue> self(this);
-        const auto wait = [self, &waiting] {
-            bool goOn = false;
-            QMetaObject::invokeMethod(self, [self, &waiting, &goOn] {
-                if (self)
-                    goOn = waiting();
-            }, Qt::BlockingQueuedConnection);
-            return goOn;
-        };
+        const auto wait = waiting.fromWorker();
         accountWorker().run(QStringLiteral("正在执行存储过程"), [&](db::Connection *conn) {
             if (!conn)
                 throw db::DbError(QStringLiteral("没有打开的数据库连接"));

@@ -542,15 +542,7 @@ void FrmReport::CmdFunction_Click()
     };
     // The lock prompt is a window: the worker asks it through this thread.
     LockWaitPrompt waiting(this, kLockWaitText);
-    const QPointer<FrmReport> self(this);
-    const auto wait = [self, &waiting] {
-        bool goOn = false;
-        QMetaObject::invokeMethod(self, [self, &waiting, &goOn] {
-            if (self)
-                goOn = waiting();
-        }, Qt::BlockingQueuedConnection);
-        return goOn;
-    };
+    const auto wait = waiting.fromWorker();
     if (caption == kRepair) {
         history::RepairRecord record;
         record.time = QDateTime::currentDateTime();
