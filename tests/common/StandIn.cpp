@@ -11,8 +11,12 @@ StandIn::StandIn(Options options) : m_options(std::move(options))
 {
     QStringList args{QStringLiteral(VIREO_STANDIN), QStringLiteral("--port"), QStringLiteral("0"),
                      QStringLiteral("--exit-on-stdin-eof")};
-    if (!m_options.password.isEmpty())
-        args << QStringLiteral("--password") << m_options.password;
+    if (!m_options.password.isEmpty()) {  // through the environment, never on the command line
+        args << QStringLiteral("--password-env") << QStringLiteral("STANDIN_PASSWORD");
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("STANDIN_PASSWORD"), m_options.password);
+        m_proc.setProcessEnvironment(env);
+    }
     for (const QString &db : m_options.databases)
         args << QStringLiteral("--database") << db;
     for (const QString &f : m_options.initFiles)

@@ -18,12 +18,15 @@ START_TIMEOUT = 15.0
 class RunningServer:
     def __init__(self, *extra, password=PASSWORD, databases=(DATABASE,)):
         args = [sys.executable, SERVER, '--port', '0', '--exit-on-stdin-eof']
-        if password is not None:
-            args += ['--password', password]
+        env = dict(os.environ)
+        if password is not None:  # through the environment, never on the command line
+            args += ['--password-env', 'STANDIN_PASSWORD']
+            env['STANDIN_PASSWORD'] = password
         for d in databases:
             args += ['--database', d]
         args += list(extra)
-        self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     env=env)
         deadline = time.monotonic() + START_TIMEOUT
         line = b''
         while time.monotonic() < deadline:
