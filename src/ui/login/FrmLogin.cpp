@@ -1,6 +1,7 @@
 #include "FrmLogin.h"
 #include "Environment.h"
 #include "OdbcConnection.h"
+#include "OffThread.h"
 #include <QApplication>
 #include <QDate>
 #include <QEventLoop>
@@ -14,8 +15,6 @@
 #include <QSettings>
 #include <QVBoxLayout>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 namespace vireo {
 
@@ -193,40 +192,16 @@ void registerBuiltInLogin()
     // the account connection itself.
     // The trial login runs on a thread of its own, so the dialog keeps repainting while it waits.
     const auto check = [](const db::AccountParams &p) -> QString {
-        struct Shared {
-            std::mutex m;
-            bool done = false;
-            QString why;
-        };
-        auto shared = std::make_shared<Shared>();
         QEventLoop loop;
-        const QPointer<QEventLoop> wake(&loop);
-        std::thread([shared, p, wake] {
-            QString why;
+        const auto why = runOffThread([p]() -> QString {
             try {
-                db::OdbcConnection::open(p);
+                db::OdbcConnection::open(p);   // closed again on that thread
+                return {};
             } catch (const db::DbError &e) {
-                why = e.message().isEmpty() ? QStringLiteral("连接失败") : e.message();
+                return e.message().isEmpty() ? QStringLiteral("连接失败") : e.message();
             }
-            {
-                const std::lock_guard lock(shared->m);
-                shared->why = why;
-                shared->done = true;
-            }
-            QMetaObject::invokeMethod(qApp, [wake] {
-                if (wake)
-                    wake->quit();
-            }, Qt::QueuedConnection);
-        }).detach();
-        bool done = false;
-        {
-            const std::lock_guard lock(shared->m);
-            done = shared->done;
-        }
-        if (!done)
-            loop.exec();
-        const std::lock_guard lock(shared->m);
-        return shared->done ? shared->why : QStringLiteral("连接失败");
+        }, loop);
+        return why ? *why : QStringLiteral("连接失败");
     };
     LoginRegistry::registerProgId(kPrimaryLoginProgId, [check] { return std::make_unique<DialogLoginComponent>(check); });
 }

@@ -1,6 +1,7 @@
 #include "ModStart.h"
 #include "FileHelpers.h"
 #include "FrmMain.h"
+#include "OffThread.h"
 #include "Session.h"
 #include <QApplication>
 #include <QElapsedTimer>
@@ -12,8 +13,6 @@
 #include <QProgressDialog>
 #include <QTimer>
 #include <cstdlib>
-#include <mutex>
-#include <thread>
 #ifdef VIREO_HAVE_CATALOGUE
 #include "CatalogueImport.h"
 #endif
@@ -78,36 +77,8 @@ void step(F &&f)
 // on in the background and its connection is closed when it ends.
 std::unique_ptr<db::Connection> openAccountWithProgress(const db::AccountParams &params)
 {
-    struct Shared {
-        std::mutex m;
-        bool done = false;
-        std::unique_ptr<db::Connection> conn;
-        std::exception_ptr error;
-    };
-    auto shared = std::make_shared<Shared>();
     const auto open = startupHooks().openAccount;
     QEventLoop loop;
-    QPointer<QEventLoop> wake(&loop);
-    std::thread([shared, open, params, wake] {
-        std::unique_ptr<db::Connection> conn;
-        std::exception_ptr error;
-        try {
-            conn = open(params);
-        } catch (...) {
-            error = std::current_exception();
-        }
-        {
-            const std::lock_guard lock(shared->m);
-            shared->conn = std::move(conn);
-            shared->error = error;
-            shared->done = true;
-        }
-        QMetaObject::invokeMethod(qApp, [wake] {
-            if (wake)
-                wake->quit();
-        }, Qt::QueuedConnection);
-    }).detach();
-
     QProgressDialog progress(QStringLiteral("正在连接数据库服务器 %1 …").arg(params.server), QStringLiteral("取消"), 0, 15);
     progress.setObjectName(QStringLiteral("loginProgress"));
     progress.setWindowTitle(QStringLiteral("Vireo数据体检工具"));
@@ -126,19 +97,18 @@ std::unique_ptr<db::Connection> openAccountWithProgress(const db::AccountParams 
         cancelled = true;
         loop.quit();
     });
-    bool done = false;
-    {
-        const std::lock_guard lock(shared->m);
-        done = shared->done;
+    std::optional<std::unique_ptr<db::Connection>> conn;
+    std::exception_ptr error;
+    try {
+        conn = runOffThread([open, params] { return open(params); }, loop);
+    } catch (...) {
+        error = std::current_exception();
     }
-    if (!done)
-        loop.exec();
-    const std::lock_guard lock(shared->m);
-    if (!shared->done || cancelled)
+    if (cancelled || (!conn && !error))
         throw db::DbError(QStringLiteral("登录已取消"));
-    if (shared->error)
-        std::rethrow_exception(shared->error);
-    return std::move(shared->conn);
+    if (error)
+        std::rethrow_exception(error);
+    return std::move(*conn);
 }
 
 void loginFailed()
