@@ -39,6 +39,8 @@ QString GetProcedureName(const QString &scriptPath)
 const QString kLockWaitText = QStringLiteral("另一个体检正在该服务器上运行，等待中…");
 const QString kScriptErrorPrefix = QStringLiteral("检查脚本执行出错：");
 const QString kProcedureNotRun = QStringLiteral("存储过程尚未执行，请在参数窗口中输入参数后执行");
+const QString kStoppedReason = QStringLiteral("本次检查已停止");
+const QString kStampTable = QStringLiteral("VireoResult");
 
 namespace {
 // One lock for every tool on the server: the staging table tempdb..VUZ is one for all items.
@@ -149,7 +151,95 @@ QString errorResultSql(const QString &code, const QString &message)
            + QStringLiteral(" (Error) values (") + sqlText(message.left(4000)) + QLatin1Char(')');
 }
 
-QString runItemCheck(const QString &code, const QString &itemFolder, db::Connection *account)
+namespace {
+QString stampTableExists()
+{
+    return QStringLiteral("if exists (select * from tempdb..sysobjects where name=") + sqlText(kStampTable)
+           + QStringLiteral(") ");
+}
+
+void readCountAndError(db::Connection *account, const db::Recordset &rs, ItemOutcome &item)
+{
+    if (rs.rowCount() != 1 || rs.columnCount() < 2)
+        throw db::DbError(QStringLiteral("读取 %1 的结果表失败").arg(item.code));
+    item.count = rs.integer(0, 1);
+    if (rs.integer(0, 0) == 0) {
+        item.state = ItemState::Checked;
+        item.errorText.clear();
+        return;
+    }
+    // A result table with an Error column reports why the check could not be made.
+    const QVariant e = QueryValue(QStringLiteral("Error"),
+                                  QStringLiteral("select top 1 Error from tempdb..") + sqlIdentifier(item.code), account);
+    item.state = ItemState::Error;
+    item.errorText = e.isNull() ? QString() : e.toString();
+}
+} // namespace
+
+void readServerIdentity(db::Connection *account, RunIdentity &identity)
+{
+    const db::Recordset rs = account->query(QStringLiteral("select @@servername as s, db_name() as d"), 1);
+    const QString name = rs.rowCount() == 1 && !rs.value(0, 0).isNull() ? rs.value(0, 0).toString().trimmed() : QString();
+    identity.server = name.isEmpty() ? identity.address : name;
+    if (identity.database.isEmpty() && rs.rowCount() == 1)
+        identity.database = rs.value(0, 1).toString();
+}
+
+ResultStamp readResultStamp(db::Connection *account, const QString &code)
+{
+    if (!account)
+        throw db::DbError(QStringLiteral("没有打开的数据库连接"));
+    const db::Recordset rs = account->query(
+        stampTableExists()
+            + QStringLiteral("select server_name, database_name, run_id, checked_at from tempdb..") + kStampTable
+            + QStringLiteral(" where code=") + sqlText(code),
+        1);
+    ResultStamp stamp;
+    if (rs.rowCount() == 1 && rs.columnCount() == 4) {
+        stamp.server = rs.value(0, 0).toString();
+        stamp.database = rs.value(0, 1).toString();
+        stamp.runId = rs.value(0, 2).toString();
+        stamp.checkedAt = rs.value(0, 3).toDateTime();
+    }
+    return stamp;
+}
+
+void finishItemResult(db::Connection *account, const RunIdentity &run, ItemOutcome &item, ResultSource source,
+                      const QString &scriptError)
+{
+    const QString &code = item.code;
+    const QString table = QStringLiteral("tempdb..") + sqlIdentifier(code);
+    const QString stamps = QStringLiteral("tempdb..") + kStampTable;
+    QString sql = QStringLiteral("set nocount on\r\n"
+                                 "if not exists (select * from tempdb..sysobjects where name=")
+                  + sqlText(kStampTable) + QStringLiteral(") create table ") + stamps
+                  + QStringLiteral(" (code nvarchar(128) not null primary key, server_name nvarchar(128) null, "
+                                   "database_name nvarchar(128) null, run_id varchar(64) null, checked_at datetime null)\r\n"
+                                   "delete from ")
+                  + stamps + QStringLiteral(" where code=") + sqlText(code) + QStringLiteral("\r\n");
+    if (source == ResultSource::Staging)
+        sql += dropResultSql(code) + QStringLiteral("\r\n")
+               + (scriptError.isEmpty() ? copyResultSql(code) : errorResultSql(code, kScriptErrorPrefix + scriptError))
+               + QStringLiteral("\r\n");
+    sql += QStringLiteral("declare @at datetime\r\nset @at = getdate()\r\ninsert into ") + stamps
+           + QStringLiteral(" (code, server_name, database_name, run_id, checked_at) values (") + sqlText(code)
+           + QStringLiteral(", ") + sqlText(run.server) + QStringLiteral(", ") + sqlText(run.database)
+           + QStringLiteral(", ") + sqlText(run.runId) + QStringLiteral(", @at)\r\n") + ifResultExists(code)
+           + QStringLiteral("select (select count(*) from tempdb..sysobjects as a join tempdb..syscolumns as b on "
+                            "a.id=b.id where b.name='Error' and a.name=")
+           + sqlText(code) + QStringLiteral(") as hasError, (select count(*) from ") + table
+           + QStringLiteral(") as number, @at as checkedAt else select 0 as hasError, 0 as number, @at as checkedAt");
+    const db::Recordset rs = account->query(sql, 1);
+    readCountAndError(account, rs, item);
+    item.result = ResultStamp{run.server, run.database, run.runId, rs.value(0, 2).toDateTime()};
+    if (!scriptError.isEmpty()) {
+        item.state = ItemState::Error;
+        item.scriptFailed = true;
+        item.errorText = kScriptErrorPrefix + scriptError;
+    }
+}
+
+QString runCheckScript(const QString &itemFolder, db::Connection *account)
 {
     if (!account)
         throw db::DbError(QStringLiteral("没有打开的数据库连接"));
@@ -158,17 +248,46 @@ QString runItemCheck(const QString &code, const QString &itemFolder, db::Connect
     const QString result = RunSqlFile(kScript, itemFolder, account);
     if (!account->isOpen())
         throw db::DbError(result.isEmpty() ? QStringLiteral("账套数据库连接已断开") : result);
-    account->execute(dropResultSql(code) + QStringLiteral("\r\n")
-                     + (result.isEmpty() ? copyResultSql(code) : errorResultSql(code, kScriptErrorPrefix + result)));
+    if (!result.isEmpty() && account->cancelRequested())
+        throw db::DbError(result);
     return result;
 }
 
-RunOutcome RunChecks(const std::vector<TreeItemRef> &nodes, const QString &treeName, const CheckContext &ctx,
-                     const ProcedureHandOff &handOff, const RunProgress &progress, const ServerLock::Waiting &waiting,
-                     const ItemChecked &checked)
+void checkItem(db::Connection *account, const RunIdentity &run, const QString &itemFolder, ItemOutcome &item)
 {
-    RunOutcome out;
+    const QString scriptError = runCheckScript(itemFolder, account);
+    finishItemResult(account, run, item, ResultSource::Staging, scriptError);
+}
+
+namespace {
+// Keeps the item's own time and end, however its check ends.
+struct ItemClock {
+    ItemOutcome &item;
+    QElapsedTimer clock;
+    explicit ItemClock(ItemOutcome &i) : item(i)
+    {
+        clock.start();
+        item.started = QDateTime::currentDateTime();
+    }
+    ~ItemClock()
+    {
+        item.elapsedMs = double(clock.nsecsElapsed()) / 1e6;
+        item.ended = QDateTime::currentDateTime();
+    }
+};
+} // namespace
+
+CheckRunRecord RunChecks(const std::vector<TreeItemRef> &nodes, const QString &treeName, const CheckContext &ctx,
+                         RunIdentity identity, const RunHooks &hooks)
+{
+    CheckRunRecord run;
+    if (identity.runId.isEmpty())
+        identity.runId = newRunId();
+    identity.started = QDateTime::currentDateTime();
+    run.identity = identity;
     const int count = int(nodes.size());
+    // Every ticked runnable item gets its outcome, in tree order, before anything runs.
+    std::vector<int> positions;
     for (int i = 0; i < count; ++i) {
         const TreeItemRef &node = nodes[size_t(i)];
         if (!node.checked)
@@ -176,161 +295,113 @@ RunOutcome RunChecks(const std::vector<TreeItemRef> &nodes, const QString &treeN
         try {
             if (!isRunnableItem(treeName, node.key, ctx.catalog))
                 continue;
-            const QString invalid = invalidCodeReason(node.key);
-            if (!invalid.isEmpty()) {
-                out.problems.push_back({node.key, node.text, invalid});
-                continue;
-            }
-            const QString folder = ctx.programFolder + QStringLiteral("/File/") + node.key;
-            const QString script = folder + QLatin1Char('/') + kScript;
-            // A normal file only: a folder of that name does not count.
-            const QString found = resolvePath(script);
-            if (!QFileInfo(found).isFile()) {
-                out.notRun.push_back({node.key, node.text, QStringLiteral("缺少 检查.SQL")});
-                continue;
-            }
-            if (!QFileInfo(found).isReadable()) {
-                out.notRun.push_back({node.key, node.text, QStringLiteral("无法读取 检查.SQL")});
-                continue;
-            }
-            if (progress)
-                progress(node, i + 1, count);
-            const ServerLock lock(ctx.account, waiting);
-            QElapsedTimer clock;
-            clock.start();
-            ++out.itemsRun;
-            const QString scriptResult = runItemCheck(node.key, folder, ctx.account);
-            if (!scriptResult.isEmpty())
-                out.scriptFailures.push_back({node.key, node.text, scriptResult});
-            // A script that failed may not have created its procedure: it is not handed on.
-            const bool procedure = !GetProcedureName(script).isEmpty();
-            if (procedure && scriptResult.isEmpty() && handOff)
-                handOff(node.key, treeName);
-            SummaryRow row = readSummaryRow(node, ctx.account);
-            row.procedure = procedure;
-            if (procedure && scriptResult.isEmpty())
-                row.notChecked = kProcedureNotRun;
-            if (checked)
-                checked(row);
-            row.elapsedMs = double(clock.nsecsElapsed()) / 1e6;
-            out.rows.push_back(std::move(row));
-        } catch (const LockAbandoned &e) {
-            out.problems.push_back({node.key, node.text, e.message()});
-            out.abandoned = true;
+        } catch (const db::DbError &e) {
+            run.end = RunEnd::ConnectionLost;
+            run.endText = e.message();
             break;
+        }
+        ItemOutcome item;
+        item.code = node.key;
+        item.name = node.text;
+        item.reason = QStringLiteral("未执行");
+        run.items.push_back(std::move(item));
+        positions.push_back(i);
+    }
+    const auto finish = [&] {
+        run.identity.ended = QDateTime::currentDateTime();
+        return run;
+    };
+    if (run.end != RunEnd::Completed)
+        return finish();
+    try {
+        if (!ctx.account)
+            throw db::DbError(QStringLiteral("没有打开的数据库连接"));
+        readServerIdentity(ctx.account, run.identity);
+    } catch (const db::DbError &e) {
+        run.end = ctx.account && ctx.account->cancelRequested() ? RunEnd::Cancelled : RunEnd::ConnectionLost;
+        run.endText = e.message();
+    }
+    size_t next = 0;
+    for (; next < run.items.size() && run.end == RunEnd::Completed; ++next) {
+        ItemOutcome &item = run.items[next];
+        const TreeItemRef &node = nodes[size_t(positions[next])];
+        const QString invalid = invalidCodeReason(item.code);
+        if (!invalid.isEmpty()) {
+            item.state = ItemState::Error;
+            item.errorText = invalid;
+            continue;
+        }
+        const QString folder = ctx.programFolder + QStringLiteral("/File/") + item.code;
+        const QString script = folder + QLatin1Char('/') + kScript;
+        // A normal file only: a folder of that name does not count.
+        const QString found = resolvePath(script);
+        if (!QFileInfo(found).isFile() || !QFileInfo(found).isReadable()) {
+            item.reason = QFileInfo(found).isFile() ? QStringLiteral("无法读取 检查.SQL") : QStringLiteral("缺少 检查.SQL");
+            continue;
+        }
+        if (hooks.progress)
+            hooks.progress(node, positions[next] + 1, count);
+        try {
+            const ServerLock lock(ctx.account, hooks.waiting);
+            const ItemClock clock(item);
+            item.reason.clear();
+            checkItem(ctx.account, run.identity, folder, item);
+            // A script that failed may not have created its procedure: it is not handed on.
+            item.procedure = !GetProcedureName(script).isEmpty();
+            if (item.procedure && !item.scriptFailed) {
+                item.state = ItemState::NotRun;
+                item.reason = kProcedureNotRun;
+                if (hooks.procedure && hooks.procedure(item, ctx.account)) {
+                    item.reason.clear();
+                    finishItemResult(ctx.account, run.identity, item, ResultSource::AsWritten);
+                }
+            }
+            if (hooks.checked && item.state != ItemState::NotRun)
+                hooks.checked(item, ctx.account);
+        } catch (const LockAbandoned &e) {
+            item.state = ItemState::NotRun;
+            item.reason = e.message();
+            run.end = RunEnd::LockAbandoned;
+            run.endText = e.message();
         } catch (const db::DbError &e) {
             if (ctx.account && ctx.account->cancelRequested()) {
-                out.cancelled = true;
-                out.cancelledAt = node;
-                break;
+                item.state = ItemState::Cancelled;
+                item.reason = kStoppedReason;
+                item.result = {};
+                const bool goOn = hooks.cancelled && hooks.cancelled(item);
+                if (goOn && ctx.account->isOpen()) {
+                    ctx.account->resetCancel();
+                    continue;
+                }
+                run.end = ctx.account->isOpen() ? RunEnd::Cancelled : RunEnd::ConnectionLost;
+                run.endText = item.reason;
+                continue;
             }
-            out.problems.push_back({node.key, node.text, e.message()});
+            item.state = ItemState::Error;
+            item.errorText = e.message();
+            item.result = {};
             if (ctx.account && !ctx.account->isOpen()) {
-                out.stopped = true;
-                break;
+                run.end = RunEnd::ConnectionLost;
+                run.endText = QStringLiteral("账套数据库连接已断开");
             }
         }
     }
-    return out;
-}
-
-QString errorProbeSql(const QString &code)
-{
-    return ifResultExists(code)
-           + QStringLiteral("select b.name from tempdb..sysobjects as a left join tempdb..syscolumns as b on "
-                            "a.id=b.id where b.name='Error' and a.name=")
-           + sqlText(code) + QStringLiteral(" else select '' as name");
+    // Items the run did not reach are not checked in it.
+    static const QString notReached[] = {QString(), QStringLiteral("检查已停止，本项目未执行"),
+                                         QStringLiteral("账套数据库连接已断开，本项目未执行"),
+                                         QStringLiteral("已放弃等待，本项目未执行")};
+    for (; next < run.items.size(); ++next) {
+        ItemOutcome &item = run.items[next];
+        item.state = ItemState::NotRun;
+        item.reason = notReached[int(run.end)];
+    }
+    return finish();
 }
 
 QString countSql(const QString &code)
 {
     return ifResultExists(code) + QStringLiteral("select count(*) as number from tempdb..") + sqlIdentifier(code)
            + QStringLiteral(" else select 0 as number");
-}
-
-SummaryRow readSummaryRow(const TreeItemRef &node, db::Connection *account)
-{
-    const QString &code = node.key;
-    SummaryRow row;
-    row.code = code;
-    row.name = node.text;
-    // The Error column test and the row count in one round trip.
-    const db::Recordset rs = account->query(
-        ifResultExists(code)
-            + QStringLiteral("select (select count(*) from tempdb..sysobjects as a join tempdb..syscolumns as b on "
-                             "a.id=b.id where b.name='Error' and a.name=")
-            + sqlText(code) + QStringLiteral(") as hasError, (select count(*) from tempdb..") + sqlIdentifier(code)
-            + QStringLiteral(") as number else select 0 as hasError, 0 as number"),
-        1);
-    if (rs.rowCount() != 1 || rs.columnCount() != 2)
-        throw db::DbError(QStringLiteral("读取 %1 的结果表失败").arg(code));
-    if (rs.integer(0, 0) == 0) {
-        row.isCount = true;
-        row.count = rs.integer(0, 1);
-        row.finding = QStringLiteral("记录数：") + QString::number(row.count);
-    } else {
-        const QVariant e = QueryValue(QStringLiteral("Error"),
-                                      QStringLiteral("select top 1 Error from tempdb..") + sqlIdentifier(code), account);
-        row.finding = e.isNull() ? QString() : e.toString();
-    }
-    return row;
-}
-
-Summary BuildSummary(const std::vector<TreeItemRef> &nodes, const QString &treeName, const CheckContext &ctx,
-                     const RunOutcome *run)
-{
-    const auto find = [](const auto &list, const QString &code) {
-        return std::find_if(list.begin(), list.end(), [&](const auto &x) { return x.code == code; });
-    };
-    Summary s;
-    // The item at which the run stopped or was given up; the items after it were not reached.
-    const bool cutShort = run && (run->stopped || run->abandoned) && !run->problems.empty();
-    const QString stopCode = cutShort ? run->problems.back().code : QString();
-    bool cut = false;
-    for (const TreeItemRef &node : nodes) {
-        if (!node.checked)
-            continue;
-        const QString &code = node.key;
-        try {
-            if (!isRunnableItem(treeName, code, ctx.catalog))
-                continue;
-            const QString invalid = invalidCodeReason(code);
-            if (!invalid.isEmpty()) {
-                s.rows.push_back(SummaryRow{code, node.text, {}, false, 0, invalid});
-                continue;
-            }
-            if (run) {
-                if (const auto r = find(run->rows, code); r != run->rows.end()) {
-                    s.rows.push_back(*r);
-                    continue;
-                }
-                if (const auto p = find(run->problems, code); p != run->problems.end()) {
-                    s.rows.push_back(SummaryRow{code, node.text, {}, false, 0, p->message});
-                    cut = cut || (cutShort && code == stopCode);
-                    continue;
-                }
-                const auto n = find(run->notRun, code);
-                if (cut || (run->stopped && n != run->notRun.end())) {
-                    // Nothing is read from a connection that is gone.
-                    const QString why = run->stopped ? QStringLiteral("账套数据库连接已断开") : QStringLiteral("已放弃等待");
-                    s.rows.push_back(SummaryRow{code, node.text, {}, false, 0, cut ? why : n->message});
-                    continue;
-                }
-            }
-            SummaryRow row = readSummaryRow(node, ctx.account);
-            if (run) {
-                if (const auto n = find(run->notRun, code); n != run->notRun.end()) {
-                    row.notChecked = n->message;
-                    row.staleResult = true;
-                }
-            }
-            s.rows.push_back(std::move(row));
-        } catch (const db::DbError &e) {
-            s.error = QStringLiteral("%1（%2）：%3").arg(code, node.text, e.message());
-            break;
-        }
-    }
-    return s;
 }
 
 } // namespace vireo

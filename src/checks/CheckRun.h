@@ -1,5 +1,6 @@
 #pragma once
 #include "Connection.h"
+#include "ItemOutcome.h"
 #include <QString>
 #include <functional>
 #include <vector>
@@ -20,43 +21,8 @@ struct CheckContext {
     db::Connection *account = nullptr;
 };
 
-// Receives stored-procedure items (code, catalogue table) as the run meets them, while the item
-// holds the server lock: a handler that executes the procedure does so before the result is read.
-using ProcedureHandOff = std::function<void(const QString &key, const QString &treeName)>;
-
 // Progress of a run: the item about to run, its position among the nodes and the node count.
 using RunProgress = std::function<void(const TreeItemRef &item, int position, int count)>;
-
-struct ItemProblem {
-    QString code;
-    QString name;
-    QString message;
-};
-
-// One row of the result summary.
-struct SummaryRow {
-    QString code;
-    QString name;
-    QString finding;           // "记录数：" + count, or the Error text
-    bool isCount = false;      // the finding is a row count
-    qint64 count = 0;
-    QString notChecked;        // why the item was not checked in this run; empty when it was
-    bool staleResult = false;  // with notChecked: the finding is what an earlier run left
-    bool procedure = false;    // the check script carries the stored-procedure marker
-    double elapsedMs = 0;      // the item's own time in the run (lock wait excluded)
-};
-
-struct RunOutcome {
-    std::vector<ItemProblem> problems;  // errors of the run's own statements, one per item
-    std::vector<ItemProblem> scriptFailures;  // check scripts that stopped on an error (the run goes on)
-    std::vector<ItemProblem> notRun;    // runnable ticked items that were not checked, with the reason
-    std::vector<SummaryRow> rows;       // each checked item's summary row, read while it held the lock
-    bool stopped = false;               // the account connection was lost; later items were not run
-    bool abandoned = false;             // the wait for the server lock was given up; later items were not run
-    int itemsRun = 0;
-    bool cancelled = false;             // the run was stopped by request (cancel on the account connection)
-    TreeItemRef cancelledAt;            // the item that was running then; later items were not run
-};
 
 // The text shown while another session on the server holds the check lock.
 extern const QString kLockWaitText;
@@ -64,6 +30,8 @@ extern const QString kLockWaitText;
 extern const QString kScriptErrorPrefix;
 // The reason given for a stored-procedure item whose procedure has not been executed.
 extern const QString kProcedureNotRun;
+// The reason given for the item that was running when a run was stopped.
+extern const QString kStoppedReason;
 
 // Raised when the wait for the server lock was given up.
 class LockAbandoned : public db::DbError {
@@ -107,36 +75,56 @@ QString copyResultSql(const QString &code);
 // The result table holding one Error row with the message.
 QString errorResultSql(const QString &code, const QString &message);
 
-// The item check: run 检查.SQL from the item folder, drop the old result table, then copy
-// tempdb..VUZ — or, when the script failed, leave one Error row with kScriptErrorPrefix + the
-// server's message. Returns the script runner's result; the statements' own errors, and a
-// connection lost by the script, are thrown as db::DbError. The caller holds the ServerLock,
-// which starts by dropping a tempdb..VUZ left by an earlier holder.
-QString runItemCheck(const QString &code, const QString &itemFolder, db::Connection *account);
+// The result stamps' table: one row per code, who wrote tempdb..{code} last.
+extern const QString kStampTable;
 
-// Called for each checked item while it still holds the lock, after its summary row was read.
-using ItemChecked = std::function<void(SummaryRow &row)>;
+// Reads the server's own name (@@SERVERNAME; the typed address when the server has none) into
+// the identity.
+void readServerIdentity(db::Connection *account, RunIdentity &identity);
 
-// Runs every ticked runnable item of the tree in pre-order, each under the ServerLock, and reads
-// each checked item's summary row before letting the lock go.
-RunOutcome RunChecks(const std::vector<TreeItemRef> &nodes, const QString &treeName, const CheckContext &ctx,
-                     const ProcedureHandOff &handOff = {}, const RunProgress &progress = {},
-                     const ServerLock::Waiting &waiting = {}, const ItemChecked &checked = {});
+// The stamp of an item's result table; absent (no run id) when there is none.
+ResultStamp readResultStamp(db::Connection *account, const QString &code);
 
-struct Summary {
-    std::vector<SummaryRow> rows;
-    QString error;             // the query that stopped the summary, when one failed
+// Where the rows of an item's result table come from when it is finished.
+enum class ResultSource { Staging, AsWritten };
+
+// The closing batch of an item, under the server lock: with ResultSource::Staging the old result
+// table is replaced by tempdb..VUZ, or by one Error row with kScriptErrorPrefix + scriptError when
+// the script failed; with AsWritten (a stored procedure wrote it) the table stays. Either way the
+// stamp is removed first and written last, so a batch cut short leaves no stamp, and the count,
+// the Error text and the stamp are read back into item.
+void finishItemResult(db::Connection *account, const RunIdentity &run, ItemOutcome &item, ResultSource source,
+                      const QString &scriptError = {});
+
+// Runs 检查.SQL of the item folder; empty when the whole script ran, else why it stopped. A
+// connection lost by the script is thrown as db::DbError.
+QString runCheckScript(const QString &itemFolder, db::Connection *account);
+
+// One item's check under the lock the caller holds: script, result table, stamp and count. The
+// caller has set item.code and item.name; a script error makes the item an Error.
+void checkItem(db::Connection *account, const RunIdentity &run, const QString &itemFolder, ItemOutcome &item);
+
+// What a caller adds to a run.
+struct RunHooks {
+    RunProgress progress;
+    ServerLock::Waiting waiting;
+    // A stored-procedure item whose check script ran, under its lock; the item says
+    // kProcedureNotRun. Returns true when it executed the procedure (the result is then read
+    // again); otherwise it may set the item's state and reason.
+    std::function<bool(ItemOutcome &item, db::Connection *account)> procedure;
+    // Each checked item, still under its lock, after its result was read (captures, exports).
+    std::function<void(ItemOutcome &item, db::Connection *account)> checked;
+    // The item that was running when the statement was cancelled, state Cancelled and reason
+    // kStoppedReason: may set the reason; true goes on with the next item (a time-out of one item).
+    std::function<bool(ItemOutcome &item)> cancelled;
 };
 
-QString errorProbeSql(const QString &code);
+// Runs every ticked runnable item of the tree in pre-order, each under the ServerLock, and keeps
+// one outcome per ticked runnable item. identity names what the run describes: its server (read
+// here), database, operator, catalogue; the run id and times are set here.
+CheckRunRecord RunChecks(const std::vector<TreeItemRef> &nodes, const QString &treeName, const CheckContext &ctx,
+                         RunIdentity identity, const RunHooks &hooks = {});
+
 QString countSql(const QString &code);
-
-// The summary row of one item from its result table. Errors pass on as db::DbError.
-SummaryRow readSummaryRow(const TreeItemRef &node, db::Connection *account);
-
-// The summary rows of every ticked runnable item, in pre-order. With the outcome of the run just
-// made, the rows read during the run are used and items the run did not check are marked so.
-Summary BuildSummary(const std::vector<TreeItemRef> &nodes, const QString &treeName, const CheckContext &ctx,
-                     const RunOutcome *run = nullptr);
 
 } // namespace vireo

@@ -1,7 +1,7 @@
 #include "AccountWorker.h"
+#include "RunGuard.h"
 #include "ServerWatch.h"
 #include "Session.h"
-#include <QEventLoop>
 #include <QPointer>
 #include <QThread>
 #include <QTimer>
@@ -18,52 +18,55 @@ AccountWorker::Settings &AccountWorker::settings()
 
 // One job on its way: shared by the window thread and the job's thread.
 struct AccountWorker::Running {
-    db::Connection *conn = nullptr;   // the connection the job runs on (set on the job's thread)
+    Pending pending;
+    std::thread thread;
     std::mutex m;
+    db::Connection *conn = nullptr;        // the connection the job runs on (set on the job's thread)
+    std::unique_ptr<RunGuard> guard;       // stops its statements; set with conn
     bool done = false;
     bool cancel = false;
+    QString cancelReason;
     std::exception_ptr error;
-    QEventLoop *loop = nullptr;       // window thread only
 };
 
 AccountWorker::AccountWorker(QObject *parent) : QObject(parent) {}
 AccountWorker::~AccountWorker() = default;
 
-bool AccountWorker::run(const QString &label, const Job &job)
+QString AccountWorker::JobEnd::errorText() const
 {
-    // Jobs of other callers (another window) run first, one at a time.
-    while (m_busy) {
-        QEventLoop wait;
-        connect(this, &AccountWorker::finished, &wait, &QEventLoop::quit);
-        wait.exec();
+    if (!error)
+        return {};
+    try {
+        std::rethrow_exception(error);
+    } catch (const db::DbError &e) {
+        return e.message();
     }
+}
+
+void AccountWorker::submit(const QString &label, Job job, QObject *context, Done done)
+{
+    m_queue.push_back(Pending{label, std::move(job), QPointer<QObject>(context), context != nullptr, std::move(done)});
+    startNext();
+}
+
+void AccountWorker::startNext()
+{
+    if (m_busy || m_queue.empty())
+        return;
+    auto r = std::make_shared<Running>();
+    r->pending = std::move(m_queue.front());
+    m_queue.pop_front();
     m_busy = true;
-    m_label = label;
+    m_label = r->pending.label;
     m_clock.start();
     m_cancelRequested = false;
     m_silentForMs = 0;
     m_failedProbes = 0;
-    auto r = std::make_shared<Running>();
     m_running = r;
-    emit started(label);
+    emit started(m_label);
 
-    Session &s = session();
-    std::unique_ptr<ServerWatch> watch;
-    if (s.accountParams)
-        watch = std::make_unique<ServerWatch>(*s.accountParams, [this](int failed, qint64 silentMs) {
-            QMetaObject::invokeMethod(this, [this, failed, silentMs] {
-                if (!m_busy)
-                    return;
-                m_failedProbes = failed;
-                m_silentForMs = silentMs;
-                emit serverSilent(failed, silentMs);
-            }, Qt::QueuedConnection);
-        });
-
-    QEventLoop loop;
-    r->loop = &loop;
     const QPointer<AccountWorker> self(this);
-    std::thread thread([r, job, self] {
+    r->thread = std::thread([r, self] {
         try {
             Session &s = session();
             // A connection that was lost is opened again with the credentials of the last login.
@@ -91,49 +94,69 @@ bool AccountWorker::run(const QString &label, const Job &job)
                         emit self->reconnectFailed(result);
                 }, Qt::QueuedConnection);
             }
+            RunGuard::Options options;
+            options.cancelWaitMs = settings().cancelWaitMs;
+            // The window reports a silent server and leaves stopping to the user.
+            options.failedProbesToGiveUp = 0;
+            options.onProbe = [self](int failed, qint64 silentMs) {
+                QMetaObject::invokeMethod(self, [self, failed, silentMs] {
+                    if (!self || !self->m_busy)
+                        return;
+                    self->m_failedProbes = failed;
+                    self->m_silentForMs = silentMs;
+                    emit self->serverSilent(failed, silentMs);
+                }, Qt::QueuedConnection);
+            };
             {
                 const std::lock_guard lock(r->m);
                 r->conn = s.accountConn.get();
                 if (r->conn) {
                     r->conn->resetCancel();
+                    r->guard = std::make_unique<RunGuard>(r->conn, s.accountParams, options);
                     if (r->cancel)
-                        r->conn->cancel();
+                        r->guard->cancel(r->cancelReason);
                 }
             }
-            job(r->conn);
+            r->pending.job(r->conn);
         } catch (...) {
             r->error = std::current_exception();
         }
+        std::unique_ptr<RunGuard> guard;
         {
             const std::lock_guard lock(r->m);
             r->done = true;
+            guard = std::move(r->guard);
         }
-        QMetaObject::invokeMethod(self, [r] {
-            if (r->loop)
-                r->loop->quit();
+        guard.reset();
+        QMetaObject::invokeMethod(self, [self, r] {
+            if (self)
+                self->jobEnded(r);
         }, Qt::QueuedConnection);
     });
-    if (!r->done)
-        loop.exec();
-    r->loop = nullptr;
-    // The thread has posted its last message or is about to; it touches nothing of ours after it.
-    thread.join();
-    watch.reset();
+}
 
-    const bool cancelled = m_cancelRequested;
+void AccountWorker::jobEnded(const std::shared_ptr<Running> &r)
+{
+    // The thread has posted its last message; it touches nothing of ours after it.
+    r->thread.join();
+    JobEnd end;
+    end.cancelled = m_cancelRequested;
+    end.cancelReason = r->cancelReason;
+    end.error = r->error;
     if (r->conn)
         r->conn->resetCancel();
+    const QString label = m_label;
     m_busy = false;
     m_running.reset();
     m_silentForMs = 0;
     m_failedProbes = 0;
-    emit finished(label, cancelled);
-    if (r->error)
-        std::rethrow_exception(r->error);
-    return !cancelled;
+    emit finished(label, end.cancelled);
+    if (r->pending.done && (!r->pending.hasContext || r->pending.context))
+        r->pending.done(end);
+    startNext();
 }
 
-void AccountWorker::cancel()
+void AccountWorker::cancel(const QString &reason)
 {
     const std::shared_ptr<Running> r = m_running;
     if (!m_busy || !r || m_cancelRequested)
@@ -142,18 +165,16 @@ void AccountWorker::cancel()
     {
         const std::lock_guard lock(r->m);
         r->cancel = true;
-        if (r->done || !r->conn)
+        r->cancelReason = reason;
+        if (r->done || !r->guard)
             return;
-        r->conn->cancel();
+        r->guard->cancel(reason);
     }
-    // A server that never acknowledges the cancel (a hung process) would keep the statement
-    // waiting for ever: drop the connection; the next job opens it again.
-    QTimer::singleShot(settings().cancelWaitMs, this, [this, r] {
+    // The guard drops a connection whose server never acknowledges the cancel; the status bar says so.
+    QTimer::singleShot(settings().cancelWaitMs + 200, this, [this, r] {
         const std::lock_guard lock(r->m);
-        if (!r->done && r->conn) {
-            r->conn->abort();
+        if (!r->done && r->conn && !r->conn->isOpen())
             emit notice(QStringLiteral("服务器没有确认停止，连接已断开；下次执行时将重新连接"));
-        }
     });
 }
 

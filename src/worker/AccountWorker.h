@@ -3,6 +3,9 @@
 #include "OdbcConnection.h"
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
+#include <deque>
+#include <exception>
 #include <QString>
 #include <atomic>
 #include <functional>
@@ -28,22 +31,35 @@ public:
     explicit AccountWorker(QObject *parent = nullptr);
     ~AccountWorker() override;
 
-    // Runs job with the session's account connection on the worker's thread and returns when it
-    // has ended (jobs of other callers queued before it run first). The calling thread's event
-    // loop runs meanwhile. label names the job in status texts. Exceptions of the job reach the
-    // caller. False when the job was cancelled.
-    bool run(const QString &label, const Job &job);
+    // What a job came to, handed to its caller on the window thread.
+    struct JobEnd {
+        bool cancelled = false;          // stopped by cancel()
+        QString cancelReason;
+        std::exception_ptr error;        // what the job threw
+        // The message of a db::DbError the job threw (rethrows anything else); empty when none.
+        QString errorText() const;
+    };
+    using Done = std::function<void(const JobEnd &end)>;
 
-    bool isBusy() const { return m_busy; }
+    // Queues job: it runs after the jobs queued before it, on a thread of its own, with the
+    // session's account connection. Nothing waits for it: done is called on the worker's
+    // (window) thread once the job has ended, unless context is gone by then. label names the
+    // job in status texts.
+    void submit(const QString &label, Job job, QObject *context, Done done);
+
+    // A job runs or waits.
+    bool isBusy() const { return m_busy || !m_queue.empty(); }
+    // A job runs.
+    bool isRunning() const { return m_busy; }
     QString label() const { return m_label; }
     qint64 elapsedMs() const { return m_busy ? m_clock.elapsed() : 0; }
     // Milliseconds the server has not answered probe logins; 0 while it answers.
     qint64 silentForMs() const { return m_silentForMs; }
     int failedProbes() const { return m_failedProbes; }
 
-    // Stops the running job: the server is asked to cancel the statement; when it has not
-    // answered within settings().cancelWaitMs the connection is dropped.
-    void cancel();
+    // Stops the running job through its RunGuard: the server is asked to cancel the statement;
+    // when it has not answered within settings().cancelWaitMs the connection is dropped.
+    void cancel(const QString &reason = QStringLiteral("本次检查已停止"));
     bool cancelRequested() const { return m_cancelRequested; }
 
 signals:
@@ -57,14 +73,23 @@ signals:
     void reconnectFailed(const QString &reason);
 
 private:
-    void reconnectIfLost();
+    struct Pending {
+        QString label;
+        Job job;
+        QPointer<QObject> context;
+        bool hasContext = false;
+        Done done;
+    };
+    struct Running;
+    void startNext();
+    void jobEnded(const std::shared_ptr<Running> &r);
+    std::deque<Pending> m_queue;
     bool m_busy = false;
     QString m_label;
     QElapsedTimer m_clock;
     std::atomic_bool m_cancelRequested = false;
     qint64 m_silentForMs = 0;
     int m_failedProbes = 0;
-    struct Running;
     std::shared_ptr<Running> m_running;
 };
 
