@@ -57,7 +57,6 @@ signals:
     void reconnectFailed(const QString &reason);
 
 private:
-    void reconnectIfLost();
     bool m_busy = false;
     QString m_label;
     QElapsedTimer m_clock;
