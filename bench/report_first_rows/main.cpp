@@ -1,7 +1,7 @@
 // The report window's first rows: time until the grid shows rows and until the load is complete
 // for a 1,000,000-row result table, each against the plain query of the same rows on the same
 // connection (the transfer alone), measured in the same run.
-#include "FrmReport.h"
+#include "ReportWindow.h"
 #include "Session.h"
 #include "SqliteConnection.h"
 #include "StandIn.h"
@@ -69,8 +69,8 @@ int main(int argc, char **argv)
     double first = -1;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        FrmReport *w = FrmReport::instance();
-        auto *grid = w ? w->findChild<QTableView *>(QStringLiteral("grdReport")) : nullptr;
+        ReportWindow *w = ReportWindow::instance();
+        auto *grid = w ? w->findChild<QTableView *>(QStringLiteral("reportGrid")) : nullptr;
         if (first < 0 && grid && grid->model()->rowCount() > 0) {
             grid->viewport()->grab();
             first = t.nsecsElapsed() / 1e9;
@@ -79,12 +79,12 @@ int main(int argc, char **argv)
     watch.start(1);
     t.restart();
     openReportWindow(QStringLiteral("BIG"), QStringLiteral("Tools"));
-    FrmReport *w = FrmReport::instance();
+    ReportWindow *w = ReportWindow::instance();
     w->grab();
     const double full = t.nsecsElapsed() / 1e9;
     watch.stop();
     const long rssOpen = currentKb();
-    auto *grid = w->findChild<QTableView *>(QStringLiteral("grdReport"));
+    auto *grid = w->findChild<QTableView *>(QStringLiteral("reportGrid"));
 
     std::printf("bench_report_first_rows: %lld rows, %d in the grid at the end\n", rows, grid->model()->rowCount());
     std::printf("  plain query (baseline)   : %.2f s\n", plain);

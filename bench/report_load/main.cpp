@@ -1,6 +1,6 @@
 // Opening a 1,000,000-row result table in the report window, against the plain query of the
 // same rows on the same connection (the transfer alone), measured in the same run.
-#include "FrmReport.h"
+#include "ReportWindow.h"
 #include "Session.h"
 #include "SqliteConnection.h"
 #include "StandIn.h"
@@ -79,11 +79,11 @@ int main(int argc, char **argv)
     const long rss1 = currentKb();
     t.restart();
     openReportWindow(QStringLiteral("BIG"), QStringLiteral("Tools"));
-    FrmReport *w = FrmReport::instance();
+    ReportWindow *w = ReportWindow::instance();
     w->grab();
     const double open = t.nsecsElapsed() / 1e9;
     const long rssOpen = currentKb();
-    auto *grid = w->findChild<QTableView *>(QStringLiteral("grdReport"));
+    auto *grid = w->findChild<QTableView *>(QStringLiteral("reportGrid"));
 
     // Scrolling: 200 page steps through the table, each painted.
     t.restart();

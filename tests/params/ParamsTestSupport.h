@@ -1,5 +1,5 @@
 #pragma once
-#include "FrmSQLValue.h"
+#include "ParameterWindow.h"
 #include "QtPrinters.h"
 #include "Session.h"
 #include "SqliteConnection.h"
@@ -32,18 +32,18 @@ inline void useParamsCatalogue()
 
 // Typed access to the window's controls by their names.
 struct ParamWindow {
-    FrmSQLValue *w = nullptr;
+    ParameterWindow *w = nullptr;
     template <class T> T *find(const char *name) const
     {
         T *c = w->findChild<T *>(QString::fromLatin1(name));
         EXPECT_NE(c, nullptr) << name;
         return c;
     }
-    QTableWidget *grid() const { return find<QTableWidget>("grdTable"); }
-    QLineEdit *txt() const { return find<QLineEdit>("txtData"); }
-    QDateTimeEdit *dtp() const { return find<QDateTimeEdit>("dtpDate"); }
-    QLabel *status() const { return find<QLabel>("LabZt"); }
-    QPushButton *ok() const { return find<QPushButton>("cmdOK"); }
+    QTableWidget *grid() const { return find<QTableWidget>("parameterGrid"); }
+    QLineEdit *txt() const { return find<QLineEdit>("textEditor"); }
+    QDateTimeEdit *dtp() const { return find<QDateTimeEdit>("dateEditor"); }
+    QLabel *status() const { return find<QLabel>("statusLabel"); }
+    QPushButton *ok() const { return find<QPushButton>("okButton"); }
     QString cell(int row, int column = 4) const
     {
         const QTableWidgetItem *i = grid()->item(row, column);
@@ -68,7 +68,7 @@ struct ParamWindow {
 inline ParamWindow openWindow(const QString &key, const QString &tree = QStringLiteral("Tools"))
 {
     openParameterWindow(key, tree);
-    ParamWindow pw{FrmSQLValue::instance()};
+    ParamWindow pw{ParameterWindow::instance()};
     EXPECT_NE(pw.w, nullptr);
     if (pw.w) {
         pw.w->activateWindow();
@@ -81,8 +81,8 @@ inline ParamWindow openWindow(const QString &key, const QString &tree = QStringL
 inline void closeParameterWindows()
 {
     discardPendingParameterWindows();
-    for (int i = 0; i < 10 && FrmSQLValue::instance(); ++i)
-        FrmSQLValue::instance()->close();
+    for (int i = 0; i < 10 && ParameterWindow::instance(); ++i)
+        ParameterWindow::instance()->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 

@@ -1,7 +1,7 @@
-#include "FrmLogin.h"
-#include "FrmMain.h"
+#include "LoginDialog.h"
+#include "MainWindow.h"
 #include "LoginComponent.h"
-#include "ModStart.h"
+#include "Startup.h"
 #include "Session.h"
 #include "StandIn.h"
 #include "TestPaths.h"
@@ -91,7 +91,7 @@ protected:
     void TearDown() override
     {
         for (QWidget *w : QApplication::topLevelWidgets())
-            if (qobject_cast<FrmMain *>(w))
+            if (qobject_cast<MainWindow *>(w))
                 w->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         LoginRegistry::clear();
@@ -136,7 +136,7 @@ TEST_F(StartupTest, SecondComponentServesWhenFirstIsMissingAndLoginRunsInDesignO
 {
     int created = 0;
     provide(kSecondaryLoginProgId, &created);
-    ASSERT_TRUE(Main(dir.path()));
+    ASSERT_TRUE(startProgram(dir.path()));
 
     EXPECT_EQ(created, 1);
     EXPECT_EQ(session().catalogPath, dir.path() + QStringLiteral("\\VUZ.mdb"));
@@ -147,13 +147,13 @@ TEST_F(StartupTest, SecondComponentServesWhenFirstIsMissingAndLoginRunsInDesignO
     EXPECT_EQ(erpDbObject()->name(), QStringLiteral("QZdata_001_2024"));
     EXPECT_EQ(accountDb(), QStringLiteral("001"));
 
-    FrmMain *w = mainWindow();
+    MainWindow *w = mainWindow();
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(w->panelText(1), QStringLiteral("操作员：张三"));
     EXPECT_EQ(w->panelText(2), QStringLiteral("服务器：") + standIn->server());
     EXPECT_EQ(w->panelText(3), QStringLiteral("当前账套：[001] 会计年度：[2024]"));
     // The window loaded the Tools catalogue from VUZ.mdb.
-    EXPECT_EQ(w->findChild<QTreeWidget *>(QStringLiteral("treTool"))->topLevelItemCount(), 2);
+    EXPECT_EQ(w->findChild<QTreeWidget *>(QStringLiteral("catalogueTree"))->topLevelItemCount(), 2);
     EXPECT_TRUE(ended.isEmpty());
 }
 
@@ -190,7 +190,7 @@ TEST_F(StartupTest, FailedOrAbandonedLoginsOpenNothing)
         if (c.secondInstalled)
             provide(kSecondaryLoginProgId, &secondCreated);
         test::ModalWatcher watcher;
-        LoginAccount();
+        loginAccount();
         ASSERT_EQ(watcher.boxes.size(), c.message ? 1u : 0u);
         if (c.message) {
             EXPECT_EQ(watcher.boxes[0].icon, QMessageBox::Warning);
@@ -210,9 +210,9 @@ TEST_F(StartupTest, FailingStepsAreSkippedAndAFailedAccountConnectionSaysWhyLate
     provide(kPrimaryLoginProgId);
     script.failing = QStringList{"ShutDown", "CuserId"};
     script.password = QStringLiteral("Wrong#Secret9");
-    ASSERT_TRUE(Main(dir.path()));
+    ASSERT_TRUE(startProgram(dir.path()));
 
-    FrmMain *w = mainWindow();
+    MainWindow *w = mainWindow();
     EXPECT_EQ(w->panelText(1), QStringLiteral("操作员"));
     EXPECT_EQ(w->panelText(3), QStringLiteral("当前账套：[001] 会计年度：[2024]"));
     ASSERT_TRUE(session().accountConn);
@@ -226,16 +226,16 @@ TEST_F(StartupTest, FailingStepsAreSkippedAndAFailedAccountConnectionSaysWhyLate
 TEST_F(StartupTest, RegeditLogsInToAnotherAccountOrEndsTheProgramWhenAbandoned)
 {
     provide(kPrimaryLoginProgId);
-    ASSERT_TRUE(Main(dir.path()));
+    ASSERT_TRUE(startProgram(dir.path()));
     db::Connection *catalog = session().catalogConn.get();
-    QPointer<FrmMain> first = mainWindow();
+    QPointer<MainWindow> first = mainWindow();
     ASSERT_EQ(accountDb(), QStringLiteral("001"));
 
     // Inside the event loop, as a user meets it: a successful second login keeps the program running.
     script.account = QStringLiteral("002");
     script.user = QStringLiteral("李四");
     bool stillRunning = false;
-    QTimer::singleShot(0, [&] { first->findChild<QAction *>(QStringLiteral("Regedit"))->trigger(); });
+    QTimer::singleShot(0, [&] { first->findChild<QAction *>(QStringLiteral("Relogin"))->trigger(); });
     QTimer::singleShot(1500, [&] {
         stillRunning = true;
         QCoreApplication::exit(0);
@@ -244,18 +244,18 @@ TEST_F(StartupTest, RegeditLogsInToAnotherAccountOrEndsTheProgramWhenAbandoned)
     EXPECT_TRUE(stillRunning);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(first.isNull());
-    FrmMain *second = mainWindow();
+    MainWindow *second = mainWindow();
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(second->panelText(1), QStringLiteral("操作员：李四"));
     EXPECT_EQ(second->panelText(3), QStringLiteral("当前账套：[002] 会计年度：[2024]"));
     EXPECT_EQ(accountDb(), QStringLiteral("002"));
     EXPECT_EQ(session().catalogConn.get(), catalog);
-    EXPECT_EQ(second->TreeName, QStringLiteral("Tools"));
+    EXPECT_EQ(second->treeName, QStringLiteral("Tools"));
 
-    // An abandoned login after Regedit: no window, and the event loop ends.
+    // An abandoned login after Relogin: no window, and the event loop ends.
     script.state = 100;
     bool timedOut = false;
-    QTimer::singleShot(0, [&] { second->menuCommand(QStringLiteral("Regedit")); });
+    QTimer::singleShot(0, [&] { second->menuCommand(QStringLiteral("Relogin")); });
     QTimer guard;
     guard.setSingleShot(true);
     QObject::connect(&guard, &QTimer::timeout, [&] {
@@ -288,29 +288,29 @@ TEST_F(StartupTest, BuiltInDialogSaysWhyALoginFailedAndRemembersAllButThePasswor
     size_t attempt = 0;
     test::ModalWatcher watcher;
     watcher.onDialog = [&](QWidget *d) {
-        ASSERT_EQ(d->objectName(), QStringLiteral("FrmLogin"));
+        ASSERT_EQ(d->objectName(), QStringLiteral("LoginDialog"));
         ASSERT_LT(attempt, std::size(tries));
         const auto &t = tries[attempt++];
         auto edit = [d](const char *name) { return d->findChild<QLineEdit *>(QLatin1String(name)); };
-        edit("txtServer")->setText(t.server);
-        edit("txtAccount")->setText(t.account);
-        edit("txtYear")->setText(QStringLiteral("2024"));
-        edit("txtOperator")->setText(QStringLiteral("王五"));
-        EXPECT_EQ(edit("txtPassword")->echoMode(), QLineEdit::Password);
-        edit("txtPassword")->setText(t.password);
-        d->findChild<QPushButton *>(QStringLiteral("cmdOK"))->click();
+        edit("serverBox")->setText(t.server);
+        edit("accountBox")->setText(t.account);
+        edit("yearBox")->setText(QStringLiteral("2024"));
+        edit("operatorBox")->setText(QStringLiteral("王五"));
+        EXPECT_EQ(edit("passwordBox")->echoMode(), QLineEdit::Password);
+        edit("passwordBox")->setText(t.password);
+        d->findChild<QPushButton *>(QStringLiteral("okButton"))->click();
         if (t.says.isEmpty())
             return;
-        const auto *label = d->findChild<QLabel *>(QStringLiteral("labError"));
+        const auto *label = d->findChild<QLabel *>(QStringLiteral("errorLabel"));
         ASSERT_NE(label, nullptr);
         const QString shown = label->text();
         EXPECT_TRUE(d->isVisible());
         EXPECT_TRUE(shown.contains(t.says, Qt::CaseInsensitive)) << shown.toStdString();
         EXPECT_FALSE(shown.contains(good) || shown.contains(t.password));
-        EXPECT_EQ(edit("txtPassword")->text(), QString());
-        EXPECT_EQ(edit("txtServer")->text() + edit("txtAccount")->text(), t.server + t.account);
+        EXPECT_EQ(edit("passwordBox")->text(), QString());
+        EXPECT_EQ(edit("serverBox")->text() + edit("accountBox")->text(), t.server + t.account);
     };
-    ASSERT_TRUE(Main(dir.path()));
+    ASSERT_TRUE(startProgram(dir.path()));
     EXPECT_EQ(attempt, std::size(tries));
     EXPECT_TRUE(watcher.boxes.empty());
     EXPECT_EQ(mainWindow()->panelText(1), QStringLiteral("操作员：王五"));
@@ -330,12 +330,12 @@ TEST_F(StartupTest, BuiltInDialogSaysWhyALoginFailedAndRemembersAllButThePasswor
     mainWindow()->close();
     QString remembered;
     watcher.onDialog = [&](QWidget *d) {
-        remembered = d->findChild<QLineEdit *>(QStringLiteral("txtServer"))->text() + QLatin1Char('|')
-                     + d->findChild<QLineEdit *>(QStringLiteral("txtAccount"))->text() + QLatin1Char('|')
-                     + d->findChild<QLineEdit *>(QStringLiteral("txtPassword"))->text();
-        d->findChild<QPushButton *>(QStringLiteral("cmdCancel"))->click();
+        remembered = d->findChild<QLineEdit *>(QStringLiteral("serverBox"))->text() + QLatin1Char('|')
+                     + d->findChild<QLineEdit *>(QStringLiteral("accountBox"))->text() + QLatin1Char('|')
+                     + d->findChild<QLineEdit *>(QStringLiteral("passwordBox"))->text();
+        d->findChild<QPushButton *>(QStringLiteral("cancelButton"))->click();
     };
-    LoginAccount();
+    loginAccount();
     EXPECT_EQ(remembered, standIn->server() + QStringLiteral("|002|"));
     EXPECT_EQ(mainWindow(), nullptr);
 }
@@ -351,7 +351,7 @@ TEST_F(StartupTest, CatalogueThatCannotBeOpenedEndsTheProgramBeforeTheLogin)
     f.close();
 
     test::ModalWatcher watcher;
-    EXPECT_FALSE(Main(dir.path()));
+    EXPECT_FALSE(startProgram(dir.path()));
     ASSERT_EQ(watcher.boxes.size(), 1u);
     EXPECT_EQ(watcher.boxes[0].icon, QMessageBox::Critical);
     EXPECT_TRUE(watcher.boxes[0].text.contains(QStringLiteral("vuz.MDB"), Qt::CaseInsensitive))
@@ -362,7 +362,7 @@ TEST_F(StartupTest, CatalogueThatCannotBeOpenedEndsTheProgramBeforeTheLogin)
     // Without VUZ.mdb the login still runs and the window opens, telling why its tree is empty.
     QFile::remove(dir.filePath(QStringLiteral("vuz.MDB")));
     ended.clear();
-    EXPECT_TRUE(Main(dir.path()));
+    EXPECT_TRUE(startProgram(dir.path()));
     EXPECT_EQ(created, 1);
     EXPECT_FALSE(session().catalogConn);
     ASSERT_EQ(watcher.boxes.size(), 2u);
@@ -392,7 +392,7 @@ TEST_F(StartupTest, ALoginToASilentServerShowsItsWaitAndCanBeGivenUp)
                 p->findChild<QPushButton *>()->click();
             }
     });
-    ASSERT_TRUE(Main(dir.path()));
+    ASSERT_TRUE(startProgram(dir.path()));
     EXPECT_TRUE(shown.startsWith(QStringLiteral("正在连接数据库服务器 ") + silent.server())) << shown.toStdString();
     EXPECT_TRUE(shown.endsWith(QStringLiteral("|1"))) << shown.toStdString();
     EXPECT_LT(clock.elapsed(), 1000);

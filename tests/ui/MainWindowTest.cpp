@@ -1,12 +1,12 @@
 #include "AccountWorker.h"
 #include "CatalogueImport.h"
-#include "FrmHistory.h"
-#include "FrmMain.h"
-#include "FrmReport.h"
+#include "HistoryWindow.h"
+#include "MainWindow.h"
+#include "ReportWindow.h"
 #include "RepairConfirm.h"
 #include "HistoryUi.h"
 #include "TrendChart.h"
-#include "ModFunction.h"
+#include "TreeRoutines.h"
 #include "HistoryStore.h"
 #include "RepairJournalWindow.h"
 #include "Session.h"
@@ -70,12 +70,12 @@ protected:
         s.programFolder = dir.path();
         s.catalogConn.reset(new CatalogueView(catalogue));
         s.accountConn = standIn->connect();
-        window = new FrmMain;
+        window = new MainWindow;
         window->load();
         window->show();
-        tree = window->findChild<QTreeWidget *>(QStringLiteral("treTool"));
-        grid = window->findChild<QTableWidget *>(QStringLiteral("grdReport"));
-        panel = window->findChild<QFrame *>(QStringLiteral("FraTool"));
+        tree = window->findChild<QTreeWidget *>(QStringLiteral("catalogueTree"));
+        grid = window->findChild<QTableWidget *>(QStringLiteral("summaryGrid"));
+        panel = window->findChild<QFrame *>(QStringLiteral("itemPanel"));
     }
 
     void TearDown() override
@@ -116,9 +116,9 @@ protected:
     {
         stage(QStringLiteral("A01"), {"select 1 as n into tempdb..VUZ", "GO", "waitfor delay '" + wait + "'"});
         writeScript(QStringLiteral("A02"), {"create table tempdb..A02_RAN (x int)", "GO"});
-        click("CmdClearAll");
-        SetSubtreeChecked(node("A01"), true, false, false);
-        SetSubtreeChecked(node("A02"), true, false, false);
+        click("clearAllButton");
+        setSubtreeChecked(node("A01"), true, false, false);
+        setSubtreeChecked(node("A02"), true, false, false);
         QElapsedTimer sinceTick, sinceStop;
         longestGap = 0;
         QTimer ticks;
@@ -131,15 +131,15 @@ protected:
             if (!stopWhen())
                 return;
             stopper.stop();
-            status = window->findChild<QLabel *>(QStringLiteral("labProgress"))->text() + QLatin1Char('|')
-                     + window->findChild<QLabel *>(QStringLiteral("labSilent"))->text();
+            status = window->findChild<QLabel *>(QStringLiteral("progressLabel"))->text() + QLatin1Char('|')
+                     + window->findChild<QLabel *>(QStringLiteral("silenceLabel"))->text();
             sinceStop.start();
             QTest::keyClick(window, Qt::Key_Escape);
         });
         sinceTick.start();
         ticks.start(50);
         QTimer::singleShot(stopAfterMs, [&] { stopper.start(50); });
-        click("cmdRun");
+        click("runButton");
         stopToEnd = sinceStop.isValid() ? sinceStop.elapsed() : -1;
         return status;
     }
@@ -184,7 +184,7 @@ protected:
     static inline test::StandIn *standIn = nullptr;
     static inline db::Connection *catalogue = nullptr;
     QTemporaryDir dir;
-    QPointer<FrmMain> window;
+    QPointer<MainWindow> window;
     QTreeWidget *tree = nullptr;
     QTableWidget *grid = nullptr;
     QFrame *panel = nullptr;
@@ -193,7 +193,7 @@ protected:
 TEST_F(MainWindowTest, StartsWithToolsTreeHeaderOnlyGridAndDesignLayout)
 {
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Vireo数据体检工具"));
-    EXPECT_EQ(window->TreeName, QStringLiteral("Tools"));
+    EXPECT_EQ(window->treeName, QStringLiteral("Tools"));
     // Pre-order with siblings by cID, whatever order the rows were stored in; the orphan is absent.
     EXPECT_EQ(keys(tree), (QStringList{"G1", "A01", "A02", "A03", "G2", "B01", "B0101"}));
     EXPECT_EQ(node("A01")->text(0), QStringLiteral("凭证检查"));
@@ -208,18 +208,18 @@ TEST_F(MainWindowTest, StartsWithToolsTreeHeaderOnlyGridAndDesignLayout)
     EXPECT_EQ(window->gridText(0, 2), QStringLiteral("结果报告"));
     EXPECT_EQ(window->gridRowHeight(1), 0);
 
-    // Menu entries in order, with their keys and blanks.
+    // mainMenu entries in order, with their keys and blanks.
     QStringList entries;
     for (QAction *top : window->menuBar()->actions()) {
         entries << top->objectName() + QLatin1Char('=') + top->text();
         for (QAction *a : top->menu()->actions())
             entries << a->objectName() + QLatin1Char('=') + a->text();
     }
-    EXPECT_EQ(entries, (QStringList{"File=文件    ", "Regedit=重新注册    ", "ExportReport=导出体检报告    ", "Exit=退出  ",
+    EXPECT_EQ(entries, (QStringList{"File=文件    ", "Relogin=重新注册    ", "ExportReport=导出体检报告    ", "Exit=退出  ",
                                     "Function=功能    ", "Tools=常用工具    ", "Njb=年结系列     ", "History=历史记录    ",
                                     "RepairLog=修复记录    ", "Help=帮助    ", "About=关于  "}));
 
-    const QStringList captions{"CmdSelectAll=全选  ", "CmdClearAll=全清  ", "cmdRun=执行  ", "CmdExit=退出  "};
+    const QStringList captions{"selectAllButton=全选  ", "clearAllButton=全清  ", "runButton=执行  ", "exitButton=退出  "};
     for (const QString &c : captions) {
         const QStringList kv = c.split(QLatin1Char('='));
         auto *b = window->findChild<QToolButton *>(kv[0]);
@@ -232,24 +232,24 @@ TEST_F(MainWindowTest, StartsWithToolsTreeHeaderOnlyGridAndDesignLayout)
     EXPECT_EQ(window->panelText(1), QStringLiteral("操作员"));
 
     // Maximized, the tree and the grid take the extra room; 退出 keeps to the right edge.
-    QWidget *area = window->findChild<QWidget *>(QStringLiteral("PicZp"));
+    QWidget *area = window->findChild<QWidget *>(QStringLiteral("workArea"));
     const auto place = [&](const char *name) {
         QWidget *w = window->findChild<QWidget *>(QLatin1String(name));
         QWidget *in = qobject_cast<QToolButton *>(w) ? w->parentWidget() : area;
         return QRect(w->mapTo(in, QPoint(0, 0)), w->size());
     };
-    const QRect treeAt = place("treTool"), gridAt = place("grdReport");
+    const QRect treeAt = place("catalogueTree"), gridAt = place("summaryGrid");
     window->showMaximized();
     QCoreApplication::processEvents();
-    const QSize grown = window->size() - QSize(FrmMain::ClientWidth, FrmMain::ClientHeight);
+    const QSize grown = window->size() - QSize(MainWindow::ClientWidth, MainWindow::ClientHeight);
     ASSERT_GT(grown.width(), 40);
     ASSERT_GT(grown.height(), 40);
-    EXPECT_EQ(place("treTool").height(), treeAt.height() + grown.height());
-    EXPECT_EQ(place("grdReport").height(), gridAt.height() + grown.height());
-    EXPECT_EQ(place("treTool").width() + place("grdReport").width(), treeAt.width() + gridAt.width() + grown.width());
-    EXPECT_GT(place("grdReport").width(), gridAt.width() + grown.width() / 2);
-    EXPECT_EQ(place("grdReport").right(), area->width() - 8);
-    EXPECT_EQ(place("CmdExit").right(), window->width() - 8);
+    EXPECT_EQ(place("catalogueTree").height(), treeAt.height() + grown.height());
+    EXPECT_EQ(place("summaryGrid").height(), gridAt.height() + grown.height());
+    EXPECT_EQ(place("catalogueTree").width() + place("summaryGrid").width(), treeAt.width() + gridAt.width() + grown.width());
+    EXPECT_GT(place("summaryGrid").width(), gridAt.width() + grown.width() / 2);
+    EXPECT_EQ(place("summaryGrid").right(), area->width() - 8);
+    EXPECT_EQ(place("exitButton").right(), window->width() - 8);
 }
 
 TEST_F(MainWindowTest, UserTickSpreadsToSubtreeOnlyAndButtonsTickEverything)
@@ -265,18 +265,18 @@ TEST_F(MainWindowTest, UserTickSpreadsToSubtreeOnlyAndButtonsTickEverything)
     userToggle(QStringLiteral("G1"));
     EXPECT_EQ(keys(tree, true), QStringList{"G2"});
 
-    click("CmdSelectAll");
+    click("selectAllButton");
     EXPECT_EQ(keys(tree, true), keys(tree));
-    click("CmdClearAll");
+    click("clearAllButton");
     EXPECT_TRUE(keys(tree, true).isEmpty());
     QTest::keyClick(tree, Qt::Key_A, Qt::ControlModifier);   // Ctrl+A on the tree is 全选
     EXPECT_EQ(keys(tree, true), keys(tree));
-    click("CmdClearAll");
+    click("clearAllButton");
 
     // The routines themselves never spread: a parent set directly keeps its children as they are.
-    SetSubtreeChecked(node("G1"), true, false, false);
+    setSubtreeChecked(node("G1"), true, false, false);
     EXPECT_EQ(keys(tree, true), QStringList{"G1"});
-    SetSubtreeChecked(node("A02"), true, true, true);
+    setSubtreeChecked(node("A02"), true, true, true);
     EXPECT_EQ(keys(tree, true), (QStringList{"G1", "A02", "A03"}));
 }
 
@@ -292,28 +292,28 @@ TEST_F(MainWindowTest, NodeClickShowsItemTextsOrTheGrid)
         const QRect r = tree->visualItemRect(node(key));
         QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, r.center() + QPoint(r.width() / 4, 0));
     };
-    auto *labName = window->findChild<QLabel *>(QStringLiteral("labName"));
-    auto *txtNote = window->findChild<TextBox *>(QStringLiteral("txtNote"));
-    auto *txtDes = window->findChild<TextBox *>(QStringLiteral("txtDes"));
+    auto *itemNameLabel = window->findChild<QLabel *>(QStringLiteral("itemNameLabel"));
+    auto *descriptionBox = window->findChild<TextBox *>(QStringLiteral("descriptionBox"));
+    auto *notesBox = window->findChild<TextBox *>(QStringLiteral("notesBox"));
 
     clickNode(QStringLiteral("A01"));
     EXPECT_TRUE(panel->isVisible());
     EXPECT_FALSE(grid->isVisible());
-    EXPECT_EQ(labName->text(), QStringLiteral("凭证检查"));
-    EXPECT_EQ(txtNote->text(), QStringLiteral("检查凭证的借贷平衡\r\n第二行\r\n"));
-    EXPECT_EQ(txtDes->text(), QStringLiteral("不平衡的凭证需要修复\r\n"));
+    EXPECT_EQ(itemNameLabel->text(), QStringLiteral("凭证检查"));
+    EXPECT_EQ(descriptionBox->text(), QStringLiteral("检查凭证的借贷平衡\r\n第二行\r\n"));
+    EXPECT_EQ(notesBox->text(), QStringLiteral("不平衡的凭证需要修复\r\n"));
 
     // A02 has no 说明.txt: that box keeps the previous item's text.
     clickNode(QStringLiteral("A02"));
-    EXPECT_EQ(labName->text(), QStringLiteral("科目检查"));
-    EXPECT_EQ(txtNote->text(), QStringLiteral("科目描述\r\n"));
-    EXPECT_EQ(txtDes->text(), QStringLiteral("不平衡的凭证需要修复\r\n"));
+    EXPECT_EQ(itemNameLabel->text(), QStringLiteral("科目检查"));
+    EXPECT_EQ(descriptionBox->text(), QStringLiteral("科目描述\r\n"));
+    EXPECT_EQ(notesBox->text(), QStringLiteral("不平衡的凭证需要修复\r\n"));
 
     // A grouping node brings the grid back and still names itself in the hidden panel.
     clickNode(QStringLiteral("G2"));
     EXPECT_TRUE(grid->isVisible());
     EXPECT_FALSE(panel->isVisible());
-    EXPECT_EQ(labName->text(), QStringLiteral("其他检查"));
+    EXPECT_EQ(itemNameLabel->text(), QStringLiteral("其他检查"));
 }
 
 TEST_F(MainWindowTest, RunListsTickedItemsInPreOrderAndSwitchingCatalogueKeepsRows)
@@ -335,14 +335,14 @@ TEST_F(MainWindowTest, RunListsTickedItemsInPreOrderAndSwitchingCatalogueKeepsRo
     window->openReport = [&](const QString &k, const QString &t) { opened << k + QLatin1Char('/') + t; };
 
     // Tick everything, then untick G1 alone (the user's tick would spread).
-    click("CmdSelectAll");
-    SetSubtreeChecked(node("G1"), false, false, false);
+    click("selectAllButton");
+    setSubtreeChecked(node("G1"), false, false, false);
     // Show the item panel first: the run brings the grid back.
     window->nodeClick(node("A01"));
     ASSERT_TRUE(panel->isVisible());
 
     test::ModalWatcher watcher;
-    click("cmdRun");
+    click("runButton");
     const QStringList inRunOrder{"A01|凭证检查|记录数：2", "A02|科目检查|科目表不存在，无法检查", "A03|缺少脚本|记录数：3",
                                  "B0101|余额检查|记录数：0"};
     EXPECT_TRUE(watcher.boxes.empty()) << watcher.boxes.front().text.toStdString();
@@ -371,7 +371,7 @@ TEST_F(MainWindowTest, RunListsTickedItemsInPreOrderAndSwitchingCatalogueKeepsRo
     grid->setCurrentCell(0, 0);
     QTest::keyClick(grid, Qt::Key_Return);
     EXPECT_EQ(opened.last(), QStringLiteral("B0101/Tools"));
-    auto *order = window->findChild<QToolButton *>(QStringLiteral("cmdOrder"));
+    auto *order = window->findChild<QToolButton *>(QStringLiteral("runOrderButton"));
     ASSERT_TRUE(order->isVisible());
     order->click();
     EXPECT_EQ(gridRows(), inRunOrder);
@@ -379,7 +379,7 @@ TEST_F(MainWindowTest, RunListsTickedItemsInPreOrderAndSwitchingCatalogueKeepsRo
 
     // Switching the catalogue replaces the tree and leaves the summary alone.
     menu("Njb");
-    EXPECT_EQ(window->TreeName, QStringLiteral("NjaTree"));
+    EXPECT_EQ(window->treeName, QStringLiteral("NjaTree"));
     EXPECT_EQ(keys(tree), (QStringList{"N01", "N02"}));
     EXPECT_EQ(keys(tree, true), QStringList{"N02"});
     EXPECT_EQ(gridRows().size(), 4);
@@ -389,10 +389,10 @@ TEST_F(MainWindowTest, RunListsTickedItemsInPreOrderAndSwitchingCatalogueKeepsRo
     EXPECT_EQ(gridRows().size(), 4);
 
     // Nothing runnable ticked: the header and one empty row of normal height.
-    click("cmdRun");
+    click("runButton");
     EXPECT_EQ(gridRows(), QStringList{"A01|凭证检查|记录数：2"});
-    click("CmdClearAll");
-    click("cmdRun");
+    click("clearAllButton");
+    click("runButton");
     ASSERT_EQ(window->gridRowCount(), 2);
     EXPECT_EQ(gridRows(), QStringList{"||"});
     EXPECT_GT(window->gridRowHeight(1), 0);
@@ -413,9 +413,9 @@ TEST_F(MainWindowTest, FailedAndUncheckedItemsSaySoAndARepairRefreshesTheRow)
     writeScript(QStringLiteral("B0101"), {"-- 存储过程&&B0101", "create table tempdb..VUZ (n int)", "GO"});
     window->openReport = &openReportWindow;
 
-    click("CmdSelectAll");
+    click("selectAllButton");
     test::ModalWatcher watcher;
-    click("cmdRun");
+    click("runButton");
     ASSERT_EQ(watcher.boxes.size(), 1u);
     EXPECT_TRUE(watcher.boxes[0].text.contains(QStringLiteral("[A02]"))) << watcher.boxes[0].text.toStdString();
     const QStringList rows = gridRows();
@@ -436,11 +436,11 @@ TEST_F(MainWindowTest, FailedAndUncheckedItemsSaySoAndARepairRefreshesTheRow)
     // Repair A01 from its report window, then check again.
     grid->setCurrentCell(0, 0);
     window->gridDoubleClick();
-    ASSERT_NE(FrmReport::instance(), nullptr);
-    auto *function = FrmReport::instance()->findChild<QPushButton *>(QStringLiteral("CmdFunction"));
-    FrmReport::setRepairConfirmation([](QWidget *, const RepairRequest &) { return true; });
+    ASSERT_NE(ReportWindow::instance(), nullptr);
+    auto *function = ReportWindow::instance()->findChild<QPushButton *>(QStringLiteral("planOrRepairButton"));
+    ReportWindow::setRepairConfirmation([](QWidget *, const RepairRequest &) { return true; });
     QTest::mouseClick(function, Qt::LeftButton);
-    FrmReport::setRepairConfirmation({});
+    ReportWindow::setRepairConfirmation({});
     EXPECT_EQ(gridRows()[0], QStringLiteral("A01|凭证检查|记录数：2"));
     EXPECT_TRUE(grey(0));
     EXPECT_TRUE(note(0).contains(QStringLiteral("已修复"))) << note(0).toStdString();
@@ -448,7 +448,7 @@ TEST_F(MainWindowTest, FailedAndUncheckedItemsSaySoAndARepairRefreshesTheRow)
     EXPECT_EQ(gridRows()[0], QStringLiteral("A01|凭证检查|记录数：0"));
     EXPECT_FALSE(grey(0));
     EXPECT_FALSE(note(0).contains(QStringLiteral("已修复")));
-    FrmReport::instance()->close();
+    ReportWindow::instance()->close();
 }
 
 // While another session holds the server's check lock the window says so, and the wait can be given up.
@@ -466,7 +466,7 @@ TEST_F(MainWindowTest, WaitForAnotherCheckOnTheServerCanBeGivenUp)
         shown = wait->labelText();
         wait->cancel();
     };
-    click("cmdRun");
+    click("runButton");
     EXPECT_EQ(shown, kLockWaitText);
     ASSERT_EQ(watcher.boxes.size(), 1u);
     EXPECT_TRUE(watcher.boxes[0].text.contains(QStringLiteral("已放弃等待"))) << watcher.boxes[0].text.toStdString();
@@ -515,7 +515,7 @@ TEST_F(MainWindowTest, ARunningCheckKeepsTheWindowLiveAndStopCancelsItOnTheServe
     // The same connection runs the next check at once.
     db::Connection *conn = session().accountConn.get();
     quickScripts();
-    click("cmdRun");
+    click("runButton");
     EXPECT_EQ(session().accountConn.get(), conn);
     EXPECT_EQ(gridRows(), (QStringList{"A01|凭证检查|记录数：1", "A02|科目检查|记录数：1"}));
 }
@@ -536,7 +536,7 @@ TEST_F(MainWindowTest, AFrozenServerIsShownAndStopDropsTheConnectionWhichHealsAt
         }
     } restore{frozen.pid()};
     test::ModalWatcher watcher;
-    QLabel *silent = window->findChild<QLabel *>(QStringLiteral("labSilent"));
+    QLabel *silent = window->findChild<QLabel *>(QStringLiteral("silenceLabel"));
     QTimer::singleShot(400, [&] { ::kill(pid_t(frozen.pid()), SIGSTOP); });
     qint64 gap = 0, stopToEnd = 0;
     const QString status = runAndStop(QStringLiteral("00:00:30"), 600, [&] { return silent->isVisible(); }, gap, stopToEnd);
@@ -551,7 +551,7 @@ TEST_F(MainWindowTest, AFrozenServerIsShownAndStopDropsTheConnectionWhichHealsAt
     QStringList notices;
     QObject::connect(&accountWorker(), &AccountWorker::notice, window, [&](const QString &t) { notices << t; });
     quickScripts();
-    click("cmdRun");
+    click("runButton");
     EXPECT_TRUE(notices.contains(QStringLiteral("已重新连接数据库服务器"))) << notices.join(' ').toStdString();
     EXPECT_EQ(gridRows(), (QStringList{"A01|凭证检查|记录数：1", "A02|科目检查|记录数：1"}));
 }
@@ -561,13 +561,13 @@ TEST_F(MainWindowTest, RunOnAFailedAccountConnectionReportsTheReasonAndStaysUsab
     writeScript(QStringLiteral("A01"), {"select 1", "GO"});
     session().accountConn = std::make_unique<db::ClosedConnection>(QStringLiteral("账套数据库连接未能打开：Login failed"));
     test::ModalWatcher watcher;
-    click("cmdRun");
+    click("runButton");
     ASSERT_EQ(watcher.boxes.size(), 1u);
     EXPECT_EQ(watcher.boxes[0].icon, QMessageBox::Critical);
     EXPECT_TRUE(watcher.boxes[0].text.contains(QStringLiteral("Login failed")));
     EXPECT_TRUE(watcher.boxes[0].text.contains(QStringLiteral("A01")));
     EXPECT_FALSE(window->isRunning());
-    EXPECT_TRUE(window->findChild<QToolButton *>(QStringLiteral("cmdRun"))->isEnabled());
+    EXPECT_TRUE(window->findChild<QToolButton *>(QStringLiteral("runButton"))->isEnabled());
 }
 
 TEST_F(MainWindowTest, MenuCommandsCloseTheActiveChildWindowAndReachTheOtherWindows)
@@ -618,16 +618,16 @@ TEST(CatalogueTreeTest, LoadTreeStopsAtADuplicateCodeKeepingEarlierNodes)
     cat.execute("insert into Tools values (3, null, 'C', 'again', 0, 1)");
     cat.execute("insert into Tools values (4, null, 'Z', 'later', 0, 1)");
     QTreeWidget tree;
-    EXPECT_THROW(LoadTree(QString(), QString(), &tree, QStringLiteral("Tools"), &cat), db::DbError);
+    EXPECT_THROW(loadTree(QString(), QString(), &tree, QStringLiteral("Tools"), &cat), db::DbError);
     EXPECT_EQ(keys(&tree), (QStringList{"P", "C"}));
     EXPECT_EQ(keys(&tree, true), QStringList{"C"});
 
     // Loading below an existing node adds the rows of that parent id under it.
     cat.execute("insert into Tools values (5, '9', 'D', 'grandchild', 0, 1)");
-    LoadTree(QStringLiteral("9"), QStringLiteral("C"), &tree, QStringLiteral("Tools"), &cat);
+    loadTree(QStringLiteral("9"), QStringLiteral("C"), &tree, QStringLiteral("Tools"), &cat);
     EXPECT_EQ(keys(&tree), (QStringList{"P", "C", "D"}));
     EXPECT_EQ(findNode(&tree, QStringLiteral("D"))->parent(), findNode(&tree, QStringLiteral("C")));
-    EXPECT_THROW(LoadTree(QString(), QString(), &tree, QStringLiteral("Missing"), &cat), db::DbError);
+    EXPECT_THROW(loadTree(QString(), QString(), &tree, QStringLiteral("Missing"), &cat), db::DbError);
 }
 
 } // namespace
@@ -647,15 +647,15 @@ TEST_F(MainWindowTest, HistoryComparesRunsAndChartsEveryRun)
     conn->execute("if exists (select * from tempdb..sysobjects where name='HIST_SRC') drop table tempdb..HIST_SRC");
     conn->execute("create table tempdb..HIST_SRC (cNo varchar(10), cName nvarchar(50))");
     conn->execute("insert into tempdb..HIST_SRC values ('1', N'凭证一'), ('2', N'凭证二')");
-    click("CmdClearAll");
-    SetSubtreeChecked(node("A01"), true, false, false);
+    click("clearAllButton");
+    setSubtreeChecked(node("A01"), true, false, false);
     const char *changes[] = {nullptr, "insert into tempdb..HIST_SRC values ('3', N'凭证三')",
                              "delete from tempdb..HIST_SRC where cNo <> '2'"};
     QStringList shown;
     for (const char *change : changes) {
         if (change)
             conn->execute(change);
-        click("cmdRun");
+        click("runButton");
         shown << window->gridText(1, 3).section(QStringLiteral("（"), 0, 0);
         if (change == changes[1])
             history::HistoryStore(history::HistoryStore::defaultPath())   // what a repair in the report window records
@@ -671,7 +671,7 @@ TEST_F(MainWindowTest, HistoryComparesRunsAndChartsEveryRun)
     EXPECT_TRUE(text.contains(QStringLiteral("共 1 行")) && text.contains(QStringLiteral("<td>凭证二</td>"))) << text.toStdString();
 
     menu("History");
-    auto *h = window->findChild<FrmHistory *>();
+    auto *h = window->findChild<HistoryWindow *>();
     ASSERT_NE(h, nullptr);
     const TrendChart *chart = h->chart(QStringLiteral("A01"));
     ASSERT_NE(chart, nullptr);

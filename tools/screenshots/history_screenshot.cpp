@@ -1,7 +1,7 @@
 // Renders the history window on the demo data: four vireo-check runs with faults added and
 // repaired between them, one repair recorded; also writes the HTML report of the last run.
 //   history_screenshot OUTDIR   (run under Xvfb; writes history-window.png, history-rows.png, history-report.html)
-#include "FrmHistory.h"
+#include "HistoryWindow.h"
 #include "HistoryStore.h"
 #include "StandIn.h"
 #include "TestPaths.h"
@@ -63,7 +63,7 @@ int main(int argc, char **argv)
                                  : QStringList{});
     }
 
-    FrmHistory w(file, QStringLiteral("QZdata_001_2024"));
+    HistoryWindow w(file, QStringLiteral("QZdata_001_2024"));
     w.setAttribute(Qt::WA_DeleteOnClose, false);
     w.resize(1000, 760);
     w.show();
@@ -71,7 +71,7 @@ int main(int argc, char **argv)
     w.grab().save(out + QStringLiteral("/history-window.png"));
     const auto runs = store.runs(QStringLiteral("QZdata_001_2024"));
     const history::RowDiff d = history::diffRuns(store, runs[3].id, runs[2].id, QStringLiteral("ZZ01"));
-    FrmRowDiff rows(QStringLiteral("ZZ01 新增与消除的行"), d);
+    RowDiffWindow rows(QStringLiteral("ZZ01 新增与消除的行"), d);
     rows.setAttribute(Qt::WA_DeleteOnClose, false);
     rows.show();
     QTest::qWait(200);

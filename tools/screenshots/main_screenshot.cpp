@@ -3,14 +3,14 @@
 //   main_screenshot OUTDIR   (run under Xvfb; writes main-startup.png, main-running.png, main-after-run.png,
 //                             main-item.png, main-maximized.png, report-sorted-filtered.png, repair-confirm.png,
 //                             repair-journal.png)
-#include "FrmMain.h"
-#include "FrmReport.h"
+#include "MainWindow.h"
+#include "ReportWindow.h"
 #include "HistoryUi.h"
 #include "RepairConfirm.h"
 #include "RepairJournalWindow.h"
 #include "LoginComponent.h"
-#include "ModFunction.h"
-#include "ModStart.h"
+#include "TreeRoutines.h"
+#include "Startup.h"
 #include "StandIn.h"
 #include "TestPaths.h"
 #include <QAbstractButton>
@@ -94,7 +94,7 @@ int main(int argc, char **argv)
     QTemporaryDir settings;
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
     qputenv("XDG_DATA_HOME", QFile::encodeName(settings.filePath(QStringLiteral("data"))));
-    startupHooks().configureMainWindow = [](FrmMain *w) {
+    startupHooks().configureMainWindow = [](MainWindow *w) {
         w->openReport = &openReportWindow;
         attachHistory(w);
     };
@@ -118,17 +118,17 @@ int main(int argc, char **argv)
     });
     answer.start(50);
 
-    if (!Main(folder.path())) {
+    if (!startProgram(folder.path())) {
         releaseConnections();
         return 1;
     }
-    FrmMain *w = mainWindow();
+    MainWindow *w = mainWindow();
     w->move(0, 0);
     bool ok = save(w, out + QStringLiteral("/main-startup.png"));
 
-    auto *tree = w->findChild<QTreeWidget *>(QStringLiteral("treTool"));
+    auto *tree = w->findChild<QTreeWidget *>(QStringLiteral("catalogueTree"));
     tree->expandAll();
-    QTest::mouseClick(w->findChild<QToolButton *>(QStringLiteral("CmdSelectAll")), Qt::LeftButton);
+    QTest::mouseClick(w->findChild<QToolButton *>(QStringLiteral("selectAllButton")), Qt::LeftButton);
     // One look at the window while the run is under way.
     QTimer during;
     int ticks = 0;
@@ -137,7 +137,7 @@ int main(int argc, char **argv)
             w->grab().save(out + QStringLiteral("/main-running.png"));
     });
     during.start(10);
-    QTest::mouseClick(w->findChild<QToolButton *>(QStringLiteral("cmdRun")), Qt::LeftButton);
+    QTest::mouseClick(w->findChild<QToolButton *>(QStringLiteral("runButton")), Qt::LeftButton);
     ok = save(w, out + QStringLiteral("/main-after-run.png")) && ok;
 
     QTreeWidgetItem *item = findNode(tree, QStringLiteral("ZZ01"));
@@ -154,29 +154,29 @@ int main(int argc, char **argv)
 
     // A report sorted by its second column, descending, and filtered.
     openReportWindow(QStringLiteral("WL01"), QStringLiteral("Tools"));
-    FrmReport *report = FrmReport::instance();
+    ReportWindow *report = ReportWindow::instance();
     report->resize(report->width() + 220, report->height() + 60);
-    auto *grid = report->findChild<QTableView *>(QStringLiteral("grdReport"));
+    auto *grid = report->findChild<QTableView *>(QStringLiteral("reportGrid"));
     grid->sortByColumn(1, Qt::DescendingOrder);
-    report->findChild<QLineEdit *>(QStringLiteral("txtFilter"))->setText(QStringLiteral("有限"));
+    report->findChild<QLineEdit *>(QStringLiteral("filterBox"))->setText(QStringLiteral("有限"));
     ok = save(report, out + QStringLiteral("/report-sorted-filtered.png")) && ok;
     report->close();
 
     // The confirmation before a repair, with the script shown; then the repair, its re-check and
     // the journal.
     openReportWindow(QStringLiteral("ZZ01"), QStringLiteral("Tools"));
-    report = FrmReport::instance();
+    report = ReportWindow::instance();
     QTimer confirm;
     QObject::connect(&confirm, &QTimer::timeout, [&] {
         if (auto *d = qobject_cast<RepairConfirm *>(QApplication::activeModalWidget())) {
             confirm.stop();
-            d->findChild<QPushButton *>(QStringLiteral("cmdScript"))->click();
+            d->findChild<QPushButton *>(QStringLiteral("showScriptButton"))->click();
             ok = save(d, out + QStringLiteral("/repair-confirm.png")) && ok;
-            d->findChild<QPushButton *>(QStringLiteral("cmdRepair"))->click();
+            d->findChild<QPushButton *>(QStringLiteral("repairButton"))->click();
         }
     });
     confirm.start(50);
-    auto *function = report->findChild<QPushButton *>(QStringLiteral("CmdFunction"));
+    auto *function = report->findChild<QPushButton *>(QStringLiteral("planOrRepairButton"));
     function->click();
     function->click();   // 检查: the re-check
     report->close();

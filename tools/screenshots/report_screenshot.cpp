@@ -1,5 +1,5 @@
 // Saves a picture of the report window showing rows from the stand-in: report_screenshot OUT.png
-#include "FrmReport.h"
+#include "ReportWindow.h"
 #include "Session.h"
 #include "SqliteConnection.h"
 #include "StandIn.h"
@@ -52,7 +52,7 @@ int main(int argc, char **argv)
         session().accountConn->execute(sql);
 
         openReportWindow(QStringLiteral("PZ001"), QStringLiteral("Tools"));
-        QPointer<FrmReport> w = FrmReport::instance();
+        QPointer<ReportWindow> w = ReportWindow::instance();
         QTimer::singleShot(300, &app, [&] {
             rc = w->grab().save(out) ? 0 : 1;
             app.quit();

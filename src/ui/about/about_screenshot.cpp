@@ -1,5 +1,5 @@
 // Renders the About window offscreen into a PNG (docs/about.png).
-#include "frmAbout.h"
+#include "AboutWindow.h"
 
 #include <QApplication>
 #include <QPixmap>
@@ -12,7 +12,7 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("about.png");
-    vireo::frmAbout window;
+    vireo::AboutWindow window;
     window.show();
     QApplication::processEvents();
     if (!window.grab().save(out)) {

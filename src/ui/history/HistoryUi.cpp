@@ -1,6 +1,6 @@
 #include "HistoryUi.h"
-#include "FrmHistory.h"
-#include "FrmMain.h"
+#include "HistoryWindow.h"
+#include "MainWindow.h"
 #include "HtmlReport.h"
 #include "Session.h"
 
@@ -28,7 +28,7 @@ public:
     QDateTime started;
 };
 
-LastRun *lastRunOf(FrmMain *w)
+LastRun *lastRunOf(MainWindow *w)
 {
     return dynamic_cast<LastRun *>(w->findChild<QObject *>(QStringLiteral("vireoLastRun"), Qt::FindDirectChildrenOnly));
 }
@@ -77,7 +77,7 @@ history::ItemRecord recordOf(const SummaryRow &row, const RunOutcome &outcome, c
     return rec;
 }
 
-void recordRun(FrmMain *w, const RunOutcome &outcome)
+void recordRun(MainWindow *w, const RunOutcome &outcome)
 {
     LastRun *last = lastRunOf(w);
     Session &s = session();
@@ -86,7 +86,7 @@ void recordRun(FrmMain *w, const RunOutcome &outcome)
     last->header.operatorName = s.accountInfo.operatorName;
     last->header.server = s.accountInfo.server;
     last->header.database = s.accountInfo.database;
-    last->header.catalogue = w->TreeName;
+    last->header.catalogue = w->treeName;
     last->items.clear();
     last->changes.clear();
     last->id = 0;
@@ -112,7 +112,7 @@ void recordRun(FrmMain *w, const RunOutcome &outcome)
     }
 }
 
-void openChange(FrmMain *w, const QString &code)
+void openChange(MainWindow *w, const QString &code)
 {
     LastRun *last = lastRunOf(w);
     for (size_t i = 0; i < last->items.size(); ++i) {
@@ -124,7 +124,7 @@ void openChange(FrmMain *w, const QString &code)
         history::RowDiff d = history::diffRows(store.fingerprints(c.earlier->id, code), store.rows(c.earlier->id, code),
                                                rec.capture.fingerprints, rec.capture.rows);
         d.columns = rec.capture.columns.isEmpty() ? store.columns(c.earlier->id, code) : rec.capture.columns;
-        auto *dlg = new FrmRowDiff(QStringLiteral("%1 %2：%3").arg(code, rec.name, c.text()), d, w);
+        auto *dlg = new RowDiffWindow(QStringLiteral("%1 %2：%3").arg(code, rec.name, c.text()), d, w);
         dlg->show();
         return;
     }
@@ -139,7 +139,7 @@ QString defaultReportName()
         .arg(a.account, a.year, QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmm")));
 }
 
-QString exportHtmlReport(FrmMain *w, const QString &path)
+QString exportHtmlReport(MainWindow *w, const QString &path)
 {
     LastRun *last = lastRunOf(w);
     if (!last || last->items.empty())
@@ -170,10 +170,10 @@ QString exportHtmlReport(FrmMain *w, const QString &path)
     return {};
 }
 
-void attachHistory(FrmMain *w)
+void attachHistory(MainWindow *w)
 {
     new LastRun(w);
-    QPointer<FrmMain> window(w);
+    QPointer<MainWindow> window(w);
     w->runStarting = [window] {
         if (window) {
             lastRunOf(window)->started = QDateTime::currentDateTime();
@@ -197,7 +197,7 @@ void attachHistory(FrmMain *w)
     w->showHistory = [window] {
         if (!window)
             return;
-        auto *h = new FrmHistory(history::HistoryStore::defaultPath(), session().accountInfo.database, window);
+        auto *h = new HistoryWindow(history::HistoryStore::defaultPath(), session().accountInfo.database, window);
         h->show();
     };
     w->exportReport = [window] {

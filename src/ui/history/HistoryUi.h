@@ -3,16 +3,16 @@
 
 namespace vireo {
 
-class FrmMain;
+class MainWindow;
 
 // Wires the run history into a main window: after each run the run is recorded (the window goes
 // on when the history cannot be written, and says so in the status bar) and column 3 of the
 // summary shows the change against the last run; a double click there opens the new and resolved
 // rows; 功能 → 历史记录 opens the history window; 文件 → 导出体检报告 writes the HTML report.
-void attachHistory(FrmMain *window);
+void attachHistory(MainWindow *window);
 
 // Writes the HTML report of the window's last run to path; an error text, empty on success.
-QString exportHtmlReport(FrmMain *window, const QString &path);
+QString exportHtmlReport(MainWindow *window, const QString &path);
 
 // The default report file name: 体检报告_{账套}_{年度}_{yyyyMMdd-HHmm}.html
 QString defaultReportName();

@@ -6,7 +6,7 @@
 
 namespace vireo {
 
-// The ERP login component: what LoginAccount calls on it. Any member may throw; the login skips
+// The ERP login component: what loginAccount calls on it. Any member may throw; the login skips
 // a failing step and goes on.
 class LoginComponent {
 public:
@@ -34,7 +34,7 @@ private:
     int m_number;
 };
 
-// The ProgIDs LoginAccount tries, in order.
+// The ProgIDs loginAccount tries, in order.
 inline const QString kPrimaryLoginProgId = QStringLiteral("QZLoginSQL.Login");
 inline const QString kSecondaryLoginProgId = QStringLiteral("HaldenLogin.clsLogin");
 

@@ -32,11 +32,11 @@ RepairJournalWindow::RepairJournalWindow(QWidget *parent) : QWidget(parent, Qt::
     setWindowTitle(QStringLiteral("修复记录"));
     auto *layout = new QVBoxLayout(this);
     auto *where = new QLabel(QStringLiteral("记录文件：") + QDir::toNativeSeparators(history::HistoryStore::defaultPath()), this);
-    where->setObjectName(QStringLiteral("labFile"));
+    where->setObjectName(QStringLiteral("fileLabel"));
     where->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(where);
     m_grid = new QTableView(this);
-    m_grid->setObjectName(QStringLiteral("grdJournal"));
+    m_grid->setObjectName(QStringLiteral("journalGrid"));
     m_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_grid->setWordWrap(false);
     m_grid->verticalHeader()->hide();

@@ -17,7 +17,7 @@ RepairConfirm::RepairConfirm(const RepairRequest &r, QWidget *parent) : QDialog(
 
     const QString account = r.account.isEmpty() ? r.database : r.account;
     auto *what = new QLabel(this);
-    what->setObjectName(QStringLiteral("labWhat"));
+    what->setObjectName(QStringLiteral("whatLabel"));
     what->setTextFormat(Qt::PlainText);
     QString text = QStringLiteral("即将修改账套数据库中的数据：\n\n服务器：%1\n账套：%2\n会计年度：%3\n检查项目：[%4] %5")
                        .arg(r.server, account, r.year, r.code, r.name);
@@ -31,14 +31,14 @@ RepairConfirm::RepairConfirm(const RepairRequest &r, QWidget *parent) : QDialog(
     if (!r.plan.isEmpty()) {
         layout->addWidget(new QLabel(QStringLiteral("方案："), this));
         auto *plan = new QPlainTextEdit(r.plan, this);
-        plan->setObjectName(QStringLiteral("txtPlan"));
+        plan->setObjectName(QStringLiteral("planBox"));
         plan->setReadOnly(true);
         plan->setMaximumHeight(120);
         layout->addWidget(plan);
     }
 
     m_script = new QPlainTextEdit(r.script, this);
-    m_script->setObjectName(QStringLiteral("txtScript"));
+    m_script->setObjectName(QStringLiteral("scriptBox"));
     m_script->setReadOnly(true);
     m_script->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_script->hide();
@@ -46,12 +46,12 @@ RepairConfirm::RepairConfirm(const RepairRequest &r, QWidget *parent) : QDialog(
 
     auto *buttons = new QDialogButtonBox(this);
     QPushButton *show = buttons->addButton(QStringLiteral("查看脚本"), QDialogButtonBox::ActionRole);
-    show->setObjectName(QStringLiteral("cmdScript"));
+    show->setObjectName(QStringLiteral("showScriptButton"));
     show->setCheckable(true);
     QPushButton *ok = buttons->addButton(QStringLiteral("修复"), QDialogButtonBox::AcceptRole);
-    ok->setObjectName(QStringLiteral("cmdRepair"));
+    ok->setObjectName(QStringLiteral("repairButton"));
     QPushButton *cancel = buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
-    cancel->setObjectName(QStringLiteral("cmdCancel"));
+    cancel->setObjectName(QStringLiteral("cancelButton"));
     cancel->setDefault(true);   // Enter alone does not change the database
     layout->addWidget(buttons);
     connect(show, &QPushButton::toggled, this, [this](bool on) {

@@ -1,16 +1,16 @@
-#include "FrmLogin.h"
-#include "FrmMain.h"
-#include "ModStart.h"
+#include "LoginDialog.h"
+#include "MainWindow.h"
+#include "Startup.h"
 #include "QtChinese.h"
 #include <QApplication>
 #ifdef VIREO_HAVE_REPORT
-#include "FrmReport.h"
+#include "ReportWindow.h"
 #endif
 #ifdef VIREO_HAVE_PARAMS
-#include "FrmSQLValue.h"
+#include "ParameterWindow.h"
 #endif
 #ifdef VIREO_HAVE_ABOUT
-#include "frmAbout.h"
+#include "AboutWindow.h"
 #endif
 #ifdef VIREO_HAVE_HISTORY
 #include "HistoryUi.h"
@@ -18,7 +18,7 @@
 
 namespace {
 
-void connectWindows(vireo::FrmMain *w)
+void connectWindows(vireo::MainWindow *w)
 {
 #ifdef VIREO_HAVE_REPORT
     w->openReport = [](const QString &key, const QString &treeName) { vireo::openReportWindow(key, treeName); };
@@ -29,7 +29,7 @@ void connectWindows(vireo::FrmMain *w)
     };
 #endif
 #ifdef VIREO_HAVE_ABOUT
-    w->showAbout = [](QWidget *parent) { vireo::frmAbout::showModal(parent); };
+    w->showAbout = [](QWidget *parent) { vireo::AboutWindow::showModal(parent); };
 #endif
 #ifdef VIREO_HAVE_HISTORY
     vireo::attachHistory(w);
@@ -61,7 +61,7 @@ int main(int argc, char **argv)
     vireo::registerBuiltInLogin();
     vireo::startupHooks().configureMainWindow = &connectWindows;
     int code = 0;
-    if (vireo::Main(programFolder(QCoreApplication::arguments())))
+    if (vireo::startProgram(programFolder(QCoreApplication::arguments())))
         code = app.exec();
     vireo::releaseConnections();
     return code;

@@ -1,4 +1,4 @@
-#include "frmAbout.h"
+#include "AboutWindow.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -15,31 +15,31 @@ namespace {
 
 QLabel *label(QWidget *w, const char *name) { return w->findChild<QLabel *>(QLatin1String(name)); }
 
-TEST(frmAbout, ShowsTheTextsAndClosesOnlyFromTheCloseImage)
+TEST(AboutWindowTest, ShowsTheTextsAndClosesOnlyFromTheCloseImage)
 {
     QWidget owner;
     owner.show();
-    QPointer<frmAbout> seen;
+    QPointer<AboutWindow> seen;
     bool modal = false, closedByOtherClicks = true;
     QTimer::singleShot(0, [&] {
-        seen = qobject_cast<frmAbout *>(QApplication::activeModalWidget());
+        seen = qobject_cast<AboutWindow *>(QApplication::activeModalWidget());
         if (!seen)
             return;
         modal = seen->isModal() && seen->parentWidget() == &owner;
         EXPECT_EQ(seen->windowTitle(), "提示");
         const std::pair<const char *, const char *> texts[] = {
-            {"labHint", "关于"}, {"Label1", "版权信息"}, {"Label5", "Vireo数据体验工具V1.0"}};
+            {"headerLabel", "关于"}, {"copyrightLabel", "版权信息"}, {"productLabel", "Vireo数据体验工具V1.0"}};
         for (const auto &[name, text] : texts)
             EXPECT_EQ(label(seen, name)->text(), QString::fromUtf8(text)) << name;
-        auto *notice = seen->findChild<QPlainTextEdit *>("txtMessge");
+        auto *notice = seen->findChild<QPlainTextEdit *>("noticeBox");
         EXPECT_TRUE(notice->isReadOnly());
-        EXPECT_EQ(notice->toPlainText(), frmAbout::noticeText());
-        for (const char *picture : {"picExit", "Image1", "Image2"})
+        EXPECT_EQ(notice->toPlainText(), AboutWindow::noticeText());
+        for (const char *picture : {"closeImage", "emblemImage", "sealImage"})
             EXPECT_FALSE(label(seen, picture)->pixmap().isNull()) << picture;
-        QTest::mouseClick(label(seen, "Label5"), Qt::LeftButton);
+        QTest::mouseClick(label(seen, "productLabel"), Qt::LeftButton);
         QTest::mouseClick(seen, Qt::LeftButton, {}, QPoint(200, 150));
         closedByOtherClicks = !seen->isVisible();
-        QTest::mouseClick(label(seen, "picExit"), Qt::LeftButton);
+        QTest::mouseClick(label(seen, "closeImage"), Qt::LeftButton);
     });
     QTimer guard;
     guard.setSingleShot(true);
@@ -49,8 +49,8 @@ TEST(frmAbout, ShowsTheTextsAndClosesOnlyFromTheCloseImage)
     });
     guard.start(5000);
 
-    EXPECT_EQ(frmAbout::showModal(&owner), QDialog::Accepted);
-    EXPECT_TRUE(guard.isActive()) << "closed by the guard, not by picExit";
+    EXPECT_EQ(AboutWindow::showModal(&owner), QDialog::Accepted);
+    EXPECT_TRUE(guard.isActive()) << "closed by the guard, not by closeImage";
     EXPECT_TRUE(modal);
     EXPECT_FALSE(closedByOtherClicks);
     EXPECT_TRUE(seen.isNull()) << "the window is discarded after closing";

@@ -1,4 +1,4 @@
-#include "frmAbout.h"
+#include "AboutWindow.h"
 
 #include "AboutArt.h"
 
@@ -39,7 +39,7 @@ QFrame *makeRule(QWidget *parent, const char *name, const QRect &geometry)
 
 } // namespace
 
-QString frmAbout::noticeText()
+QString AboutWindow::noticeText()
 {
     return QStringLiteral(
         "本工具用于检查Vireo账套数据库中的常见数据问题，并可按检查项目附带的脚本进行修复。\n"
@@ -48,74 +48,74 @@ QString frmAbout::noticeText()
         "本软件受著作权法保护，未经许可，不得复制、修改或传播。");
 }
 
-frmAbout::frmAbout(QWidget *parent)
+AboutWindow::AboutWindow(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
 {
-    setObjectName(QStringLiteral("frmAbout"));
+    setObjectName(QStringLiteral("AboutWindow"));
     setWindowTitle(QStringLiteral("提示"));
     setAttribute(Qt::WA_DeleteOnClose, false);
     setFixedSize(WidthPx, HeightPx);
     m_background = AboutArt::background(WidthPx, HeightPx);
 
     const QColor ink(0x1F, 0x2D, 0x3D);
-    labHint = makeLabel(this, "labHint", QStringLiteral("关于"), true, Qt::white);
-    labHint->move(10, (AboutArt::HeaderHeight - labHint->height()) / 2);
+    headerLabel = makeLabel(this, "headerLabel", QStringLiteral("关于"), true, Qt::white);
+    headerLabel->move(10, (AboutArt::HeaderHeight - headerLabel->height()) / 2);
 
-    picExit = new QLabel(this);
-    picExit->setObjectName(QStringLiteral("picExit"));
-    picExit->setFixedSize(17, 18);
-    picExit->setPixmap(AboutArt::closeImage(false));
-    picExit->move(WidthPx - 17 - 7, (AboutArt::HeaderHeight - 18) / 2);
-    picExit->setCursor(Qt::PointingHandCursor);
-    picExit->setToolTip(QStringLiteral("关闭"));
-    picExit->setAttribute(Qt::WA_Hover);
-    picExit->installEventFilter(this);
+    closeImage = new QLabel(this);
+    closeImage->setObjectName(QStringLiteral("closeImage"));
+    closeImage->setFixedSize(17, 18);
+    closeImage->setPixmap(AboutArt::closeImage(false));
+    closeImage->move(WidthPx - 17 - 7, (AboutArt::HeaderHeight - 18) / 2);
+    closeImage->setCursor(Qt::PointingHandCursor);
+    closeImage->setToolTip(QStringLiteral("关闭"));
+    closeImage->setAttribute(Qt::WA_Hover);
+    closeImage->installEventFilter(this);
 
-    Image1 = new QLabel(this);
-    Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setPixmap(AboutArt::emblem(56));
-    Image1->setGeometry(22, 46, 56, 56);
+    emblemImage = new QLabel(this);
+    emblemImage->setObjectName(QStringLiteral("emblemImage"));
+    emblemImage->setPixmap(AboutArt::emblem(56));
+    emblemImage->setGeometry(22, 46, 56, 56);
 
-    Label1 = makeLabel(this, "Label1", QStringLiteral("版权信息"), true, ink);
-    Label1->move(96, 46);
-    Line1 = makeRule(this, "Line1", QRect(96, 70, WidthPx - 96 - 76, 2));
+    copyrightLabel = makeLabel(this, "copyrightLabel", QStringLiteral("版权信息"), true, ink);
+    copyrightLabel->move(96, 46);
+    upperRule = makeRule(this, "upperRule", QRect(96, 70, WidthPx - 96 - 76, 2));
 
-    Label5 = makeLabel(this, "Label5", QStringLiteral("Vireo数据体验工具V1.0"), false, ink);
-    Label5->move(96, 80);
-    Line2 = makeRule(this, "Line2", QRect(22, 114, WidthPx - 44, 2));
+    productLabel = makeLabel(this, "productLabel", QStringLiteral("Vireo数据体验工具V1.0"), false, ink);
+    productLabel->move(96, 80);
+    lowerRule = makeRule(this, "lowerRule", QRect(22, 114, WidthPx - 44, 2));
 
-    Image2 = new QLabel(this);
-    Image2->setObjectName(QStringLiteral("Image2"));
-    Image2->setPixmap(AboutArt::seal(44));
-    Image2->setGeometry(WidthPx - 22 - 44, 52, 44, 44);
+    sealImage = new QLabel(this);
+    sealImage->setObjectName(QStringLiteral("sealImage"));
+    sealImage->setPixmap(AboutArt::seal(44));
+    sealImage->setGeometry(WidthPx - 22 - 44, 52, 44, 44);
 
-    txtMessge = new QPlainTextEdit(this);
-    txtMessge->setObjectName(QStringLiteral("txtMessge"));
-    txtMessge->setReadOnly(true);
-    txtMessge->setPlainText(noticeText());
-    txtMessge->setGeometry(22, 126, WidthPx - 44, HeightPx - 126 - 20);
+    noticeBox = new QPlainTextEdit(this);
+    noticeBox->setObjectName(QStringLiteral("noticeBox"));
+    noticeBox->setReadOnly(true);
+    noticeBox->setPlainText(noticeText());
+    noticeBox->setGeometry(22, 126, WidthPx - 44, HeightPx - 126 - 20);
 }
 
-int frmAbout::showModal(QWidget *parent)
+int AboutWindow::showModal(QWidget *parent)
 {
-    frmAbout window(parent);
+    AboutWindow window(parent);
     window.setWindowModality(Qt::ApplicationModal);
     return window.exec();
 }
 
-bool frmAbout::eventFilter(QObject *watched, QEvent *e)
+bool AboutWindow::eventFilter(QObject *watched, QEvent *e)
 {
-    if (watched == picExit) {
+    if (watched == closeImage) {
         switch (e->type()) {
         case QEvent::HoverEnter:
-            picExit->setPixmap(AboutArt::closeImage(true));
+            closeImage->setPixmap(AboutArt::closeImage(true));
             break;
         case QEvent::HoverLeave:
-            picExit->setPixmap(AboutArt::closeImage(false));
+            closeImage->setPixmap(AboutArt::closeImage(false));
             break;
         case QEvent::MouseButtonRelease: {
             auto *me = static_cast<QMouseEvent *>(e);
-            if (me->button() == Qt::LeftButton && picExit->rect().contains(me->position().toPoint())) {
+            if (me->button() == Qt::LeftButton && closeImage->rect().contains(me->position().toPoint())) {
                 accept();
                 return true;
             }
@@ -128,21 +128,21 @@ bool frmAbout::eventFilter(QObject *watched, QEvent *e)
     return QDialog::eventFilter(watched, e);
 }
 
-void frmAbout::paintEvent(QPaintEvent *)
+void AboutWindow::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
     p.drawPixmap(0, 0, m_background);
 }
 
 // The window has no frame: it is moved by dragging its header band.
-void frmAbout::mousePressEvent(QMouseEvent *e)
+void AboutWindow::mousePressEvent(QMouseEvent *e)
 {
     m_dragging = e->button() == Qt::LeftButton && e->position().y() < AboutArt::HeaderHeight;
     m_dragOffset = e->globalPosition().toPoint() - frameGeometry().topLeft();
     QDialog::mousePressEvent(e);
 }
 
-void frmAbout::mouseMoveEvent(QMouseEvent *e)
+void AboutWindow::mouseMoveEvent(QMouseEvent *e)
 {
     if (m_dragging && (e->buttons() & Qt::LeftButton))
         move(e->globalPosition().toPoint() - m_dragOffset);

@@ -8,7 +8,7 @@ namespace {
 const QString kComplete = QStringLiteral("参数状态：完整");
 const QString kIncomplete = QStringLiteral("参数状态：不完整");
 
-class ParameterWindow : public ::testing::Test {
+class ParameterWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -30,9 +30,9 @@ protected:
 };
 } // namespace
 
-TEST_F(ParameterWindow, LoadsTheItemsParameterLines)
+TEST_F(ParameterWindowTest, LoadsTheItemsParameterLines)
 {
-    EXPECT_EQ(pw.find<QLabel>("labName")->text(), QStringLiteral("期间参数检查"));
+    EXPECT_EQ(pw.find<QLabel>("itemNameLabel")->text(), QStringLiteral("期间参数检查"));
     EXPECT_EQ(pw.status()->text(), QStringLiteral("状 态"));
     EXPECT_FALSE(pw.ok()->isEnabled());
 
@@ -53,7 +53,7 @@ TEST_F(ParameterWindow, LoadsTheItemsParameterLines)
         EXPECT_EQ(row, expected[r]) << "row " << r;
     }
 
-    const QString skipped = pw.find<QLabel>("labSkipped")->text();
+    const QString skipped = pw.find<QLabel>("skippedLabel")->text();
     EXPECT_TRUE(skipped.contains(QStringLiteral("第 8 行")) && skipped.contains(QStringLiteral("@bad&&缺字段&&int")));
 
     // A click anywhere in a row makes its 值 cell current; no editor opens on a single click.
@@ -66,7 +66,7 @@ TEST_F(ParameterWindow, LoadsTheItemsParameterLines)
 
 // Typed into the editor opened (its text selected) on a row: numbers take digits only, and a
 // leading 0 is discarded for every type.
-TEST_F(ParameterWindow, EditorsFilterKeys)
+TEST_F(ParameterWindowTest, EditorsFilterKeys)
 {
     const std::tuple<int, const char *, const char16_t *> cases[] = {
         {1, "0", u"120"}, {1, "05", u"5"}, {1, "5-.a+e ", u"5"}, {5, "-1.5", u"15"},   // 整数, 实数
@@ -100,7 +100,7 @@ TEST_F(ParameterWindow, EditorsFilterKeys)
     EXPECT_EQ(pw.cell(1), QStringLiteral("0"));
 }
 
-TEST_F(ParameterWindow, EnterMovesOnAndOpensOnlyFromTheGrid)
+TEST_F(ParameterWindowTest, EnterMovesOnAndOpensOnlyFromTheGrid)
 {
     pw.doubleClick(3);
     QTest::keyClick(pw.txt(), Qt::Key_Return);
@@ -132,7 +132,7 @@ TEST_F(ParameterWindow, EnterMovesOnAndOpensOnlyFromTheGrid)
     EXPECT_FALSE(pw.dtp()->isVisible());
 }
 
-TEST_F(ParameterWindow, DatePickerAndStatus)
+TEST_F(ParameterWindowTest, DatePickerAndStatus)
 {
     QDateTimeEdit *dtp = pw.dtp();
     pw.doubleClick(0);  // 短日期, empty

@@ -1,4 +1,4 @@
-#include "FrmReport.h"
+#include "ReportWindow.h"
 #include "AccountWorker.h"
 #include "CheckRun.h"
 #include "DisplayWidth.h"
@@ -63,24 +63,25 @@ const QString kPlan = QStringLiteral("方案  ");
 const QString kRepair = QStringLiteral("修复  ");
 const QString kCheck = QStringLiteral("检查  ");
 
-QPointer<FrmReport> &current()
+QPointer<ReportWindow> &current()
 {
-    static QPointer<FrmReport> w;
+    static QPointer<ReportWindow> w;
     return w;
 }
 
-FrmReport::SaveDialog &saveDialog()
+ReportWindow::SaveDialog &saveDialog()
 {
-    static FrmReport::SaveDialog d;
+    static ReportWindow::SaveDialog d;
     return d;
 }
 
-FrmReport::RepairConfirmation &repairConfirmation()
+ReportWindow::RepairConfirmation &repairConfirmation()
 {
-    static FrmReport::RepairConfirmation c;
+    static ReportWindow::RepairConfirmation c;
     return c;
 }
 
+// The settings key of earlier versions, kept so that saved layouts still apply.
 const QString kGeometryKey = QStringLiteral("FrmReport");
 // The first size of the window.
 const QSize kDesignSize(px(8415), px(6780));
@@ -110,17 +111,7 @@ QString reportRowsSql(const QString &key)
            + QStringLiteral(") select * from tempdb..") + sqlIdentifier(key) + QStringLiteral(" else select '' as 空");
 }
 
-db::Recordset OpenClientRecordset(const QString &select)
-{
-    db::Connection *conn = session().accountConn.get();
-    if (!conn)
-        throw db::DbError(QStringLiteral("没有打开的数据库连接"));
-    db::Recordset rs = conn->query(select);
-    rs.squeeze();
-    return rs;
-}
-
-void FitColumnWidths(QTableView *grid)
+void fitColumnWidths(QTableView *grid)
 {
     QAbstractItemModel *model = grid->model();
     if (!model)
@@ -137,17 +128,17 @@ void FitColumnWidths(QTableView *grid)
 
 void openReportWindow(const QString &key, const QString &treeName)
 {
-    FrmReport *w = current();
+    ReportWindow *w = current();
     if (w && w->isVisible()) {
         // Every request reloads: the result table may have changed since the window loaded it.
-        w->Key = key;
-        w->TreeName = treeName;
-        w->LoadReport();
+        w->itemCode = key;
+        w->treeName = treeName;
+        w->loadReport();
     } else {
         if (!w)
-            w = new FrmReport;
-        w->Key = key;
-        w->TreeName = treeName;
+            w = new ReportWindow;
+        w->itemCode = key;
+        w->treeName = treeName;
     }
     if (w->isMinimized())
         w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
@@ -156,21 +147,21 @@ void openReportWindow(const QString &key, const QString &treeName)
     w->activateWindow();
 }
 
-FrmReport *FrmReport::instance() { return current(); }
+ReportWindow *ReportWindow::instance() { return current(); }
 
-void FrmReport::setSaveDialog(SaveDialog dialog) { saveDialog() = std::move(dialog); }
+void ReportWindow::setSaveDialog(SaveDialog dialog) { saveDialog() = std::move(dialog); }
 
-void FrmReport::setRepairConfirmation(RepairConfirmation confirm) { repairConfirmation() = std::move(confirm); }
+void ReportWindow::setRepairConfirmation(RepairConfirmation confirm) { repairConfirmation() = std::move(confirm); }
 
-QStringList FrmReport::exportFilters()
+QStringList ReportWindow::exportFilters()
 {
     return {QStringLiteral("Excel 工作簿 (*.xlsx)"), QStringLiteral("MS Excel Spreadsheet (*.xls)")};
 }
 
-QString FrmReport::suggestedExportName(const QDateTime &now) const
+QString ReportWindow::suggestedExportName(const QDateTime &now) const
 {
     const Session::AccountInfo &info = session().accountInfo;
-    QString name = QStringList{Key, labName->text(), info.account, info.year, now.toString(QStringLiteral("yyyyMMdd-HHmm"))}
+    QString name = QStringList{itemCode, itemNameLabel->text(), info.account, info.year, now.toString(QStringLiteral("yyyyMMdd-HHmm"))}
                        .join(QLatin1Char('_'));
     static const QString bad = QStringLiteral("\\/:*?\"<>|\t\r\n");
     for (QChar &c : name)
@@ -179,9 +170,9 @@ QString FrmReport::suggestedExportName(const QDateTime &now) const
     return name + QStringLiteral(".xlsx");
 }
 
-FrmReport::FrmReport(QWidget *parent) : QWidget(parent, Qt::Window)
+ReportWindow::ReportWindow(QWidget *parent) : QWidget(parent, Qt::Window)
 {
-    setObjectName(QStringLiteral("FrmReport"));
+    setObjectName(QStringLiteral("ReportWindow"));
     setProperty("vireoChildWindow", true);
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -192,178 +183,178 @@ FrmReport::FrmReport(QWidget *parent) : QWidget(parent, Qt::Window)
     if (!current())
         current() = this;
 
-    labName = new QLabel(QStringLiteral("检查项目"), this);
-    labName->setObjectName(QStringLiteral("labName"));
-    labName->setGeometry(twipRect(120, 120, 6975, 375));
-    QFont bold = labName->font();
+    itemNameLabel = new QLabel(QStringLiteral("检查项目"), this);
+    itemNameLabel->setObjectName(QStringLiteral("itemNameLabel"));
+    itemNameLabel->setGeometry(twipRect(120, 120, 6975, 375));
+    QFont bold = itemNameLabel->font();
     bold.setBold(true);
     bold.setPointSizeF(bold.pointSizeF() * 1.2);
-    labName->setFont(bold);
+    itemNameLabel->setFont(bold);
 
-    labNumber = new QLabel(QStringLiteral("记录数"), this);
-    labNumber->setObjectName(QStringLiteral("labNumber"));
-    labNumber->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    rowCountLabel = new QLabel(QStringLiteral("记录数"), this);
+    rowCountLabel->setObjectName(QStringLiteral("rowCountLabel"));
+    rowCountLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     // Anchored at its design place's right edge; long counts grow it to the left.
-    labNumber->setGeometry(twipRect(7320, 165, 900, 180));
+    rowCountLabel->setGeometry(twipRect(7320, 165, 900, 180));
 
-    grdReport = new QTableView(this);
-    grdReport->setObjectName(QStringLiteral("grdReport"));
-    grdReport->setGeometry(twipRect(120, 480, 8175, 5775));
-    grdReport->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grdReport->setWordWrap(false);
-    grdReport->setTextElideMode(Qt::ElideNone);
-    grdReport->verticalHeader()->hide();
+    reportGrid = new QTableView(this);
+    reportGrid->setObjectName(QStringLiteral("reportGrid"));
+    reportGrid->setGeometry(twipRect(120, 480, 8175, 5775));
+    reportGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    reportGrid->setWordWrap(false);
+    reportGrid->setTextElideMode(Qt::ElideNone);
+    reportGrid->verticalHeader()->hide();
     // Uniform fixed row heights keep very large tables quick to open and to scroll.
-    grdReport->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    grdReport->verticalHeader()->setDefaultSectionSize(std::max(px(240), grdReport->fontMetrics().height() + 2));
-    grdReport->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    reportGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    reportGrid->verticalHeader()->setDefaultSectionSize(std::max(px(240), reportGrid->fontMetrics().height() + 2));
+    reportGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     // The narrowest fitted column, a one-letter field name, is 300 twips.
-    grdReport->horizontalHeader()->setMinimumSectionSize(px(300));
-    grdReport->horizontalHeader()->setHighlightSections(false);
-    grdReport->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    reportGrid->horizontalHeader()->setMinimumSectionSize(px(300));
+    reportGrid->horizontalHeader()->setHighlightSections(false);
+    reportGrid->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
-    txtReport = new QPlainTextEdit(this);
-    txtReport->setObjectName(QStringLiteral("txtReport"));
-    txtReport->setGeometry(grdReport->geometry());
-    txtReport->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    txtReport->setReadOnly(true);
-    txtReport->hide();
+    messageBox = new QPlainTextEdit(this);
+    messageBox->setObjectName(QStringLiteral("messageBox"));
+    messageBox->setGeometry(reportGrid->geometry());
+    messageBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    messageBox->setReadOnly(true);
+    messageBox->hide();
 
-    CmdPrint = new QPushButton(QStringLiteral("输出  "), this);
-    CmdPrint->setObjectName(QStringLiteral("CmdPrint"));
-    CmdPrint->setGeometry(twipRect(120, 6360, 855, 285));
-    CmdFunction = new QPushButton(kRepair, this);
-    CmdFunction->setObjectName(QStringLiteral("CmdFunction"));
-    CmdFunction->setGeometry(twipRect(3840, 6360, 855, 285));
-    CmdExit = new QPushButton(QStringLiteral("退出  "), this);
-    CmdExit->setObjectName(QStringLiteral("CmdExit"));
-    CmdExit->setGeometry(twipRect(7440, 6360, 855, 285));
+    exportButton = new QPushButton(QStringLiteral("输出  "), this);
+    exportButton->setObjectName(QStringLiteral("exportButton"));
+    exportButton->setGeometry(twipRect(120, 6360, 855, 285));
+    planOrRepairButton = new QPushButton(kRepair, this);
+    planOrRepairButton->setObjectName(QStringLiteral("planOrRepairButton"));
+    planOrRepairButton->setGeometry(twipRect(3840, 6360, 855, 285));
+    exitButton = new QPushButton(QStringLiteral("退出  "), this);
+    exitButton->setObjectName(QStringLiteral("exitButton"));
+    exitButton->setGeometry(twipRect(7440, 6360, 855, 285));
 
     // 停止 while this window's statement runs on the account connection (Esc, which closes the
     // window, stops it too).
-    cmdStop = new QPushButton(QStringLiteral("停止  "), this);
-    cmdStop->setObjectName(QStringLiteral("cmdStop"));
-    cmdStop->setGeometry(twipRect(4800, 6360, 855, 285));
-    cmdStop->hide();
-    connect(cmdStop, &QPushButton::clicked, this, [this] { stop(); });
+    stopButton = new QPushButton(QStringLiteral("停止  "), this);
+    stopButton->setObjectName(QStringLiteral("stopButton"));
+    stopButton->setGeometry(twipRect(4800, 6360, 855, 285));
+    stopButton->hide();
+    connect(stopButton, &QPushButton::clicked, this, [this] { stop(); });
     // While another window's job holds the account connection, 修复/检查 would only queue behind it.
     connect(&accountWorker(), &AccountWorker::started, this, [this] {
         if (!m_busy)
-            CmdFunction->setEnabled(false);
+            planOrRepairButton->setEnabled(false);
     });
     connect(&accountWorker(), &AccountWorker::finished, this, [this] {
         if (!m_busy)
-            CmdFunction->setEnabled(true);
+            planOrRepairButton->setEnabled(true);
     });
 
-    ProgressBar = new QProgressBar(this);
-    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
-    ProgressBar->setGeometry(twipRect(1920, 3240, 4575, 255));
-    ProgressBar->setTextVisible(false);
-    ProgressBar->hide();
+    progressBar = new QProgressBar(this);
+    progressBar->setObjectName(QStringLiteral("progressBar"));
+    progressBar->setGeometry(twipRect(1920, 3240, 4575, 255));
+    progressBar->setTextVisible(false);
+    progressBar->hide();
 
     // The quick filter narrows the loaded rows; it sits in the title row, left of the count.
-    txtFilter = new QLineEdit(this);
-    txtFilter->setObjectName(QStringLiteral("txtFilter"));
-    txtFilter->setPlaceholderText(QStringLiteral("筛选…"));
-    txtFilter->setClearButtonEnabled(true);
-    txtFilter->setToolTip(QStringLiteral("只显示含有此文字的行"));
+    filterBox = new QLineEdit(this);
+    filterBox->setObjectName(QStringLiteral("filterBox"));
+    filterBox->setPlaceholderText(QStringLiteral("筛选…"));
+    filterBox->setClearButtonEnabled(true);
+    filterBox->setToolTip(QStringLiteral("只显示含有此文字的行"));
 
     m_model = new RecordsetModel(nullptr, this);
     m_proxy = new GridProxy(this);
     m_proxy->setSourceModel(m_model);
-    grdReport->setModel(m_proxy);
-    makeResultGrid(grdReport);
-    connect(txtFilter, &QLineEdit::textChanged, m_proxy, &GridProxy::setFilterFixedString);
+    reportGrid->setModel(m_proxy);
+    makeResultGrid(reportGrid);
+    connect(filterBox, &QLineEdit::textChanged, m_proxy, &GridProxy::setFilterFixedString);
     auto *esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(esc, &QShortcut::activated, this, &QWidget::close);
     restoreWindowGeometry(this, kGeometryKey);
     placeHeaderRow();
 
-    connect(CmdExit, &QPushButton::clicked, this, &QWidget::close);
-    connect(CmdFunction, &QPushButton::clicked, this, [this] { CmdFunction_Click(); });
-    connect(CmdPrint, &QPushButton::clicked, this, [this] { CmdPrint_Click(); });
+    connect(exitButton, &QPushButton::clicked, this, &QWidget::close);
+    connect(planOrRepairButton, &QPushButton::clicked, this, [this] { runPlanOrRepair(); });
+    connect(exportButton, &QPushButton::clicked, this, [this] { exportFindings(); });
 }
 
-FrmReport::~FrmReport()
+ReportWindow::~ReportWindow()
 {
     if (current() == this)
         current() = nullptr;
 }
 
-void FrmReport::showEvent(QShowEvent *e)
+void ReportWindow::showEvent(QShowEvent *e)
 {
     QWidget::showEvent(e);
     if (!m_loaded && !e->spontaneous()) {
         m_loaded = true;
-        LoadReport();
+        loadReport();
     }
 }
 
-void FrmReport::resizeEvent(QResizeEvent *e)
+void ReportWindow::resizeEvent(QResizeEvent *e)
 {
     QWidget::resizeEvent(e);
     // The grid (and the text box over it) take the growth; buttons keep to their edges.
     const int dw = width() - kDesignSize.width();
     const int dh = height() - kDesignSize.height();
     const QRect grid = twipRect(120, 480, 8175, 5775);
-    grdReport->setGeometry(grid.adjusted(0, 0, dw, dh));
-    txtReport->setGeometry(grdReport->geometry());
-    CmdPrint->setGeometry(twipRect(120, 6360, 855, 285).translated(0, dh));
-    CmdFunction->setGeometry(twipRect(3840, 6360, 855, 285).translated(dw / 2, dh));
-    CmdExit->setGeometry(twipRect(7440, 6360, 855, 285).translated(dw, dh));
-    cmdStop->setGeometry(twipRect(4800, 6360, 855, 285).translated(dw / 2, dh));
-    ProgressBar->setGeometry(twipRect(1920, 3240, 4575, 255).translated(dw / 2, dh / 2));
+    reportGrid->setGeometry(grid.adjusted(0, 0, dw, dh));
+    messageBox->setGeometry(reportGrid->geometry());
+    exportButton->setGeometry(twipRect(120, 6360, 855, 285).translated(0, dh));
+    planOrRepairButton->setGeometry(twipRect(3840, 6360, 855, 285).translated(dw / 2, dh));
+    exitButton->setGeometry(twipRect(7440, 6360, 855, 285).translated(dw, dh));
+    stopButton->setGeometry(twipRect(4800, 6360, 855, 285).translated(dw / 2, dh));
+    progressBar->setGeometry(twipRect(1920, 3240, 4575, 255).translated(dw / 2, dh / 2));
     placeHeaderRow();
 }
 
-void FrmReport::placeHeaderRow()
+void ReportWindow::placeHeaderRow()
 {
     // The count is anchored at its design place's right edge (which follows the window's right
     // edge); long counts grow it to the left. The filter box sits left of it, the name takes the rest.
     const int right = px(7320 + 900) + width() - kDesignSize.width();
-    const int w = std::max(px(900), labNumber->fontMetrics().horizontalAdvance(labNumber->text()) + 4);
-    labNumber->setGeometry(right - w, px(165) - 3, w, std::max(px(180), labNumber->fontMetrics().height()));
+    const int w = std::max(px(900), rowCountLabel->fontMetrics().horizontalAdvance(rowCountLabel->text()) + 4);
+    rowCountLabel->setGeometry(right - w, px(165) - 3, w, std::max(px(180), rowCountLabel->fontMetrics().height()));
     const int filterWidth = 160;
-    const int filterHeight = std::max(px(300), txtFilter->sizeHint().height() - 2);
-    txtFilter->setGeometry(right - w - 8 - filterWidth, px(480) - filterHeight - 3, filterWidth, filterHeight);
+    const int filterHeight = std::max(px(300), filterBox->sizeHint().height() - 2);
+    filterBox->setGeometry(right - w - 8 - filterWidth, px(480) - filterHeight - 3, filterWidth, filterHeight);
     const QRect name = twipRect(120, 120, 6975, 375);
-    labName->setGeometry(name.x(), name.y(), std::min(name.width() + width() - kDesignSize.width(),
-                                                      txtFilter->x() - 8 - name.x()), name.height());
-    const QString full = labName->text();
-    labName->setToolTip(labName->fontMetrics().horizontalAdvance(full) > labName->width() ? full : QString());
+    itemNameLabel->setGeometry(name.x(), name.y(), std::min(name.width() + width() - kDesignSize.width(),
+                                                      filterBox->x() - 8 - name.x()), name.height());
+    const QString full = itemNameLabel->text();
+    itemNameLabel->setToolTip(itemNameLabel->fontMetrics().horizontalAdvance(full) > itemNameLabel->width() ? full : QString());
 }
 
-bool FrmReport::runJob(const QString &label, const std::function<void(db::Connection *)> &job)
+bool ReportWindow::runJob(const QString &label, const std::function<void(db::Connection *)> &job)
 {
     m_busy = true;
-    cmdStop->setEnabled(true);
-    cmdStop->show();
-    cmdStop->raise();
-    for (QPushButton *b : {CmdPrint, CmdFunction, CmdExit})
+    stopButton->setEnabled(true);
+    stopButton->show();
+    stopButton->raise();
+    for (QPushButton *b : {exportButton, planOrRepairButton, exitButton})
         b->setEnabled(false);
     struct Done {
-        FrmReport *w;
+        ReportWindow *w;
         ~Done()
         {
             w->m_busy = false;
-            w->cmdStop->hide();
-            for (QPushButton *b : {w->CmdPrint, w->CmdFunction, w->CmdExit})
+            w->stopButton->hide();
+            for (QPushButton *b : {w->exportButton, w->planOrRepairButton, w->exitButton})
                 b->setEnabled(true);
         }
     } done{this};
     return accountWorker().run(label, job);
 }
 
-void FrmReport::stop()
+void ReportWindow::stop()
 {
     if (!m_busy)
         return;
-    cmdStop->setEnabled(false);
+    stopButton->setEnabled(false);
     accountWorker().cancel();
 }
 
-void FrmReport::closeEvent(QCloseEvent *e)
+void ReportWindow::closeEvent(QCloseEvent *e)
 {
     // The window stays while its statement runs: a close stops the statement first.
     if (m_busy) {
@@ -378,19 +369,19 @@ void FrmReport::closeEvent(QCloseEvent *e)
         current() = nullptr;
 }
 
-QString FrmReport::itemFile(const QString &name) const
+QString ReportWindow::itemFile(const QString &name) const
 {
-    return session().programFolder + QStringLiteral("\\File\\") + Key + QLatin1Char('\\') + name;
+    return session().programFolder + QStringLiteral("\\File\\") + itemCode + QLatin1Char('\\') + name;
 }
 
-void FrmReport::showText(const QString &text)
+void ReportWindow::showText(const QString &text)
 {
-    txtReport->setPlainText(text);
-    txtReport->show();
-    txtReport->raise();
+    messageBox->setPlainText(text);
+    messageBox->show();
+    messageBox->raise();
 }
 
-void FrmReport::LoadReport()
+void ReportWindow::loadReport()
 {
     m_loaded = true;
     Session &s = session();
@@ -398,11 +389,11 @@ void FrmReport::LoadReport()
 
     // 1. The item's name from the catalogue.
     try {
-        labName->setText(SelectField(QStringLiteral("cName"), TreeName, QStringLiteral("cCode=") + sqlLiteral(Key),
+        itemNameLabel->setText(SelectField(QStringLiteral("cName"), treeName, QStringLiteral("cCode=") + sqlLiteral(itemCode),
                                      s.catalogConn.get())
                              .toString());
     } catch (const db::DbError &e) {
-        labName->setText(QString());
+        itemNameLabel->setText(QString());
         problems << e.message();
     }
 
@@ -414,12 +405,12 @@ void FrmReport::LoadReport()
     auto rows = std::make_shared<db::Recordset>();
     auto lock = std::make_shared<std::shared_mutex>();
     // A new load shows the rows in the table's own order.
-    grdReport->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    reportGrid->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     m_model->reset(rows, lock);
-    grdReport->scrollToTop();
-    labNumber->setText(QStringLiteral("记录数"));
+    reportGrid->scrollToTop();
+    rowCountLabel->setText(QStringLiteral("记录数"));
     placeHeaderRow();
-    const QPointer<FrmReport> self(this);
+    const QPointer<ReportWindow> self(this);
     db::RowSink sink;
     sink.target = rows.get();
     sink.lock = lock.get();
@@ -430,16 +421,16 @@ void FrmReport::LoadReport()
             const int columns = self->m_model->columnCount();
             self->m_model->grow(loaded);
             if (columns == 0 && self->m_model->columnCount() > 0) {
-                FitColumnWidths(self->grdReport);
-                fitColumnsToContent(self->grdReport);
+                fitColumnWidths(self->reportGrid);
+                fitColumnsToContent(self->reportGrid);
             }
             if (self->m_busy) {
-                self->labNumber->setText(QStringLiteral("记录数") + QString::number(self->m_model->visibleRows()));
+                self->rowCountLabel->setText(QStringLiteral("记录数") + QString::number(self->m_model->visibleRows()));
                 self->placeHeaderRow();
             }
         }, Qt::QueuedConnection);
     };
-    const QString key = Key;
+    const QString key = itemCode;
     qint64 n = 0;
     bool counted = false;
     bool finished = true;
@@ -470,8 +461,8 @@ void FrmReport::LoadReport()
     const bool fitted = m_model->columnCount() > 0;
     m_model->grow(rows->rowCount());
     if (!fitted && m_model->columnCount() > 0) {
-        FitColumnWidths(grdReport);
-        fitColumnsToContent(grdReport);
+        fitColumnWidths(reportGrid);
+        fitColumnsToContent(reportGrid);
     }
 #ifdef __GLIBC__
     // The rows grew in the worker's malloc arena; hand the space their growth left behind back.
@@ -479,34 +470,34 @@ void FrmReport::LoadReport()
 #endif
     if (!finished)
         problems << QStringLiteral("读取已停止：只显示了已读到的 %1 条记录").arg(rows->rowCount());
-    labNumber->setText(counted ? QStringLiteral("记录数") + QString::number(n) : QStringLiteral("记录数"));
+    rowCountLabel->setText(counted ? QStringLiteral("记录数") + QString::number(n) : QStringLiteral("记录数"));
     m_count = n;
     placeHeaderRow();
 
     // 6. and 7.
-    CmdFunction->setVisible(n != 0);
-    CmdPrint->setVisible(n != 0);
-    txtReport->hide();
+    planOrRepairButton->setVisible(n != 0);
+    exportButton->setVisible(n != 0);
+    messageBox->hide();
 
     // 8. The function button from the item folder.
     if (FileExists(itemFile(QStringLiteral("修复.sql")))) {
-        CmdFunction->setText(kRepair);
+        planOrRepairButton->setText(kRepair);
     } else if (FileExists(itemFile(QStringLiteral("方案.txt")))) {
-        CmdFunction->setText(kPlan);
+        planOrRepairButton->setText(kPlan);
         QString text;
         ReadTextFile(itemFile(QStringLiteral("方案.txt")), text);
-        txtReport->setPlainText(text);
+        messageBox->setPlainText(text);
     } else {
-        CmdFunction->hide();
+        planOrRepairButton->hide();
     }
 
     if (!problems.isEmpty()) {
-        CmdFunction->hide();
+        planOrRepairButton->hide();
         showText(problems.join(QStringLiteral("\r\n")));
     }
 }
 
-bool FrmReport::confirmRepair()
+bool ReportWindow::confirmRepair()
 {
     Session &s = session();
     RepairRequest r;
@@ -514,8 +505,8 @@ bool FrmReport::confirmRepair()
     r.database = s.accountInfo.database;
     r.account = s.accountInfo.account;
     r.year = s.accountInfo.year;
-    r.code = Key;
-    r.name = labName->text();
+    r.code = itemCode;
+    r.name = itemNameLabel->text();
     r.findings = m_count;
     if (FileExists(itemFile(QStringLiteral("方案.txt"))))
         ReadTextFile(itemFile(QStringLiteral("方案.txt")), r.plan);
@@ -526,19 +517,19 @@ bool FrmReport::confirmRepair()
     return dialog.exec() == QDialog::Accepted;
 }
 
-void FrmReport::CmdFunction_Click()
+void ReportWindow::runPlanOrRepair()
 {
-    const QString caption = CmdFunction->text();
+    const QString caption = planOrRepairButton->text();
     // Nothing reaches the database before the user has confirmed the repair.
     if (caption == kRepair && !confirmRepair())
         return;
-    txtReport->show();
-    txtReport->raise();
-    const QString folder = session().itemFolder(Key);
-    const QString key = Key;
+    messageBox->show();
+    messageBox->raise();
+    const QString folder = session().itemFolder(itemCode);
+    const QString key = itemCode;
     const auto notifyMain = [this](const QString &staleNote) {
         if (session().itemResultChanged)
-            session().itemResultChanged(Key, staleNote);
+            session().itemResultChanged(itemCode, staleNote);
     };
     // The lock prompt is a window: the worker asks it through this thread.
     LockWaitPrompt waiting(this, kLockWaitText);
@@ -549,8 +540,8 @@ void FrmReport::CmdFunction_Click()
         record.operatorName = session().accountInfo.operatorName;
         record.server = session().accountInfo.server;
         record.database = session().accountInfo.database;
-        record.code = Key;
-        record.name = labName->text();
+        record.code = itemCode;
+        record.name = itemNameLabel->text();
         record.scriptSha256 = history::fileSha256(resolvePath(itemFile(QStringLiteral("修复.sql"))));
         record.before = m_count;
         // The repair and the re-check hold the server's check lock, as a check run does.
@@ -564,7 +555,7 @@ void FrmReport::CmdFunction_Click()
                 result = RunSqlFile(QStringLiteral("修复.sql"), folder, &counted);
             });
         } catch (const LockAbandoned &e) {
-            txtReport->setPlainText(QStringLiteral("未执行修复：") + e.message());
+            messageBox->setPlainText(QStringLiteral("未执行修复：") + e.message());
             return;
         } catch (const db::DbError &e) {
             result = e.message();
@@ -582,14 +573,14 @@ void FrmReport::CmdFunction_Click()
         const QString journalProblem =
             m_journalEntry ? QString() : QStringLiteral("\r\n\r\n修复记录未能写入：") + journal.error();
         if (!finished) {
-            txtReport->setPlainText(interrupted + journalProblem);
+            messageBox->setPlainText(interrupted + journalProblem);
             notifyMain(QStringLiteral("修复被中断，显示的是修复前的结果"));
         } else if (result.isEmpty()) {
-            txtReport->setPlainText(QStringLiteral("已成功修复!") + journalProblem);
-            CmdFunction->setText(kCheck);
+            messageBox->setPlainText(QStringLiteral("已成功修复!") + journalProblem);
+            planOrRepairButton->setText(kCheck);
             notifyMain(QStringLiteral("已修复，尚未重新检查，显示的是修复前的结果"));
         } else {
-            txtReport->setPlainText(QStringLiteral("修复过程中意外错误中止") + QStringLiteral("\r\n\r\n") + result
+            messageBox->setPlainText(QStringLiteral("修复过程中意外错误中止") + QStringLiteral("\r\n\r\n") + result
                                     + journalProblem);
         }
     } else if (caption == kCheck) {
@@ -606,14 +597,14 @@ void FrmReport::CmdFunction_Click()
                     scriptResult = runItemCheck(key, folder, account);
                 })) {
                 release();
-                txtReport->setPlainText(QStringLiteral("重新检查已停止。"));
+                messageBox->setPlainText(QStringLiteral("重新检查已停止。"));
                 return;
             }
-            LoadReport();
+            loadReport();
             release();
         } catch (const db::DbError &e) {
             release();
-            txtReport->setPlainText(QStringLiteral("重新检查未能完成：") + QStringLiteral("\r\n") + e.message());
+            messageBox->setPlainText(QStringLiteral("重新检查未能完成：") + QStringLiteral("\r\n") + e.message());
             return;
         }
         // The findings after the re-check complete the journal row of the repair before it.
@@ -629,7 +620,7 @@ void FrmReport::CmdFunction_Click()
     }
 }
 
-void FrmReport::CmdPrint_Click()
+void ReportWindow::exportFindings()
 {
     const std::shared_ptr<const db::Recordset> rows = m_model->shared();
     if (m_model->rowCount() == 0) {
@@ -649,21 +640,21 @@ void FrmReport::CmdPrint_Click()
     const QString path = ask ? ask(this, suggested, exportFilters()) : standardSaveDialog(this, suggested, exportFilters());
     if (path.isEmpty()) {
         QMessageBox::information(this, QString(), QStringLiteral("未成功导出！"));
-        ProgressBar->hide();
+        progressBar->hide();
         return;
     }
 
-    ProgressBar->setRange(0, int(std::min<qint64>(rows->rowCount(), std::numeric_limits<int>::max())));
-    ProgressBar->setValue(0);
-    ProgressBar->show();
-    ProgressBar->raise();
-    const QString error = exportRecordset(*rows, path, [this](qint64 done) { ProgressBar->setValue(int(done)); });
+    progressBar->setRange(0, int(std::min<qint64>(rows->rowCount(), std::numeric_limits<int>::max())));
+    progressBar->setValue(0);
+    progressBar->show();
+    progressBar->raise();
+    const QString error = exportRecordset(*rows, path, [this](qint64 done) { progressBar->setValue(int(done)); });
     if (!error.isEmpty()) {
-        ProgressBar->hide();
+        progressBar->hide();
         QMessageBox::critical(this, QStringLiteral("报表导出"), QStringLiteral("未成功导出！\n") + error);
         return;
     }
-    ProgressBar->hide();
+    progressBar->hide();
     QMessageBox done(QMessageBox::Information, QString(),
                      QStringLiteral("已成功导出！\n\n") + QDir::toNativeSeparators(path), QMessageBox::NoButton, this);
     done.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);

@@ -1,4 +1,4 @@
-#include "FrmLogin.h"
+#include "LoginDialog.h"
 #include "Environment.h"
 #include "OdbcConnection.h"
 #include "OffThread.h"
@@ -32,9 +32,9 @@ QSettings loginSettings()
 }
 } // namespace
 
-FrmLogin::FrmLogin(QWidget *parent) : QDialog(parent)
+LoginDialog::LoginDialog(QWidget *parent) : QDialog(parent)
 {
-    setObjectName(QStringLiteral("FrmLogin"));
+    setObjectName(QStringLiteral("LoginDialog"));
     setWindowTitle(QStringLiteral("登录"));
     setModal(true);
 
@@ -50,79 +50,79 @@ FrmLogin::FrmLogin(QWidget *parent) : QDialog(parent)
         e->setMinimumWidth(220);
         return e;
     };
-    txtServer = make("txtServer");
-    txtServer->setPlaceholderText(QStringLiteral("主机、主机,端口 或 主机\\实例"));
-    txtAccount = make("txtAccount");
-    txtAccount->setPlaceholderText(QStringLiteral("例如 001"));
-    txtAccount->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9A-Za-z]{1,10}")), this));
-    txtYear = make("txtYear");
-    txtYear->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{4}")), this));
-    txtOperator = make("txtOperator");
-    txtPassword = make("txtPassword");
-    txtPassword->setEchoMode(QLineEdit::Password);
+    serverBox = make("serverBox");
+    serverBox->setPlaceholderText(QStringLiteral("主机、主机,端口 或 主机\\实例"));
+    accountBox = make("accountBox");
+    accountBox->setPlaceholderText(QStringLiteral("例如 001"));
+    accountBox->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9A-Za-z]{1,10}")), this));
+    yearBox = make("yearBox");
+    yearBox->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{4}")), this));
+    operatorBox = make("operatorBox");
+    passwordBox = make("passwordBox");
+    passwordBox->setEchoMode(QLineEdit::Password);
 
     auto *form = new QFormLayout;
-    form->addRow(QStringLiteral("服务器："), txtServer);
-    form->addRow(QStringLiteral("账套号："), txtAccount);
-    form->addRow(QStringLiteral("会计年度："), txtYear);
-    form->addRow(QStringLiteral("操作员："), txtOperator);
-    form->addRow(QStringLiteral("SA 密码："), txtPassword);
+    form->addRow(QStringLiteral("服务器："), serverBox);
+    form->addRow(QStringLiteral("账套号："), accountBox);
+    form->addRow(QStringLiteral("会计年度："), yearBox);
+    form->addRow(QStringLiteral("操作员："), operatorBox);
+    form->addRow(QStringLiteral("SA 密码："), passwordBox);
 
-    cmdOK = new QPushButton(QStringLiteral("确定"), this);
-    cmdOK->setObjectName(QStringLiteral("cmdOK"));
-    cmdOK->setDefault(true);
-    cmdCancel = new QPushButton(QStringLiteral("取消"), this);
-    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    labError = new QLabel(this);
-    labError->setObjectName(QStringLiteral("labError"));
-    labError->setWordWrap(true);
-    labError->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    labError->setStyleSheet(QStringLiteral("color: #b00000;"));
-    labError->hide();
+    okButton = new QPushButton(QStringLiteral("确定"), this);
+    okButton->setObjectName(QStringLiteral("okButton"));
+    okButton->setDefault(true);
+    cancelButton = new QPushButton(QStringLiteral("取消"), this);
+    cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    errorLabel = new QLabel(this);
+    errorLabel->setObjectName(QStringLiteral("errorLabel"));
+    errorLabel->setWordWrap(true);
+    errorLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    errorLabel->setStyleSheet(QStringLiteral("color: #b00000;"));
+    errorLabel->hide();
 
     auto *buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    buttons->addWidget(cmdOK);
-    buttons->addWidget(cmdCancel);
+    buttons->addWidget(okButton);
+    buttons->addWidget(cancelButton);
 
     auto *column = new QVBoxLayout(this);
     column->addWidget(title);
     column->addLayout(form);
-    column->addWidget(labError);
+    column->addWidget(errorLabel);
     column->addLayout(buttons);
 
     QSettings s = loginSettings();
-    txtServer->setText(s.value(QStringLiteral("server"), QStringLiteral("127.0.0.1")).toString());
-    txtAccount->setText(s.value(QStringLiteral("account")).toString());
-    txtYear->setText(s.value(QStringLiteral("year"), QString::number(QDate::currentDate().year())).toString());
-    txtOperator->setText(s.value(QStringLiteral("operator")).toString());
+    serverBox->setText(s.value(QStringLiteral("server"), QStringLiteral("127.0.0.1")).toString());
+    accountBox->setText(s.value(QStringLiteral("account")).toString());
+    yearBox->setText(s.value(QStringLiteral("year"), QString::number(QDate::currentDate().year())).toString());
+    operatorBox->setText(s.value(QStringLiteral("operator")).toString());
 
     // scripts/demo fills the dialog in for its local stand-in server.
     const QString demoPassword = demoLoginPassword();
-    const std::pair<const char *, QLineEdit *> demo[] = {{"VIREO_DEMO_SERVER", txtServer},
-        {"VIREO_DEMO_ACCOUNT", txtAccount}, {"VIREO_DEMO_YEAR", txtYear}, {"VIREO_DEMO_OPERATOR", txtOperator}};
+    const std::pair<const char *, QLineEdit *> demo[] = {{"VIREO_DEMO_SERVER", serverBox},
+        {"VIREO_DEMO_ACCOUNT", accountBox}, {"VIREO_DEMO_YEAR", yearBox}, {"VIREO_DEMO_OPERATOR", operatorBox}};
     for (const auto &[name, edit] : demo) {
         if (qEnvironmentVariableIsSet(name))
             edit->setText(qEnvironmentVariable(name));
     }
     if (!demoPassword.isEmpty())
-        txtPassword->setText(demoPassword);
+        passwordBox->setText(demoPassword);
 
-    for (QLineEdit *e : {txtServer, txtAccount, txtYear})
-        connect(e, &QLineEdit::textChanged, this, &FrmLogin::updateOk);
-    connect(cmdOK, &QPushButton::clicked, this, &FrmLogin::tryAccept);
-    connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
+    for (QLineEdit *e : {serverBox, accountBox, yearBox})
+        connect(e, &QLineEdit::textChanged, this, &LoginDialog::updateOk);
+    connect(okButton, &QPushButton::clicked, this, &LoginDialog::tryAccept);
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     updateOk();
-    (txtAccount->text().isEmpty() ? txtAccount : txtPassword)->setFocus();
+    (accountBox->text().isEmpty() ? accountBox : passwordBox)->setFocus();
 }
 
-QString FrmLogin::server() const { return txtServer->text().trimmed(); }
-QString FrmLogin::account() const { return txtAccount->text().trimmed(); }
-QString FrmLogin::year() const { return txtYear->text().trimmed(); }
-QString FrmLogin::operatorName() const { return txtOperator->text().trimmed(); }
-QString FrmLogin::password() const { return txtPassword->text(); }
+QString LoginDialog::server() const { return serverBox->text().trimmed(); }
+QString LoginDialog::account() const { return accountBox->text().trimmed(); }
+QString LoginDialog::year() const { return yearBox->text().trimmed(); }
+QString LoginDialog::operatorName() const { return operatorBox->text().trimmed(); }
+QString LoginDialog::password() const { return passwordBox->text(); }
 
-void FrmLogin::remember() const
+void LoginDialog::remember() const
 {
     QSettings s = loginSettings();
     s.setValue(QStringLiteral("server"), server());
@@ -131,12 +131,12 @@ void FrmLogin::remember() const
     s.setValue(QStringLiteral("operator"), operatorName());
 }
 
-void FrmLogin::updateOk()
+void LoginDialog::updateOk()
 {
-    cmdOK->setEnabled(!server().isEmpty() && !account().isEmpty() && year().size() == 4);
+    okButton->setEnabled(!server().isEmpty() && !account().isEmpty() && year().size() == 4);
 }
 
-void FrmLogin::tryAccept()
+void LoginDialog::tryAccept()
 {
     if (checkLogin) {
         db::AccountParams p;
@@ -145,7 +145,7 @@ void FrmLogin::tryAccept()
         p.user = QStringLiteral("SA");
         p.password = password();
         QApplication::setOverrideCursor(Qt::WaitCursor);
-        cmdOK->setEnabled(false);
+        okButton->setEnabled(false);
         const QString why = checkLogin(p);
         updateOk();
         QApplication::restoreOverrideCursor();
@@ -153,10 +153,10 @@ void FrmLogin::tryAccept()
         if (!isVisible())
             return;
         if (!why.isEmpty()) {
-            labError->setText(QStringLiteral("无法登录账套数据库：") + why);
-            labError->show();
-            txtPassword->clear();
-            txtPassword->setFocus();
+            errorLabel->setText(QStringLiteral("无法登录账套数据库：") + why);
+            errorLabel->show();
+            passwordBox->clear();
+            passwordBox->setFocus();
             return;
         }
     }
@@ -165,7 +165,7 @@ void FrmLogin::tryAccept()
 
 void DialogLoginComponent::login(const QString &)
 {
-    FrmLogin dialog(QApplication::activeWindow());
+    LoginDialog dialog(QApplication::activeWindow());
     dialog.checkLogin = m_check;
     if (dialog.exec() != QDialog::Accepted) {
         m_state = 100;

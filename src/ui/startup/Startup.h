@@ -8,7 +8,7 @@
 
 namespace vireo {
 
-class FrmMain;
+class MainWindow;
 
 // What start-up and login reach outside themselves. The defaults are the real ones; tests
 // replace endProgram (which must not return into a dying program) and may replace the others.
@@ -18,7 +18,7 @@ struct StartupHooks {
     // Opens the account database; throws db::DbError with the driver's message when it cannot.
     std::function<std::unique_ptr<db::Connection>(const db::AccountParams &params)> openAccount;
     // Wires a freshly created main window to the other windows.
-    std::function<void(FrmMain *window)> configureMainWindow;
+    std::function<void(MainWindow *window)> configureMainWindow;
     // Ends the program at once with this exit code.
     std::function<void(int code)> endProgram;
     // Shows a message box (icon, title, text) and returns when it is dismissed.
@@ -28,23 +28,23 @@ StartupHooks &startupHooks();
 // Puts every hook back to its default.
 void resetStartupHooks();
 
-// Program entry: SetCatalogPath, then OpenCatalog (which logs in). True when a main window is
+// Program entry: setCatalogPath, then openCatalogAndLogin (which logs in). True when a main window is
 // open afterwards, i.e. the event loop has something to run.
-bool Main(const QString &programFolder);
+bool startProgram(const QString &programFolder);
 // CatalogPath = program folder + "\VUZ.mdb".
-void SetCatalogPath(const QString &programFolder);
-// Opens CatalogConn when VUZ.mdb exists, then LoginAccount. A catalogue that exists but cannot be
+void setCatalogPath(const QString &programFolder);
+// Opens CatalogConn when VUZ.mdb exists, then loginAccount. A catalogue that exists but cannot be
 // opened is reported and ends the program.
-void OpenCatalog();
+void openCatalogAndLogin();
 // The login sequence: login component by ProgID with fallback, LogState, ERP database component,
 // ShutDown, AccountConn, status texts, main window.
-void LoginAccount();
+void loginAccount();
 
 // Closes CatalogConn and AccountConn; the program calls it before it ends, while Qt still runs.
 void releaseConnections();
 
 // The main window the last login opened (null when none is open).
-FrmMain *mainWindow();
+MainWindow *mainWindow();
 // The ERP database component of the last successful login.
 const ErpDatabase *erpDbObject();
 

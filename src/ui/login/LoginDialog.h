@@ -12,10 +12,10 @@ namespace vireo {
 
 // The built-in login dialog: server, account number, fiscal year, operator and SA password.
 // It remembers the last server, account, year and operator; never the password.
-class FrmLogin : public QDialog {
+class LoginDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit FrmLogin(QWidget *parent = nullptr);
+    explicit LoginDialog(QWidget *parent = nullptr);
 
     QString server() const;
     QString account() const;
@@ -34,17 +34,17 @@ private:
     void updateOk();
     void tryAccept();
 
-    QLineEdit *txtServer;
-    QLineEdit *txtAccount;
-    QLineEdit *txtYear;
-    QLineEdit *txtOperator;
-    QLineEdit *txtPassword;
-    QLabel *labError;
-    QPushButton *cmdOK;
-    QPushButton *cmdCancel;
+    QLineEdit *serverBox;
+    QLineEdit *accountBox;
+    QLineEdit *yearBox;
+    QLineEdit *operatorBox;
+    QLineEdit *passwordBox;
+    QLabel *errorLabel;
+    QPushButton *okButton;
+    QPushButton *cancelButton;
 };
 
-// The login component the user meets: login shows FrmLogin; OK logs in once checkLogin accepts
+// The login component the user meets: login shows LoginDialog; OK logs in once checkLogin accepts
 // the account, Cancel leaves LogState 100.
 class DialogLoginComponent : public LoginComponent {
 public:

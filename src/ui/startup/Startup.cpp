@@ -1,6 +1,6 @@
-#include "ModStart.h"
+#include "Startup.h"
 #include "FileHelpers.h"
-#include "FrmMain.h"
+#include "MainWindow.h"
 #include "OffThread.h"
 #include "Session.h"
 #include <QApplication>
@@ -21,7 +21,7 @@ namespace vireo {
 
 namespace {
 
-QPointer<FrmMain> g_mainWindow;
+QPointer<MainWindow> g_mainWindow;
 std::unique_ptr<ErpDatabase> g_erpDb;
 
 StartupHooks defaultHooks()
@@ -117,19 +117,19 @@ void loginFailed()
     startupHooks().endProgram(0);
 }
 
-// Regedit: the window has closed; log in again. The program ends when no window is open after it.
+// Relogin: the window has closed; log in again. The program ends when no window is open after it.
 void relogin()
 {
     // Keeps the closed window from ending the program while the login runs.
     const QEventLoopLocker keepRunning;
-    LoginAccount();
+    loginAccount();
 }
 
-FrmMain *ensureMainWindow()
+MainWindow *ensureMainWindow()
 {
-    // After Regedit the closed window may still wait for its deletion: it is never reused.
+    // After Relogin the closed window may still wait for its deletion: it is never reused.
     if (!g_mainWindow || !g_mainWindow->isVisible()) {
-        g_mainWindow = new FrmMain;
+        g_mainWindow = new MainWindow;
         g_mainWindow->relogin = &relogin;
         if (startupHooks().configureMainWindow)
             startupHooks().configureMainWindow(g_mainWindow);
@@ -157,7 +157,7 @@ void releaseConnections()
     session().catalogConn.reset();
 }
 
-FrmMain *mainWindow()
+MainWindow *mainWindow()
 {
     return g_mainWindow && g_mainWindow->isVisible() ? g_mainWindow.data() : nullptr;
 }
@@ -167,14 +167,14 @@ const ErpDatabase *erpDbObject()
     return g_erpDb.get();
 }
 
-bool Main(const QString &programFolder)
+bool startProgram(const QString &programFolder)
 {
-    SetCatalogPath(programFolder);
-    OpenCatalog();
+    setCatalogPath(programFolder);
+    openCatalogAndLogin();
     return mainWindow() != nullptr;
 }
 
-void SetCatalogPath(const QString &programFolder)
+void setCatalogPath(const QString &programFolder)
 {
     Session &s = session();
     s.programFolder = programFolder;
@@ -183,7 +183,7 @@ void SetCatalogPath(const QString &programFolder)
     s.catalogPath = s.programFolder + QStringLiteral("\\VUZ.mdb");
 }
 
-void OpenCatalog()
+void openCatalogAndLogin()
 {
     Session &s = session();
     // A normal file only: a folder of that name does not count.
@@ -197,10 +197,10 @@ void OpenCatalog()
             return;
         }
     }
-    LoginAccount();
+    loginAccount();
 }
 
-void LoginAccount()
+void loginAccount()
 {
     int error = 0;
     std::unique_ptr<LoginComponent> login = LoginRegistry::create(kPrimaryLoginProgId, error);
@@ -259,7 +259,7 @@ void LoginAccount()
     if (!s.accountConn)
         s.accountConn = std::make_unique<db::ClosedConnection>(QStringLiteral("账套数据库连接未能打开"));
 
-    FrmMain *w = ensureMainWindow();
+    MainWindow *w = ensureMainWindow();
     step([&] {
         s.accountInfo.operatorName = need().CuserId();
         w->setPanelText(1, QStringLiteral("操作员：") + s.accountInfo.operatorName);

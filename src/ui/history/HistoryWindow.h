@@ -14,19 +14,19 @@ namespace vireo {
 class TrendChart;
 
 // The new and the resolved rows behind one change.
-class FrmRowDiff : public QDialog {
+class RowDiffWindow : public QDialog {
     Q_OBJECT
 public:
-    FrmRowDiff(const QString &title, const history::RowDiff &diff, QWidget *parent = nullptr);
+    RowDiffWindow(const QString &title, const history::RowDiff &diff, QWidget *parent = nullptr);
 };
 
 // 历史记录: the recorded runs of one account database, a comparison of any two of them item by
 // item, and each item's finding count over the runs as a chart with the repairs marked.
-class FrmHistory : public QWidget {
+class HistoryWindow : public QWidget {
     Q_OBJECT
 public:
-    FrmHistory(const QString &historyFile, const QString &database, QWidget *parent = nullptr);
-    ~FrmHistory() override;
+    HistoryWindow(const QString &historyFile, const QString &database, QWidget *parent = nullptr);
+    ~HistoryWindow() override;
 
     // Fills the comparison of two recorded runs.
     void compare(qint64 earlierRun, qint64 laterRun);
@@ -38,11 +38,11 @@ private:
     void openRows(int row);
     std::unique_ptr<history::HistoryStore> m_store;
     QString m_database;
-    QLabel *labNote = nullptr;
-    QTableWidget *grdRuns = nullptr;
-    QComboBox *cboEarlier = nullptr;
-    QComboBox *cboLater = nullptr;
-    QTableWidget *grdCompare = nullptr;
+    QLabel *noteLabel = nullptr;
+    QTableWidget *runsGrid = nullptr;
+    QComboBox *earlierRunBox = nullptr;
+    QComboBox *laterRunBox = nullptr;
+    QTableWidget *comparisonGrid = nullptr;
     QGridLayout *charts = nullptr;
     qint64 m_earlier = 0, m_later = 0;
 };

@@ -21,17 +21,17 @@ QTreeWidgetItem *findNode(QTreeWidget *tree, const QString &key);
 // top-level rows), each with its whole subtree, below the node keyed relativeKey. Siblings come
 // in cID order; a row with bSign true starts ticked. One query per row plus one. A failing query
 // or a duplicate code throws db::DbError; the nodes added before stay.
-void LoadTree(const QString &parentId, const QString &relativeKey, QTreeWidget *tree, const QString &table,
+void loadTree(const QString &parentId, const QString &relativeKey, QTreeWidget *tree, const QString &table,
               db::Connection *catalog);
 // The same on the session's catalogue connection.
-void LoadTree(const QString &parentId, const QString &relativeKey, QTreeWidget *tree, const QString &table);
+void loadTree(const QString &parentId, const QString &relativeKey, QTreeWidget *tree, const QString &table);
 
 // Sets the node's tick and, as asked, the ticks of its descendants and its following siblings.
 // Ticks set here do not reach the tree's itemChanged listeners.
-void SetSubtreeChecked(QTreeWidgetItem *node, bool checked, bool includeSiblings, bool includeChildren);
+void setSubtreeChecked(QTreeWidgetItem *node, bool checked, bool includeSiblings, bool includeChildren);
 
-void SelectAll(QTreeWidget *tree);
-void ClearAll(QTreeWidget *tree);
+void tickAll(QTreeWidget *tree);
+void untickAll(QTreeWidget *tree);
 
 // The tree's nodes in their index order (pre-order) as the check run and the summary read them.
 std::vector<TreeItemRef> treeNodesPreOrder(QTreeWidget *tree);

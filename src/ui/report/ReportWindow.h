@@ -24,33 +24,30 @@ class GridProxy;
 class RecordsetModel;
 struct RepairRequest;
 
-// Opens the report window for an item: sets Key, then TreeName, and shows the window modeless.
+// Opens the report window for an item: sets itemCode, then treeName, and shows the window modeless.
 // While the window is open, a request for another item reloads it; the same item is raised.
 void openReportWindow(const QString &key, const QString &treeName);
 
-// A client-side snapshot of the SELECT text's first result set on the account connection.
-db::Recordset OpenClientRecordset(const QString &select);
-
 // Width of each visible column of the grid from its header texts: DisplayWidth x 100 + 200 twips.
-void FitColumnWidths(QTableView *grid);
+void fitColumnWidths(QTableView *grid);
 
 // The rows of the item's result table, or one column 空 with one empty row when it is missing.
 QString reportRowsSql(const QString &key);
 
 // The result report window: one item's result rows, its plan or repair, and the export.
-class FrmReport : public QWidget {
+class ReportWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit FrmReport(QWidget *parent = nullptr);
-    ~FrmReport() override;
+    explicit ReportWindow(QWidget *parent = nullptr);
+    ~ReportWindow() override;
 
     // The window while it is open, otherwise null.
-    static FrmReport *instance();
+    static ReportWindow *instance();
 
-    QString Key;
-    QString TreeName;
+    QString itemCode;
+    QString treeName;
 
-    void LoadReport();
+    void loadReport();
 
     // Asks for the export's file name: the parent, the suggested path (in the 报表 folder) and the
     // name filters; an empty result means cancelled. Replaceable so that tests can answer it.
@@ -73,8 +70,8 @@ protected:
     void resizeEvent(QResizeEvent *e) override;
 
 private:
-    void CmdFunction_Click();
-    void CmdPrint_Click();
+    void runPlanOrRepair();
+    void exportFindings();
     void showText(const QString &text);
     // Runs a job on the account connection's worker with 停止 shown; false when it was stopped.
     bool runJob(const QString &label, const std::function<void(db::Connection *)> &job);
@@ -83,16 +80,16 @@ private:
     bool confirmRepair();
     void placeHeaderRow();
 
-    QLabel *labName;
-    QLabel *labNumber;
-    QTableView *grdReport;
-    QPlainTextEdit *txtReport;
-    QPushButton *CmdPrint;
-    QPushButton *CmdFunction;
-    QPushButton *CmdExit;
-    QProgressBar *ProgressBar;
-    QLineEdit *txtFilter;
-    QPushButton *cmdStop;
+    QLabel *itemNameLabel;
+    QLabel *rowCountLabel;
+    QTableView *reportGrid;
+    QPlainTextEdit *messageBox;
+    QPushButton *exportButton;
+    QPushButton *planOrRepairButton;
+    QPushButton *exitButton;
+    QProgressBar *progressBar;
+    QLineEdit *filterBox;
+    QPushButton *stopButton;
     bool m_busy = false;
     RecordsetModel *m_model = nullptr;
     GridProxy *m_proxy = nullptr;

@@ -1,4 +1,4 @@
-#include "FrmSQLValue.h"
+#include "ParameterWindow.h"
 #include "AccountWorker.h"
 #include "CheckRun.h"
 #include "LockWaitPrompt.h"
@@ -29,7 +29,8 @@ namespace vireo {
 namespace {
 constexpr int kValueColumn = 4;
 constexpr int kRowHeight = 25;  // pixels
-
+// The settings key of earlier versions, kept so that saved layouts still apply.
+const QString kGeometryKey = QStringLiteral("FrmSQLValue");
 
 const QString kComplete = QStringLiteral("参数状态：完整");
 const QString kIncomplete = QStringLiteral("参数状态：不完整");
@@ -45,18 +46,18 @@ QQueue<PendingItem> &pendingItems()
     return q;
 }
 
-QPointer<FrmSQLValue> &currentWindow()
+QPointer<ParameterWindow> &currentWindow()
 {
-    static QPointer<FrmSQLValue> w;
+    static QPointer<ParameterWindow> w;
     return w;
 }
 
 void openNow(const PendingItem &item)
 {
-    auto *w = new FrmSQLValue;
+    auto *w = new ParameterWindow;
     currentWindow() = w;
-    w->Key = item.key;
-    w->TreeName = item.treeName;
+    w->itemCode = item.key;
+    w->treeName = item.treeName;
     w->show();
 }
 
@@ -74,107 +75,107 @@ void openParameterWindow(const QString &key, const QString &treeName)
 
 void discardPendingParameterWindows() { pendingItems().clear(); }
 
-FrmSQLValue *FrmSQLValue::instance() { return currentWindow(); }
+ParameterWindow *ParameterWindow::instance() { return currentWindow(); }
 
-FrmSQLValue::FrmSQLValue(QWidget *parent)
+ParameterWindow::ParameterWindow(QWidget *parent)
     : QWidget(parent, Qt::Window)
 {
-    setObjectName(QStringLiteral("FrmSQLValue"));
+    setObjectName(QStringLiteral("ParameterWindow"));
     setProperty("vireoChildWindow", true);
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("参数设置"));
 
-    labName = new QLabel(QStringLiteral("检查项目"), this);
-    labName->setObjectName(QStringLiteral("labName"));
-    QFont bold = labName->font();
+    itemNameLabel = new QLabel(QStringLiteral("检查项目"), this);
+    itemNameLabel->setObjectName(QStringLiteral("itemNameLabel"));
+    QFont bold = itemNameLabel->font();
     bold.setBold(true);
-    labName->setFont(bold);
+    itemNameLabel->setFont(bold);
 
-    LabZt = new QLabel(QStringLiteral("状 态"), this);
-    LabZt->setObjectName(QStringLiteral("LabZt"));
-    LabZt->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    statusLabel = new QLabel(QStringLiteral("状 态"), this);
+    statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    statusLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
-    grdTable = new QTableWidget(this);
-    grdTable->setObjectName(QStringLiteral("grdTable"));
-    grdTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grdTable->setSelectionMode(QAbstractItemView::SingleSelection);
-    grdTable->setSelectionBehavior(QAbstractItemView::SelectItems);
-    grdTable->setTabKeyNavigation(false);
-    grdTable->verticalHeader()->hide();
-    grdTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    grdTable->verticalHeader()->setDefaultSectionSize(kRowHeight);
-    grdTable->horizontalHeader()->setSectionsClickable(false);
-    grdTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    grdTable->installEventFilter(this);
-    grdTable->viewport()->installEventFilter(this);
+    parameterGrid = new QTableWidget(this);
+    parameterGrid->setObjectName(QStringLiteral("parameterGrid"));
+    parameterGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    parameterGrid->setSelectionMode(QAbstractItemView::SingleSelection);
+    parameterGrid->setSelectionBehavior(QAbstractItemView::SelectItems);
+    parameterGrid->setTabKeyNavigation(false);
+    parameterGrid->verticalHeader()->hide();
+    parameterGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    parameterGrid->verticalHeader()->setDefaultSectionSize(kRowHeight);
+    parameterGrid->horizontalHeader()->setSectionsClickable(false);
+    parameterGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    parameterGrid->installEventFilter(this);
+    parameterGrid->viewport()->installEventFilter(this);
     // Only the 值 column can hold the current cell.
-    connect(grdTable, &QTableWidget::currentCellChanged, this, [this](int row, int column) {
+    connect(parameterGrid, &QTableWidget::currentCellChanged, this, [this](int row, int column) {
         if (row >= 0 && column != kValueColumn)
-            grdTable->setCurrentCell(row, kValueColumn);
+            parameterGrid->setCurrentCell(row, kValueColumn);
     });
-    connect(grdTable->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { hideEditors(); });
-    connect(grdTable->horizontalScrollBar(), &QScrollBar::valueChanged, this, [this] { hideEditors(); });
+    connect(parameterGrid->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { hideEditors(); });
+    connect(parameterGrid->horizontalScrollBar(), &QScrollBar::valueChanged, this, [this] { hideEditors(); });
 
-    labSkipped = new QLabel(this);
-    labSkipped->setObjectName(QStringLiteral("labSkipped"));
-    labSkipped->setWordWrap(true);
-    labSkipped->hide();
+    skippedLabel = new QLabel(this);
+    skippedLabel->setObjectName(QStringLiteral("skippedLabel"));
+    skippedLabel->setWordWrap(true);
+    skippedLabel->hide();
 
-    cmdOK = new QPushButton(QStringLiteral("确定"), this);
-    cmdOK->setObjectName(QStringLiteral("cmdOK"));
-    cmdOK->setEnabled(false);
-    connect(cmdOK, &QPushButton::clicked, this, &FrmSQLValue::runProcedure);
+    okButton = new QPushButton(QStringLiteral("确定"), this);
+    okButton->setObjectName(QStringLiteral("okButton"));
+    okButton->setEnabled(false);
+    connect(okButton, &QPushButton::clicked, this, &ParameterWindow::runProcedure);
 
-    cmdExit = new QPushButton(QStringLiteral("退出"), this);
-    cmdExit->setObjectName(QStringLiteral("cmdExit"));
-    connect(cmdExit, &QPushButton::clicked, this, [this] {
+    exitButton = new QPushButton(QStringLiteral("退出"), this);
+    exitButton->setObjectName(QStringLiteral("exitButton"));
+    connect(exitButton, &QPushButton::clicked, this, [this] {
         m_userClose = true;
         close();
     });
 
     auto *top = new QHBoxLayout;
-    top->addWidget(labName, 1);
-    top->addWidget(LabZt);
+    top->addWidget(itemNameLabel, 1);
+    top->addWidget(statusLabel);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    buttons->addWidget(cmdOK);
-    buttons->addWidget(cmdExit);
+    buttons->addWidget(okButton);
+    buttons->addWidget(exitButton);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
-    layout->addWidget(grdTable, 1);
-    layout->addWidget(labSkipped);
+    layout->addWidget(parameterGrid, 1);
+    layout->addWidget(skippedLabel);
     layout->addLayout(buttons);
 
     // The editors float over the grid's current cell; they are not part of the layout.
-    txtData = new QLineEdit(this);
-    txtData->setObjectName(QStringLiteral("txtData"));
-    txtData->setFrame(false);
-    txtData->hide();
-    txtData->installEventFilter(this);
-    connect(txtData, &QLineEdit::textChanged, this, [this](const QString &text) { writeBack(text); });
+    textEditor = new QLineEdit(this);
+    textEditor->setObjectName(QStringLiteral("textEditor"));
+    textEditor->setFrame(false);
+    textEditor->hide();
+    textEditor->installEventFilter(this);
+    connect(textEditor, &QLineEdit::textChanged, this, [this](const QString &text) { writeBack(text); });
 
-    dtpDate = new QDateTimeEdit(this);
-    dtpDate->setObjectName(QStringLiteral("dtpDate"));
-    dtpDate->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-    dtpDate->setCalendarPopup(true);
-    dtpDate->setFixedWidth(px(1695));
-    dtpDate->hide();
-    dtpDate->installEventFilter(this);
-    connect(dtpDate, &QDateTimeEdit::dateTimeChanged, this, [this] { dateWriteBack(); });
+    dateEditor = new QDateTimeEdit(this);
+    dateEditor->setObjectName(QStringLiteral("dateEditor"));
+    dateEditor->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    dateEditor->setCalendarPopup(true);
+    dateEditor->setFixedWidth(px(1695));
+    dateEditor->hide();
+    dateEditor->installEventFilter(this);
+    connect(dateEditor, &QDateTimeEdit::dateTimeChanged, this, [this] { dateWriteBack(); });
 
     resize(400, 300);
-    restoreWindowGeometry(this, QStringLiteral("FrmSQLValue"));
+    restoreWindowGeometry(this, kGeometryKey);
     // Esc closes the window as 退出 does.
-    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, cmdExit, &QPushButton::click);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, exitButton, &QPushButton::click);
 }
 
-FrmSQLValue::~FrmSQLValue()
+ParameterWindow::~ParameterWindow()
 {
     if (currentWindow() == this)
         currentWindow() = nullptr;
 }
 
-void FrmSQLValue::showEvent(QShowEvent *event)
+void ParameterWindow::showEvent(QShowEvent *event)
 {
     if (!m_loaded) {
         m_loaded = true;
@@ -183,14 +184,14 @@ void FrmSQLValue::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
 }
 
-void FrmSQLValue::closeEvent(QCloseEvent *event)
+void ParameterWindow::closeEvent(QCloseEvent *event)
 {
     // The window stays while its statement runs.
     if (m_executing) {
         event->ignore();
         return;
     }
-    saveWindowGeometry(this, QStringLiteral("FrmSQLValue"));
+    saveWindowGeometry(this, kGeometryKey);
     QWidget::closeEvent(event);
     if (!event->isAccepted())
         return;
@@ -204,55 +205,55 @@ void FrmSQLValue::closeEvent(QCloseEvent *event)
     }
 }
 
-void FrmSQLValue::resizeEvent(QResizeEvent *event)
+void ParameterWindow::resizeEvent(QResizeEvent *event)
 {
     // The cell moves away from an open editor; the value is already in the cell.
     hideEditors();
     QWidget::resizeEvent(event);
 }
 
-void FrmSQLValue::load()
+void ParameterWindow::load()
 {
     try {
-        const QVariant name = SelectField(QStringLiteral("cName"), TreeName,
-                                          QStringLiteral("cCode='") + Key + QStringLiteral("'"),
+        const QVariant name = SelectField(QStringLiteral("cName"), treeName,
+                                          QStringLiteral("cCode='") + itemCode + QStringLiteral("'"),
                                           session().catalogConn.get());
-        labName->setText(name.isNull() ? Key : name.toString());
+        itemNameLabel->setText(name.isNull() ? itemCode : name.toString());
     } catch (const db::DbError &e) {
-        labName->setText(Key);
+        itemNameLabel->setText(itemCode);
         showError(QStringLiteral("读取检查项目名称失败：\n") + e.message());
     }
-    InitGrid();
-    LoadParameters(session().programFolder + QStringLiteral("\\File\\") + Key + QStringLiteral("\\检查.SQL"));
+    initGrid();
+    loadParameters(session().programFolder + QStringLiteral("\\File\\") + itemCode + QStringLiteral("\\检查.SQL"));
 }
 
-void FrmSQLValue::InitGrid()
+void ParameterWindow::initGrid()
 {
     // "<参数|^名称|^类型|^允许空|^值"
     static const int widths[] = {0, 1500, 1000, 800, 1700};
-    grdTable->clear();
-    grdTable->setRowCount(0);
-    grdTable->setColumnCount(5);
+    parameterGrid->clear();
+    parameterGrid->setRowCount(0);
+    parameterGrid->setColumnCount(5);
     const QStringList headers = {QStringLiteral("参数"), QStringLiteral("名称"), QStringLiteral("类型"),
                                  QStringLiteral("允许空"), QStringLiteral("值")};
     for (int c = 0; c < 5; ++c) {
         auto *h = new QTableWidgetItem(headers.at(c));
         h->setTextAlignment(c == 0 ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignCenter);
-        grdTable->setHorizontalHeaderItem(c, h);
-        grdTable->setColumnWidth(c, px(widths[c]));
+        parameterGrid->setHorizontalHeaderItem(c, h);
+        parameterGrid->setColumnWidth(c, px(widths[c]));
     }
-    grdTable->setColumnHidden(0, true);
+    parameterGrid->setColumnHidden(0, true);
 }
 
-void FrmSQLValue::LoadParameters(const QString &scriptPath)
+void ParameterWindow::loadParameters(const QString &scriptPath)
 {
     hideEditors();
-    grdTable->setRowCount(0);
+    parameterGrid->setRowCount(0);
     const ParameterScript script = readParameterLines(scriptPath);
 
     auto addRow = [this](const QStringList &cells) {
-        const int row = grdTable->rowCount();
-        grdTable->insertRow(row);
+        const int row = parameterGrid->rowCount();
+        parameterGrid->insertRow(row);
         for (int c = 0; c < 5; ++c) {
             auto *item = new QTableWidgetItem(cells.value(c));
             item->setTextAlignment(c == 0 ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignCenter);
@@ -261,59 +262,59 @@ void FrmSQLValue::LoadParameters(const QString &scriptPath)
                 item->setFlags(Qt::ItemIsEnabled);
                 item->setBackground(palette().button());
             }
-            grdTable->setItem(row, c, item);
+            parameterGrid->setItem(row, c, item);
         }
     };
     for (const ParameterLine &p : script.parameters)
         addRow({p.name, p.caption, p.typeText, allowEmptyText(p.required), p.defaultValue});
-    if (grdTable->rowCount() == 0)
+    if (parameterGrid->rowCount() == 0)
         addRow({});
-    grdTable->setCurrentCell(0, kValueColumn);
+    parameterGrid->setCurrentCell(0, kValueColumn);
 
     QStringList notes;
     for (const SkippedParameterLine &s : script.skipped)
         notes << QStringLiteral("第 %1 行参数格式不完整，已略过：%2").arg(s.lineNumber).arg(s.text);
-    labSkipped->setText(notes.join(QLatin1Char('\n')));
-    labSkipped->setVisible(!notes.isEmpty());
+    skippedLabel->setText(notes.join(QLatin1Char('\n')));
+    skippedLabel->setVisible(!notes.isEmpty());
 }
 
-QString FrmSQLValue::cellText(int row, int column) const
+QString ParameterWindow::cellText(int row, int column) const
 {
-    const QTableWidgetItem *item = grdTable->item(row, column);
+    const QTableWidgetItem *item = parameterGrid->item(row, column);
     return item ? item->text() : QString();
 }
 
-QStringList FrmSQLValue::values() const
+QStringList ParameterWindow::values() const
 {
     QStringList v;
-    for (int r = 0; r < grdTable->rowCount(); ++r)
+    for (int r = 0; r < parameterGrid->rowCount(); ++r)
         v << cellText(r, kValueColumn);
     return v;
 }
 
-bool FrmSQLValue::CheckStatus()
+bool ParameterWindow::checkStatus()
 {
     bool complete = true;
-    for (int r = 0; r < grdTable->rowCount(); ++r)
+    for (int r = 0; r < parameterGrid->rowCount(); ++r)
         if (cellText(r, 3) == QStringLiteral("否") && cellText(r, kValueColumn).isEmpty()) {
             complete = false;
             break;
         }
-    LabZt->setText(complete ? kComplete : kIncomplete);
-    cmdOK->setEnabled(complete);
+    statusLabel->setText(complete ? kComplete : kIncomplete);
+    okButton->setEnabled(complete);
     return complete;
 }
 
-void FrmSQLValue::runProcedure()
+void ParameterWindow::runProcedure()
 {
-    if (LabZt->text() != kComplete)
+    if (statusLabel->text() != kComplete)
         return;
-    const QString sql = buildExecStatement(Key, values());
+    const QString sql = buildExecStatement(itemCode, values());
     // The statement runs on the account connection's worker; the window waits with its events served.
     if (m_executing)
         return;
     m_executing = true;
-    cmdOK->setEnabled(false);
+    okButton->setEnabled(false);
     try {
         // The procedure rebuilds the item's result table, which every session on the server shares;
         // the lock prompt is a window, asked from the worker through this thread.
@@ -327,18 +328,18 @@ void FrmSQLValue::runProcedure()
         });
         m_executing = false;
         if (session().itemResultChanged)
-            session().itemResultChanged(Key, QString());
+            session().itemResultChanged(itemCode, QString());
     } catch (const db::DbError &e) {
         m_executing = false;
-        cmdOK->setEnabled(true);
-        showError(QStringLiteral("存储过程 %1 执行失败：\n").arg(Key) + e.message());
+        okButton->setEnabled(true);
+        showError(QStringLiteral("存储过程 %1 执行失败：\n").arg(itemCode) + e.message());
         return;
     }
     m_userClose = true;
     close();
 }
 
-void FrmSQLValue::showError(const QString &text)
+void ParameterWindow::showError(const QString &text)
 {
     auto *box = new QMessageBox(QMessageBox::Critical, QStringLiteral("参数设置"), text, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -347,24 +348,24 @@ void FrmSQLValue::showError(const QString &text)
 
 // ---- editors -------------------------------------------------------------------------------
 
-void FrmSQLValue::hideEditors()
+void ParameterWindow::hideEditors()
 {
-    dtpDate->hide();
-    txtData->hide();
+    dateEditor->hide();
+    textEditor->hide();
 }
 
-void FrmSQLValue::openEditor()
+void ParameterWindow::openEditor()
 {
     hideEditors();
-    if (grdTable->currentRow() < 0)
+    if (parameterGrid->currentRow() < 0)
         return;
-    if (isDateType(cellText(grdTable->currentRow(), 2)))
-        ShowDateEditor(grdTable, dtpDate);
+    if (isDateType(cellText(parameterGrid->currentRow(), 2)))
+        showDateEditor(parameterGrid, dateEditor);
     else
-        ShowTextEditor(grdTable, txtData);
+        showTextEditor(parameterGrid, textEditor);
 }
 
-void FrmSQLValue::ShowTextEditor(QTableWidget *grid, QLineEdit *box)
+void ParameterWindow::showTextEditor(QTableWidget *grid, QLineEdit *box)
 {
     const int row = grid->currentRow();
     const QRect cell = grid->visualRect(grid->model()->index(row, grid->currentColumn()));
@@ -379,7 +380,7 @@ void FrmSQLValue::ShowTextEditor(QTableWidget *grid, QLineEdit *box)
     box->setSelection(0, int(box->text().size()));
 }
 
-void FrmSQLValue::ShowDateEditor(QTableWidget *grid, QDateTimeEdit *picker)
+void ParameterWindow::showDateEditor(QTableWidget *grid, QDateTimeEdit *picker)
 {
     const int row = grid->currentRow();
     const QString text = cellText(row, grid->currentColumn());
@@ -404,33 +405,33 @@ void FrmSQLValue::ShowDateEditor(QTableWidget *grid, QDateTimeEdit *picker)
     picker->setFocus();
 }
 
-void FrmSQLValue::writeBack(const QString &text)
+void ParameterWindow::writeBack(const QString &text)
 {
-    if (m_editRow < 0 || m_editRow >= grdTable->rowCount())
+    if (m_editRow < 0 || m_editRow >= parameterGrid->rowCount())
         return;
     if (text == cellText(m_editRow, kValueColumn))
         return;
-    if (QTableWidgetItem *item = grdTable->item(m_editRow, kValueColumn))
+    if (QTableWidgetItem *item = parameterGrid->item(m_editRow, kValueColumn))
         item->setText(text);
-    CheckStatus();
+    checkStatus();
 }
 
-void FrmSQLValue::dateWriteBack()
+void ParameterWindow::dateWriteBack()
 {
     if (m_editRow < 0)
         return;
-    writeBack(sqlDateText(dtpDate->dateTime()).trimmed());
+    writeBack(sqlDateText(dateEditor->dateTime()).trimmed());
 }
 
-void FrmSQLValue::moveToNextRow()
+void ParameterWindow::moveToNextRow()
 {
-    const int row = grdTable->currentRow();
-    if (row >= 0 && row < grdTable->rowCount() - 1)
-        grdTable->setCurrentCell(row + 1, kValueColumn);
-    grdTable->setFocus();
+    const int row = parameterGrid->currentRow();
+    if (row >= 0 && row < parameterGrid->rowCount() - 1)
+        parameterGrid->setCurrentCell(row + 1, kValueColumn);
+    parameterGrid->setFocus();
 }
 
-bool FrmSQLValue::textKeyPress(QKeyEvent *e)
+bool ParameterWindow::textKeyPress(QKeyEvent *e)
 {
     const bool enter = isEnter(e);
     const bool backspace = e->key() == Qt::Key_Backspace;
@@ -441,33 +442,33 @@ bool FrmSQLValue::textKeyPress(QKeyEvent *e)
         return false;
     const QChar ch = enter ? QChar(13) : backspace ? QChar(8) : text.at(0);
 
-    const int caret = txtData->hasSelectedText() ? txtData->selectionStart() : txtData->cursorPosition();
+    const int caret = textEditor->hasSelectedText() ? textEditor->selectionStart() : textEditor->cursorPosition();
     if (ch == QLatin1Char('0') && caret == 0)
         return true;
-    const int row = m_editRow >= 0 ? m_editRow : grdTable->currentRow();
+    const int row = m_editRow >= 0 ? m_editRow : parameterGrid->currentRow();
     if (isNumericType(cellText(row, 2)) && !(ch >= QLatin1Char('0') && ch <= QLatin1Char('9')) && !enter
         && !backspace)
         return true;
     if (enter) {
-        txtData->hide();
+        textEditor->hide();
         moveToNextRow();
         return true;
     }
     return false;
 }
 
-bool FrmSQLValue::dateKeyPress(QKeyEvent *e)
+bool ParameterWindow::dateKeyPress(QKeyEvent *e)
 {
     if (!isEnter(e))
         return false;
-    dtpDate->hide();
+    dateEditor->hide();
     moveToNextRow();
     return true;
 }
 
-bool FrmSQLValue::eventFilter(QObject *watched, QEvent *event)
+bool ParameterWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == grdTable && event->type() == QEvent::KeyPress) {
+    if (watched == parameterGrid && event->type() == QEvent::KeyPress) {
         auto *e = static_cast<QKeyEvent *>(event);
         if (isEnter(e)) {
             openEditor();
@@ -481,7 +482,7 @@ bool FrmSQLValue::eventFilter(QObject *watched, QEvent *event)
             return !e->text().isEmpty();  // no type-ahead search in the grid
         }
     }
-    if (watched == grdTable->viewport()) {
+    if (watched == parameterGrid->viewport()) {
         if (event->type() == QEvent::MouseButtonPress)
             hideEditors();
         else if (event->type() == QEvent::MouseButtonDblClick) {
@@ -491,9 +492,9 @@ bool FrmSQLValue::eventFilter(QObject *watched, QEvent *event)
         }
         return false;
     }
-    if (watched == txtData && event->type() == QEvent::KeyPress)
+    if (watched == textEditor && event->type() == QEvent::KeyPress)
         return textKeyPress(static_cast<QKeyEvent *>(event));
-    if (watched == dtpDate) {
+    if (watched == dateEditor) {
         if (event->type() == QEvent::KeyPress)
             return dateKeyPress(static_cast<QKeyEvent *>(event));
         if (event->type() == QEvent::FocusOut)

@@ -34,22 +34,22 @@ private:
 };
 
 // The main window: menu, button bar, catalogue tree, item panel, summary grid, status bar.
-class FrmMain : public QMainWindow {
+class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     // Design sizes in pixels (15 twips each).
     static constexpr int ClientWidth = 736;   // 11040 twips
     static constexpr int ClientHeight = 513;  // 7695 twips
 
-    explicit FrmMain(QWidget *parent = nullptr);
-    ~FrmMain() override;
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
 
-    // The load sequence: BuildMenu, InitReportGrid, clear the tree and load the Tools catalogue.
+    // The load sequence: buildMenu, initSummaryGrid, clear the tree and load the Tools catalogue.
     // A failing tree load is reported in a message box; the window stays usable.
     void load();
 
     // The current catalogue table.
-    QString TreeName;
+    QString treeName;
 
     // Where the window hands over to other windows. Unset hooks do nothing.
     std::function<void(const QString &key, const QString &treeName)> openReport;
@@ -58,7 +58,7 @@ public:
     // Closes the active child window before every menu command; the default closes the most
     // recently active visible window that carries the property "vireoChildWindow".
     std::function<void()> closeActiveChild;
-    // Logs in again after Regedit closed this window.
+    // Logs in again after Relogin closed this window.
     std::function<void()> relogin;
     // Run history: after a run and its summary; a double click on a change (column 3); the
     // menu entries 历史记录 and 导出体检报告.
@@ -83,16 +83,16 @@ public:
     QString gridText(int row, int col) const;
     int gridRowHeight(int row) const;
 
-    void BuildMenu();
-    void InitReportGrid();
+    void buildMenu();
+    void initSummaryGrid();
     // Refills the grid from the ticked runnable nodes; returns the error that stopped it, if any.
     // With the outcome of the run just made, items it did not check are shown grey with the reason
     // as tool tip.
-    QString ShowSummary(QTreeWidget *tree, const RunOutcome *run = nullptr);
+    QString showSummary(QTreeWidget *tree, const RunOutcome *run = nullptr);
     // Reads the item's summary row again (after a re-check, a repair or a procedure run); a
     // non-empty staleNote greys the row with that tool tip.
     void refreshSummaryRow(const QString &code, const QString &staleNote = {});
-    void ShowItemInfo(const QString &code, const QString &name);
+    void showItemInfo(const QString &code, const QString &name);
 
     // Event handlers, public so that the start-up code and tests can drive them.
     void menuCommand(const QString &key);
@@ -119,30 +119,30 @@ private:
     void setSummaryRow(int r, const SummaryRow &row, const QString &staleNote);
     void showRunStatus();
 
-    QMenuBar *Menu = nullptr;
-    QWidget *pictop = nullptr;
-    QToolButton *CmdSelectAll = nullptr;
-    QToolButton *CmdClearAll = nullptr;
-    QToolButton *cmdRun = nullptr;
-    QToolButton *CmdExit = nullptr;
-    QToolButton *cmdOrder = nullptr;
+    QMenuBar *mainMenu = nullptr;
+    QWidget *buttonBar = nullptr;
+    QToolButton *selectAllButton = nullptr;
+    QToolButton *clearAllButton = nullptr;
+    QToolButton *runButton = nullptr;
+    QToolButton *exitButton = nullptr;
+    QToolButton *runOrderButton = nullptr;
     QSplitter *m_split = nullptr;
-    QLabel *labProgress = nullptr;
-    QProgressBar *prgRun = nullptr;
-    QWidget *PicZp = nullptr;
-    QTreeWidget *treTool = nullptr;
-    QFrame *FraTool = nullptr;
-    QTableWidget *grdReport = nullptr;
-    QLabel *labName = nullptr;
-    QFrame *fraSQLInfo = nullptr;
-    QLabel *labSQLInfo = nullptr;
-    QLabel *labNote = nullptr;
-    TextBox *txtNote = nullptr;
-    QLabel *labDes = nullptr;
-    TextBox *txtDes = nullptr;
+    QLabel *progressLabel = nullptr;
+    QProgressBar *progressBar = nullptr;
+    QWidget *workArea = nullptr;
+    QTreeWidget *catalogueTree = nullptr;
+    QFrame *itemPanel = nullptr;
+    QTableWidget *summaryGrid = nullptr;
+    QLabel *itemNameLabel = nullptr;
+    QFrame *detailsFrame = nullptr;
+    QLabel *detailsCaption = nullptr;
+    QLabel *descriptionCaption = nullptr;
+    TextBox *descriptionBox = nullptr;
+    QLabel *notesCaption = nullptr;
+    TextBox *notesBox = nullptr;
     QLabel *panels[5] = {};
-    QToolButton *cmdStop = nullptr;
-    QLabel *labSilent = nullptr;
+    QToolButton *stopButton = nullptr;
+    QLabel *silenceLabel = nullptr;
     QTimer *m_tick = nullptr;
     QString m_runningItem;
     bool m_reconnectFailed = false;

@@ -1,5 +1,5 @@
 // The report window against the SQL Server stand-in: loading, the function button, re-check, export.
-#include "FrmReport.h"
+#include "ReportWindow.h"
 #include "OdbcConnection.h"
 #include "RecordsetModel.h"
 #include "RepairConfirm.h"
@@ -38,7 +38,7 @@ using namespace vireo;
 
 namespace {
 
-class FrmReportTest : public ::testing::Test {
+class ReportWindowTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { standIn = new test::StandIn; }
     static void TearDownTestSuite()
@@ -59,23 +59,23 @@ protected:
         session().catalogConn = std::move(catalog);
         session().accountInfo = {standIn->server(), QStringLiteral("001"), QStringLiteral("2024"),
                                  QStringLiteral("QZdata_001_2024"), QStringLiteral("张三")};
-        FrmReport::setSaveDialog({});
-        FrmReport::setRepairConfirmation([](QWidget *, const RepairRequest &) { return true; });
+        ReportWindow::setSaveDialog({});
+        ReportWindow::setRepairConfirmation([](QWidget *, const RepairRequest &) { return true; });
         history::HistoryStore::setDefaultPath(folder.path() + QStringLiteral("/journal/history.sqlite"));
     }
 
     void TearDown() override
     {
         session().accountConn = standIn->connect();
-        if (FrmReport *w = FrmReport::instance())
+        if (ReportWindow *w = ReportWindow::instance())
             w->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         for (const QString &t : created)
             sql(QStringLiteral("if exists (select * from tempdb..sysobjects where name='%1') drop table tempdb..%1").arg(t));
         sql(QStringLiteral("if exists (select * from tempdb..sysobjects where name='VUZ') drop table tempdb..VUZ"));
         session().catalogConn.reset();
-        FrmReport::setSaveDialog({});
-        FrmReport::setRepairConfirmation({});
+        ReportWindow::setSaveDialog({});
+        ReportWindow::setRepairConfirmation({});
         history::HistoryStore::setDefaultPath({});
     }
 
@@ -101,28 +101,28 @@ protected:
         }
     }
 
-    FrmReport *open(const QString &code)
+    ReportWindow *open(const QString &code)
     {
         openReportWindow(code, QStringLiteral("Tools"));
-        return FrmReport::instance();
+        return ReportWindow::instance();
     }
 
     template <class T> static T *child(const char *name)
     {
-        return FrmReport::instance() ? FrmReport::instance()->findChild<T *>(QLatin1String(name)) : nullptr;
+        return ReportWindow::instance() ? ReportWindow::instance()->findChild<T *>(QLatin1String(name)) : nullptr;
     }
-    static QPushButton *function() { return child<QPushButton>("CmdFunction"); }
-    static QPushButton *print() { return child<QPushButton>("CmdPrint"); }
-    static QPlainTextEdit *text() { return child<QPlainTextEdit>("txtReport"); }
-    static QString number() { return child<QLabel>("labNumber")->text(); }
-    static int rows() { return child<QTableView>("grdReport")->model()->rowCount(); }
+    static QPushButton *function() { return child<QPushButton>("planOrRepairButton"); }
+    static QPushButton *print() { return child<QPushButton>("exportButton"); }
+    static QPlainTextEdit *text() { return child<QPlainTextEdit>("messageBox"); }
+    static QString number() { return child<QLabel>("rowCountLabel")->text(); }
+    static int rows() { return child<QTableView>("reportGrid")->model()->rowCount(); }
 
     static test::StandIn *standIn;
     QTemporaryDir folder;
     QStringList created;
 };
 
-test::StandIn *FrmReportTest::standIn = nullptr;
+test::StandIn *ReportWindowTest::standIn = nullptr;
 
 const QString kThreeRows = QStringLiteral(
     "create table tempdb..%1 (cCode varchar(20), 凭证号 int, 摘要说明 nvarchar(40));"
@@ -130,7 +130,7 @@ const QString kThreeRows = QStringLiteral(
 
 } // namespace
 
-TEST_F(FrmReportTest, LoadReportFollowsTheFunctionButtonTable)
+TEST_F(ReportWindowTest, LoadReportFollowsTheFunctionButtonTable)
 {
     item(QStringLiteral("R1"), QStringLiteral("有修复脚本"), {{QStringLiteral("修复.sql"), QStringLiteral("print 1")},
                                                            {QStringLiteral("方案.txt"), QStringLiteral("方案一")}},
@@ -143,7 +143,7 @@ TEST_F(FrmReportTest, LoadReportFollowsTheFunctionButtonTable)
     item(QStringLiteral("M1"), QStringLiteral("没有结果表"), {{QStringLiteral("修复.sql"), QStringLiteral("print 1")}});
 
     open(QStringLiteral("R1"));
-    EXPECT_EQ(child<QLabel>("labName")->text(), QStringLiteral("有修复脚本"));
+    EXPECT_EQ(child<QLabel>("itemNameLabel")->text(), QStringLiteral("有修复脚本"));
     EXPECT_EQ(number(), QStringLiteral("记录数3"));
     EXPECT_EQ(rows(), 3);
     EXPECT_FALSE(function()->isHidden());
@@ -151,11 +151,11 @@ TEST_F(FrmReportTest, LoadReportFollowsTheFunctionButtonTable)
     EXPECT_FALSE(print()->isHidden());
     EXPECT_TRUE(text()->isHidden());
     EXPECT_TRUE(text()->toPlainText().isEmpty());   // the plan is not loaded while 修复.sql exists
-    QTableView *grid = child<QTableView>("grdReport");
+    QTableView *grid = child<QTableView>("reportGrid");
     EXPECT_EQ(grid->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("凭证号"));
     EXPECT_EQ(grid->model()->data(grid->model()->index(1, 2)).toString(), QStringLiteral("借贷不平"));
     EXPECT_EQ(grid->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
-    FrmReport::instance()->close();
+    ReportWindow::instance()->close();
 
     open(QStringLiteral("P1"));
     EXPECT_EQ(function()->text(), QStringLiteral("方案  "));
@@ -168,24 +168,24 @@ TEST_F(FrmReportTest, LoadReportFollowsTheFunctionButtonTable)
         EXPECT_EQ(text()->toPlainText(), QStringLiteral("第一步\n第二步\n"));
         EXPECT_EQ(function()->text(), QStringLiteral("方案  "));
     }
-    FrmReport::instance()->close();
+    ReportWindow::instance()->close();
 
     open(QStringLiteral("N1"));
     EXPECT_TRUE(function()->isHidden());
     EXPECT_FALSE(print()->isHidden());
-    FrmReport::instance()->close();
+    ReportWindow::instance()->close();
 
     open(QStringLiteral("E1"));
     EXPECT_EQ(number(), QStringLiteral("记录数0"));
     EXPECT_EQ(rows(), 0);
-    EXPECT_EQ(child<QTableView>("grdReport")->model()->columnCount(), 1);
+    EXPECT_EQ(child<QTableView>("reportGrid")->model()->columnCount(), 1);
     EXPECT_TRUE(function()->isHidden());
     EXPECT_TRUE(print()->isHidden());
-    FrmReport::instance()->close();
+    ReportWindow::instance()->close();
 
     open(QStringLiteral("M1"));
     EXPECT_EQ(number(), QStringLiteral("记录数0"));
-    QAbstractItemModel *m = child<QTableView>("grdReport")->model();
+    QAbstractItemModel *m = child<QTableView>("reportGrid")->model();
     ASSERT_EQ(m->columnCount(), 1);
     EXPECT_EQ(m->headerData(0, Qt::Horizontal).toString(), QStringLiteral("空"));
     ASSERT_EQ(m->rowCount(), 1);
@@ -195,7 +195,7 @@ TEST_F(FrmReportTest, LoadReportFollowsTheFunctionButtonTable)
     EXPECT_TRUE(text()->isHidden());
 }
 
-TEST_F(FrmReportTest, RepairThenRecheckThatEmptiesTheTable)
+TEST_F(ReportWindowTest, RepairThenRecheckThatEmptiesTheTable)
 {
     sql(QStringLiteral("create table Vouchers (id int, ok bit); insert into Vouchers values (1, 0), (2, 0), (3, 1)"));
     item(QStringLiteral("V1"), QStringLiteral("凭证检查"),
@@ -217,14 +217,14 @@ TEST_F(FrmReportTest, RepairThenRecheckThatEmptiesTheTable)
     function()->click();
     EXPECT_EQ(number(), QStringLiteral("记录数0"));
     EXPECT_EQ(rows(), 0);
-    EXPECT_EQ(child<QTableView>("grdReport")->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("凭证号"));
+    EXPECT_EQ(child<QTableView>("reportGrid")->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("凭证号"));
     EXPECT_TRUE(text()->isHidden());
     EXPECT_TRUE(function()->isHidden());
     EXPECT_TRUE(print()->isHidden());
     EXPECT_EQ(function()->text(), QStringLiteral("修复  "));
 }
 
-TEST_F(FrmReportTest, AStoppedRepairSaysItWasInterruptedAndHowFarItGot)
+TEST_F(ReportWindowTest, AStoppedRepairSaysItWasInterruptedAndHowFarItGot)
 {
     sql(QStringLiteral("create table Fixes (n int)"));
     item(QStringLiteral("R1"), QStringLiteral("修复中断"),
@@ -235,7 +235,7 @@ TEST_F(FrmReportTest, AStoppedRepairSaysItWasInterruptedAndHowFarItGot)
     QElapsedTimer clock;
     QTimer::singleShot(500, [&] {
         clock.start();
-        child<QPushButton>("cmdStop")->click();
+        child<QPushButton>("stopButton")->click();
     });
     function()->click();
     EXPECT_LT(clock.elapsed(), 1000);
@@ -246,7 +246,7 @@ TEST_F(FrmReportTest, AStoppedRepairSaysItWasInterruptedAndHowFarItGot)
     sql(QStringLiteral("drop table Fixes"));
 }
 
-TEST_F(FrmReportTest, FailingRepairAndRecheckWithoutStagingTable)
+TEST_F(ReportWindowTest, FailingRepairAndRecheckWithoutStagingTable)
 {
     sql(QStringLiteral("create table Marks (n int)"));
     item(QStringLiteral("F1"), QStringLiteral("修复失败"),
@@ -277,13 +277,13 @@ TEST_F(FrmReportTest, FailingRepairAndRecheckWithoutStagingTable)
     function()->setText(QStringLiteral("检查  "));
     function()->click();
     EXPECT_EQ(number(), QStringLiteral("记录数0"));
-    QAbstractItemModel *m = child<QTableView>("grdReport")->model();
+    QAbstractItemModel *m = child<QTableView>("reportGrid")->model();
     EXPECT_EQ(m->headerData(0, Qt::Horizontal).toString(), QStringLiteral("空"));
     EXPECT_EQ(m->rowCount(), 1);
     EXPECT_TRUE(print()->isHidden());
 }
 
-TEST_F(FrmReportTest, DatabaseErrorsAreShownInTheWindow)
+TEST_F(ReportWindowTest, DatabaseErrorsAreShownInTheWindow)
 {
     item(QStringLiteral("D1"), QStringLiteral("错误"), {{QStringLiteral("修复.sql"), QStringLiteral("print 1")}},
          kThreeRows.arg(QStringLiteral("D1")));
@@ -292,7 +292,7 @@ TEST_F(FrmReportTest, DatabaseErrorsAreShownInTheWindow)
     EXPECT_TRUE(text()->toPlainText().contains(QStringLiteral("NoSuchCatalogue"))) << text()->toPlainText().toStdString();
     EXPECT_EQ(number(), QStringLiteral("记录数3"));   // the rest of the load still ran
     EXPECT_EQ(rows(), 3);
-    FrmReport::instance()->close();
+    ReportWindow::instance()->close();
 
     // A check script that stops on an error: the window reloads with what the staging table holds
     // and says why the script stopped.
@@ -309,7 +309,7 @@ TEST_F(FrmReportTest, DatabaseErrorsAreShownInTheWindow)
         EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("不存在的表"))) << boxes.boxes[0].text.toStdString();
         EXPECT_EQ(number(), QStringLiteral("记录数1"));
     }
-    FrmReport::instance()->close();
+    ReportWindow::instance()->close();
 
     // The connection is gone: the load and a re-check report the reason and the window stays.
     open(QStringLiteral("D1"));
@@ -317,14 +317,14 @@ TEST_F(FrmReportTest, DatabaseErrorsAreShownInTheWindow)
     function()->setText(QStringLiteral("检查  "));
     function()->click();
     EXPECT_TRUE(text()->toPlainText().contains(QStringLiteral("与服务器的连接已断开")));
-    FrmReport::instance()->LoadReport();
+    ReportWindow::instance()->loadReport();
     EXPECT_TRUE(text()->toPlainText().contains(QStringLiteral("与服务器的连接已断开")));
     EXPECT_EQ(number(), QStringLiteral("记录数"));
     EXPECT_TRUE(function()->isHidden());
-    EXPECT_TRUE(FrmReport::instance()->isVisible());
+    EXPECT_TRUE(ReportWindow::instance()->isVisible());
 }
 
-TEST_F(FrmReportTest, SecondRequestReloadsForAnotherItemAndCountsAreNotCut)
+TEST_F(ReportWindowTest, SecondRequestReloadsForAnotherItemAndCountsAreNotCut)
 {
     sql(QStringLiteral("create table tempdb..T10 (d int); insert into tempdb..T10 values (0),(1),(2),(3),(4),(5),(6),(7),(8),(9)"));
     created << QStringLiteral("T10");
@@ -334,28 +334,28 @@ TEST_F(FrmReportTest, SecondRequestReloadsForAnotherItemAndCountsAreNotCut)
                         "cross join tempdb..T10 f cross join tempdb..T10 g"));
     item(QStringLiteral("S1"), QStringLiteral("三行"), {}, kThreeRows.arg(QStringLiteral("S1")));
 
-    FrmReport *first = open(QStringLiteral("S1"));
+    ReportWindow *first = open(QStringLiteral("S1"));
     EXPECT_EQ(number(), QStringLiteral("记录数3"));
     first->setWindowState(Qt::WindowMinimized);
     // Rows show while the load goes on: the count grows and the grid has some rows but not all.
     QStringList seen;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (FrmReport::instance() && rows() > 0 && rows() < 200000)
+        if (ReportWindow::instance() && rows() > 0 && rows() < 200000)
             seen << number() + QLatin1Char('/') + QString::number(rows());
     });
     watch.start(5);
-    FrmReport *second = open(QStringLiteral("BIG"));
+    ReportWindow *second = open(QStringLiteral("BIG"));
     watch.stop();
     ASSERT_FALSE(seen.isEmpty());
     EXPECT_TRUE(seen.front().startsWith(QStringLiteral("记录数"))) << seen.front().toStdString();
     EXPECT_EQ(first, second);
     EXPECT_FALSE(second->isMinimized());   // the request brings the window forward
-    QTableView *grid = child<QTableView>("grdReport");
+    QTableView *grid = child<QTableView>("reportGrid");
     // Reloading keeps one model and one selection model.
     EXPECT_EQ(grid->findChildren<QItemSelectionModel *>(Qt::FindDirectChildrenOnly).size(), 1);
-    EXPECT_EQ(second->Key, QStringLiteral("BIG"));
-    EXPECT_EQ(child<QLabel>("labName")->text(), QStringLiteral("二十万行"));
+    EXPECT_EQ(second->itemCode, QStringLiteral("BIG"));
+    EXPECT_EQ(child<QLabel>("itemNameLabel")->text(), QStringLiteral("二十万行"));
     EXPECT_EQ(number(), QStringLiteral("记录数200000"));
     EXPECT_EQ(rows(), 200000);
 
@@ -368,13 +368,13 @@ TEST_F(FrmReportTest, SecondRequestReloadsForAnotherItemAndCountsAreNotCut)
     EXPECT_EQ(rows(), left);
     second->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(FrmReport::instance(), nullptr);
+    EXPECT_EQ(ReportWindow::instance(), nullptr);
     open(QStringLiteral("BIG"));
     EXPECT_EQ(number(), QStringLiteral("记录数%1").arg(left));
-    EXPECT_TRUE(FrmReport::instance()->property("vireoChildWindow").toBool());
+    EXPECT_TRUE(ReportWindow::instance()->property("vireoChildWindow").toBool());
 }
 
-TEST_F(FrmReportTest, ExportMessagesFolderAndWideTables)
+TEST_F(ReportWindowTest, ExportMessagesFolderAndWideTables)
 {
     // 30 columns: A to AD.
     QStringList cols, vals1, vals2;
@@ -427,25 +427,25 @@ TEST_F(FrmReportTest, ExportMessagesFolderAndWideTables)
     EXPECT_EQ(boxes.boxes[1].title, QString());
     EXPECT_EQ(boxes.boxes[1].text, QStringLiteral("未成功导出！"));
     EXPECT_TRUE(QDir(reportFolder).isEmpty());
-    EXPECT_TRUE(child<QProgressBar>("ProgressBar")->isHidden());
+    EXPECT_TRUE(child<QProgressBar>("progressBar")->isHidden());
 
     QStringList askedFilters;
     QString answer;
-    FrmReport::setSaveDialog([&](QWidget *, const QString &dir, const QStringList &filters) {
+    ReportWindow::setSaveDialog([&](QWidget *, const QString &dir, const QStringList &filters) {
         EXPECT_EQ(QFileInfo(dir).dir().canonicalPath(), QFileInfo(reportFolder).canonicalFilePath());
         askedFilters = filters;
         return answer;
     });
     // Both formats, every column; the readers check values, fill and widths.
-    const RecordsetModel *model = FrmReport::instance()->model();
+    const RecordsetModel *model = ReportWindow::instance()->model();
     for (const char *ext : {"xlsx", "xls"}) {
         answer = reportFolder + QStringLiteral("/宽表.") + QLatin1String(ext);
         print()->click();
         ASSERT_EQ(boxes.boxes.back().text, QStringLiteral("已成功导出！\n\n") + QDir::toNativeSeparators(answer));
         EXPECT_EQ(boxes.boxes.back().title, QString());
         EXPECT_EQ(boxes.boxes.back().icon, QMessageBox::Information);
-        EXPECT_EQ(child<QProgressBar>("ProgressBar")->maximum(), 6);
-        EXPECT_TRUE(child<QProgressBar>("ProgressBar")->isHidden());
+        EXPECT_EQ(child<QProgressBar>("progressBar")->maximum(), 6);
+        EXPECT_TRUE(child<QProgressBar>("progressBar")->isHidden());
         EXPECT_TRUE(test::workbookMatches(answer, model->recordset()));
     }
     EXPECT_EQ(askedFilters.value(0), QStringLiteral("Excel 工作簿 (*.xlsx)"));   // .xlsx offered first
@@ -464,17 +464,17 @@ TEST_F(FrmReportTest, ExportMessagesFolderAndWideTables)
     EXPECT_EQ(boxes.boxes.back().title, QStringLiteral("报表导出"));
     EXPECT_TRUE(boxes.boxes.back().text.contains(QStringLiteral("只读"))) << boxes.boxes.back().text.toStdString();
     EXPECT_EQ(QFileInfo(answer).size(), 0);
-    EXPECT_TRUE(FrmReport::instance()->isVisible());
+    EXPECT_TRUE(ReportWindow::instance()->isVisible());
 }
 
-TEST_F(FrmReportTest, RepairIsConfirmedFirstAndJournalled)
+TEST_F(ReportWindowTest, RepairIsConfirmedFirstAndJournalled)
 {
     test::StandIn::Options options;
     options.log = true;
     test::StandIn logged(options);
     session().accountConn = logged.connect();
     session().accountInfo.server = logged.server();
-    FrmReport::setRepairConfirmation({});   // the real dialog
+    ReportWindow::setRepairConfirmation({});   // the real dialog
     sql(QStringLiteral("create table Vouchers (id int, ok bit); insert into Vouchers values (1, 0), (2, 0), (3, 1)"));
     const QString repair = QStringLiteral("update Vouchers set ok = 1 where id = 1\n");
     item(QStringLiteral("J1"), QStringLiteral("凭证检查"),
@@ -488,17 +488,17 @@ TEST_F(FrmReportTest, RepairIsConfirmedFirstAndJournalled)
     // the stand-in by then are kept.
     QString said, plan, script;
     bool reachedBefore = true;
-    const char *answer = "cmdCancel";
+    const char *answer = "cancelButton";
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         auto *d = qobject_cast<RepairConfirm *>(QApplication::activeModalWidget());
         if (!d)
             return;
-        said = d->findChild<QLabel *>(QStringLiteral("labWhat"))->text();
-        plan = d->findChild<QPlainTextEdit *>(QStringLiteral("txtPlan"))->toPlainText();
-        d->findChild<QPushButton *>(QStringLiteral("cmdScript"))->click();
-        script = d->findChild<QPlainTextEdit *>(QStringLiteral("txtScript"))->isVisible()
-                     ? d->findChild<QPlainTextEdit *>(QStringLiteral("txtScript"))->toPlainText() : QString();
+        said = d->findChild<QLabel *>(QStringLiteral("whatLabel"))->text();
+        plan = d->findChild<QPlainTextEdit *>(QStringLiteral("planBox"))->toPlainText();
+        d->findChild<QPushButton *>(QStringLiteral("showScriptButton"))->click();
+        script = d->findChild<QPlainTextEdit *>(QStringLiteral("scriptBox"))->isVisible()
+                     ? d->findChild<QPlainTextEdit *>(QStringLiteral("scriptBox"))->toPlainText() : QString();
         reachedBefore = repaired();
         d->findChild<QPushButton *>(QLatin1String(answer))->click();
     });
@@ -515,7 +515,7 @@ TEST_F(FrmReportTest, RepairIsConfirmedFirstAndJournalled)
     EXPECT_EQ(function()->text(), QStringLiteral("修复  "));
     EXPECT_TRUE(history::HistoryStore(history::HistoryStore::defaultPath()).repairs().empty());
 
-    answer = "cmdRepair";
+    answer = "repairButton";
     said.clear();
     function()->click();   // confirmed
     EXPECT_FALSE(said.isEmpty());
@@ -543,27 +543,27 @@ TEST_F(FrmReportTest, RepairIsConfirmedFirstAndJournalled)
     EXPECT_FALSE(journalFile.readAll().contains("Vireo#2024"));
 }
 
-TEST_F(FrmReportTest, GridSortsCopiesFiltersAndFitsColumns)
+TEST_F(ReportWindowTest, GridSortsCopiesFiltersAndFitsColumns)
 {
     const QString longName = QStringLiteral("一家名字非常非常长的客户公司，地址在很远很远的地方，电话号码也很长很长很长");
     item(QStringLiteral("G1"), QStringLiteral("客户"), {},
          QStringLiteral("create table tempdb..G1 (名称 nvarchar(80), 金额 int); insert into tempdb..G1 values "
                         "(N'乙公司', 10), (N'甲公司', 9), (N'%1', 100)").arg(longName));
-    FrmReport *w = open(QStringLiteral("G1"));
-    QTableView *grid = child<QTableView>("grdReport");
+    ReportWindow *w = open(QStringLiteral("G1"));
+    QTableView *grid = child<QTableView>("reportGrid");
     QAbstractItemModel *m = grid->model();
     // A larger window gives all its growth to the grid; 退出 keeps to the corner.
     const QSize gridBefore = grid->size();
     w->resize(w->size() + QSize(300, 200));
     EXPECT_EQ(grid->size(), gridBefore + QSize(300, 200));
-    EXPECT_EQ(w->width() - child<QPushButton>("CmdExit")->geometry().right(), px(8415) - px(7440 + 855) + 1);
+    EXPECT_EQ(w->width() - child<QPushButton>("exitButton")->geometry().right(), px(8415) - px(7440 + 855) + 1);
     // The next window opens at the size this one had.
     const QSize size = w->size();
     w->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     w = open(QStringLiteral("G1"));
     EXPECT_EQ(w->size(), size);
-    grid = child<QTableView>("grdReport");
+    grid = child<QTableView>("reportGrid");
     m = grid->model();
     const auto column = [m](int c) {
         QStringList texts;
@@ -602,7 +602,7 @@ TEST_F(FrmReportTest, GridSortsCopiesFiltersAndFitsColumns)
     EXPECT_LT(grid->columnWidth(0), fm.horizontalAdvance(longName));
     EXPECT_EQ(m->index(2, 0).data(Qt::ToolTipRole).toString(), longName);
 
-    child<QLineEdit>("txtFilter")->setText(QStringLiteral("乙"));
+    child<QLineEdit>("filterBox")->setText(QStringLiteral("乙"));
     EXPECT_EQ(column(0), QStringList{QStringLiteral("乙公司")});
     EXPECT_EQ(number(), QStringLiteral("记录数3"));
 }

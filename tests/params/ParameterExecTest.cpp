@@ -52,7 +52,7 @@ protected:
     {
         int n = 0;
         for (QWidget *w : QApplication::topLevelWidgets())
-            if (qobject_cast<FrmSQLValue *>(w) && w->isVisible())
+            if (qobject_cast<ParameterWindow *>(w) && w->isVisible())
                 ++n;
         return n;
     }
@@ -62,9 +62,9 @@ protected:
         pw.doubleClick(row);
         QTest::keyClicks(pw.txt(), QString::fromUtf8(text));
     }
-    static void finish(FrmSQLValue *w)
+    static void finish(ParameterWindow *w)
     {
-        QPointer<FrmSQLValue> gone(w);
+        QPointer<ParameterWindow> gone(w);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         EXPECT_TRUE(gone.isNull());
     }
@@ -79,7 +79,7 @@ TEST_F(ParameterExec, ExecutesTheProcedureWithValuesInRowOrder)
     createProcedure(QStringLiteral("K01"));
     ParamWindow pw = openWindow(QStringLiteral("K01"));
     ASSERT_NE(pw.w, nullptr);
-    EXPECT_EQ(pw.find<QLabel>("labName")->text(), QStringLiteral("过程一"));
+    EXPECT_EQ(pw.find<QLabel>("itemNameLabel")->text(), QStringLiteral("过程一"));
     EXPECT_EQ(pw.cell(1), QStringLiteral("7"));
     EXPECT_FALSE(pw.ok()->isEnabled());
 
@@ -90,7 +90,7 @@ TEST_F(ParameterExec, ExecutesTheProcedureWithValuesInRowOrder)
     QTest::mouseClick(pw.ok(), Qt::LeftButton);
     session().itemResultChanged = {};
     EXPECT_EQ(refreshed, QStringList{QStringLiteral("K01")});
-    EXPECT_EQ(FrmSQLValue::instance(), nullptr);
+    EXPECT_EQ(ParameterWindow::instance(), nullptr);
     EXPECT_FALSE(pw.w->isVisible());
     finish(pw.w);
     EXPECT_EQ(procLog(), (QList<QStringList>{{"it's", "7"}}));
@@ -105,7 +105,7 @@ TEST_F(ParameterExec, WithoutParameterLinesOneEmptyArgumentIsSent)
     enter(pw, 0, "x");
     QTest::keyClick(pw.txt(), Qt::Key_Backspace);
     QTest::mouseClick(pw.ok(), Qt::LeftButton);
-    EXPECT_EQ(FrmSQLValue::instance(), nullptr);
+    EXPECT_EQ(ParameterWindow::instance(), nullptr);
     finish(pw.w);
     EXPECT_EQ(procLog(), (QList<QStringList>{{"", "KE"}}));
 }
@@ -132,7 +132,7 @@ TEST_F(ParameterExec, FailedExecShowsTheServersMessageAndKeepsTheWindow)
     EXPECT_TRUE(box->isVisible());
     EXPECT_TRUE(box->text().contains(serverMessage)) << box->text().toStdString();
     box->accept();
-    EXPECT_EQ(FrmSQLValue::instance(), pw.w);
+    EXPECT_EQ(ParameterWindow::instance(), pw.w);
     EXPECT_TRUE(pw.w->isVisible());
     EXPECT_EQ(pw.cell(0), QStringLiteral("v"));
     EXPECT_TRUE(pw.ok()->isEnabled());
@@ -141,7 +141,7 @@ TEST_F(ParameterExec, FailedExecShowsTheServersMessageAndKeepsTheWindow)
     createProcedure(QStringLiteral("KERR"),
                     QStringLiteral("create procedure KERR @a varchar(20) as insert into ProcLog values (@a, 'KERR')"));
     QTest::mouseClick(pw.ok(), Qt::LeftButton);
-    EXPECT_EQ(FrmSQLValue::instance(), nullptr);
+    EXPECT_EQ(ParameterWindow::instance(), nullptr);
     EXPECT_EQ(procLog(), (QList<QStringList>{{"v", "KERR"}}));
 }
 
@@ -161,37 +161,37 @@ TEST_F(ParameterExec, ProcedureItemsOpenInTurnAndAProgramCloseDropsTheRest)
     openParameterWindow(QStringLiteral("K01"), QStringLiteral("Tools"));
     openParameterWindow(QStringLiteral("K11"), QStringLiteral("Tools"));
 
-    ParamWindow first{FrmSQLValue::instance()};
+    ParamWindow first{ParameterWindow::instance()};
     ASSERT_NE(first.w, nullptr);
     EXPECT_TRUE(QTest::qWaitForWindowActive(first.w, 5000));
     EXPECT_EQ(openWindows(), 1);
-    EXPECT_EQ(first.w->Key, QStringLiteral("K11"));
-    EXPECT_EQ(first.find<QLabel>("labName")->text(), QStringLiteral("第一个过程"));
+    EXPECT_EQ(first.w->itemCode, QStringLiteral("K11"));
+    EXPECT_EQ(first.find<QLabel>("itemNameLabel")->text(), QStringLiteral("第一个过程"));
     EXPECT_EQ(first.cell(0, 1), QStringLiteral("第一项"));
     enter(first, 0, "one");
     QTest::mouseClick(first.ok(), Qt::LeftButton);
     EXPECT_EQ(procLog(), (QList<QStringList>{{"one", "K11默认"}}));
 
-    ParamWindow second{FrmSQLValue::instance()};
+    ParamWindow second{ParameterWindow::instance()};
     ASSERT_NE(second.w, nullptr);
     ASSERT_NE(second.w, first.w);
     finish(first.w);
     EXPECT_TRUE(QTest::qWaitForWindowActive(second.w, 5000));
     EXPECT_EQ(openWindows(), 1);
-    EXPECT_EQ(second.w->Key, QStringLiteral("K12"));
-    EXPECT_EQ(second.find<QLabel>("labName")->text(), QStringLiteral("第二个过程"));
+    EXPECT_EQ(second.w->itemCode, QStringLiteral("K12"));
+    EXPECT_EQ(second.find<QLabel>("itemNameLabel")->text(), QStringLiteral("第二个过程"));
     EXPECT_EQ(second.cell(0, 1), QStringLiteral("第二项"));
     EXPECT_EQ(second.cell(0), QString());
     EXPECT_EQ(second.status()->text(), QStringLiteral("状 态"));
     enter(second, 0, "two");
-    QTest::mouseClick(second.find<QPushButton>("cmdExit"), Qt::LeftButton);
-    ParamWindow third{FrmSQLValue::instance()};
+    QTest::mouseClick(second.find<QPushButton>("exitButton"), Qt::LeftButton);
+    ParamWindow third{ParameterWindow::instance()};
     ASSERT_NE(third.w, nullptr);
-    EXPECT_EQ(third.w->Key, QStringLiteral("K01"));
+    EXPECT_EQ(third.w->itemCode, QStringLiteral("K01"));
     finish(second.w);
 
     third.w->close();   // not the user's doing: K11 waiting behind it is dropped
-    EXPECT_EQ(FrmSQLValue::instance(), nullptr);
+    EXPECT_EQ(ParameterWindow::instance(), nullptr);
     finish(third.w);
     EXPECT_EQ(openWindows(), 0);
     EXPECT_EQ(procLog(), (QList<QStringList>{{"one", "K11默认"}}));

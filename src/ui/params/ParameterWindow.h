@@ -21,26 +21,26 @@ void openParameterWindow(const QString &key, const QString &treeName);
 void discardPendingParameterWindows();
 
 // 参数设置: collects the values of a stored procedure's parameters and executes it.
-class FrmSQLValue : public QWidget {
+class ParameterWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit FrmSQLValue(QWidget *parent = nullptr);
-    ~FrmSQLValue() override;
+    explicit ParameterWindow(QWidget *parent = nullptr);
+    ~ParameterWindow() override;
 
     // The open parameter window, if any.
-    static FrmSQLValue *instance();
+    static ParameterWindow *instance();
 
     // Set in this order before the window is shown; read when it is first shown.
-    QString Key;
-    QString TreeName;
+    QString itemCode;
+    QString treeName;
 
-    // Completeness of the required values; updates LabZt and cmdOK.
-    bool CheckStatus();
+    // Completeness of the required values; updates statusLabel and okButton.
+    bool checkStatus();
 
-    void InitGrid();
-    void LoadParameters(const QString &scriptPath);
-    void ShowTextEditor(QTableWidget *grid, QLineEdit *box);
-    void ShowDateEditor(QTableWidget *grid, QDateTimeEdit *picker);
+    void initGrid();
+    void loadParameters(const QString &scriptPath);
+    void showTextEditor(QTableWidget *grid, QLineEdit *box);
+    void showDateEditor(QTableWidget *grid, QDateTimeEdit *picker);
 
     // Column 4 of every data row, in row order.
     QStringList values() const;
@@ -64,14 +64,14 @@ private:
     QString cellText(int row, int column) const;
     void showError(const QString &text);
 
-    QLabel *labName;
-    QLabel *LabZt;
-    QTableWidget *grdTable;
-    QLabel *labSkipped;
-    QLineEdit *txtData;
-    QDateTimeEdit *dtpDate;
-    QPushButton *cmdOK;
-    QPushButton *cmdExit;
+    QLabel *itemNameLabel;
+    QLabel *statusLabel;
+    QTableWidget *parameterGrid;
+    QLabel *skippedLabel;
+    QLineEdit *textEditor;
+    QDateTimeEdit *dateEditor;
+    QPushButton *okButton;
+    QPushButton *exitButton;
 
     bool m_loaded = false;
     bool m_userClose = false;

@@ -1,4 +1,4 @@
-#include "FrmHistory.h"
+#include "HistoryWindow.h"
 #include "TrendChart.h"
 
 #include <QComboBox>
@@ -51,9 +51,9 @@ QString runLabel(const history::RunHeader &h)
 }
 } // namespace
 
-FrmRowDiff::FrmRowDiff(const QString &title, const history::RowDiff &d, QWidget *parent) : QDialog(parent)
+RowDiffWindow::RowDiffWindow(const QString &title, const history::RowDiff &d, QWidget *parent) : QDialog(parent)
 {
-    setObjectName(QStringLiteral("FrmRowDiff"));
+    setObjectName(QStringLiteral("RowDiffWindow"));
     setWindowTitle(title);
     setAttribute(Qt::WA_DeleteOnClose);
     resize(760, 520);
@@ -64,8 +64,8 @@ FrmRowDiff::FrmRowDiff(const QString &title, const history::RowDiff &d, QWidget 
         const std::vector<history::FindingRow> &rows;
         qint64 without;
     } parts[] = {
-        {"grdAdded", QStringLiteral("新增 %1 行").arg(qint64(d.added.size()) + d.addedWithoutValues), d.added, d.addedWithoutValues},
-        {"grdResolved", QStringLiteral("消除 %1 行").arg(qint64(d.resolved.size()) + d.resolvedWithoutValues), d.resolved,
+        {"addedRowsGrid", QStringLiteral("新增 %1 行").arg(qint64(d.added.size()) + d.addedWithoutValues), d.added, d.addedWithoutValues},
+        {"resolvedRowsGrid", QStringLiteral("消除 %1 行").arg(qint64(d.resolved.size()) + d.resolvedWithoutValues), d.resolved,
          d.resolvedWithoutValues},
     };
     for (const auto &part : parts) {
@@ -79,41 +79,41 @@ FrmRowDiff::FrmRowDiff(const QString &title, const history::RowDiff &d, QWidget 
     }
 }
 
-FrmHistory::FrmHistory(const QString &historyFile, const QString &database, QWidget *parent)
+HistoryWindow::HistoryWindow(const QString &historyFile, const QString &database, QWidget *parent)
     : QWidget(parent, Qt::Window), m_store(std::make_unique<history::HistoryStore>(historyFile)), m_database(database)
 {
-    setObjectName(QStringLiteral("FrmHistory"));
+    setObjectName(QStringLiteral("HistoryWindow"));
     setWindowTitle(QStringLiteral("历史记录 - ") + database);
     setAttribute(Qt::WA_DeleteOnClose);
     resize(980, 680);
     auto *lay = new QVBoxLayout(this);
-    labNote = new QLabel(this);
-    lay->addWidget(labNote);
+    noteLabel = new QLabel(this);
+    lay->addWidget(noteLabel);
     auto *split = new QSplitter(Qt::Vertical, this);
     lay->addWidget(split, 1);
 
     auto *top = new QWidget(split);
     auto *topLay = new QVBoxLayout(top);
     topLay->setContentsMargins(0, 0, 0, 0);
-    grdRuns = table(top, "grdRuns", {QStringLiteral("编号"), QStringLiteral("开始时间"), QStringLiteral("结束时间"),
+    runsGrid = table(top, "runsGrid", {QStringLiteral("编号"), QStringLiteral("开始时间"), QStringLiteral("结束时间"),
                                      QStringLiteral("操作员"), QStringLiteral("目录"), QStringLiteral("检查项目"),
                                      QStringLiteral("有结果")});
-    grdRuns->setMaximumHeight(6 * (grdRuns->fontMetrics().height() + 6) + grdRuns->horizontalHeader()->sizeHint().height() + 4);
-    topLay->addWidget(grdRuns, 1);
+    runsGrid->setMaximumHeight(6 * (runsGrid->fontMetrics().height() + 6) + runsGrid->horizontalHeader()->sizeHint().height() + 4);
+    topLay->addWidget(runsGrid, 1);
     auto *pick = new QHBoxLayout;
-    cboEarlier = new QComboBox(top);
-    cboEarlier->setObjectName(QStringLiteral("cboEarlier"));
-    cboLater = new QComboBox(top);
-    cboLater->setObjectName(QStringLiteral("cboLater"));
+    earlierRunBox = new QComboBox(top);
+    earlierRunBox->setObjectName(QStringLiteral("earlierRunBox"));
+    laterRunBox = new QComboBox(top);
+    laterRunBox->setObjectName(QStringLiteral("laterRunBox"));
     pick->addWidget(new QLabel(QStringLiteral("比较"), top));
-    pick->addWidget(cboEarlier, 1);
+    pick->addWidget(earlierRunBox, 1);
     pick->addWidget(new QLabel(QStringLiteral("与"), top));
-    pick->addWidget(cboLater, 1);
+    pick->addWidget(laterRunBox, 1);
     topLay->addLayout(pick);
-    grdCompare = table(top, "grdCompare", {QStringLiteral("编码"), QStringLiteral("检查项目"), QStringLiteral("较早"),
+    comparisonGrid = table(top, "comparisonGrid", {QStringLiteral("编码"), QStringLiteral("检查项目"), QStringLiteral("较早"),
                                            QStringLiteral("较晚"), QStringLiteral("变化")});
-    grdCompare->setToolTip(QStringLiteral("双击一行查看新增与消除的行"));
-    topLay->addWidget(grdCompare, 2);
+    comparisonGrid->setToolTip(QStringLiteral("双击一行查看新增与消除的行"));
+    topLay->addWidget(comparisonGrid, 2);
     split->addWidget(top);
 
     auto *scroll = new QScrollArea(split);
@@ -127,25 +127,25 @@ FrmHistory::FrmHistory(const QString &historyFile, const QString &database, QWid
     split->setStretchFactor(1, 1);
     split->setSizes({360, 360});
 
-    connect(grdCompare, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { openRows(row); });
+    connect(comparisonGrid, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { openRows(row); });
     auto recompare = [this] {
-        compare(cboEarlier->currentData().toLongLong(), cboLater->currentData().toLongLong());
+        compare(earlierRunBox->currentData().toLongLong(), laterRunBox->currentData().toLongLong());
     };
-    connect(cboEarlier, &QComboBox::activated, this, recompare);
-    connect(cboLater, &QComboBox::activated, this, recompare);
+    connect(earlierRunBox, &QComboBox::activated, this, recompare);
+    connect(laterRunBox, &QComboBox::activated, this, recompare);
     load();
 }
 
-FrmHistory::~FrmHistory() = default;
+HistoryWindow::~HistoryWindow() = default;
 
-void FrmHistory::load()
+void HistoryWindow::load()
 {
     const auto runs = m_store->runs(m_database);
     if (!m_store->error().isEmpty()) {
-        labNote->setText(QStringLiteral("无法读取历史记录：") + m_store->error());
+        noteLabel->setText(QStringLiteral("无法读取历史记录：") + m_store->error());
         return;
     }
-    labNote->setText(runs.empty() ? QStringLiteral("这个账套数据库还没有检查记录。")
+    noteLabel->setText(runs.empty() ? QStringLiteral("这个账套数据库还没有检查记录。")
                                   : QStringLiteral("共 %1 次检查记录（%2）").arg(runs.size()).arg(m_store->path()));
     // Item codes in the order of their first appearance, newest run first, with their names.
     std::vector<std::pair<QString, QString>> items;
@@ -157,13 +157,13 @@ void FrmHistory::load()
             if (std::none_of(items.begin(), items.end(), [&](const auto &p) { return p.first == i.code; }))
                 items.emplace_back(i.code, i.name);
         }
-        addRow(grdRuns, {QString::number(h.id), h.started.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+        addRow(runsGrid, {QString::number(h.id), h.started.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
                          h.ended.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), h.operatorName, h.catalogue,
                          QString::number(total), QString::number(findings)});
-        cboEarlier->addItem(runLabel(h), h.id);
-        cboLater->addItem(runLabel(h), h.id);
+        earlierRunBox->addItem(runLabel(h), h.id);
+        laterRunBox->addItem(runLabel(h), h.id);
     }
-    grdRuns->resizeColumnsToContents();
+    runsGrid->resizeColumnsToContents();
     std::sort(items.begin(), items.end());
     int n = 0;
     for (const auto &[code, name] : items) {
@@ -183,17 +183,17 @@ void FrmHistory::load()
         ++n;
     }
     if (runs.size() >= 2) {
-        cboLater->setCurrentIndex(0);
-        cboEarlier->setCurrentIndex(1);
+        laterRunBox->setCurrentIndex(0);
+        earlierRunBox->setCurrentIndex(1);
         compare(runs[1].id, runs[0].id);
     }
 }
 
-void FrmHistory::compare(qint64 earlierRun, qint64 laterRun)
+void HistoryWindow::compare(qint64 earlierRun, qint64 laterRun)
 {
     m_earlier = earlierRun;
     m_later = laterRun;
-    grdCompare->setRowCount(0);
+    comparisonGrid->setRowCount(0);
     const auto earlier = m_store->run(earlierRun);
     std::map<QString, history::StoredItem> before;
     for (const history::StoredItem &i : m_store->items(earlierRun))
@@ -219,22 +219,22 @@ void FrmHistory::compare(qint64 earlierRun, qint64 laterRun)
                              .text();
             }
         }
-        addRow(grdCompare, {i.code, i.name, b == before.end() ? QString() : cell(b->second), cell(i), change});
+        addRow(comparisonGrid, {i.code, i.name, b == before.end() ? QString() : cell(b->second), cell(i), change});
     }
-    grdCompare->resizeColumnsToContents();
+    comparisonGrid->resizeColumnsToContents();
 }
 
-void FrmHistory::openRows(int row)
+void HistoryWindow::openRows(int row)
 {
-    const QTableWidgetItem *code = grdCompare->item(row, 0);
+    const QTableWidgetItem *code = comparisonGrid->item(row, 0);
     if (!code || !m_earlier || !m_later)
         return;
     const history::RowDiff d = history::diffRuns(*m_store, m_earlier, m_later, code->text());
-    auto *w = new FrmRowDiff(QStringLiteral("%1 新增与消除的行").arg(code->text()), d, this);
+    auto *w = new RowDiffWindow(QStringLiteral("%1 新增与消除的行").arg(code->text()), d, this);
     w->show();
 }
 
-TrendChart *FrmHistory::chart(const QString &code) const
+TrendChart *HistoryWindow::chart(const QString &code) const
 {
     return findChild<TrendChart *>(QStringLiteral("trend_") + code);
 }

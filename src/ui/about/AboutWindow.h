@@ -10,8 +10,8 @@ class QPlainTextEdit;
 namespace vireo {
 
 // The About window: product title and version, a fixed notice, closed by a
-// click on the close image `picExit` (or Escape). Created on each show.
-class frmAbout : public QDialog
+// click on the close image `closeImage` (or Escape). Created on each show.
+class AboutWindow : public QDialog
 {
     Q_OBJECT
 
@@ -19,7 +19,7 @@ public:
     static constexpr int WidthPx = 420;  // 6300 twips
     static constexpr int HeightPx = 300; // 4500 twips
 
-    explicit frmAbout(QWidget *parent = nullptr);
+    explicit AboutWindow(QWidget *parent = nullptr);
 
     // Shows a fresh About window modally and returns when it has closed.
     static int showModal(QWidget *parent);
@@ -34,15 +34,15 @@ protected:
 
 private:
     QPixmap m_background;
-    QLabel *labHint = nullptr;
-    QLabel *picExit = nullptr;
-    QLabel *Label1 = nullptr;
-    QLabel *Label5 = nullptr;
-    QFrame *Line1 = nullptr;
-    QFrame *Line2 = nullptr;
-    QLabel *Image1 = nullptr;
-    QLabel *Image2 = nullptr;
-    QPlainTextEdit *txtMessge = nullptr;
+    QLabel *headerLabel = nullptr;
+    QLabel *closeImage = nullptr;
+    QLabel *copyrightLabel = nullptr;
+    QLabel *productLabel = nullptr;
+    QFrame *upperRule = nullptr;
+    QFrame *lowerRule = nullptr;
+    QLabel *emblemImage = nullptr;
+    QLabel *sealImage = nullptr;
+    QPlainTextEdit *noticeBox = nullptr;
     QPoint m_dragOffset;
     bool m_dragging = false;
 };

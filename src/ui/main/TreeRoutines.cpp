@@ -1,4 +1,4 @@
-#include "ModFunction.h"
+#include "TreeRoutines.h"
 #include "CatalogueTree.h"
 #include "QueryHelpers.h"
 #include "Session.h"
@@ -27,7 +27,7 @@ QTreeWidgetItem *findNode(QTreeWidget *tree, const QString &key)
     return nullptr;
 }
 
-void LoadTree(const QString &parentId, const QString &relativeKey, QTreeWidget *tree, const QString &table,
+void loadTree(const QString &parentId, const QString &relativeKey, QTreeWidget *tree, const QString &table,
               db::Connection *catalog)
 {
     const QSignalBlocker quiet(tree);
@@ -58,12 +58,12 @@ void LoadTree(const QString &parentId, const QString &relativeKey, QTreeWidget *
     walkCatalogue(catalog, table, visit, parentId);
 }
 
-void LoadTree(const QString &parentId, const QString &relativeKey, QTreeWidget *tree, const QString &table)
+void loadTree(const QString &parentId, const QString &relativeKey, QTreeWidget *tree, const QString &table)
 {
-    LoadTree(parentId, relativeKey, tree, table, session().catalogConn.get());
+    loadTree(parentId, relativeKey, tree, table, session().catalogConn.get());
 }
 
-void SetSubtreeChecked(QTreeWidgetItem *node, bool checked, bool includeSiblings, bool includeChildren)
+void setSubtreeChecked(QTreeWidgetItem *node, bool checked, bool includeSiblings, bool includeChildren)
 {
     if (!node)
         return;
@@ -72,7 +72,7 @@ void SetSubtreeChecked(QTreeWidgetItem *node, bool checked, bool includeSiblings
     for (; node;) {
         node->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
         if (includeChildren && node->childCount() > 0)
-            SetSubtreeChecked(node->child(0), checked, true, true);
+            setSubtreeChecked(node->child(0), checked, true, true);
         if (!includeSiblings)
             break;
         QTreeWidgetItem *parent = node->parent();
@@ -95,12 +95,12 @@ void tickAll(QTreeWidget *tree, bool checked)
 }
 } // namespace
 
-void SelectAll(QTreeWidget *tree)
+void tickAll(QTreeWidget *tree)
 {
     tickAll(tree, true);
 }
 
-void ClearAll(QTreeWidget *tree)
+void untickAll(QTreeWidget *tree)
 {
     tickAll(tree, false);
 }

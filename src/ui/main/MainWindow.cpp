@@ -1,9 +1,9 @@
-#include "FrmMain.h"
+#include "MainWindow.h"
 #include "AccountWorker.h"
 #include "ButtonIcons.h"
 #include "FileHelpers.h"
 #include "LockWaitPrompt.h"
-#include "ModFunction.h"
+#include "TreeRoutines.h"
 #include "QueryHelpers.h"
 #include "RepairJournalWindow.h"
 #include "ResultGrid.h"
@@ -46,6 +46,7 @@ QFont songti(double pointSize, bool bold)
 }
 
 const QString kTitle = QStringLiteral("Vireo数据体检工具");
+// Settings keys of earlier versions, kept so that saved layouts still apply.
 const QString kGeometryKey = QStringLiteral("FrmMain");
 const QString kSplitterKey = QStringLiteral("FrmMain/splitter");
 
@@ -109,24 +110,24 @@ void TextBox::setText(const QString &text)
     m_setting = false;
 }
 
-FrmMain::FrmMain(QWidget *parent) : QMainWindow(parent)
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
-    setObjectName(QStringLiteral("FrmMain"));
+    setObjectName(QStringLiteral("MainWindow"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(kTitle);
     setFont(songti(9, false));
     childTracker();
-    closeActiveChild = &FrmMain::closeMostRecentChildWindow;
-    session().itemResultChanged = [self = QPointer<FrmMain>(this)](const QString &code, const QString &note) {
+    closeActiveChild = &MainWindow::closeMostRecentChildWindow;
+    session().itemResultChanged = [self = QPointer<MainWindow>(this)](const QString &code, const QString &note) {
         if (self)
             self->refreshSummaryRow(code, note);
     };
 
-    Menu = new QMenuBar(this);
-    Menu->setObjectName(QStringLiteral("Menu"));
-    Menu->setNativeMenuBar(false);
-    Menu->setFixedHeight(px(375));
-    setMenuBar(Menu);
+    mainMenu = new QMenuBar(this);
+    mainMenu->setObjectName(QStringLiteral("mainMenu"));
+    mainMenu->setNativeMenuBar(false);
+    mainMenu->setFixedHeight(px(375));
+    setMenuBar(mainMenu);
 
     buildControls();
     buildStatusBar();
@@ -137,43 +138,43 @@ FrmMain::FrmMain(QWidget *parent) : QMainWindow(parent)
     if (!split.isEmpty())
         m_split->restoreState(split);
 
-    connect(new QShortcut(QKeySequence(Qt::Key_F5), this), &QShortcut::activated, this, &FrmMain::runChecks);
-    bindKey(treTool, QKeySequence::SelectAll, [this] {
+    connect(new QShortcut(QKeySequence(Qt::Key_F5), this), &QShortcut::activated, this, &MainWindow::runChecks);
+    bindKey(catalogueTree, QKeySequence::SelectAll, [this] {
         if (!m_running)
-            SelectAll(treTool);
+            tickAll(catalogueTree);
     });
     for (Qt::Key k : {Qt::Key_Return, Qt::Key_Enter})
-        bindKey(grdReport, QKeySequence(k), [this] { gridDoubleClick(); });
+        bindKey(summaryGrid, QKeySequence(k), [this] { gridDoubleClick(); });
 }
 
-FrmMain::~FrmMain() = default;
+MainWindow::~MainWindow() = default;
 
-void FrmMain::buildControls()
+void MainWindow::buildControls()
 {
     auto *central = new QWidget(this);
     auto *column = new QVBoxLayout(central);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
 
-    pictop = new QWidget(central);
-    pictop->setObjectName(QStringLiteral("pictop"));
-    pictop->setFixedHeight(px(480));
-    column->addWidget(pictop);
+    buttonBar = new QWidget(central);
+    buttonBar->setObjectName(QStringLiteral("buttonBar"));
+    buttonBar->setFixedHeight(px(480));
+    column->addWidget(buttonBar);
 
     // The tree and the panel/grid share the rest of the window; the user drags the split.
     m_split = new QSplitter(Qt::Horizontal, central);
-    PicZp = m_split;
-    PicZp->setObjectName(QStringLiteral("PicZp"));
-    PicZp->setMinimumHeight(px(3000));
+    workArea = m_split;
+    workArea->setObjectName(QStringLiteral("workArea"));
+    workArea->setMinimumHeight(px(3000));
     m_split->setContentsMargins(px(120), px(120), ClientWidth - px(3360 + 7575),
                                 ClientHeight - 2 * px(375) - px(480) - px(120 + 6255));
     m_split->setHandleWidth(px(3360) - px(120 + 3135));
     m_split->setChildrenCollapsible(false);
-    column->addWidget(PicZp, 1);
+    column->addWidget(workArea, 1);
     setCentralWidget(central);
 
     auto button = [this](const char *name, const QString &caption, const char *icon, int left) {
-        auto *b = new QToolButton(pictop);
+        auto *b = new QToolButton(buttonBar);
         b->setObjectName(QLatin1String(name));
         b->setText(caption);
         b->setIcon(buttonIcon(QLatin1String(icon)));
@@ -184,65 +185,65 @@ void FrmMain::buildControls()
         b->setGeometry(twipRect(left, 120, 855, 285));
         return b;
     };
-    CmdSelectAll = button("CmdSelectAll", QStringLiteral("全选  "), "selectAll", 120);
-    CmdClearAll = button("CmdClearAll", QStringLiteral("全清  "), "clearAll", 1080);
-    cmdRun = button("cmdRun", QStringLiteral("执行  "), "run", 3360);
-    CmdExit = button("CmdExit", QStringLiteral("退出  "), "exit", 10080);
+    selectAllButton = button("selectAllButton", QStringLiteral("全选  "), "selectAll", 120);
+    clearAllButton = button("clearAllButton", QStringLiteral("全清  "), "clearAll", 1080);
+    runButton = button("runButton", QStringLiteral("执行  "), "run", 3360);
+    exitButton = button("exitButton", QStringLiteral("退出  "), "exit", 10080);
     // Back to the order of the run after the summary was sorted; shown only while it is sorted.
-    cmdOrder = new QToolButton(pictop);
-    cmdOrder->setObjectName(QStringLiteral("cmdOrder"));
-    cmdOrder->setText(QStringLiteral("按检查顺序"));
-    cmdOrder->setToolTip(QStringLiteral("按检查顺序排列结果汇总"));
-    cmdOrder->setFocusPolicy(Qt::TabFocus);
-    cmdOrder->hide();
+    runOrderButton = new QToolButton(buttonBar);
+    runOrderButton->setObjectName(QStringLiteral("runOrderButton"));
+    runOrderButton->setText(QStringLiteral("按检查顺序"));
+    runOrderButton->setToolTip(QStringLiteral("按检查顺序排列结果汇总"));
+    runOrderButton->setFocusPolicy(Qt::TabFocus);
+    runOrderButton->hide();
     // 退出 and the order button keep to the right edge of the bar.
-    whenResized(pictop, [this](const QSize &size) {
+    whenResized(buttonBar, [this](const QSize &size) {
         const QRect exit = twipRect(10080, 120, 855, 285);
-        CmdExit->move(size.width() - (ClientWidth - exit.x()), exit.y());
-        const int w = cmdOrder->sizeHint().width();
-        cmdOrder->setGeometry(CmdExit->x() - 8 - w, exit.y(), w, exit.height());
+        exitButton->move(size.width() - (ClientWidth - exit.x()), exit.y());
+        const int w = runOrderButton->sizeHint().width();
+        runOrderButton->setGeometry(exitButton->x() - 8 - w, exit.y(), w, exit.height());
     });
 
     // Progress of a run, in the free stretch of the button bar; hidden while idle: 停止, what runs
     // and for how long, the share done (or, while the server does not answer, how long it has not).
-    cmdStop = button("cmdStop", QStringLiteral("停止  "), "exit", 4380);
-    cmdStop->setToolTip(QStringLiteral("停止正在执行的检查（Esc）"));
-    cmdStop->hide();
-    labProgress = new QLabel(pictop);
-    labProgress->setObjectName(QStringLiteral("labProgress"));
-    labProgress->setGeometry(twipRect(5295, 120, 2685, 285));
-    labProgress->hide();
-    prgRun = new QProgressBar(pictop);
-    prgRun->setObjectName(QStringLiteral("prgRun"));
-    prgRun->setGeometry(twipRect(8040, 150, 1920, 225));
-    prgRun->setFormat(QStringLiteral("%p%"));
-    prgRun->hide();
-    labSilent = new QLabel(pictop);
-    labSilent->setObjectName(QStringLiteral("labSilent"));
-    labSilent->setGeometry(twipRect(7380, 120, 2640, 285));
-    labSilent->setStyleSheet(QStringLiteral("color: #c00000"));
-    labSilent->hide();
+    stopButton = button("stopButton", QStringLiteral("停止  "), "exit", 4380);
+    stopButton->setToolTip(QStringLiteral("停止正在执行的检查（Esc）"));
+    stopButton->hide();
+    progressLabel = new QLabel(buttonBar);
+    progressLabel->setObjectName(QStringLiteral("progressLabel"));
+    progressLabel->setGeometry(twipRect(5295, 120, 2685, 285));
+    progressLabel->hide();
+    progressBar = new QProgressBar(buttonBar);
+    progressBar->setObjectName(QStringLiteral("progressBar"));
+    progressBar->setGeometry(twipRect(8040, 150, 1920, 225));
+    progressBar->setFormat(QStringLiteral("%p%"));
+    progressBar->hide();
+    silenceLabel = new QLabel(buttonBar);
+    silenceLabel->setObjectName(QStringLiteral("silenceLabel"));
+    silenceLabel->setGeometry(twipRect(7380, 120, 2640, 285));
+    silenceLabel->setStyleSheet(QStringLiteral("color: #c00000"));
+    silenceLabel->hide();
     m_tick = new QTimer(this);
     m_tick->setInterval(200);
-    connect(m_tick, &QTimer::timeout, this, &FrmMain::showRunStatus);
-    connect(cmdStop, &QToolButton::clicked, this, &FrmMain::stopRun);
+    connect(m_tick, &QTimer::timeout, this, &MainWindow::showRunStatus);
+    connect(stopButton, &QToolButton::clicked, this, &MainWindow::stopRun);
     auto *esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(esc, &QShortcut::activated, this, &FrmMain::stopRun);
+    connect(esc, &QShortcut::activated, this, &MainWindow::stopRun);
     connect(&accountWorker(), &AccountWorker::serverSilent, this, [this] { showRunStatus(); });
     connect(&accountWorker(), &AccountWorker::notice, this, [this](const QString &text) {
         statusBar()->showMessage(text, 10000);
     });
     connect(&accountWorker(), &AccountWorker::reconnectFailed, this, [this] { m_reconnectFailed = true; });
     // Another window's job on the account connection: 执行 waits until it ends.
-    connect(&accountWorker(), &AccountWorker::started, this, [this] { cmdRun->setEnabled(false); });
-    connect(&accountWorker(), &AccountWorker::finished, this, [this] { cmdRun->setEnabled(!m_running); });
+    connect(&accountWorker(), &AccountWorker::started, this, [this] { runButton->setEnabled(false); });
+    connect(&accountWorker(), &AccountWorker::finished, this, [this] { runButton->setEnabled(!m_running); });
 
-    treTool = new QTreeWidget(PicZp);
-    treTool->setObjectName(QStringLiteral("treTool"));
-    m_split->addWidget(treTool);
+    catalogueTree = new QTreeWidget(workArea);
+    catalogueTree->setObjectName(QStringLiteral("catalogueTree"));
+    m_split->addWidget(catalogueTree);
     // The item panel and the summary grid take the same place; one of them shows.
-    auto *right = new QWidget(PicZp);
-    right->setObjectName(QStringLiteral("PicRight"));
+    auto *right = new QWidget(workArea);
+    right->setObjectName(QStringLiteral("detailPane"));
     auto *stack = new QGridLayout(right);
     stack->setContentsMargins(0, 0, 0, 0);
     m_split->addWidget(right);
@@ -250,101 +251,101 @@ void FrmMain::buildControls()
     m_split->setStretchFactor(0, 1);
     m_split->setStretchFactor(1, 3);
     m_split->setSizes({px(3135), px(7575)});
-    treTool->setHeaderHidden(true);
-    treTool->setColumnCount(1);
-    treTool->setSelectionMode(QAbstractItemView::SingleSelection);
-    treTool->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    catalogueTree->setHeaderHidden(true);
+    catalogueTree->setColumnCount(1);
+    catalogueTree->setSelectionMode(QAbstractItemView::SingleSelection);
+    catalogueTree->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
-    FraTool = new QFrame(right);
-    FraTool->setObjectName(QStringLiteral("FraTool"));
-    stack->addWidget(FraTool, 0, 0);
-    FraTool->setFrameShape(QFrame::StyledPanel);
-    FraTool->setFrameShadow(QFrame::Sunken);
+    itemPanel = new QFrame(right);
+    itemPanel->setObjectName(QStringLiteral("itemPanel"));
+    stack->addWidget(itemPanel, 0, 0);
+    itemPanel->setFrameShape(QFrame::StyledPanel);
+    itemPanel->setFrameShadow(QFrame::Sunken);
 
-    grdReport = new QTableWidget(right);
-    grdReport->setObjectName(QStringLiteral("grdReport"));
-    stack->addWidget(grdReport, 0, 0);
-    grdReport->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grdReport->setSelectionBehavior(QAbstractItemView::SelectRows);
-    grdReport->setSelectionMode(QAbstractItemView::SingleSelection);
-    grdReport->verticalHeader()->hide();
-    grdReport->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    grdReport->verticalHeader()->setDefaultSectionSize(px(270));
-    grdReport->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    grdReport->horizontalHeader()->setHighlightSections(false);
-    grdReport->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
-    grdReport->setWordWrap(false);
-    makeResultGrid(grdReport);
-    connect(grdReport->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this,
-            [this](int section) { cmdOrder->setVisible(section >= 0); });
-    connect(cmdOrder, &QToolButton::clicked, this, [this] { restoreRunOrder(); });
+    summaryGrid = new QTableWidget(right);
+    summaryGrid->setObjectName(QStringLiteral("summaryGrid"));
+    stack->addWidget(summaryGrid, 0, 0);
+    summaryGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    summaryGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    summaryGrid->setSelectionMode(QAbstractItemView::SingleSelection);
+    summaryGrid->verticalHeader()->hide();
+    summaryGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    summaryGrid->verticalHeader()->setDefaultSectionSize(px(270));
+    summaryGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    summaryGrid->horizontalHeader()->setHighlightSections(false);
+    summaryGrid->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    summaryGrid->setWordWrap(false);
+    makeResultGrid(summaryGrid);
+    connect(summaryGrid->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this,
+            [this](int section) { runOrderButton->setVisible(section >= 0); });
+    connect(runOrderButton, &QToolButton::clicked, this, [this] { restoreRunOrder(); });
 
-    labName = new QLabel(QStringLiteral("名称"), FraTool);
-    labName->setObjectName(QStringLiteral("labName"));
-    labName->setGeometry(twipRect(120, 120, 7215, 375));
-    labName->setFont(songti(15.75, true));
+    itemNameLabel = new QLabel(QStringLiteral("名称"), itemPanel);
+    itemNameLabel->setObjectName(QStringLiteral("itemNameLabel"));
+    itemNameLabel->setGeometry(twipRect(120, 120, 7215, 375));
+    itemNameLabel->setFont(songti(15.75, true));
 
-    fraSQLInfo = new QFrame(FraTool);
-    fraSQLInfo->setObjectName(QStringLiteral("fraSQLInfo"));
-    fraSQLInfo->setGeometry(twipRect(120, 600, 7215, 5415));
-    fraSQLInfo->setFrameShape(QFrame::Panel);
-    fraSQLInfo->setFrameShadow(QFrame::Sunken);
+    detailsFrame = new QFrame(itemPanel);
+    detailsFrame->setObjectName(QStringLiteral("detailsFrame"));
+    detailsFrame->setGeometry(twipRect(120, 600, 7215, 5415));
+    detailsFrame->setFrameShape(QFrame::Panel);
+    detailsFrame->setFrameShadow(QFrame::Sunken);
 
-    labSQLInfo = new QLabel(QStringLiteral("     详  细  信  息 "), fraSQLInfo);
-    labSQLInfo->setObjectName(QStringLiteral("labSQLInfo"));
-    labSQLInfo->setGeometry(twipRect(120, 240, 255, 4935));
-    labSQLInfo->setFont(songti(12, true));
-    labSQLInfo->setWordWrap(true);
-    labSQLInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    detailsCaption = new QLabel(QStringLiteral("     详  细  信  息 "), detailsFrame);
+    detailsCaption->setObjectName(QStringLiteral("detailsCaption"));
+    detailsCaption->setGeometry(twipRect(120, 240, 255, 4935));
+    detailsCaption->setFont(songti(12, true));
+    detailsCaption->setWordWrap(true);
+    detailsCaption->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    labNote = new QLabel(QStringLiteral("描述:"), fraSQLInfo);
-    labNote->setObjectName(QStringLiteral("labNote"));
-    labNote->setGeometry(twipRect(600, 285, 450, 180));
+    descriptionCaption = new QLabel(QStringLiteral("描述:"), detailsFrame);
+    descriptionCaption->setObjectName(QStringLiteral("descriptionCaption"));
+    descriptionCaption->setGeometry(twipRect(600, 285, 450, 180));
 
-    txtNote = new TextBox(fraSQLInfo);
-    txtNote->setObjectName(QStringLiteral("txtNote"));
-    txtNote->setGeometry(twipRect(600, 600, 6375, 810));
+    descriptionBox = new TextBox(detailsFrame);
+    descriptionBox->setObjectName(QStringLiteral("descriptionBox"));
+    descriptionBox->setGeometry(twipRect(600, 600, 6375, 810));
 
-    labDes = new QLabel(QStringLiteral("说明"), fraSQLInfo);
-    labDes->setObjectName(QStringLiteral("labDes"));
-    labDes->setGeometry(twipRect(600, 1560, 360, 180));
+    notesCaption = new QLabel(QStringLiteral("说明"), detailsFrame);
+    notesCaption->setObjectName(QStringLiteral("notesCaption"));
+    notesCaption->setGeometry(twipRect(600, 1560, 360, 180));
 
-    txtDes = new TextBox(fraSQLInfo);
-    txtDes->setObjectName(QStringLiteral("txtDes"));
-    txtDes->setGeometry(twipRect(600, 1920, 6375, 3210));
+    notesBox = new TextBox(detailsFrame);
+    notesBox->setObjectName(QStringLiteral("notesBox"));
+    notesBox->setGeometry(twipRect(600, 1920, 6375, 3210));
     // The panel's boxes take the growth of the panel.
-    whenResized(FraTool, [this](const QSize &size) {
+    whenResized(itemPanel, [this](const QSize &size) {
         const int dw = std::max(0, size.width() - px(7575)), dh = std::max(0, size.height() - px(6255));
-        labName->setGeometry(twipRect(120, 120, 7215, 375).adjusted(0, 0, dw, 0));
-        fraSQLInfo->setGeometry(twipRect(120, 600, 7215, 5415).adjusted(0, 0, dw, dh));
-        txtNote->setGeometry(twipRect(600, 600, 6375, 810).adjusted(0, 0, dw, 0));
-        txtDes->setGeometry(twipRect(600, 1920, 6375, 3210).adjusted(0, 0, dw, dh));
+        itemNameLabel->setGeometry(twipRect(120, 120, 7215, 375).adjusted(0, 0, dw, 0));
+        detailsFrame->setGeometry(twipRect(120, 600, 7215, 5415).adjusted(0, 0, dw, dh));
+        descriptionBox->setGeometry(twipRect(600, 600, 6375, 810).adjusted(0, 0, dw, 0));
+        notesBox->setGeometry(twipRect(600, 1920, 6375, 3210).adjusted(0, 0, dw, dh));
     });
 
-    connect(CmdSelectAll, &QToolButton::clicked, this, [this] {
+    connect(selectAllButton, &QToolButton::clicked, this, [this] {
         if (!m_running)
-            SelectAll(treTool);
+            tickAll(catalogueTree);
     });
-    connect(CmdClearAll, &QToolButton::clicked, this, [this] {
+    connect(clearAllButton, &QToolButton::clicked, this, [this] {
         if (!m_running)
-            ClearAll(treTool);
+            untickAll(catalogueTree);
     });
-    connect(cmdRun, &QToolButton::clicked, this, &FrmMain::runChecks);
-    connect(CmdExit, &QToolButton::clicked, this, [this] {
+    connect(runButton, &QToolButton::clicked, this, &MainWindow::runChecks);
+    connect(exitButton, &QToolButton::clicked, this, [this] {
         if (!m_running)
             close();
     });
     // The tree routines tick with the tree's signals blocked, so this fires for the user's own
     // tick changes only.
-    connect(treTool, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem *node, int column) {
+    connect(catalogueTree, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem *node, int column) {
         if (column == 0 && !m_running)
-            SetSubtreeChecked(node, nodeChecked(node), false, true);
+            setSubtreeChecked(node, nodeChecked(node), false, true);
     });
-    connect(treTool, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem *node, int) { nodeClick(node); });
-    connect(grdReport, &QTableWidget::cellDoubleClicked, this, [this](int, int) { gridDoubleClick(); });
+    connect(catalogueTree, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem *node, int) { nodeClick(node); });
+    connect(summaryGrid, &QTableWidget::cellDoubleClicked, this, [this](int, int) { gridDoubleClick(); });
 }
 
-void FrmMain::buildStatusBar()
+void MainWindow::buildStatusBar()
 {
     auto *bar = new QStatusBar(this);
     bar->setObjectName(QStringLiteral("StatusBar"));
@@ -369,7 +370,7 @@ void FrmMain::buildStatusBar()
     }
 }
 
-void FrmMain::setPanelText(int panel, const QString &text)
+void MainWindow::setPanelText(int panel, const QString &text)
 {
     if (panel >= 1 && panel <= 5) {
         panels[panel - 1]->setText(text);
@@ -378,28 +379,28 @@ void FrmMain::setPanelText(int panel, const QString &text)
     }
 }
 
-QString FrmMain::panelText(int panel) const
+QString MainWindow::panelText(int panel) const
 {
     return panel >= 1 && panel <= 5 ? panels[panel - 1]->text() : QString();
 }
 
-void FrmMain::load()
+void MainWindow::load()
 {
-    BuildMenu();
-    InitReportGrid();
-    loadCatalogue(TreeName);
+    buildMenu();
+    initSummaryGrid();
+    loadCatalogue(treeName);
 }
 
-void FrmMain::BuildMenu()
+void MainWindow::buildMenu()
 {
-    Menu->clear();
+    mainMenu->clear();
     struct Entry {
         const char *key;
         const char *parent;
         QString caption;
     };
     const Entry entries[] = {
-        {"File", nullptr, QStringLiteral("文件    ")},       {"Regedit", "File", QStringLiteral("重新注册    ")},
+        {"File", nullptr, QStringLiteral("文件    ")},       {"Relogin", "File", QStringLiteral("重新注册    ")},
         {"ExportReport", "File", QStringLiteral("导出体检报告    ")},
         {"Exit", "File", QStringLiteral("退出  ")},          {"Function", nullptr, QStringLiteral("功能    ")},
         {"Tools", "Function", QStringLiteral("常用工具    ")}, {"Njb", "Function", QStringLiteral("年结系列     ")},
@@ -411,7 +412,7 @@ void FrmMain::BuildMenu()
     for (const Entry &e : entries) {
         const QString key = QLatin1String(e.key);
         if (!e.parent) {
-            QMenu *m = Menu->addMenu(e.caption);
+            QMenu *m = mainMenu->addMenu(e.caption);
             m->setObjectName(key);
             m->menuAction()->setObjectName(key);
             m->menuAction()->setData(key);
@@ -425,109 +426,109 @@ void FrmMain::BuildMenu()
     }
 }
 
-void FrmMain::InitReportGrid()
+void MainWindow::initSummaryGrid()
 {
-    grdReport->clear();
-    grdReport->setColumnCount(4);
-    grdReport->setRowCount(0);
-    grdReport->setColumnWidth(0, px(1000));
-    grdReport->setColumnWidth(1, px(3000));
-    grdReport->setColumnWidth(2, px(3000));
-    grdReport->setColumnWidth(3, px(3600));
-    grdReport->setHorizontalHeaderLabels(
+    summaryGrid->clear();
+    summaryGrid->setColumnCount(4);
+    summaryGrid->setRowCount(0);
+    summaryGrid->setColumnWidth(0, px(1000));
+    summaryGrid->setColumnWidth(1, px(3000));
+    summaryGrid->setColumnWidth(2, px(3000));
+    summaryGrid->setColumnWidth(3, px(3600));
+    summaryGrid->setHorizontalHeaderLabels(
         {QStringLiteral("编码"), QStringLiteral("检查项目"), QStringLiteral("结果报告"), QStringLiteral("与上次比较")});
     // The placeholder row below the header, of height 0.
-    grdReport->setRowCount(1);
-    grdReport->setRowHidden(0, true);
-    grdReport->show();
-    FraTool->hide();
-    TreeName = QStringLiteral("Tools");
+    summaryGrid->setRowCount(1);
+    summaryGrid->setRowHidden(0, true);
+    summaryGrid->show();
+    itemPanel->hide();
+    treeName = QStringLiteral("Tools");
 }
 
-int FrmMain::gridRowCount() const
+int MainWindow::gridRowCount() const
 {
-    return grdReport->rowCount() + 1;
+    return summaryGrid->rowCount() + 1;
 }
 
-QString FrmMain::gridText(int row, int col) const
+QString MainWindow::gridText(int row, int col) const
 {
     if (row == 0) {
-        const QTableWidgetItem *h = grdReport->horizontalHeaderItem(col);
+        const QTableWidgetItem *h = summaryGrid->horizontalHeaderItem(col);
         return h ? h->text() : QString();
     }
-    const QTableWidgetItem *item = grdReport->item(row - 1, col);
+    const QTableWidgetItem *item = summaryGrid->item(row - 1, col);
     return item ? item->text() : QString();
 }
 
-int FrmMain::gridRowHeight(int row) const
+int MainWindow::gridRowHeight(int row) const
 {
-    return row == 0 ? grdReport->horizontalHeader()->height() : grdReport->rowHeight(row - 1);
+    return row == 0 ? summaryGrid->horizontalHeader()->height() : summaryGrid->rowHeight(row - 1);
 }
 
-QString FrmMain::ShowSummary(QTreeWidget *tree, const RunOutcome *run)
+QString MainWindow::showSummary(QTreeWidget *tree, const RunOutcome *run)
 {
     Session &s = session();
     const std::vector<TreeItemRef> nodes = treeNodesPreOrder(tree);
-    const QString treeName = TreeName;
+    const QString catalogueTable = treeName;
     Summary summary;
     HomeThreadConnection catalog(this, s.catalogConn.get());
     try {
         accountWorker().run(QStringLiteral("正在汇总结果"), [&](db::Connection *account) {
-            summary = BuildSummary(nodes, treeName, {s.programFolder, s.catalogConn ? &catalog : nullptr, account}, run);
+            summary = BuildSummary(nodes, catalogueTable, {s.programFolder, s.catalogConn ? &catalog : nullptr, account}, run);
         });
     } catch (const db::DbError &e) {
         summary.error = e.message();
     }
     // Filled in the order of the run, unsorted; the user may sort it afterwards. Each row keeps its
     // place in the run for 按检查顺序.
-    grdReport->setSortingEnabled(false);
-    grdReport->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
-    grdReport->setRowCount(0);
+    summaryGrid->setSortingEnabled(false);
+    summaryGrid->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    summaryGrid->setRowCount(0);
     for (const SummaryRow &row : summary.rows) {
-        const int r = grdReport->rowCount();
-        grdReport->insertRow(r);
+        const int r = summaryGrid->rowCount();
+        summaryGrid->insertRow(r);
         const QString note = row.notChecked.isEmpty()
                                  ? QString()
                                  : QStringLiteral("本次未检查：") + row.notChecked
                                        + (row.staleResult ? QStringLiteral("，显示的是上次的结果") : QString());
         setSummaryRow(r, row, note);
-        grdReport->item(r, 0)->setData(kRunOrderRole, r);
+        summaryGrid->item(r, 0)->setData(kRunOrderRole, r);
     }
-    if (grdReport->rowCount() == 0)
-        grdReport->setRowCount(1);
-    grdReport->setSortingEnabled(true);
+    if (summaryGrid->rowCount() == 0)
+        summaryGrid->setRowCount(1);
+    summaryGrid->setSortingEnabled(true);
     lastSummary = summary;
     return summary.error;
 }
 
-int FrmMain::rowOfRunOrder(int order) const
+int MainWindow::rowOfRunOrder(int order) const
 {
-    for (int r = 0; r < grdReport->rowCount(); ++r)
-        if (const QTableWidgetItem *item = grdReport->item(r, 0); item && item->data(kRunOrderRole).toInt() == order)
+    for (int r = 0; r < summaryGrid->rowCount(); ++r)
+        if (const QTableWidgetItem *item = summaryGrid->item(r, 0); item && item->data(kRunOrderRole).toInt() == order)
             return r;
     return -1;
 }
 
-void FrmMain::restoreRunOrder()
+void MainWindow::restoreRunOrder()
 {
-    grdReport->setSortingEnabled(false);
-    const int rows = grdReport->rowCount(), cols = grdReport->columnCount();
+    summaryGrid->setSortingEnabled(false);
+    const int rows = summaryGrid->rowCount(), cols = summaryGrid->columnCount();
     const std::vector<QTableWidgetItem *> empty(size_t(cols), nullptr);
     std::vector<std::vector<QTableWidgetItem *>> byOrder(size_t(rows), empty);
     for (int r = 0; r < rows; ++r) {
-        const QTableWidgetItem *first = grdReport->item(r, 0);
+        const QTableWidgetItem *first = summaryGrid->item(r, 0);
         const int order = first ? first->data(kRunOrderRole).toInt() : r;
         for (int c = 0; c < cols; ++c)
-            byOrder[size_t(order)][size_t(c)] = grdReport->takeItem(r, c);
+            byOrder[size_t(order)][size_t(c)] = summaryGrid->takeItem(r, c);
     }
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < cols; ++c)
-            grdReport->setItem(r, c, byOrder[size_t(r)][size_t(c)]);
-    grdReport->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
-    grdReport->setSortingEnabled(true);
+            summaryGrid->setItem(r, c, byOrder[size_t(r)][size_t(c)]);
+    summaryGrid->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    summaryGrid->setSortingEnabled(true);
 }
 
-void FrmMain::setGridChange(int dataRow, const QString &text, const QString &toolTip)
+void MainWindow::setGridChange(int dataRow, const QString &text, const QString &toolTip)
 {
     // dataRow counts in the order of the run, whatever order the grid shows.
     const int r = rowOfRunOrder(dataRow);
@@ -535,15 +536,15 @@ void FrmMain::setGridChange(int dataRow, const QString &text, const QString &too
         return;
     auto *item = new SummaryItem(text);
     item->setToolTip(toolTip);
-    grdReport->setItem(r, 3, item);
+    summaryGrid->setItem(r, 3, item);
 }
 
-void FrmMain::setSummaryRow(int r, const SummaryRow &row, const QString &staleNote)
+void MainWindow::setSummaryRow(int r, const SummaryRow &row, const QString &staleNote)
 {
     // Sorting stays off while the row's cells are replaced, so that the row keeps its place.
-    const bool sorting = grdReport->isSortingEnabled();
-    grdReport->setSortingEnabled(false);
-    const QVariant order = grdReport->item(r, 0) ? grdReport->item(r, 0)->data(kRunOrderRole) : QVariant();
+    const bool sorting = summaryGrid->isSortingEnabled();
+    summaryGrid->setSortingEnabled(false);
+    const QVariant order = summaryGrid->item(r, 0) ? summaryGrid->item(r, 0)->data(kRunOrderRole) : QVariant();
     const QString cells[3] = {row.code, row.name, row.finding};
     for (int c = 0; c < 3; ++c) {
         auto *item = new SummaryItem(cells[c]);
@@ -551,16 +552,16 @@ void FrmMain::setSummaryRow(int r, const SummaryRow &row, const QString &staleNo
             item->setForeground(QColor(Qt::gray));
             item->setToolTip(staleNote);
         }
-        grdReport->setItem(r, c, item);
+        summaryGrid->setItem(r, c, item);
     }
     if (order.isValid())
-        grdReport->item(r, 0)->setData(kRunOrderRole, order);
-    grdReport->setSortingEnabled(sorting);
+        summaryGrid->item(r, 0)->setData(kRunOrderRole, order);
+    summaryGrid->setSortingEnabled(sorting);
 }
 
-void FrmMain::refreshSummaryRow(const QString &code, const QString &staleNote)
+void MainWindow::refreshSummaryRow(const QString &code, const QString &staleNote)
 {
-    for (int r = 0; r < grdReport->rowCount(); ++r) {
+    for (int r = 0; r < summaryGrid->rowCount(); ++r) {
         if (gridText(r + 1, 0) != code)
             continue;
         try {
@@ -579,25 +580,25 @@ void FrmMain::refreshSummaryRow(const QString &code, const QString &staleNote)
     }
 }
 
-void FrmMain::ShowItemInfo(const QString &code, const QString &name)
+void MainWindow::showItemInfo(const QString &code, const QString &name)
 {
     const QString folder = session().programFolder + QStringLiteral("/File/") + code;
-    labName->setText(name);
-    QString text = txtNote->text();
+    itemNameLabel->setText(name);
+    QString text = descriptionBox->text();
     if (ReadTextFile(folder + QStringLiteral("/描述.txt"), text))
-        txtNote->setText(text);
-    text = txtDes->text();
+        descriptionBox->setText(text);
+    text = notesBox->text();
     if (ReadTextFile(folder + QStringLiteral("/说明.txt"), text))
-        txtDes->setText(text);
+        notesBox->setText(text);
 }
 
-void FrmMain::menuCommand(const QString &key)
+void MainWindow::menuCommand(const QString &key)
 {
     if (m_running)
         return;
     if (closeActiveChild)
         closeActiveChild();
-    if (key == QLatin1String("Regedit")) {
+    if (key == QLatin1String("Relogin")) {
         const auto again = relogin;
         close();
         if (again)
@@ -622,28 +623,28 @@ void FrmMain::menuCommand(const QString &key)
     }
 }
 
-void FrmMain::loadCatalogue(const QString &table)
+void MainWindow::loadCatalogue(const QString &table)
 {
-    TreeName = table;
-    treTool->clear();
+    treeName = table;
+    catalogueTree->clear();
     try {
-        LoadTree(QString(), QString(), treTool, TreeName);
+        loadTree(QString(), QString(), catalogueTree, treeName);
     } catch (const db::DbError &e) {
-        showError(kTitle, QStringLiteral("无法读取检查目录 %1：\n%2").arg(TreeName, e.message()));
+        showError(kTitle, QStringLiteral("无法读取检查目录 %1：\n%2").arg(treeName, e.message()));
     }
     // Names cut by a narrow tree read in full on hover.
     {
-        const QSignalBlocker quiet(treTool);   // not a tick change of the user
-        for (QTreeWidgetItemIterator it(treTool); *it; ++it)
+        const QSignalBlocker quiet(catalogueTree);   // not a tick change of the user
+        for (QTreeWidgetItemIterator it(catalogueTree); *it; ++it)
             (*it)->setToolTip(0, (*it)->text(0));
     }
     // Codes that cannot name a result table are said at once; such items are never run.
     QStringList invalid;
-    for (QTreeWidgetItemIterator it(treTool); *it; ++it) {
+    for (QTreeWidgetItemIterator it(catalogueTree); *it; ++it) {
         const QString why = invalidCodeReason(nodeKey(*it));
         bool runnable = false;
         try {
-            runnable = !why.isEmpty() && isRunnableItem(TreeName, nodeKey(*it), session().catalogConn.get());
+            runnable = !why.isEmpty() && isRunnableItem(treeName, nodeKey(*it), session().catalogConn.get());
         } catch (const db::DbError &) {
         }
         if (runnable)
@@ -651,52 +652,52 @@ void FrmMain::loadCatalogue(const QString &table)
     }
     if (!invalid.isEmpty())
         showError(kTitle, QStringLiteral("检查目录 %1 中以下项目的编码无效，这些项目不会执行：\n\n%2")
-                              .arg(TreeName, invalid.join(QLatin1Char('\n'))));
+                              .arg(treeName, invalid.join(QLatin1Char('\n'))));
     // Nodes that start ticked are brought into view so the user sees what a run would do.
-    for (QTreeWidgetItemIterator it(treTool); *it; ++it)
+    for (QTreeWidgetItemIterator it(catalogueTree); *it; ++it)
         if (nodeChecked(*it))
             for (QTreeWidgetItem *p = (*it)->parent(); p && !p->isExpanded(); p = p->parent())
                 p->setExpanded(true);
 }
 
-void FrmMain::nodeClick(QTreeWidgetItem *node)
+void MainWindow::nodeClick(QTreeWidgetItem *node)
 {
     if (!node || m_running)
         return;
     bool runnable = false;
     try {
-        runnable = isRunnableItem(TreeName, nodeKey(node), session().catalogConn.get());
+        runnable = isRunnableItem(treeName, nodeKey(node), session().catalogConn.get());
     } catch (const db::DbError &e) {
         showError(kTitle, e.message());
         return;
     }
-    grdReport->setVisible(!runnable);
-    FraTool->setVisible(runnable);
-    ShowItemInfo(nodeKey(node), node->text(0));
+    summaryGrid->setVisible(!runnable);
+    itemPanel->setVisible(runnable);
+    showItemInfo(nodeKey(node), node->text(0));
 }
 
-void FrmMain::runChecks()
+void MainWindow::runChecks()
 {
     if (m_running)
         return;
     Session &s = session();
-    const std::vector<TreeItemRef> nodes = treeNodesPreOrder(treTool);
-    const QString treeName = TreeName;
+    const std::vector<TreeItemRef> nodes = treeNodesPreOrder(catalogueTree);
+    const QString catalogueTable = treeName;
     HomeThreadConnection catalog(this, s.catalogConn.get());
 
     setBusy(true);
     if (runStarting)
         runStarting();
     // The run goes on the account connection's worker; its progress comes back to this thread.
-    const QPointer<FrmMain> self(this);
+    const QPointer<MainWindow> self(this);
     const auto progress = [self](const TreeItemRef &item, int position, int count) {
         QMetaObject::invokeMethod(self, [self, item, position, count] {
             if (!self || !self->m_running)
                 return;
             self->m_runningItem = item.text;
-            self->labProgress->setToolTip(QStringLiteral("[%1] %2").arg(item.key, item.text));
-            self->prgRun->setRange(0, count);
-            self->prgRun->setValue(position - 1);
+            self->progressLabel->setToolTip(QStringLiteral("[%1] %2").arg(item.key, item.text));
+            self->progressBar->setRange(0, count);
+            self->progressBar->setValue(position - 1);
             self->showRunStatus();
         }, Qt::QueuedConnection);
     };
@@ -708,12 +709,12 @@ void FrmMain::runChecks()
     };
     // The lock prompt is a window: the worker asks it through this thread.
     LockWaitPrompt waiting(this, kLockWaitText);
-    const auto wait = waiting.fromWorker([this] { labProgress->setText(kLockWaitText); });
+    const auto wait = waiting.fromWorker([this] { progressLabel->setText(kLockWaitText); });
     RunOutcome outcome;
     QString runError;
     try {
         accountWorker().run(QStringLiteral("正在检查"), [&](db::Connection *account) {
-            outcome = RunChecks(nodes, treeName, {s.programFolder, s.catalogConn ? &catalog : nullptr, account},
+            outcome = RunChecks(nodes, catalogueTable, {s.programFolder, s.catalogConn ? &catalog : nullptr, account},
                                 handOff, progress, wait, itemChecked);
         });
     } catch (const db::DbError &e) {
@@ -725,11 +726,11 @@ void FrmMain::runChecks()
     // when the connection is still there.
     QString summaryError;
     if (!outcome.cancelled || (s.accountConn && s.accountConn->isOpen()))
-        summaryError = ShowSummary(treTool, &outcome);
+        summaryError = showSummary(catalogueTree, &outcome);
     if (runFinished)
         runFinished(outcome);
-    FraTool->hide();
-    grdReport->show();
+    itemPanel->hide();
+    summaryGrid->show();
     setBusy(false);
 
     QStringList lines;
@@ -758,19 +759,19 @@ void FrmMain::runChecks()
     if (std::exchange(m_reconnectFailed, false) && relogin
         && QMessageBox::question(this, kTitle, QStringLiteral("无法重新连接账套数据库，是否重新登录？"))
                == QMessageBox::Yes)
-        QTimer::singleShot(0, this, [this] { menuCommand(QStringLiteral("Regedit")); });
+        QTimer::singleShot(0, this, [this] { menuCommand(QStringLiteral("Relogin")); });
 }
 
-void FrmMain::stopRun()
+void MainWindow::stopRun()
 {
     if (!m_running || !accountWorker().isBusy())
         return;
-    cmdStop->setEnabled(false);
-    labProgress->setText(QStringLiteral("正在停止…"));
+    stopButton->setEnabled(false);
+    progressLabel->setText(QStringLiteral("正在停止…"));
     accountWorker().cancel();
 }
 
-void FrmMain::showRunStatus()
+void MainWindow::showRunStatus()
 {
     if (!m_running)
         return;
@@ -781,67 +782,67 @@ void FrmMain::showRunStatus()
                               .arg(secs % 60, 2, 10, QLatin1Char('0'));
     const qint64 silent = accountWorker().failedProbes() > 0 ? accountWorker().silentForMs() : 0;
     // The silence notice takes the right part of the progress text's room while it shows.
-    labProgress->resize(px(silent > 0 ? 2025 : 2685), labProgress->height());
+    progressLabel->resize(px(silent > 0 ? 2025 : 2685), progressLabel->height());
     if (!accountWorker().cancelRequested()) {
         const QString text = m_runningItem.isEmpty() ? QString()
                                                      : QStringLiteral("正在检查：%1 · %2").arg(m_runningItem, clock);
-        labProgress->setText(labProgress->fontMetrics().elidedText(text, Qt::ElideRight, labProgress->width()));
+        progressLabel->setText(progressLabel->fontMetrics().elidedText(text, Qt::ElideRight, progressLabel->width()));
     }
-    labSilent->setVisible(silent > 0);
-    prgRun->setVisible(silent <= 0);
+    silenceLabel->setVisible(silent > 0);
+    progressBar->setVisible(silent <= 0);
     if (silent > 0)
-        labSilent->setText(QStringLiteral("服务器没有响应（已 %1 秒）").arg(silent / 1000));
+        silenceLabel->setText(QStringLiteral("服务器没有响应（已 %1 秒）").arg(silent / 1000));
 }
 
-void FrmMain::setBusy(bool busy)
+void MainWindow::setBusy(bool busy)
 {
     if (busy) {
         m_running = true;
         m_runningItem.clear();
-        labProgress->setText(QString());
-        prgRun->setRange(0, 1);
-        prgRun->setValue(0);
-        labProgress->show();
-        prgRun->show();
-        cmdStop->setEnabled(true);
-        cmdStop->show();
+        progressLabel->setText(QString());
+        progressBar->setRange(0, 1);
+        progressBar->setValue(0);
+        progressLabel->show();
+        progressBar->show();
+        stopButton->setEnabled(true);
+        stopButton->show();
         // What would start a second job on the account connection waits; the rest stays usable.
-        for (QWidget *w : {static_cast<QWidget *>(cmdRun), static_cast<QWidget *>(CmdSelectAll),
-                           static_cast<QWidget *>(CmdClearAll), static_cast<QWidget *>(CmdExit),
-                           static_cast<QWidget *>(Menu), static_cast<QWidget *>(grdReport)})
+        for (QWidget *w : {static_cast<QWidget *>(runButton), static_cast<QWidget *>(selectAllButton),
+                           static_cast<QWidget *>(clearAllButton), static_cast<QWidget *>(exitButton),
+                           static_cast<QWidget *>(mainMenu), static_cast<QWidget *>(summaryGrid)})
             w->setEnabled(false);
         m_tick->start();
         return;
     }
     m_tick->stop();
-    for (QWidget *w : {static_cast<QWidget *>(cmdRun), static_cast<QWidget *>(CmdSelectAll),
-                       static_cast<QWidget *>(CmdClearAll), static_cast<QWidget *>(CmdExit),
-                       static_cast<QWidget *>(Menu), static_cast<QWidget *>(grdReport)})
+    for (QWidget *w : {static_cast<QWidget *>(runButton), static_cast<QWidget *>(selectAllButton),
+                       static_cast<QWidget *>(clearAllButton), static_cast<QWidget *>(exitButton),
+                       static_cast<QWidget *>(mainMenu), static_cast<QWidget *>(summaryGrid)})
         w->setEnabled(true);
-    cmdStop->hide();
-    labSilent->hide();
-    labProgress->hide();
-    prgRun->hide();
+    stopButton->hide();
+    silenceLabel->hide();
+    progressLabel->hide();
+    progressBar->hide();
     m_running = false;
 }
 
-void FrmMain::gridDoubleClick()
+void MainWindow::gridDoubleClick()
 {
-    const int r = grdReport->currentRow();
+    const int r = summaryGrid->currentRow();
     if (r < 0 || m_running)
         return;
     const QString finding = gridText(r + 1, 2);
     const QString code = gridText(r + 1, 0);
-    if (grdReport->currentColumn() == 3 && !gridText(r + 1, 3).isEmpty() && !code.isEmpty()) {
+    if (summaryGrid->currentColumn() == 3 && !gridText(r + 1, 3).isEmpty() && !code.isEmpty()) {
         if (openChange)
             openChange(code);
         return;
     }
     if (finding.contains(QStringLiteral("记录")) && !code.isEmpty() && openReport)
-        openReport(code, TreeName);
+        openReport(code, treeName);
 }
 
-void FrmMain::closeMostRecentChildWindow()
+void MainWindow::closeMostRecentChildWindow()
 {
     QWidget *target = childTracker()->last;
     if (!target || !target->isVisible()) {
@@ -854,7 +855,7 @@ void FrmMain::closeMostRecentChildWindow()
         target->close();
 }
 
-void FrmMain::closeEvent(QCloseEvent *e)
+void MainWindow::closeEvent(QCloseEvent *e)
 {
     if (m_running) {
         e->ignore();
@@ -869,7 +870,7 @@ void FrmMain::closeEvent(QCloseEvent *e)
     QMainWindow::closeEvent(e);
 }
 
-void FrmMain::showError(const QString &title, const QString &text)
+void MainWindow::showError(const QString &title, const QString &text)
 {
     QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("vireoError"));
