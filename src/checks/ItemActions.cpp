@@ -33,10 +33,14 @@ db::Connection *need(db::Connection *account)
     return account;
 }
 
-RunIdentity freshRun(const RunIdentity &run)
+// A check outside a run is a run of its own: a new run id, the server's own name read when unknown.
+RunIdentity freshRun(const RunIdentity &run, db::Connection *account)
 {
     RunIdentity fresh = run;
     fresh.runId = newRunId();
+    fresh.started = QDateTime::currentDateTime();
+    if (fresh.server.isEmpty())
+        readServerIdentity(account, fresh);
     return fresh;
 }
 } // namespace
@@ -67,7 +71,8 @@ FindingsRead readFindings(db::Connection *account, const ResultStamp &expected, 
 }
 
 ItemOutcome recheckItem(db::Connection *account, const RunIdentity &run, const QString &programFolder,
-                        const QString &code, const QString &name, const ServerLock::Waiting &waiting)
+                        const QString &code, const QString &name, const ServerLock::Waiting &waiting,
+                        const ItemHook &checked)
 {
     ItemOutcome item;
     item.code = code;
@@ -77,11 +82,13 @@ ItemOutcome recheckItem(db::Connection *account, const RunIdentity &run, const Q
     clock.start();
     item.started = QDateTime::currentDateTime();
     const QString folder = programFolder + QStringLiteral("/File/") + code;
-    checkItem(account, freshRun(run), folder, item);
+    checkItem(account, freshRun(run, account), folder, item);
     item.procedure = !GetProcedureName(folder + QStringLiteral("/检查.SQL")).isEmpty();
     if (item.procedure && !item.scriptFailed) {
         item.state = ItemState::NotRun;
         item.reason = kProcedureNotRun;
+    } else if (checked) {
+        checked(item, account);
     }
     item.elapsedMs = double(clock.nsecsElapsed()) / 1e6;
     item.ended = QDateTime::currentDateTime();
@@ -110,7 +117,8 @@ RepairResult repairItem(db::Connection *account, const ResultStamp &expected, co
 }
 
 ItemOutcome runProcedureItem(db::Connection *account, const RunIdentity &run, const QString &code,
-                             const QString &name, const QString &execSql, const ServerLock::Waiting &waiting)
+                             const QString &name, const QString &execSql, const ServerLock::Waiting &waiting,
+                             const ItemHook &checked)
 {
     ItemOutcome item;
     item.code = code;
@@ -120,8 +128,11 @@ ItemOutcome runProcedureItem(db::Connection *account, const RunIdentity &run, co
     QElapsedTimer clock;
     clock.start();
     item.started = QDateTime::currentDateTime();
+    const RunIdentity fresh = freshRun(run, account);
     account->execute(execSql);
-    finishItemResult(account, freshRun(run), item, ResultSource::AsWritten);
+    finishItemResult(account, fresh, item, ResultSource::AsWritten);
+    if (checked)
+        checked(item, account);
     item.elapsedMs = double(clock.nsecsElapsed()) / 1e6;
     item.ended = QDateTime::currentDateTime();
     return item;

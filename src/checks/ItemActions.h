@@ -8,6 +8,9 @@ namespace vireo {
 // the server lock while it writes, and the stamp, so that another database's rows are never
 // taken for this one's. No widgets here: the windows call these on the account worker.
 
+// Called under the lock once a check outside a run has read its result (the history's capture).
+using ItemHook = std::function<void(ItemOutcome &item, db::Connection *account)>;
+
 // The item's rows and count when the stamp still says they are `expected`'s.
 struct FindingsRead {
     QString refused;   // why nothing was read (the table was overwritten or is gone); empty when read
@@ -25,7 +28,8 @@ FindingsRead readFindings(db::Connection *account, const ResultStamp &expected, 
 // Checks one item again under the server lock: its new outcome, with a new run id in `run`'s
 // identity (server, database). Thrown: LockAbandoned; db::DbError for a lost connection or a stop.
 ItemOutcome recheckItem(db::Connection *account, const RunIdentity &run, const QString &programFolder,
-                        const QString &code, const QString &name, const ServerLock::Waiting &waiting = {});
+                        const QString &code, const QString &name, const ServerLock::Waiting &waiting = {},
+                        const ItemHook &checked = {});
 
 struct RepairResult {
     QString refused;       // nothing was run: the findings are not `expected`'s any more
@@ -43,6 +47,7 @@ RepairResult repairItem(db::Connection *account, const ResultStamp &expected, co
 // Executes a stored-procedure item's Exec statement under the server lock and reads the table it
 // wrote: the item's new outcome, stamped with a new run id in `run`'s identity.
 ItemOutcome runProcedureItem(db::Connection *account, const RunIdentity &run, const QString &code,
-                             const QString &name, const QString &execSql, const ServerLock::Waiting &waiting = {});
+                             const QString &name, const QString &execSql, const ServerLock::Waiting &waiting = {},
+                             const ItemHook &checked = {});
 
 } // namespace vireo

@@ -1,5 +1,6 @@
 #pragma once
 #include "Connection.h"
+#include "ItemOutcome.h"
 #include "OdbcConnection.h"
 #include <QString>
 #include <functional>
@@ -17,14 +18,23 @@ struct Session {
     // What the last login named (never the password): for the run history and the report.
     struct AccountInfo {
         QString server, account, year, database, operatorName;
+        QString serverName;   // the server's own name (@@SERVERNAME), known after the first run
     } accountInfo;
     // What the last login used, kept in memory only, so that a lost connection can be opened again.
     std::optional<db::AccountParams> accountParams;
 
-    // Told when an item's result table was rebuilt outside a check run (re-check, parameter window:
-    // staleNote empty) or when what it shows went out of date (a repair: staleNote says why); the
-    // main window refreshes that item's summary row.
-    std::function<void(const QString &code, const QString &staleNote)> itemResultChanged;
+    // The outcome of an item as the main window shows it; the report window holds the result
+    // table's stamp against it. Unset, or nothing, when the item has none.
+    std::function<std::optional<ItemOutcome>(const QString &code)> outcomeOf;
+    // Told on the window thread when an item's outcome changed outside a run (re-check, repair,
+    // procedure run); the main window shows it.
+    std::function<void(const ItemOutcome &outcome)> outcomeChanged;
+    // Called under the server lock, on the worker, for an item checked outside a run (the run
+    // history's capture of its rows).
+    std::function<void(ItemOutcome &item, db::Connection *account)> itemChecked;
+
+    // What a run or a single item's check on the current login describes.
+    RunIdentity runIdentity() const;
 
     // The item folder programFolder/File/{code}.
     QString itemFolder(const QString &code) const;

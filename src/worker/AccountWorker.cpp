@@ -43,10 +43,12 @@ QString AccountWorker::JobEnd::errorText() const
     }
 }
 
-void AccountWorker::submit(const QString &label, Job job, QObject *context, Done done)
+quint64 AccountWorker::submit(const QString &label, Job job, QObject *context, Done done)
 {
-    m_queue.push_back(Pending{label, std::move(job), QPointer<QObject>(context), context != nullptr, std::move(done)});
+    const quint64 id = m_nextId++;
+    m_queue.push_back(Pending{id, label, std::move(job), QPointer<QObject>(context), context != nullptr, std::move(done)});
     startNext();
+    return id;
 }
 
 void AccountWorker::startNext()
@@ -57,6 +59,7 @@ void AccountWorker::startNext()
     r->pending = std::move(m_queue.front());
     m_queue.pop_front();
     m_busy = true;
+    m_runningId = r->pending.id;
     m_label = r->pending.label;
     m_clock.start();
     m_cancelRequested = false;
@@ -104,6 +107,7 @@ void AccountWorker::startNext()
                         return;
                     self->m_failedProbes = failed;
                     self->m_silentForMs = silentMs;
+                    self->m_silentClock.start();
                     emit self->serverSilent(failed, silentMs);
                 }, Qt::QueuedConnection);
             };
@@ -156,10 +160,10 @@ void AccountWorker::jobEnded(const std::shared_ptr<Running> &r)
     startNext();
 }
 
-void AccountWorker::cancel(const QString &reason)
+void AccountWorker::cancel(const QString &reason, quint64 job)
 {
     const std::shared_ptr<Running> r = m_running;
-    if (!m_busy || !r || m_cancelRequested)
+    if (!m_busy || !r || m_cancelRequested || (job && job != m_runningId))
         return;
     m_cancelRequested = true;
     {

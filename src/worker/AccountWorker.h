@@ -45,7 +45,10 @@ public:
     // session's account connection. Nothing waits for it: done is called on the worker's
     // (window) thread once the job has ended, unless context is gone by then. label names the
     // job in status texts.
-    void submit(const QString &label, Job job, QObject *context, Done done);
+    // Returns the job's number.
+    quint64 submit(const QString &label, Job job, QObject *context, Done done);
+    // The number of the running job; 0 when none runs.
+    quint64 runningJob() const { return m_busy ? m_runningId : 0; }
 
     // A job runs or waits.
     bool isBusy() const { return m_busy || !m_queue.empty(); }
@@ -53,13 +56,15 @@ public:
     bool isRunning() const { return m_busy; }
     QString label() const { return m_label; }
     qint64 elapsedMs() const { return m_busy ? m_clock.elapsed() : 0; }
-    // Milliseconds the server has not answered probe logins; 0 while it answers.
-    qint64 silentForMs() const { return m_silentForMs; }
+    // Milliseconds the server has not answered probe logins, counting on between probes; 0 while
+    // it answers.
+    qint64 silentForMs() const { return m_failedProbes > 0 ? m_silentForMs + m_silentClock.elapsed() : 0; }
     int failedProbes() const { return m_failedProbes; }
 
     // Stops the running job through its RunGuard: the server is asked to cancel the statement;
     // when it has not answered within settings().cancelWaitMs the connection is dropped.
-    void cancel(const QString &reason = QStringLiteral("本次检查已停止"));
+    // With a job number, only that job is stopped (when it is the running one).
+    void cancel(const QString &reason = QStringLiteral("本次检查已停止"), quint64 job = 0);
     bool cancelRequested() const { return m_cancelRequested; }
 
 signals:
@@ -74,6 +79,7 @@ signals:
 
 private:
     struct Pending {
+        quint64 id = 0;
         QString label;
         Job job;
         QPointer<QObject> context;
@@ -84,11 +90,14 @@ private:
     void startNext();
     void jobEnded(const std::shared_ptr<Running> &r);
     std::deque<Pending> m_queue;
+    quint64 m_nextId = 1;
+    quint64 m_runningId = 0;
     bool m_busy = false;
     QString m_label;
     QElapsedTimer m_clock;
     std::atomic_bool m_cancelRequested = false;
-    qint64 m_silentForMs = 0;
+    qint64 m_silentForMs = 0;       // as the last probe found it
+    QElapsedTimer m_silentClock;    // since the last probe
     int m_failedProbes = 0;
     std::shared_ptr<Running> m_running;
 };

@@ -1,5 +1,4 @@
 #include "LockWaitPrompt.h"
-#include <QCoreApplication>
 #include <QProgressDialog>
 #include <QWidget>
 
@@ -22,7 +21,7 @@ bool LockWaitPrompt::operator()()
         m_dialog->setMinimumDuration(0);
         m_dialog->show();
     }
-    QCoreApplication::processEvents();
+    // The window's own event loop runs the dialog between the worker's questions.
     // 放弃等待, Esc and the close box all cancel; a dialog closed any other way gives up too.
     if (m_dialog && (m_dialog->wasCanceled() || !m_dialog->isVisible()))
         m_gaveUp = true;

@@ -2,9 +2,11 @@
 #include "HistoryWindow.h"
 #include "MainWindow.h"
 #include "HtmlReport.h"
+#include "RunRecords.h"
 #include "Session.h"
 
 #include <QFileDialog>
+#include <mutex>
 #include <QMessageBox>
 #include <QPointer>
 #include <QSaveFile>
@@ -20,12 +22,12 @@ class LastRun : public QObject {
 public:
     explicit LastRun(QObject *parent) : QObject(parent) { setObjectName(QStringLiteral("vireoLastRun")); }
     history::RunHeader header;
+    std::mutex capturesLock;                               // captures are written on the worker
     std::map<QString, history::TableCapture> captures;   // read while each item held the server lock
     std::vector<history::ItemRecord> items;
     std::vector<history::ItemChange> changes;
     qint64 id = 0;
     QString historyError;
-    QDateTime started;
 };
 
 LastRun *lastRunOf(MainWindow *w)
@@ -44,71 +46,69 @@ history::TableCapture captureOf(const QString &code, db::Connection *account)
     }
 }
 
-history::ItemRecord recordOf(const SummaryRow &row, const RunOutcome &outcome, const LastRun &last)
+history::ItemRecord recordOf(const ItemOutcome &item, LastRun &last)
 {
-    history::ItemRecord rec;
-    rec.code = row.code;
-    rec.name = row.name;
-    for (const ItemProblem &p : outcome.scriptFailures)
-        if (p.code == row.code)
-            rec.errorText = p.message;
-    for (const ItemProblem &p : outcome.problems)
-        if (p.code == row.code)
-            rec.errorText = p.message;
-    if (!rec.errorText.isEmpty()) {
-        rec.status = history::ItemStatus::Error;
-    } else if (!row.notChecked.isEmpty()) {
-        rec.status = history::ItemStatus::NotChecked;   // an earlier run's result, or a procedure not run
-        rec.errorText = row.notChecked;
-    } else if (!row.isCount) {
-        rec.status = history::ItemStatus::Error;
-        rec.errorText = row.finding;
-    } else {
-        rec.status = history::ItemStatus::Checked;
-        rec.count = row.count;
-        if (row.count > 0) {
-            const auto cap = last.captures.find(row.code);
-            if (cap != last.captures.end())
-                rec.capture = cap->second;
-            else
-                rec.capture.complete = false;
-        }
+    history::TableCapture capture;
+    {
+        const std::lock_guard hold(last.capturesLock);
+        if (const auto cap = last.captures.find(item.code); cap != last.captures.end())
+            capture = cap->second;
+        else
+            capture.complete = item.count == 0;
     }
-    return rec;
+    return history::itemRecordOf(item, capture);
 }
 
-void recordRun(MainWindow *w, const RunOutcome &outcome)
+void showChange(MainWindow *w, const QString &code, const history::ItemChange &c)
+{
+    w->setGridChange(code, c.text(),
+                     c.kind == history::ItemChange::First ? QStringLiteral("历史记录中没有这一项的检查") : c.toolTip());
+}
+
+void recordRun(MainWindow *w, const CheckRunRecord &run)
 {
     LastRun *last = lastRunOf(w);
-    Session &s = session();
-    last->header = {};
-    last->header.started = last->started.isValid() ? last->started : QDateTime::currentDateTime();
-    last->header.operatorName = s.accountInfo.operatorName;
-    last->header.server = s.accountInfo.server;
-    last->header.database = s.accountInfo.database;
-    last->header.catalogue = w->treeName;
+    last->header = history::runHeaderOf(run.identity);
     last->items.clear();
     last->changes.clear();
     last->id = 0;
     last->historyError.clear();
-    for (const SummaryRow &row : w->lastSummary.rows)
-        last->items.push_back(recordOf(row, outcome, *last));
-    last->header.ended = QDateTime::currentDateTime();
+    for (const ItemOutcome &item : run.items)
+        last->items.push_back(recordOf(item, *last));
 
     history::HistoryStore store(history::HistoryStore::defaultPath());
     const bool open = store.open();
-    for (size_t i = 0; i < last->items.size(); ++i) {
-        last->changes.push_back(open ? history::compareWithPrevious(store, last->header.database, last->items[i])
-                                     : history::ItemChange{});
-        const history::ItemChange &c = last->changes.back();
-        w->setGridChange(int(i), c.text(), c.kind == history::ItemChange::First ? QStringLiteral("历史记录中没有这一项的检查")
-                                                                                  : c.toolTip());
+    for (const history::ItemRecord &rec : last->items) {
+        last->changes.push_back(open ? history::compareWithPrevious(store, last->header.serverName, last->header.database, rec) : history::ItemChange{});
+        showChange(w, rec.code, last->changes.back());
     }
     if (open && !last->items.empty())
         last->id = store.addRun(history::RunRecord{last->header, last->items});
     if (!last->items.empty() && !last->id) {
         last->historyError = QStringLiteral("历史记录未写入：") + store.error();
-        w->statusBar()->showMessage(last->historyError, 20000);
+        w->showStatus(last->historyError, 20000);
+    }
+}
+
+// An item checked again outside the run (re-check, procedure run) compares with the newest run
+// that checked it, the run just made included; a repaired item has nothing to compare yet.
+void refreshChange(MainWindow *w, const ItemOutcome &outcome)
+{
+    LastRun *last = lastRunOf(w);
+    for (size_t i = 0; i < last->items.size(); ++i) {
+        if (last->items[i].code != outcome.code)
+            continue;
+        if (outcome.state == ItemState::Repaired) {
+            last->changes[i] = {};
+            w->setGridChange(outcome.code, QString(), QString());
+            return;
+        }
+        last->items[i] = recordOf(outcome, *last);
+        history::HistoryStore store(history::HistoryStore::defaultPath());
+        last->changes[i] = store.open() ? history::compareWithPrevious(store, last->header.serverName, last->header.database, last->items[i])
+                                        : history::ItemChange{};
+        showChange(w, outcome.code, last->changes[i]);
+        return;
     }
 }
 
@@ -174,21 +174,30 @@ void attachHistory(MainWindow *w)
 {
     new LastRun(w);
     QPointer<MainWindow> window(w);
-    w->runStarting = [window] {
-        if (window) {
-            lastRunOf(window)->started = QDateTime::currentDateTime();
-            lastRunOf(window)->captures.clear();
-        }
+    LastRun *last = lastRunOf(w);
+    w->runStarting = [last] {
+        const std::lock_guard hold(last->capturesLock);
+        last->captures.clear();
     };
-    // The rows are fingerprinted while the item holds the server lock: afterwards another tool
-    // on the server may have replaced tempdb..{code}.
-    w->itemChecked = [window](SummaryRow &row) {
-        if (window && row.isCount && row.count > 0 && row.notChecked.isEmpty())
-            lastRunOf(window)->captures[row.code] = captureOf(row.code, session().accountConn.get());
+    // The rows are fingerprinted on the worker while the item holds the server lock: afterwards
+    // another tool on the server may have replaced tempdb..{code}. The record keeper lives as long
+    // as the window, and the window outlives the jobs it started (it closes only when idle).
+    const auto capture = [last](ItemOutcome &item, db::Connection *account) {
+        if (item.state != ItemState::Checked || item.count <= 0)
+            return;
+        history::TableCapture cap = captureOf(item.code, account);
+        const std::lock_guard hold(last->capturesLock);
+        last->captures[item.code] = std::move(cap);
     };
-    w->runFinished = [window](const RunOutcome &outcome) {
+    w->itemChecked = capture;
+    session().itemChecked = capture;
+    w->runFinished = [window](const CheckRunRecord &run) {
         if (window)
-            recordRun(window, outcome);
+            recordRun(window, run);
+    };
+    w->outcomeChanged = [window](const ItemOutcome &outcome) {
+        if (window)
+            refreshChange(window, outcome);
     };
     w->openChange = [window](const QString &code) {
         if (window)

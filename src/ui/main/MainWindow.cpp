@@ -24,7 +24,7 @@
 #include <QSplitter>
 #include <QTimer>
 #include <QStatusBar>
-#include <QTableWidget>
+#include <QTableView>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
@@ -50,18 +50,7 @@ const QString kTitle = QStringLiteral("Vireo数据体检工具");
 const QString kGeometryKey = QStringLiteral("FrmMain");
 const QString kSplitterKey = QStringLiteral("FrmMain/splitter");
 
-// Where a summary row stood in the run (on its first cell).
-constexpr int kRunOrderRole = Qt::UserRole + 7;
 
-// A summary cell that sorts like the result grids: numbers as numbers, texts in GB18030 order.
-class SummaryItem : public QTableWidgetItem {
-public:
-    explicit SummaryItem(const QString &text) : QTableWidgetItem(text) { setToolTip(text); }
-    bool operator<(const QTableWidgetItem &other) const override
-    {
-        return compareCells(text(), other.text()) < 0;
-    }
-};
 
 // The child window that was active last (report and parameter windows mark themselves).
 class ChildWindowTracker : public QObject {
@@ -118,9 +107,18 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     setFont(songti(9, false));
     childTracker();
     closeActiveChild = &MainWindow::closeMostRecentChildWindow;
-    session().itemResultChanged = [self = QPointer<MainWindow>(this)](const QString &code, const QString &note) {
+    // The report and parameter windows read and change items' records through the session.
+    session().outcomeOf = [self = QPointer<MainWindow>(this)](const QString &code) -> std::optional<ItemOutcome> {
+        if (!self)
+            return std::nullopt;
+        const SummaryEntry *e = self->m_summary->entry(code);
+        if (!e)
+            return std::nullopt;
+        return *e->shown();
+    };
+    session().outcomeChanged = [self = QPointer<MainWindow>(this)](const ItemOutcome &outcome) {
         if (self)
-            self->refreshSummaryRow(code, note);
+            self->showOutcome(outcome);
     };
 
     mainMenu = new QMenuBar(this);
@@ -230,9 +228,7 @@ void MainWindow::buildControls()
     auto *esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(esc, &QShortcut::activated, this, &MainWindow::stopRun);
     connect(&accountWorker(), &AccountWorker::serverSilent, this, [this] { showRunStatus(); });
-    connect(&accountWorker(), &AccountWorker::notice, this, [this](const QString &text) {
-        statusBar()->showMessage(text, 10000);
-    });
+    connect(&accountWorker(), &AccountWorker::notice, this, [this](const QString &text) { showStatus(text, 10000); });
     connect(&accountWorker(), &AccountWorker::reconnectFailed, this, [this] { m_reconnectFailed = true; });
     // Another window's job on the account connection: 执行 waits until it ends.
     connect(&accountWorker(), &AccountWorker::started, this, [this] { runButton->setEnabled(false); });
@@ -262,8 +258,12 @@ void MainWindow::buildControls()
     itemPanel->setFrameShape(QFrame::StyledPanel);
     itemPanel->setFrameShadow(QFrame::Sunken);
 
-    summaryGrid = new QTableWidget(right);
+    summaryGrid = new QTableView(right);
     summaryGrid->setObjectName(QStringLiteral("summaryGrid"));
+    m_summary = new SummaryModel(this);
+    m_summaryOrder = new GridProxy(this);
+    m_summaryOrder->setSourceModel(m_summary);
+    summaryGrid->setModel(m_summaryOrder);
     stack->addWidget(summaryGrid, 0, 0);
     summaryGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     summaryGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -342,7 +342,7 @@ void MainWindow::buildControls()
             setSubtreeChecked(node, nodeChecked(node), false, true);
     });
     connect(catalogueTree, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem *node, int) { nodeClick(node); });
-    connect(summaryGrid, &QTableWidget::cellDoubleClicked, this, [this](int, int) { gridDoubleClick(); });
+    connect(summaryGrid, &QTableView::doubleClicked, this, [this](const QModelIndex &) { gridDoubleClick(); });
 }
 
 void MainWindow::buildStatusBar()
@@ -368,6 +368,28 @@ void MainWindow::buildStatusBar()
         bar->addWidget(label);
         panels[i] = label;
     }
+    // Messages have their own place, so the panels stay while one shows.
+    statusMessage = new QLabel(bar);
+    statusMessage->setObjectName(QStringLiteral("statusMessage"));
+    statusMessage->setContentsMargins(3, 0, 3, 0);
+    bar->addWidget(statusMessage, 1);
+    m_statusClear = new QTimer(this);
+    m_statusClear->setSingleShot(true);
+    connect(m_statusClear, &QTimer::timeout, statusMessage, &QLabel::clear);
+}
+
+void MainWindow::showStatus(const QString &text, int timeoutMs)
+{
+    statusMessage->setText(statusMessage->fontMetrics().elidedText(text, Qt::ElideRight, std::max(40, statusMessage->width())));
+    statusMessage->setToolTip(text);
+    m_statusClear->stop();
+    if (timeoutMs > 0)
+        m_statusClear->start(timeoutMs);
+}
+
+QString MainWindow::statusText() const
+{
+    return statusMessage->toolTip().isEmpty() && statusMessage->text().isEmpty() ? QString() : statusMessage->toolTip();
 }
 
 void MainWindow::setPanelText(int panel, const QString &text)
@@ -428,17 +450,13 @@ void MainWindow::buildMenu()
 
 void MainWindow::initSummaryGrid()
 {
-    summaryGrid->clear();
-    summaryGrid->setColumnCount(4);
-    summaryGrid->setRowCount(0);
+    m_summary->clear();
+    summaryGrid->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     summaryGrid->setColumnWidth(0, px(1000));
     summaryGrid->setColumnWidth(1, px(3000));
     summaryGrid->setColumnWidth(2, px(3000));
     summaryGrid->setColumnWidth(3, px(3600));
-    summaryGrid->setHorizontalHeaderLabels(
-        {QStringLiteral("编码"), QStringLiteral("检查项目"), QStringLiteral("结果报告"), QStringLiteral("与上次比较")});
-    // The placeholder row below the header, of height 0.
-    summaryGrid->setRowCount(1);
+    // The blank row below the header, of height 0 until a run has shown.
     summaryGrid->setRowHidden(0, true);
     summaryGrid->show();
     itemPanel->hide();
@@ -447,17 +465,14 @@ void MainWindow::initSummaryGrid()
 
 int MainWindow::gridRowCount() const
 {
-    return summaryGrid->rowCount() + 1;
+    return m_summaryOrder->rowCount() + 1;
 }
 
 QString MainWindow::gridText(int row, int col) const
 {
-    if (row == 0) {
-        const QTableWidgetItem *h = summaryGrid->horizontalHeaderItem(col);
-        return h ? h->text() : QString();
-    }
-    const QTableWidgetItem *item = summaryGrid->item(row - 1, col);
-    return item ? item->text() : QString();
+    if (row == 0)
+        return m_summaryOrder->headerData(col, Qt::Horizontal, Qt::DisplayRole).toString();
+    return m_summaryOrder->index(row - 1, col).data().toString();
 }
 
 int MainWindow::gridRowHeight(int row) const
@@ -465,119 +480,29 @@ int MainWindow::gridRowHeight(int row) const
     return row == 0 ? summaryGrid->horizontalHeader()->height() : summaryGrid->rowHeight(row - 1);
 }
 
-QString MainWindow::showSummary(QTreeWidget *tree, const RunOutcome *run)
+void MainWindow::showSummary(const CheckRunRecord &run)
 {
-    Session &s = session();
-    const std::vector<TreeItemRef> nodes = treeNodesPreOrder(tree);
-    const QString catalogueTable = treeName;
-    Summary summary;
-    HomeThreadConnection catalog(this, s.catalogConn.get());
-    try {
-        accountWorker().run(QStringLiteral("正在汇总结果"), [&](db::Connection *account) {
-            summary = BuildSummary(nodes, catalogueTable, {s.programFolder, s.catalogConn ? &catalog : nullptr, account}, run);
-        });
-    } catch (const db::DbError &e) {
-        summary.error = e.message();
-    }
-    // Filled in the order of the run, unsorted; the user may sort it afterwards. Each row keeps its
-    // place in the run for 按检查顺序.
-    summaryGrid->setSortingEnabled(false);
+    // A new run shows its rows in the order of the run.
     summaryGrid->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
-    summaryGrid->setRowCount(0);
-    for (const SummaryRow &row : summary.rows) {
-        const int r = summaryGrid->rowCount();
-        summaryGrid->insertRow(r);
-        const QString note = row.notChecked.isEmpty()
-                                 ? QString()
-                                 : QStringLiteral("本次未检查：") + row.notChecked
-                                       + (row.staleResult ? QStringLiteral("，显示的是上次的结果") : QString());
-        setSummaryRow(r, row, note);
-        summaryGrid->item(r, 0)->setData(kRunOrderRole, r);
-    }
-    if (summaryGrid->rowCount() == 0)
-        summaryGrid->setRowCount(1);
-    summaryGrid->setSortingEnabled(true);
-    lastSummary = summary;
-    return summary.error;
+    m_summary->showRun(run.items);
+    summaryGrid->setRowHidden(0, false);
 }
 
-int MainWindow::rowOfRunOrder(int order) const
+void MainWindow::showOutcome(const ItemOutcome &outcome)
 {
-    for (int r = 0; r < summaryGrid->rowCount(); ++r)
-        if (const QTableWidgetItem *item = summaryGrid->item(r, 0); item && item->data(kRunOrderRole).toInt() == order)
-            return r;
-    return -1;
+    m_summary->updateOutcome(outcome);
+    if (outcomeChanged)
+        outcomeChanged(outcome);
 }
 
 void MainWindow::restoreRunOrder()
 {
-    summaryGrid->setSortingEnabled(false);
-    const int rows = summaryGrid->rowCount(), cols = summaryGrid->columnCount();
-    const std::vector<QTableWidgetItem *> empty(size_t(cols), nullptr);
-    std::vector<std::vector<QTableWidgetItem *>> byOrder(size_t(rows), empty);
-    for (int r = 0; r < rows; ++r) {
-        const QTableWidgetItem *first = summaryGrid->item(r, 0);
-        const int order = first ? first->data(kRunOrderRole).toInt() : r;
-        for (int c = 0; c < cols; ++c)
-            byOrder[size_t(order)][size_t(c)] = summaryGrid->takeItem(r, c);
-    }
-    for (int r = 0; r < rows; ++r)
-        for (int c = 0; c < cols; ++c)
-            summaryGrid->setItem(r, c, byOrder[size_t(r)][size_t(c)]);
     summaryGrid->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
-    summaryGrid->setSortingEnabled(true);
 }
 
-void MainWindow::setGridChange(int dataRow, const QString &text, const QString &toolTip)
+void MainWindow::setGridChange(const QString &code, const QString &text, const QString &toolTip)
 {
-    // dataRow counts in the order of the run, whatever order the grid shows.
-    const int r = rowOfRunOrder(dataRow);
-    if (r < 0)
-        return;
-    auto *item = new SummaryItem(text);
-    item->setToolTip(toolTip);
-    summaryGrid->setItem(r, 3, item);
-}
-
-void MainWindow::setSummaryRow(int r, const SummaryRow &row, const QString &staleNote)
-{
-    // Sorting stays off while the row's cells are replaced, so that the row keeps its place.
-    const bool sorting = summaryGrid->isSortingEnabled();
-    summaryGrid->setSortingEnabled(false);
-    const QVariant order = summaryGrid->item(r, 0) ? summaryGrid->item(r, 0)->data(kRunOrderRole) : QVariant();
-    const QString cells[3] = {row.code, row.name, row.finding};
-    for (int c = 0; c < 3; ++c) {
-        auto *item = new SummaryItem(cells[c]);
-        if (!staleNote.isEmpty()) {
-            item->setForeground(QColor(Qt::gray));
-            item->setToolTip(staleNote);
-        }
-        summaryGrid->setItem(r, c, item);
-    }
-    if (order.isValid())
-        summaryGrid->item(r, 0)->setData(kRunOrderRole, order);
-    summaryGrid->setSortingEnabled(sorting);
-}
-
-void MainWindow::refreshSummaryRow(const QString &code, const QString &staleNote)
-{
-    for (int r = 0; r < summaryGrid->rowCount(); ++r) {
-        if (gridText(r + 1, 0) != code)
-            continue;
-        try {
-            const SummaryRow row = readSummaryRow({code, gridText(r + 1, 1), true}, session().accountConn.get());
-            setSummaryRow(r, row, staleNote);
-            for (SummaryRow &kept : lastSummary.rows)
-                if (kept.code == code)
-                    kept = row;
-        } catch (const db::DbError &e) {
-            SummaryRow unread;
-            unread.code = code;
-            unread.name = gridText(r + 1, 1);
-            setSummaryRow(r, unread, QStringLiteral("无法读取结果：") + e.message());
-        }
-        return;   // codes are unique, and a sorted grid may have moved the row
-    }
+    m_summary->setChange(code, text, toolTip);
 }
 
 void MainWindow::showItemInfo(const QString &code, const QString &name)
@@ -680,17 +605,25 @@ void MainWindow::runChecks()
 {
     if (m_running)
         return;
+    if (accountWorker().isBusy()) {
+        showStatus(QStringLiteral("另一个窗口正在使用数据库连接（%1），请稍后再执行").arg(accountWorker().label()), 10000);
+        return;
+    }
     Session &s = session();
     const std::vector<TreeItemRef> nodes = treeNodesPreOrder(catalogueTree);
-    const QString catalogueTable = treeName;
-    HomeThreadConnection catalog(this, s.catalogConn.get());
+    const QString catalogue = treeName;
+    auto catalog = std::make_shared<HomeThreadConnection>(this, s.catalogConn.get());
+    const bool hasCatalog = s.catalogConn != nullptr;
+    RunIdentity identity = s.runIdentity();
+    identity.catalogue = catalogue;
 
     setBusy(true);
     if (runStarting)
         runStarting();
-    // The run goes on the account connection's worker; its progress comes back to this thread.
+    // The run goes on the account connection's worker; its progress and records come back here.
     const QPointer<MainWindow> self(this);
-    const auto progress = [self](const TreeItemRef &item, int position, int count) {
+    RunHooks hooks;
+    hooks.progress = [self](const TreeItemRef &item, int position, int count) {
         QMetaObject::invokeMethod(self, [self, item, position, count] {
             if (!self || !self->m_running)
                 return;
@@ -701,34 +634,50 @@ void MainWindow::runChecks()
             self->showRunStatus();
         }, Qt::QueuedConnection);
     };
-    const auto handOff = [self](const QString &key, const QString &treeName) {
-        QMetaObject::invokeMethod(self, [self, key, treeName] {
+    hooks.procedure = [self, catalogue](ItemOutcome &item, db::Connection *) {
+        const QString key = item.code;
+        QMetaObject::invokeMethod(self, [self, key, catalogue] {
             if (self && self->handOffProcedure)
-                self->handOffProcedure(key, treeName);
+                self->handOffProcedure(key, catalogue);
         }, Qt::QueuedConnection);
+        return false;
     };
+    hooks.checked = itemChecked;
     // The lock prompt is a window: the worker asks it through this thread.
-    LockWaitPrompt waiting(this, kLockWaitText);
-    const auto wait = waiting.fromWorker([this] { progressLabel->setText(kLockWaitText); });
-    RunOutcome outcome;
-    QString runError;
-    try {
-        accountWorker().run(QStringLiteral("正在检查"), [&](db::Connection *account) {
-            outcome = RunChecks(nodes, catalogueTable, {s.programFolder, s.catalogConn ? &catalog : nullptr, account},
-                                handOff, progress, wait, itemChecked);
+    auto prompt = std::make_shared<LockWaitPrompt>(this, kLockWaitText);
+    hooks.waiting = prompt->fromWorker([self] {
+        if (self)
+            self->progressLabel->setText(kLockWaitText);
+    });
+    auto record = std::make_shared<CheckRunRecord>();
+    const QString programFolder = s.programFolder;
+    accountWorker().submit(
+        QStringLiteral("正在检查"),
+        [=](db::Connection *account) {
+            *record = RunChecks(nodes, catalogue, {programFolder, hasCatalog ? catalog.get() : nullptr, account},
+                                identity, hooks);
+        },
+        this,
+        [this, record, prompt](const AccountWorker::JobEnd &end) {
+            QString runError;
+            try {
+                runError = end.errorText();
+            } catch (const std::exception &e) {
+                runError = QString::fromLocal8Bit(e.what());
+            }
+            finishRun(*record, runError);
         });
-    } catch (const db::DbError &e) {
-        runError = e.message();
-    }
-    m_runningItem = QStringLiteral("结果汇总");
-    showRunStatus();
-    // A stopped run keeps the rows it had: the summary of the items that did run is read only
-    // when the connection is still there.
-    QString summaryError;
-    if (!outcome.cancelled || (s.accountConn && s.accountConn->isOpen()))
-        summaryError = showSummary(catalogueTree, &outcome);
+}
+
+void MainWindow::finishRun(const CheckRunRecord &run, const QString &runError)
+{
+    Session &s = session();
+    if (!run.identity.server.isEmpty())
+        s.accountInfo.serverName = run.identity.server;
+    m_lastRun = run;
+    showSummary(run);
     if (runFinished)
-        runFinished(outcome);
+        runFinished(run);
     itemPanel->hide();
     summaryGrid->show();
     setBusy(false);
@@ -736,23 +685,24 @@ void MainWindow::runChecks()
     QStringList lines;
     if (!runError.isEmpty())
         lines << runError;
-    for (const ItemProblem &p : outcome.scriptFailures)
-        lines << QStringLiteral("[%1] %2：%3").arg(p.code, p.name, kScriptErrorPrefix + p.message);
-    for (const ItemProblem &p : outcome.problems)
-        lines << QStringLiteral("[%1] %2：%3").arg(p.code, p.name, p.message);
-    if (outcome.stopped)
+    for (const ItemOutcome &item : run.items)
+        if (item.state == ItemState::Error)
+            lines << QStringLiteral("[%1] %2：%3").arg(item.code, item.name, item.errorText);
+    if (run.end == RunEnd::ConnectionLost)
         lines << QStringLiteral("账套数据库连接已断开，其余项目未执行。");
-    if (outcome.abandoned)
+    if (run.end == RunEnd::LockAbandoned)
         lines << QStringLiteral("已放弃等待，其余项目未执行。");
-    if (!summaryError.isEmpty())
-        lines << QStringLiteral("结果汇总出错：%1").arg(summaryError);
-    if (outcome.cancelled) {
-        const QString stopped = QStringLiteral("已停止：[%1] %2 未检查完，其余项目未执行。")
-                                    .arg(outcome.cancelledAt.key, outcome.cancelledAt.text);
-        statusBar()->showMessage(stopped, 30000);
+    if (run.end == RunEnd::Cancelled) {
+        QString stopped = QStringLiteral("已停止，其余项目未执行。");
+        for (const ItemOutcome &item : run.items)
+            if (item.state == ItemState::Cancelled)
+                stopped = QStringLiteral("已停止：[%1] %2 未检查完，其余项目未执行。").arg(item.code, item.name);
+        showStatus(stopped, 30000);
         if (!lines.isEmpty())
             lines.prepend(stopped);
     }
+    if (runEnded)
+        runEnded();
     if (!lines.isEmpty())
         showError(kTitle, QStringLiteral("检查过程中出现错误：\n\n") + lines.join(QLatin1Char('\n')));
     // The connection was lost and the credentials in memory no longer open it: only now the user is asked.
@@ -764,11 +714,11 @@ void MainWindow::runChecks()
 
 void MainWindow::stopRun()
 {
-    if (!m_running || !accountWorker().isBusy())
+    if (!m_running || !accountWorker().isRunning())
         return;
     stopButton->setEnabled(false);
     progressLabel->setText(QStringLiteral("正在停止…"));
-    accountWorker().cancel();
+    accountWorker().cancel(kStoppedReason);
 }
 
 void MainWindow::showRunStatus()
@@ -826,20 +776,26 @@ void MainWindow::setBusy(bool busy)
     m_running = false;
 }
 
+const SummaryEntry *MainWindow::currentEntry() const
+{
+    const QModelIndex at = summaryGrid->currentIndex();
+    return at.isValid() ? m_summary->entry(m_summaryOrder->mapToSource(at).row()) : nullptr;
+}
+
 void MainWindow::gridDoubleClick()
 {
-    const int r = summaryGrid->currentRow();
-    if (r < 0 || m_running)
+    const SummaryEntry *e = currentEntry();
+    if (!e || m_running)
         return;
-    const QString finding = gridText(r + 1, 2);
-    const QString code = gridText(r + 1, 0);
-    if (summaryGrid->currentColumn() == 3 && !gridText(r + 1, 3).isEmpty() && !code.isEmpty()) {
+    if (summaryGrid->currentIndex().column() == 3 && !e->change.isEmpty()) {
         if (openChange)
-            openChange(code);
+            openChange(e->outcome.code);
         return;
     }
-    if (finding.contains(QStringLiteral("记录")) && !code.isEmpty() && openReport)
-        openReport(code, treeName);
+    // Only a result that was really read has rows to show.
+    const ItemOutcome &shown = *e->shown();
+    if ((shown.state == ItemState::Checked || shown.state == ItemState::Repaired) && openReport)
+        openReport(shown, treeName);
 }
 
 void MainWindow::closeMostRecentChildWindow()

@@ -1,5 +1,6 @@
 #pragma once
 #include "CheckRun.h"
+#include "SummaryModel.h"
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -13,12 +14,14 @@ class QMenuBar;
 class QProgressBar;
 class QSplitter;
 class QTimer;
-class QTableWidget;
+class QTableView;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace vireo {
+
+class GridProxy;
 
 // Multi-line text box whose text is exactly what it was given (CR LF line ends included).
 class TextBox : public QPlainTextEdit {
@@ -52,7 +55,7 @@ public:
     QString treeName;
 
     // Where the window hands over to other windows. Unset hooks do nothing.
-    std::function<void(const QString &key, const QString &treeName)> openReport;
+    std::function<void(const ItemOutcome &outcome, const QString &treeName)> openReport;
     std::function<void(const QString &key, const QString &treeName)> handOffProcedure;
     std::function<void(QWidget *parent)> showAbout;
     // Closes the active child window before every menu command; the default closes the most
@@ -63,16 +66,24 @@ public:
     // Run history: after a run and its summary; a double click on a change (column 3); the
     // menu entries 历史记录 and 导出体检报告.
     std::function<void()> runStarting;
-    std::function<void(const RunOutcome &outcome)> runFinished;
-    // Called for each checked item while it still holds the server lock, after its row was read.
-    std::function<void(SummaryRow &row)> itemChecked;
+    std::function<void(const CheckRunRecord &run)> runFinished;
+    // Called for each checked item while it still holds the server lock, after its result was
+    // read, on the worker (also for checks outside a run: a re-check, a procedure run).
+    std::function<void(ItemOutcome &item, db::Connection *account)> itemChecked;
+    // An item's outcome changed outside a run (re-check, repair, procedure run).
+    std::function<void(const ItemOutcome &outcome)> outcomeChanged;
     std::function<void(const QString &code)> openChange;
     std::function<void()> showHistory;
     std::function<void()> exportReport;
-    // The rows of the last summary shown.
-    Summary lastSummary;
-    // Column 3 ("与上次比较") of a data row (0-based), with its tool tip.
-    void setGridChange(int dataRow, const QString &text, const QString &toolTip);
+    // The last run, as its records came back (items changed since are in summary()).
+    const CheckRunRecord &lastRun() const { return m_lastRun; }
+    const SummaryModel &summary() const { return *m_summary; }
+    // Column 3 ("与上次比较") of an item's row, with its tool tip.
+    void setGridChange(const QString &code, const QString &text, const QString &toolTip);
+
+    // A message in the status bar's own place beside the panels, cleared after timeoutMs (0: kept).
+    void showStatus(const QString &text, int timeoutMs = 0);
+    QString statusText() const;
 
     // Status bar panels, numbered from 1.
     void setPanelText(int panel, const QString &text);
@@ -85,21 +96,22 @@ public:
 
     void buildMenu();
     void initSummaryGrid();
-    // Refills the grid from the ticked runnable nodes; returns the error that stopped it, if any.
-    // With the outcome of the run just made, items it did not check are shown grey with the reason
-    // as tool tip.
-    QString showSummary(QTreeWidget *tree, const RunOutcome *run = nullptr);
-    // Reads the item's summary row again (after a re-check, a repair or a procedure run); a
-    // non-empty staleNote greys the row with that tool tip.
-    void refreshSummaryRow(const QString &code, const QString &staleNote = {});
+    // Shows a run's records; items it did not check are grey with the reason as tool tip.
+    void showSummary(const CheckRunRecord &run);
+    // An item's outcome changed outside a run: its row shows the new record.
+    void showOutcome(const ItemOutcome &outcome);
     void showItemInfo(const QString &code, const QString &name);
 
     // Event handlers, public so that the start-up code and tests can drive them.
     void menuCommand(const QString &key);
     void nodeClick(QTreeWidgetItem *node);
+    // Starts a run of the ticked items on the account worker; the window stays live and the
+    // records come back when it has ended.
     void runChecks();
     void gridDoubleClick();
     bool isRunning() const { return m_running; }
+    // Told when a run's records have come back and been shown.
+    std::function<void()> runEnded;
     // 停止 (or Esc) while a run goes on: cancels the running statement; later items are not run.
     void stopRun();
 
@@ -115,9 +127,9 @@ private:
     void showError(const QString &title, const QString &text);
     void setBusy(bool busy);
     void restoreRunOrder();
-    int rowOfRunOrder(int order) const;   // the grid row of the run's order-th summary row; -1: none
-    void setSummaryRow(int r, const SummaryRow &row, const QString &staleNote);
+    void finishRun(const CheckRunRecord &run, const QString &runError);
     void showRunStatus();
+    const SummaryEntry *currentEntry() const;
 
     QMenuBar *mainMenu = nullptr;
     QWidget *buttonBar = nullptr;
@@ -132,7 +144,12 @@ private:
     QWidget *workArea = nullptr;
     QTreeWidget *catalogueTree = nullptr;
     QFrame *itemPanel = nullptr;
-    QTableWidget *summaryGrid = nullptr;
+    QTableView *summaryGrid = nullptr;
+    SummaryModel *m_summary = nullptr;
+    GridProxy *m_summaryOrder = nullptr;
+    QLabel *statusMessage = nullptr;
+    QTimer *m_statusClear = nullptr;
+    CheckRunRecord m_lastRun;
     QLabel *itemNameLabel = nullptr;
     QFrame *detailsFrame = nullptr;
     QLabel *detailsCaption = nullptr;

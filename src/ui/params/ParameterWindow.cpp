@@ -1,6 +1,7 @@
 #include "ParameterWindow.h"
 #include "AccountWorker.h"
 #include "CheckRun.h"
+#include "ItemActions.h"
 #include "LockWaitPrompt.h"
 #include "ParameterLines.h"
 #include "QueryHelpers.h"
@@ -34,6 +35,9 @@ const QString kGeometryKey = QStringLiteral("FrmSQLValue");
 
 const QString kComplete = QStringLiteral("参数状态：完整");
 const QString kIncomplete = QStringLiteral("参数状态：不完整");
+const QString kExecLabel = QStringLiteral("正在执行存储过程");
+// While another job (a check run) holds the account connection the procedure cannot run yet.
+const QString kConnectionBusy = QStringLiteral("（正在检查，检查结束后才能执行）");
 
 struct PendingItem {
     QString key;
@@ -83,6 +87,13 @@ ParameterWindow::ParameterWindow(QWidget *parent)
     setObjectName(QStringLiteral("ParameterWindow"));
     setProperty("vireoChildWindow", true);
     setAttribute(Qt::WA_DeleteOnClose);
+    // 确定 follows whether the account connection is free.
+    const auto follow = [this] {
+        if (m_loaded)
+            checkStatus();
+    };
+    connect(&accountWorker(), &AccountWorker::started, this, follow);
+    connect(&accountWorker(), &AccountWorker::finished, this, follow);
     setWindowTitle(QStringLiteral("参数设置"));
 
     itemNameLabel = new QLabel(QStringLiteral("检查项目"), this);
@@ -186,8 +197,9 @@ void ParameterWindow::showEvent(QShowEvent *event)
 
 void ParameterWindow::closeEvent(QCloseEvent *event)
 {
-    // The window stays while its statement runs.
+    // The window stays while its statement runs: closing it stops the statement first.
     if (m_executing) {
+        accountWorker().cancel(QStringLiteral("存储过程的执行已停止"), m_job);
         event->ignore();
         return;
     }
@@ -300,43 +312,49 @@ bool ParameterWindow::checkStatus()
             complete = false;
             break;
         }
-    statusLabel->setText(complete ? kComplete : kIncomplete);
-    okButton->setEnabled(complete);
+    // 确定 waits while another job has the account connection; the text says why.
+    const bool busy = accountWorker().isBusy() && !m_executing;
+    statusLabel->setText(complete ? (busy ? kComplete + kConnectionBusy : kComplete) : kIncomplete);
+    okButton->setEnabled(complete && !busy && !m_executing);
     return complete;
 }
 
 void ParameterWindow::runProcedure()
 {
-    if (statusLabel->text() != kComplete)
+    if (m_executing || !checkStatus() || accountWorker().isBusy())
         return;
     const QString sql = buildExecStatement(itemCode, values());
-    // The statement runs on the account connection's worker; the window waits with its events served.
-    if (m_executing)
-        return;
     m_executing = true;
     okButton->setEnabled(false);
-    try {
-        // The procedure rebuilds the item's result table, which every session on the server shares;
-        // the lock prompt is a window, asked from the worker through this thread.
-        LockWaitPrompt waiting(this, kLockWaitText);
-        const auto wait = waiting.fromWorker();
-        accountWorker().run(QStringLiteral("正在执行存储过程"), [&](db::Connection *conn) {
-            if (!conn)
-                throw db::DbError(QStringLiteral("没有打开的数据库连接"));
-            const ServerLock lock(conn, wait);
-            conn->execute(sql);
+    // The procedure rebuilds the item's result table, which every session on the server shares:
+    // it runs under the server lock on the account worker, and its outcome comes back here.
+    Session &s = session();
+    const QString code = itemCode;
+    const std::optional<ItemOutcome> known = s.outcomeOf ? s.outcomeOf(code) : std::nullopt;
+    const QString name = known ? known->name : code;
+    const RunIdentity run = s.runIdentity();
+    const ItemHook checked = s.itemChecked;
+    auto prompt = std::make_shared<LockWaitPrompt>(this, kLockWaitText);
+    const auto wait = prompt->fromWorker();
+    auto outcome = std::make_shared<ItemOutcome>();
+    m_job = accountWorker().submit(
+        kExecLabel,
+        [=](db::Connection *conn) { *outcome = runProcedureItem(conn, run, code, name, sql, wait, checked); }, this,
+        [this, outcome, prompt, code](const AccountWorker::JobEnd &end) {
+            m_executing = false;
+            QString error = end.errorText();
+            if (end.cancelled && error.isEmpty())
+                error = QStringLiteral("已停止");
+            if (!error.isEmpty()) {
+                checkStatus();
+                showError(QStringLiteral("存储过程 %1 执行失败：\n").arg(code) + error);
+                return;
+            }
+            if (session().outcomeChanged)
+                session().outcomeChanged(*outcome);
+            m_userClose = true;
+            close();
         });
-        m_executing = false;
-        if (session().itemResultChanged)
-            session().itemResultChanged(itemCode, QString());
-    } catch (const db::DbError &e) {
-        m_executing = false;
-        okButton->setEnabled(true);
-        showError(QStringLiteral("存储过程 %1 执行失败：\n").arg(itemCode) + e.message());
-        return;
-    }
-    m_userClose = true;
-    close();
 }
 
 void ParameterWindow::showError(const QString &text)

@@ -76,7 +76,8 @@ private:
     bool m_loaded = false;
     bool m_userClose = false;
     int m_editRow = -1;   // the row the open editor writes into
-    bool m_executing = false;   // the procedure's statement is running on the worker
+    bool m_executing = false;
+    quint64 m_job = 0;          // the worker's number of the Exec job   // the procedure's statement is running on the worker
 };
 
 } // namespace vireo

@@ -39,25 +39,6 @@ namespace vireo {
 
 namespace {
 
-// The account connection as a repair script sees it: counts the batches that completed.
-class BatchCounter : public db::Connection {
-public:
-    BatchCounter(db::Connection *c, int &done) : m_c(c), m_done(done) {}
-    bool isOpen() const override { return m_c && m_c->isOpen(); }
-    void execute(const QString &sql) override
-    {
-        m_c->execute(sql);
-        ++m_done;
-    }
-    db::Recordset query(const QString &sql, qint64 maxRows) override { return m_c->query(sql, maxRows); }
-    bool cancelRequested() const override { return m_c && m_c->cancelRequested(); }
-    void cancel() override { m_c->cancel(); }
-    void resetCancel() override { m_c->resetCancel(); }
-
-private:
-    db::Connection *m_c;
-    int &m_done;
-};
 
 const QString kPlan = QStringLiteral("方案  ");
 const QString kRepair = QStringLiteral("修复  ");
@@ -105,12 +86,6 @@ QString standardSaveDialog(QWidget *parent, const QString &suggested, const QStr
 
 } // namespace
 
-QString reportRowsSql(const QString &key)
-{
-    return QStringLiteral("if exists (select * from tempdb..sysobjects where name=") + sqlText(key)
-           + QStringLiteral(") select * from tempdb..") + sqlIdentifier(key) + QStringLiteral(" else select '' as 空");
-}
-
 void fitColumnWidths(QTableView *grid)
 {
     QAbstractItemModel *model = grid->model();
@@ -128,18 +103,28 @@ void fitColumnWidths(QTableView *grid)
 
 void openReportWindow(const QString &key, const QString &treeName)
 {
-    ReportWindow *w = current();
-    if (w && w->isVisible()) {
-        // Every request reloads: the result table may have changed since the window loaded it.
-        w->itemCode = key;
-        w->treeName = treeName;
-        w->loadReport();
-    } else {
-        if (!w)
-            w = new ReportWindow;
-        w->itemCode = key;
-        w->treeName = treeName;
+    const Session &s = session();
+    std::optional<ItemOutcome> known = s.outcomeOf ? s.outcomeOf(key) : std::nullopt;
+    if (!known) {
+        known.emplace();
+        known->code = key;
     }
+    openReportWindow(*known, treeName);
+}
+
+void openReportWindow(const ItemOutcome &outcome, const QString &treeName)
+{
+    ReportWindow *w = current();
+    if (w && w->isBusy())
+        return;   // its load, repair or re-check ends first
+    if (!w)
+        w = new ReportWindow;
+    w->itemCode = outcome.code;
+    w->treeName = treeName;
+    w->outcome = outcome;
+    // Every request reloads: the result table may have changed since the window loaded it.
+    if (w->isVisible())
+        w->loadReport();
     if (w->isMinimized())
         w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
     w->show();
@@ -244,7 +229,7 @@ ReportWindow::ReportWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     });
     connect(&accountWorker(), &AccountWorker::finished, this, [this] {
         if (!m_busy)
-            planOrRepairButton->setEnabled(true);
+            planOrRepairButton->setEnabled(!accountWorker().isBusy());
     });
 
     progressBar = new QProgressBar(this);
@@ -325,7 +310,8 @@ void ReportWindow::placeHeaderRow()
     itemNameLabel->setToolTip(itemNameLabel->fontMetrics().horizontalAdvance(full) > itemNameLabel->width() ? full : QString());
 }
 
-bool ReportWindow::runJob(const QString &label, const std::function<void(db::Connection *)> &job)
+void ReportWindow::startJob(const QString &label, const std::function<void(db::Connection *)> &job,
+                            const std::function<void(const AccountWorker::JobEnd &)> &done)
 {
     m_busy = true;
     stopButton->setEnabled(true);
@@ -333,17 +319,14 @@ bool ReportWindow::runJob(const QString &label, const std::function<void(db::Con
     stopButton->raise();
     for (QPushButton *b : {exportButton, planOrRepairButton, exitButton})
         b->setEnabled(false);
-    struct Done {
-        ReportWindow *w;
-        ~Done()
-        {
-            w->m_busy = false;
-            w->stopButton->hide();
-            for (QPushButton *b : {w->exportButton, w->planOrRepairButton, w->exitButton})
-                b->setEnabled(true);
-        }
-    } done{this};
-    return accountWorker().run(label, job);
+    m_job = accountWorker().submit(label, job, this, [this, done](const AccountWorker::JobEnd &end) {
+        m_busy = false;
+        m_job = 0;
+        stopButton->hide();
+        for (QPushButton *b : {exportButton, planOrRepairButton, exitButton})
+            b->setEnabled(true);
+        done(end);
+    });
 }
 
 void ReportWindow::stop()
@@ -351,7 +334,7 @@ void ReportWindow::stop()
     if (!m_busy)
         return;
     stopButton->setEnabled(false);
-    accountWorker().cancel();
+    accountWorker().cancel(QStringLiteral("已停止"), m_job);
 }
 
 void ReportWindow::closeEvent(QCloseEvent *e)
@@ -383,6 +366,8 @@ void ReportWindow::showText(const QString &text)
 
 void ReportWindow::loadReport()
 {
+    if (m_busy)
+        return;
     m_loaded = true;
     Session &s = session();
     QStringList problems;
@@ -390,8 +375,8 @@ void ReportWindow::loadReport()
     // 1. The item's name from the catalogue.
     try {
         itemNameLabel->setText(SelectField(QStringLiteral("cName"), treeName, QStringLiteral("cCode=") + sqlLiteral(itemCode),
-                                     s.catalogConn.get())
-                             .toString());
+                                           s.catalogConn.get())
+                                   .toString());
     } catch (const db::DbError &e) {
         itemNameLabel->setText(QString());
         problems << e.message();
@@ -400,7 +385,8 @@ void ReportWindow::loadReport()
     // 2. The rows arrive in the background, in chunks; the earlier snapshot is let go first so
     // that a reload never holds two. 3. Column widths from the field names, widened to the texts of
     // the first rows, once they are there. 4. and 5. The count grows with the rows and is the
-    // table's count at the end.
+    // table's count at the end. Rows are read only while the table's stamp says they are the
+    // outcome's: another database's check may have overwritten the table since.
     m_model->reset(nullptr);
     auto rows = std::make_shared<db::Recordset>();
     auto lock = std::make_shared<std::shared_mutex>();
@@ -410,11 +396,12 @@ void ReportWindow::loadReport()
     reportGrid->scrollToTop();
     rowCountLabel->setText(QStringLiteral("记录数"));
     placeHeaderRow();
+    messageBox->hide();
     const QPointer<ReportWindow> self(this);
-    db::RowSink sink;
-    sink.target = rows.get();
-    sink.lock = lock.get();
-    sink.progress = [self](qint64 loaded) {
+    auto sink = std::make_shared<db::RowSink>();
+    sink->target = rows.get();
+    sink->lock = lock.get();
+    sink->progress = [self](qint64 loaded) {
         QMetaObject::invokeMethod(self, [self, loaded] {
             if (!self)
                 return;
@@ -431,35 +418,37 @@ void ReportWindow::loadReport()
         }, Qt::QueuedConnection);
     };
     const QString key = itemCode;
-    qint64 n = 0;
-    bool counted = false;
-    bool finished = true;
-    try {
-        finished = runJob(QStringLiteral("正在读取结果"), [&](db::Connection *conn) {
-            if (!conn)
-                throw db::DbError(QStringLiteral("没有打开的数据库连接"));
-            try {
-                conn->queryInto(reportRowsSql(key), sink);
-            } catch (const db::DbError &e) {
-                if (conn->cancelRequested())
-                    return;
-                problems << e.message();
-            } catch (const std::bad_alloc &) {
-                {
-                    const std::unique_lock hold(*lock);
-                    *rows = db::Recordset();
-                }
-                problems << QStringLiteral("结果表太大，内存不足，无法显示其中的记录");
-            }
-            n = QueryValue(QStringLiteral("number"), countSql(key), conn).toLongLong();
-            counted = true;
-        });
-    } catch (const db::DbError &e) {
-        if (!accountWorker().cancelRequested())
-            problems << e.message();
-    }
+    const ResultStamp expected = outcome.result;
+    auto read = std::make_shared<FindingsRead>();
+    auto jobProblems = std::make_shared<QStringList>();
+    startJob(QStringLiteral("正在读取结果"),
+             [=](db::Connection *conn) {
+                 try {
+                     *read = readFindings(conn, expected, key, *sink);
+                 } catch (const db::DbError &e) {
+                     if (!conn || !conn->cancelRequested())
+                         *jobProblems << e.message();
+                 } catch (const std::bad_alloc &) {
+                     {
+                         const std::unique_lock hold(*lock);
+                         *rows = db::Recordset();
+                     }
+                     *jobProblems << QStringLiteral("结果表太大，内存不足，无法显示其中的记录");
+                 }
+             },
+             [this, read, jobProblems, problems, rows, sink, lock](const AccountWorker::JobEnd &end) {
+                 QStringList all = problems + *jobProblems;
+                 if (const QString e = end.errorText(); !e.isEmpty())
+                     all << e;
+                 showLoaded(*read, all, !end.cancelled, rows->rowCount());
+             });
+}
+
+void ReportWindow::showLoaded(const FindingsRead &read, const QStringList &loadProblems, bool finished, qint64 rowsRead)
+{
+    QStringList problems = loadProblems;
     const bool fitted = m_model->columnCount() > 0;
-    m_model->grow(rows->rowCount());
+    m_model->grow(rowsRead);
     if (!fitted && m_model->columnCount() > 0) {
         fitColumnWidths(reportGrid);
         fitColumnsToContent(reportGrid);
@@ -469,8 +458,13 @@ void ReportWindow::loadReport()
     malloc_trim(0);
 #endif
     if (!finished)
-        problems << QStringLiteral("读取已停止：只显示了已读到的 %1 条记录").arg(rows->rowCount());
-    rowCountLabel->setText(counted ? QStringLiteral("记录数") + QString::number(n) : QStringLiteral("记录数"));
+        problems << QStringLiteral("读取已停止：只显示了已读到的 %1 条记录").arg(rowsRead);
+    const bool refused = !read.refused.isEmpty();
+    if (refused)
+        problems.prepend(read.refused);
+    const qint64 n = refused ? 0 : read.count;
+    const bool counted = finished && problems.isEmpty();
+    rowCountLabel->setText(counted || n ? QStringLiteral("记录数") + QString::number(n) : QStringLiteral("记录数"));
     m_count = n;
     placeHeaderRow();
 
@@ -490,134 +484,179 @@ void ReportWindow::loadReport()
     } else {
         planOrRepairButton->hide();
     }
-
+    // Nothing of a foreign or overwritten table is shown, exported or repaired.
+    if (refused) {
+        exportButton->hide();
+        planOrRepairButton->hide();
+    }
     if (!problems.isEmpty()) {
         planOrRepairButton->hide();
         showText(problems.join(QStringLiteral("\r\n")));
     }
-}
-
-bool ReportWindow::confirmRepair()
-{
-    Session &s = session();
-    RepairRequest r;
-    r.server = s.accountInfo.server;
-    r.database = s.accountInfo.database;
-    r.account = s.accountInfo.account;
-    r.year = s.accountInfo.year;
-    r.code = itemCode;
-    r.name = itemNameLabel->text();
-    r.findings = m_count;
-    if (FileExists(itemFile(QStringLiteral("方案.txt"))))
-        ReadTextFile(itemFile(QStringLiteral("方案.txt")), r.plan);
-    ReadTextFile(itemFile(QStringLiteral("修复.sql")), r.script);
-    if (const RepairConfirmation &ask = repairConfirmation())
-        return ask(this, r);
-    RepairConfirm dialog(r, this);
-    return dialog.exec() == QDialog::Accepted;
+    emit loaded();
 }
 
 void ReportWindow::runPlanOrRepair()
 {
     const QString caption = planOrRepairButton->text();
-    // Nothing reaches the database before the user has confirmed the repair.
-    if (caption == kRepair && !confirmRepair())
-        return;
+    if (caption == kRepair) {
+        askRepair();
+    } else if (caption == kCheck) {
+        recheck();
+    } else {
+        messageBox->show();
+        messageBox->raise();
+    }
+}
+
+void ReportWindow::askRepair()
+{
+    // The findings must still be this outcome's before anyone is asked to repair them.
+    const ResultStamp expected = outcome.result;
+    const QString key = itemCode;
+    auto problem = std::make_shared<QString>();
+    startJob(QStringLiteral("正在核对结果"),
+             [=](db::Connection *conn) { *problem = resultOwnershipProblem(expected, readResultStamp(conn, key)); },
+             [this, problem](const AccountWorker::JobEnd &end) {
+                 if (const QString e = end.errorText(); !e.isEmpty())
+                     *problem = e;
+                 if (!problem->isEmpty()) {
+                     showText(QStringLiteral("未执行修复：") + *problem);
+                     planOrRepairButton->hide();
+                     exportButton->hide();
+                     return;
+                 }
+                 if (end.cancelled)
+                     return;
+                 Session &s = session();
+                 RepairRequest r;
+                 r.server = s.accountInfo.server;
+                 r.database = outcome.result.database.isEmpty() ? s.accountInfo.database : outcome.result.database;
+                 r.account = accountOfDatabase(r.database);
+                 r.year = s.accountInfo.year;
+                 r.code = itemCode;
+                 r.name = itemNameLabel->text();
+                 // The count the check found, from its record, not from whatever the table holds now.
+                 r.findings = outcome.count;
+                 if (FileExists(itemFile(QStringLiteral("方案.txt"))))
+                     ReadTextFile(itemFile(QStringLiteral("方案.txt")), r.plan);
+                 ReadTextFile(itemFile(QStringLiteral("修复.sql")), r.script);
+                 bool yes = false;
+                 if (const RepairConfirmation &ask = repairConfirmation()) {
+                     yes = ask(this, r);
+                 } else {
+                     RepairConfirm dialog(r, this);
+                     yes = dialog.exec() == QDialog::Accepted;
+                 }
+                 // Nothing reaches the database before the user has confirmed the repair.
+                 if (yes)
+                     repair();
+             });
+}
+
+void ReportWindow::repair()
+{
     messageBox->show();
     messageBox->raise();
     const QString folder = session().itemFolder(itemCode);
     const QString key = itemCode;
-    const auto notifyMain = [this](const QString &staleNote) {
-        if (session().itemResultChanged)
-            session().itemResultChanged(itemCode, staleNote);
-    };
-    // The lock prompt is a window: the worker asks it through this thread.
-    LockWaitPrompt waiting(this, kLockWaitText);
-    const auto wait = waiting.fromWorker();
-    if (caption == kRepair) {
-        history::RepairRecord record;
-        record.time = QDateTime::currentDateTime();
-        record.operatorName = session().accountInfo.operatorName;
-        record.server = session().accountInfo.server;
-        record.database = session().accountInfo.database;
-        record.code = itemCode;
-        record.name = itemNameLabel->text();
-        record.scriptSha256 = history::fileSha256(resolvePath(itemFile(QStringLiteral("修复.sql"))));
-        record.before = m_count;
-        // The repair and the re-check hold the server's check lock, as a check run does.
-        QString result;
-        int batches = 0;
-        bool finished = true;
-        try {
-            finished = runJob(QStringLiteral("正在修复"), [&](db::Connection *account) {
-                const ServerLock lock(account, wait);
-                BatchCounter counted(account, batches);
-                result = RunSqlFile(QStringLiteral("修复.sql"), folder, &counted);
-            });
-        } catch (const LockAbandoned &e) {
-            messageBox->setPlainText(QStringLiteral("未执行修复：") + e.message());
-            return;
-        } catch (const db::DbError &e) {
-            result = e.message();
-        }
-        const QString interrupted =
-            QStringLiteral("修复被中断，没有全部完成：修复脚本的前 %1 批语句已执行完毕，其余未执行。").arg(batches);
-        if (!finished && result.isEmpty())
-            result = interrupted;
-        record.succeeded = finished && result.isEmpty();
-        record.message = finished ? result : interrupted;
-        // The journal is the history file's repairs table; a file that cannot be written leaves
-        // the repair as it ran and says so.
-        history::HistoryStore journal(history::HistoryStore::defaultPath());
-        m_journalEntry = journal.addRepair(record);
-        const QString journalProblem =
-            m_journalEntry ? QString() : QStringLiteral("\r\n\r\n修复记录未能写入：") + journal.error();
-        if (!finished) {
-            messageBox->setPlainText(interrupted + journalProblem);
-            notifyMain(QStringLiteral("修复被中断，显示的是修复前的结果"));
-        } else if (result.isEmpty()) {
-            messageBox->setPlainText(QStringLiteral("已成功修复!") + journalProblem);
-            planOrRepairButton->setText(kCheck);
-            notifyMain(QStringLiteral("已修复，尚未重新检查，显示的是修复前的结果"));
-        } else {
-            messageBox->setPlainText(QStringLiteral("修复过程中意外错误中止") + QStringLiteral("\r\n\r\n") + result
-                                    + journalProblem);
-        }
-    } else if (caption == kCheck) {
-        QString scriptResult;
-        // The lock is held from the check through the reload of the rows, on the worker's thread.
-        std::optional<ServerLock> held;
-        const auto release = [&held] {
-            if (held)
-                accountWorker().run(QStringLiteral("正在检查"), [&held](db::Connection *) { held.reset(); });
-        };
-        try {
-            if (!runJob(QStringLiteral("正在检查"), [&](db::Connection *account) {
-                    held.emplace(account, wait);
-                    scriptResult = runItemCheck(key, folder, account);
-                })) {
-                release();
-                messageBox->setPlainText(QStringLiteral("重新检查已停止。"));
-                return;
-            }
-            loadReport();
-            release();
-        } catch (const db::DbError &e) {
-            release();
-            messageBox->setPlainText(QStringLiteral("重新检查未能完成：") + QStringLiteral("\r\n") + e.message());
-            return;
-        }
-        // The findings after the re-check complete the journal row of the repair before it.
-        // (When the file cannot be written, the repair's row stays without its after count.)
-        if (m_journalEntry) {
-            history::HistoryStore(history::HistoryStore::defaultPath()).setRepairAfter(m_journalEntry, m_count);
-            m_journalEntry = 0;
-        }
-        notifyMain(QString());
-        if (!scriptResult.isEmpty())
-            QMessageBox::warning(this, QStringLiteral("结果报告"),
-                                 kScriptErrorPrefix + QLatin1Char('\n') + scriptResult);
-    }
+    history::RepairRecord record;
+    record.time = QDateTime::currentDateTime();
+    record.operatorName = session().accountInfo.operatorName;
+    record.server = session().accountInfo.server;
+    record.database = session().accountInfo.database;
+    record.code = itemCode;
+    record.name = itemNameLabel->text();
+    record.scriptSha256 = history::fileSha256(resolvePath(itemFile(QStringLiteral("修复.sql"))));
+    record.before = outcome.count;
+    // The repair holds the server's check lock, as a check run does; the lock prompt is a window.
+    auto prompt = std::make_shared<LockWaitPrompt>(this, kLockWaitText);
+    const auto wait = prompt->fromWorker();
+    const ResultStamp expected = outcome.result;
+    auto result = std::make_shared<RepairResult>();
+    startJob(QStringLiteral("正在修复"),
+             [=](db::Connection *account) { *result = repairItem(account, expected, key, folder, wait); },
+             [this, result, record, prompt](const AccountWorker::JobEnd &end) mutable {
+                 QString error = end.errorText();
+                 if (!result->refused.isEmpty() || (!error.isEmpty() && result->batchesDone == 0 && !result->finished
+                                                    && result->error.isEmpty())) {
+                     messageBox->setPlainText(QStringLiteral("未执行修复：") + (result->refused.isEmpty() ? error : result->refused));
+                     return;
+                 }
+                 if (end.cancelled && !result->stopped) {
+                     result->stopped = true;
+                     result->error = QStringLiteral("修复被中断，没有全部完成：修复脚本的前 %1 批语句已执行完毕，其余未执行。")
+                                         .arg(result->batchesDone);
+                 }
+                 if (!error.isEmpty() && result->error.isEmpty())
+                     result->error = error;
+                 record.succeeded = result->finished && result->error.isEmpty();
+                 record.message = result->error;
+                 // The journal is the history file's repairs table; a file that cannot be written
+                 // leaves the repair as it ran and says so.
+                 history::HistoryStore journal(history::HistoryStore::defaultPath());
+                 m_journalEntry = journal.addRepair(record);
+                 const QString journalProblem =
+                     m_journalEntry ? QString() : QStringLiteral("\r\n\r\n修复记录未能写入：") + journal.error();
+                 ItemOutcome repaired = outcome;
+                 repaired.state = ItemState::Repaired;
+                 if (result->stopped) {
+                     messageBox->setPlainText(result->error + journalProblem);
+                     repaired.reason = QStringLiteral("修复被中断，显示的是修复前的结果");
+                 } else if (record.succeeded) {
+                     messageBox->setPlainText(QStringLiteral("已成功修复!") + journalProblem);
+                     planOrRepairButton->setText(kCheck);
+                     repaired.reason = QStringLiteral("已修复，尚未重新检查，显示的是修复前的结果");
+                 } else {
+                     messageBox->setPlainText(QStringLiteral("修复过程中意外错误中止") + QStringLiteral("\r\n\r\n")
+                                              + result->error + journalProblem);
+                     repaired.reason = QStringLiteral("修复过程中意外错误中止，显示的是修复前的结果");
+                 }
+                 outcome = repaired;
+                 if (session().outcomeChanged)
+                     session().outcomeChanged(repaired);
+             });
+}
+
+void ReportWindow::recheck()
+{
+    messageBox->show();
+    messageBox->raise();
+    const Session &s = session();
+    const RunIdentity run = s.runIdentity();
+    const QString programFolder = s.programFolder;
+    const QString key = itemCode;
+    const QString name = itemNameLabel->text().isEmpty() ? outcome.name : itemNameLabel->text();
+    const ItemHook checked = s.itemChecked;
+    auto prompt = std::make_shared<LockWaitPrompt>(this, kLockWaitText);
+    const auto wait = prompt->fromWorker();
+    auto fresh = std::make_shared<ItemOutcome>();
+    startJob(QStringLiteral("正在重新检查"),
+             [=](db::Connection *account) { *fresh = recheckItem(account, run, programFolder, key, name, wait, checked); },
+             [this, fresh, prompt](const AccountWorker::JobEnd &end) {
+                 if (end.cancelled) {
+                     messageBox->setPlainText(QStringLiteral("重新检查已停止。"));
+                     return;
+                 }
+                 if (const QString e = end.errorText(); !e.isEmpty()) {
+                     messageBox->setPlainText(QStringLiteral("重新检查未能完成：") + QStringLiteral("\r\n") + e);
+                     return;
+                 }
+                 outcome = *fresh;
+                 // The findings after the re-check complete the journal row of the repair before it.
+                 // (When the file cannot be written, the repair's row stays without its after count.)
+                 if (m_journalEntry) {
+                     history::HistoryStore(history::HistoryStore::defaultPath()).setRepairAfter(m_journalEntry, fresh->count);
+                     m_journalEntry = 0;
+                 }
+                 if (session().outcomeChanged)
+                     session().outcomeChanged(*fresh);
+                 const bool scriptFailed = fresh->scriptFailed;
+                 const QString text = fresh->errorText;
+                 loadReport();
+                 if (scriptFailed)
+                     QMessageBox::warning(this, QStringLiteral("结果报告"), text);
+             });
 }
 
 void ReportWindow::exportFindings()

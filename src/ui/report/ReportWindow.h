@@ -1,4 +1,6 @@
 #pragma once
+#include "AccountWorker.h"
+#include "ItemActions.h"
 #include "Recordset.h"
 #include <QPointer>
 #include <QString>
@@ -24,15 +26,14 @@ class GridProxy;
 class RecordsetModel;
 struct RepairRequest;
 
-// Opens the report window for an item: sets itemCode, then treeName, and shows the window modeless.
-// While the window is open, a request for another item reloads it; the same item is raised.
+// Opens the report window for an item's outcome and shows it modeless. While the window is open,
+// a request for another item reloads it; the same item is raised.
+void openReportWindow(const ItemOutcome &outcome, const QString &treeName);
+// The same for the outcome the main window shows for the item (none: the window says so).
 void openReportWindow(const QString &key, const QString &treeName);
 
 // Width of each visible column of the grid from its header texts: DisplayWidth x 100 + 200 twips.
 void fitColumnWidths(QTableView *grid);
-
-// The rows of the item's result table, or one column 空 with one empty row when it is missing.
-QString reportRowsSql(const QString &key);
 
 // The result report window: one item's result rows, its plan or repair, and the export.
 class ReportWindow : public QWidget {
@@ -46,8 +47,13 @@ public:
 
     QString itemCode;
     QString treeName;
+    // The outcome whose findings the window shows: their count and the result table's stamp.
+    ItemOutcome outcome;
 
+    // Reads the rows on the account worker; they arrive in chunks and the window stays live.
     void loadReport();
+    // A load, repair or re-check is running on the account worker.
+    bool isBusy() const { return m_busy; }
 
     // Asks for the export's file name: the parent, the suggested path (in the 报表 folder) and the
     // name filters; an empty result means cancelled. Replaceable so that tests can answer it.
@@ -64,6 +70,10 @@ public:
 
     const RecordsetModel *model() const { return m_model; }
 
+signals:
+    // A load has ended and its rows, count and buttons are shown.
+    void loaded();
+
 protected:
     void showEvent(QShowEvent *e) override;
     void closeEvent(QCloseEvent *e) override;
@@ -73,11 +83,15 @@ private:
     void runPlanOrRepair();
     void exportFindings();
     void showText(const QString &text);
-    // Runs a job on the account connection's worker with 停止 shown; false when it was stopped.
-    bool runJob(const QString &label, const std::function<void(db::Connection *)> &job);
+    // Queues a job on the account connection's worker with 停止 shown; done gets its end here.
+    void startJob(const QString &label, const std::function<void(db::Connection *)> &job,
+                  const std::function<void(const AccountWorker::JobEnd &)> &done);
     void stop();
     QString itemFile(const QString &name) const;
-    bool confirmRepair();
+    void showLoaded(const FindingsRead &read, const QStringList &problems, bool finished, qint64 rowsRead);
+    void askRepair();
+    void repair();
+    void recheck();
     void placeHeaderRow();
 
     QLabel *itemNameLabel;
@@ -91,6 +105,7 @@ private:
     QLineEdit *filterBox;
     QPushButton *stopButton;
     bool m_busy = false;
+    quint64 m_job = 0;            // the worker's number of the job this window waits for
     RecordsetModel *m_model = nullptr;
     GridProxy *m_proxy = nullptr;
     bool m_loaded = false;

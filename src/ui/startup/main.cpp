@@ -21,7 +21,9 @@ namespace {
 void connectWindows(vireo::MainWindow *w)
 {
 #ifdef VIREO_HAVE_REPORT
-    w->openReport = [](const QString &key, const QString &treeName) { vireo::openReportWindow(key, treeName); };
+    w->openReport = [](const vireo::ItemOutcome &outcome, const QString &treeName) {
+        vireo::openReportWindow(outcome, treeName);
+    };
 #endif
 #ifdef VIREO_HAVE_PARAMS
     w->handOffProcedure = [](const QString &key, const QString &treeName) {
