@@ -84,8 +84,10 @@ TEST(ScriptSplitting, BatchesFollowTheGoLineRule)
         {{"select 1", "GO", "select 2"}, {"select 1 \r\n", "select 2 \r\n"}},
         {{"a", "go", "b", "Go  ", "c", "gO\t-- next", "d", "GO--x", "e"}, {"a \r\n", "b \r\n", "c \r\n", "d \r\n", "e \r\n"}},
         {{"a", "GO 3", "b", "go\t2 -- twice"}, {"a \r\n", "a \r\n", "a \r\n", "b \r\n", "b \r\n"}},
-        // Lines that merely begin with the letters belong to the batch, as do GO lines with more after it.
-        {{"goods = 1", "GOTO done", "GO x", "go 0", "done:"}, {"goods = 1 \r\nGOTO done \r\nGO x \r\ngo 0 \r\ndone: \r\n"}},
+        // Lines that merely begin with the letters belong to the batch, as do GO lines with more after
+        // it and a count without a blank before it (GO2 is text; GO 2 is a repeat count).
+        {{"goods = 1", "GOTO done", "GO x", "go 0", "GO2", "done:"},
+         {"goods = 1 \r\nGOTO done \r\nGO x \r\ngo 0 \r\nGO2 \r\ndone: \r\n"}},
         // Indented GO and a commented GO are part of the batch; blank lines are kept untouched.
         {{" GO", "--GO", "", "\tx  "}, {" GO \r\n--GO \r\n \r\n\tx   \r\n"}},
         // Separators at the start or in a row send nothing; a blank line alone is a batch.

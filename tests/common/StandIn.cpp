@@ -25,6 +25,8 @@ StandIn::StandIn(Options options) : m_options(std::move(options))
         args << QStringLiteral("--init-each") << f;
     if (m_options.log)
         args << QStringLiteral("--log");
+    if (!m_options.serverName.isEmpty())
+        args << QStringLiteral("--server-name") << m_options.serverName;
     m_proc.setProcessChannelMode(QProcess::SeparateChannels);
     m_proc.start(QStringLiteral("/usr/bin/python3"), args);
     if (!m_proc.waitForStarted(10000))

@@ -15,6 +15,7 @@ public:
         QStringList initFiles;   // T-SQL run against the first database at start
         QStringList initEachFiles;   // T-SQL run against every database at start
         bool log = false;            // log every batch (read with log())
+        QString serverName;          // @@SERVERNAME and the name in server messages; empty: VIREOTEST
     };
     StandIn();
     explicit StandIn(Options options);

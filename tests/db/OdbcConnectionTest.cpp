@@ -16,6 +16,7 @@ protected:
         test::StandIn::Options o;
         o.databases = {QStringLiteral("QZdata_001_2024"), QStringLiteral("QZdata_002_2024")};
         o.password = QStringLiteral("pa;ss}w=rd");
+        o.serverName = QStringLiteral("ERPSQL01");
         server = new test::StandIn(o);
     }
     static void TearDownTestSuite() { delete server; server = nullptr; }
@@ -52,6 +53,8 @@ TEST_F(OdbcOnServer, TypesNullsAndChineseTextRoundTrip)
     EXPECT_FALSE(rs.isNull(1, 7));
     EXPECT_EQ(rs.text(1, 7), QString());
     conn->execute(QStringLiteral("drop table tempdb..T1"));
+    // The suite's stand-in runs under a name of its own.
+    EXPECT_EQ(conn->query(QStringLiteral("select @@servername")).text(0, 0), QStringLiteral("ERPSQL01"));
 }
 
 TEST_F(OdbcOnServer, ErrorsAnywhereInABatchAreReportedWithTheServerText)

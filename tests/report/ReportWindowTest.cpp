@@ -484,11 +484,14 @@ TEST_F(ReportWindowTest, RepairIsConfirmedFirstAndJournalled)
     open(QStringLiteral("J1"));
     const auto repaired = [&] { return logged.log().contains(QStringLiteral("update Vouchers")); };
 
-    // The dialog answers with the button named; what it said and whether the repair had reached
-    // the stand-in by then are kept.
-    QString said, plan, script;
+    // The dialog answers with a click on the button named or, when a key is set, with that key sent
+    // to whatever has the focus (put on focusOn first, when set). What it said, where the focus
+    // was, how the key left it and whether the repair had reached the stand-in by then are kept.
+    QString said, plan, script, focused, keyOutcome;
     bool reachedBefore = true;
     const char *answer = "cancelButton";
+    Qt::Key key = Qt::Key_unknown;
+    const char *focusOn = nullptr;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         auto *d = qobject_cast<RepairConfirm *>(QApplication::activeModalWidget());
@@ -500,7 +503,19 @@ TEST_F(ReportWindowTest, RepairIsConfirmedFirstAndJournalled)
         script = d->findChild<QPlainTextEdit *>(QStringLiteral("scriptBox"))->isVisible()
                      ? d->findChild<QPlainTextEdit *>(QStringLiteral("scriptBox"))->toPlainText() : QString();
         reachedBefore = repaired();
-        d->findChild<QPushButton *>(QLatin1String(answer))->click();
+        if (key == Qt::Key_unknown) {
+            d->findChild<QPushButton *>(QLatin1String(answer))->click();
+            return;
+        }
+        if (focusOn)
+            d->findChild<QPushButton *>(QLatin1String(focusOn))->setFocus();
+        QWidget *target = d->focusWidget();   // what takes the keys while the dialog is active
+        focused = target ? target->objectName() : QString();
+        QTest::keyClick(target ? target : d, key);
+        keyOutcome = d->isVisible() ? QStringLiteral("still open")
+                     : d->result() == QDialog::Accepted ? QStringLiteral("accepted") : QStringLiteral("rejected");
+        if (d->isVisible())
+            d->reject();
     });
     poll.start(20);
 
@@ -514,6 +529,23 @@ TEST_F(ReportWindowTest, RepairIsConfirmedFirstAndJournalled)
     EXPECT_FALSE(repaired());
     EXPECT_EQ(function()->text(), QStringLiteral("修复  "));
     EXPECT_TRUE(history::HistoryStore(history::HistoryStore::defaultPath()).repairs().empty());
+
+    // Enter, Return and Space cancel: 取消 opens with the focus and stays the default even while
+    // 修复 has the focus.
+    const std::pair<Qt::Key, const char *> keyAnswers[] = {
+        {Qt::Key_Return, nullptr}, {Qt::Key_Enter, nullptr}, {Qt::Key_Space, nullptr}, {Qt::Key_Return, "repairButton"}};
+    for (const auto &[pressed, on] : keyAnswers) {
+        key = pressed;
+        focusOn = on;
+        keyOutcome.clear();
+        function()->click();
+        EXPECT_EQ(keyOutcome, QStringLiteral("rejected")) << "key " << pressed << (on ? " on 修复" : "");
+        EXPECT_EQ(focused, QString::fromLatin1(on ? on : "cancelButton")) << "key " << pressed;
+        EXPECT_FALSE(repaired()) << "key " << pressed;
+        EXPECT_EQ(function()->text(), QStringLiteral("修复  "));
+    }
+    key = Qt::Key_unknown;
+    focusOn = nullptr;
 
     answer = "repairButton";
     said.clear();

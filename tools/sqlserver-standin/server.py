@@ -398,7 +398,7 @@ class Server:
         self.verbose = args.log
         self.databases = args.database or []
         self.default_db = self.databases[0] if self.databases else 'master'
-        self.engine = Engine(args.state, self.databases)
+        self.engine = Engine(args.state, self.databases, server_name=args.server_name)
         self.connections = set()
         self.conn_lock = threading.Lock()
         self.stopping = threading.Event()
@@ -518,6 +518,8 @@ def main(argv=None):
     ap.add_argument('--password-env', default=None, metavar='VAR',
                     help='take the password from this environment variable (kept off the command line)')
     ap.add_argument('--database', action='append')
+    ap.add_argument('--server-name', default='VIREOTEST', metavar='NAME',
+                    help='the name @@SERVERNAME and the error and message tokens give')
     ap.add_argument('--state', default=None, help='SQLite file that keeps the databases between runs')
     ap.add_argument('--init', action='append', default=[], help='T-SQL script run against the first database')
     ap.add_argument('--init-each', action='append', default=[], help='T-SQL script run against every database')

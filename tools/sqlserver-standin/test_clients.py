@@ -250,6 +250,18 @@ class BothClients(unittest.TestCase):
         _, err = self.server.tsql('select 1', password='wrong')
         self.assertIn('18456', err)
 
+    def test_server_name(self):
+        # VIREOTEST unless --server-name says otherwise, in @@SERVERNAME and in the error tokens.
+        named = support.RunningServer('--server-name', 'ERPSQL01')
+        try:
+            for server, name in ((self.server, 'VIREOTEST'), (named, 'ERPSQL01')):
+                with server.odbc() as c:
+                    self.assertEqual(c.execute('select @@servername').fetchone()[0], name)
+                _, err = server.tsql('select * from nosuch')
+                self.assertIn('Msg 208 (severity 16, state 1) from %s ' % name, err)
+        finally:
+            named.stop()
+
 
 class TdsVersions(unittest.TestCase):
     """Older protocol versions the FreeTDS driver can be told to use."""

@@ -52,8 +52,13 @@ RepairConfirm::RepairConfirm(const RepairRequest &r, QWidget *parent) : QDialog(
     ok->setObjectName(QStringLiteral("repairButton"));
     QPushButton *cancel = buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
     cancel->setObjectName(QStringLiteral("cancelButton"));
-    cancel->setDefault(true);   // Enter alone does not change the database
+    // Enter, Return and Space never change the database: no button follows the focus as default,
+    // 取消 is the default and opens with the focus. Only a click on 修复 repairs.
+    for (QPushButton *b : {show, ok, cancel})
+        b->setAutoDefault(false);
+    cancel->setDefault(true);
     layout->addWidget(buttons);
+    cancel->setFocus();
     connect(show, &QPushButton::toggled, this, [this](bool on) {
         m_script->setVisible(on);
         if (on)
