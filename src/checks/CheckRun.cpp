@@ -314,13 +314,17 @@ CheckRunRecord RunChecks(const std::vector<TreeItemRef> &nodes, const QString &t
     if (run.end != RunEnd::Completed)
         return finish();
     try {
-        if (!ctx.account)
-            throw db::DbError(QStringLiteral("没有打开的数据库连接"));
-        readServerIdentity(ctx.account, run.identity);
+        if (ctx.account)
+            readServerIdentity(ctx.account, run.identity);
     } catch (const db::DbError &e) {
-        run.end = ctx.account && ctx.account->cancelRequested() ? RunEnd::Cancelled : RunEnd::ConnectionLost;
-        run.endText = e.message();
+        if (ctx.account->cancelRequested()) {
+            run.end = RunEnd::Cancelled;
+            run.endText = kStoppedReason;
+        }
+        // Otherwise the first item meets the same trouble and reports it as its own.
     }
+    if (run.identity.server.isEmpty())
+        run.identity.server = run.identity.address;
     size_t next = 0;
     for (; next < run.items.size() && run.end == RunEnd::Completed; ++next) {
         ItemOutcome &item = run.items[next];

@@ -85,11 +85,14 @@ TEST_F(ParameterExec, ExecutesTheProcedureWithValuesInRowOrder)
 
     enter(pw, 0, "it's");  // a quote inside a value reaches the procedure as it was typed
     ASSERT_EQ(pw.status()->text(), kComplete);
-    QStringList refreshed;   // the main window's summary row of the item is read again
-    session().itemResultChanged = [&](const QString &code, const QString &note) { refreshed << code + note; };
-    QTest::mouseClick(pw.ok(), Qt::LeftButton);
-    session().itemResultChanged = {};
-    EXPECT_EQ(refreshed, QStringList{QStringLiteral("K01")});
+    std::vector<ItemOutcome> told;   // the main window is given the item's new record
+    session().outcomeChanged = [&](const ItemOutcome &o) { told.push_back(o); };
+    clickOk(pw.ok());
+    session().outcomeChanged = {};
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].code, QStringLiteral("K01"));
+    EXPECT_EQ(told[0].state, ItemState::Checked);
+    EXPECT_TRUE(told[0].result.present());
     EXPECT_EQ(ParameterWindow::instance(), nullptr);
     EXPECT_FALSE(pw.w->isVisible());
     finish(pw.w);
@@ -104,7 +107,7 @@ TEST_F(ParameterExec, WithoutParameterLinesOneEmptyArgumentIsSent)
     ASSERT_NE(pw.w, nullptr);
     enter(pw, 0, "x");
     QTest::keyClick(pw.txt(), Qt::Key_Backspace);
-    QTest::mouseClick(pw.ok(), Qt::LeftButton);
+    clickOk(pw.ok());
     EXPECT_EQ(ParameterWindow::instance(), nullptr);
     finish(pw.w);
     EXPECT_EQ(procLog(), (QList<QStringList>{{"", "KE"}}));
@@ -125,7 +128,7 @@ TEST_F(ParameterExec, FailedExecShowsTheServersMessageAndKeepsTheWindow)
     ParamWindow pw = openWindow(QStringLiteral("KERR"));
     ASSERT_NE(pw.w, nullptr);
     enter(pw, 0, "v");
-    QTest::mouseClick(pw.ok(), Qt::LeftButton);
+    clickOk(pw.ok());
 
     QMessageBox *box = pw.w->findChild<QMessageBox *>();
     ASSERT_NE(box, nullptr);
@@ -140,7 +143,7 @@ TEST_F(ParameterExec, FailedExecShowsTheServersMessageAndKeepsTheWindow)
     // Once the procedure exists the same window runs it.
     createProcedure(QStringLiteral("KERR"),
                     QStringLiteral("create procedure KERR @a varchar(20) as insert into ProcLog values (@a, 'KERR')"));
-    QTest::mouseClick(pw.ok(), Qt::LeftButton);
+    clickOk(pw.ok());
     EXPECT_EQ(ParameterWindow::instance(), nullptr);
     EXPECT_EQ(procLog(), (QList<QStringList>{{"v", "KERR"}}));
 }
@@ -156,8 +159,15 @@ TEST_F(ParameterExec, ProcedureItemsOpenInTurnAndAProgramCloseDropsTheRest)
                                             {QStringLiteral("P01"), QStringLiteral("期间参数检查"), false},
                                             {QStringLiteral("K12"), QStringLiteral("第二个过程"), true}};
     const CheckContext ctx{session().programFolder, session().catalogConn.get(), session().accountConn.get()};
-    const RunOutcome outcome = RunChecks(nodes, QStringLiteral("Tools"), ctx, &openParameterWindow);
-    EXPECT_EQ(outcome.itemsRun, 2);
+    RunHooks hooks;
+    hooks.procedure = [](ItemOutcome &item, db::Connection *) {
+        openParameterWindow(item.code, QStringLiteral("Tools"));
+        return false;
+    };
+    const CheckRunRecord run = RunChecks(nodes, QStringLiteral("Tools"), ctx, {}, hooks);
+    ASSERT_EQ(run.items.size(), 2u);
+    for (const ItemOutcome &item : run.items)
+        EXPECT_EQ(item.reason, kProcedureNotRun) << item.code.toStdString();
     openParameterWindow(QStringLiteral("K01"), QStringLiteral("Tools"));
     openParameterWindow(QStringLiteral("K11"), QStringLiteral("Tools"));
 
@@ -169,7 +179,7 @@ TEST_F(ParameterExec, ProcedureItemsOpenInTurnAndAProgramCloseDropsTheRest)
     EXPECT_EQ(first.find<QLabel>("itemNameLabel")->text(), QStringLiteral("第一个过程"));
     EXPECT_EQ(first.cell(0, 1), QStringLiteral("第一项"));
     enter(first, 0, "one");
-    QTest::mouseClick(first.ok(), Qt::LeftButton);
+    clickOk(first.ok());
     EXPECT_EQ(procLog(), (QList<QStringList>{{"one", "K11默认"}}));
 
     ParamWindow second{ParameterWindow::instance()};
@@ -197,3 +207,41 @@ TEST_F(ParameterExec, ProcedureItemsOpenInTurnAndAProgramCloseDropsTheRest)
     EXPECT_EQ(procLog(), (QList<QStringList>{{"one", "K11默认"}}));
 }
 
+
+// While a check run holds the account connection 确定 waits and says why; the window stays
+// usable (Esc closes it), and once the run has ended 确定 executes the procedure.
+TEST_F(ParameterExec, OkDuringACheckRunWaitsForItWithoutHangingTheWindow)
+{
+    createProcedure(QStringLiteral("K01"));
+    ParamWindow pw = openWindow(QStringLiteral("K01"));
+    ASSERT_NE(pw.w, nullptr);
+    enter(pw, 0, "a");
+    ASSERT_EQ(pw.status()->text(), kComplete);
+    bool runEnded = false;
+    accountWorker().submit(QStringLiteral("正在检查"),
+                           [](db::Connection *c) { c->execute(QStringLiteral("waitfor delay '00:00:02'")); }, nullptr,
+                           [&](const AccountWorker::JobEnd &) { runEnded = true; });
+    EXPECT_FALSE(pw.ok()->isEnabled());
+    EXPECT_TRUE(pw.status()->text().startsWith(kComplete + QStringLiteral("（正在检查")))
+        << pw.status()->text().toStdString();
+    QTest::mouseClick(pw.ok(), Qt::LeftButton);   // disabled: nothing is queued behind the run
+    QTest::keyClick(pw.w, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(runEnded, 10000);
+    EXPECT_TRUE(procLog().isEmpty());
+    EXPECT_TRUE(pw.ok()->isEnabled());
+    EXPECT_EQ(pw.status()->text(), kComplete);
+    clickOk(pw.ok());
+    EXPECT_EQ(procLog(), (QList<QStringList>{{"a", "7"}}));
+
+    // Esc during a run closes the window at once.
+    ParamWindow again = openWindow(QStringLiteral("K01"));
+    ASSERT_NE(again.w, nullptr);
+    runEnded = false;
+    accountWorker().submit(QStringLiteral("正在检查"),
+                           [](db::Connection *c) { c->execute(QStringLiteral("waitfor delay '00:00:01'")); }, nullptr,
+                           [&](const AccountWorker::JobEnd &) { runEnded = true; });
+    QTest::keyClick(again.w, Qt::Key_Escape);
+    EXPECT_FALSE(again.w->isVisible());
+    EXPECT_FALSE(runEnded);
+    QTRY_VERIFY_WITH_TIMEOUT(runEnded, 10000);
+}

@@ -1,4 +1,5 @@
 #pragma once
+#include "AccountWorker.h"
 #include "ParameterWindow.h"
 #include "QtPrinters.h"
 #include "Session.h"
@@ -28,6 +29,14 @@ inline void useParamsCatalogue()
                                 "(6, '0', 'KE', '无参数过程', 1, 1)"));
     session().catalogConn = std::move(cat);
     session().programFolder = dataDir() + QStringLiteral("/params");
+}
+
+// Clicks 确定 and waits (bounded) for the procedure's job on the account worker to end.
+inline void clickOk(QPushButton *ok)
+{
+    QTest::mouseClick(ok, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!accountWorker().isBusy(), 30000);
+    QCoreApplication::processEvents();
 }
 
 // Typed access to the window's controls by their names.

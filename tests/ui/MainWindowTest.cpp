@@ -24,7 +24,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -74,7 +74,7 @@ protected:
         window->load();
         window->show();
         tree = window->findChild<QTreeWidget *>(QStringLiteral("catalogueTree"));
-        grid = window->findChild<QTableWidget *>(QStringLiteral("summaryGrid"));
+        grid = window->findChild<QTableView *>(QStringLiteral("summaryGrid"));
         panel = window->findChild<QFrame *>(QStringLiteral("itemPanel"));
     }
 
@@ -94,12 +94,24 @@ protected:
         QTest::keyClick(tree, Qt::Key_Space);
     }
 
+    // Clicks a button; after 执行 waits (bounded) until the run's records have come back.
     void click(const char *name)
     {
         auto *b = window->findChild<QToolButton *>(QLatin1String(name));
         ASSERT_NE(b, nullptr) << name;
         QTest::mouseClick(b, Qt::LeftButton);
+        if (QLatin1String(name) == QLatin1String("runButton"))
+            waitIdle();
     }
+
+    static void waitIdle() { test::waitIdle(); }
+
+    QString cellNote(int row, int col) const { return grid->model()->index(row, col).data(Qt::ToolTipRole).toString(); }
+    bool greyRow(int row) const
+    {
+        return grid->model()->index(row, 0).data(Qt::ForegroundRole).value<QColor>() == QColor(Qt::gray);
+    }
+    void selectRow(int row) { grid->setCurrentIndex(grid->model()->index(row, 0)); }
 
     void menu(const char *key)
     {
@@ -186,7 +198,7 @@ protected:
     QTemporaryDir dir;
     QPointer<MainWindow> window;
     QTreeWidget *tree = nullptr;
-    QTableWidget *grid = nullptr;
+    QTableView *grid = nullptr;
     QFrame *panel = nullptr;
 };
 
@@ -325,14 +337,14 @@ TEST_F(MainWindowTest, RunListsTickedItemsInPreOrderAndSwitchingCatalogueKeepsRo
     stage(QStringLiteral("B0101"), {"-- 存储过程&&B0101", "create table tempdb..VUZ (cNo varchar(10))"});
     // A script for a grouping node is never run.
     writeScript(QStringLiteral("B01"), {"create table tempdb..B01_RAN (x int)", "GO"});
-    // A03 has no script: its result table from an earlier run stays.
+    // A03 has no script: a result table some earlier check left on the server is not its result.
     auto conn = standIn->connect();
     conn->execute("if exists (select * from tempdb..sysobjects where name='A03') drop table tempdb..A03");
     conn->execute("create table tempdb..A03 (x int); insert into tempdb..A03 values (1), (2), (3)");
 
     QStringList handedOff, opened;
     window->handOffProcedure = [&](const QString &k, const QString &t) { handedOff << k + QLatin1Char('/') + t; };
-    window->openReport = [&](const QString &k, const QString &t) { opened << k + QLatin1Char('/') + t; };
+    window->openReport = [&](const ItemOutcome &o, const QString &t) { opened << o.code + QLatin1Char('/') + t; };
 
     // Tick everything, then untick G1 alone (the user's tick would spread).
     click("selectAllButton");
@@ -343,8 +355,8 @@ TEST_F(MainWindowTest, RunListsTickedItemsInPreOrderAndSwitchingCatalogueKeepsRo
 
     test::ModalWatcher watcher;
     click("runButton");
-    const QStringList inRunOrder{"A01|凭证检查|记录数：2", "A02|科目检查|科目表不存在，无法检查", "A03|缺少脚本|记录数：3",
-                                 "B0101|余额检查|记录数：0"};
+    const QStringList inRunOrder{"A01|凭证检查|记录数：2", "A02|科目检查|科目表不存在，无法检查", "A03|缺少脚本|",
+                                 "B0101|余额检查|"};
     EXPECT_TRUE(watcher.boxes.empty()) << watcher.boxes.front().text.toStdString();
     EXPECT_EQ(gridRows(), inRunOrder);
     EXPECT_TRUE(grid->isVisible());
@@ -354,23 +366,24 @@ TEST_F(MainWindowTest, RunListsTickedItemsInPreOrderAndSwitchingCatalogueKeepsRo
               QStringLiteral("0"));
     EXPECT_EQ(conn->query("select cName from tempdb..A01 where cNo='2'").text(0, 0), QStringLiteral("凭证二"));
 
-    // Double click opens rows with a count, not an error row.
-    for (int r = 0; r < grid->rowCount(); ++r) {
+    // Double click opens rows with a count, not an error row nor an item this run did not check.
+    for (int r = 0; r < grid->model()->rowCount(); ++r) {
         const QRect cell = grid->visualRect(grid->model()->index(r, 1));
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
         QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
     }
-    EXPECT_EQ(opened, (QStringList{"A01/Tools", "A03/Tools", "B0101/Tools"}));
+    EXPECT_EQ(opened, (QStringList{"A01/Tools"}));
 
     // A header click sorts the summary (texts in GB18030 order: 记 before 科); Enter opens the
     // current row's report; 按检查顺序 brings back the order of the run.
     QHeaderView *header = grid->horizontalHeader();
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionViewportPosition(2) + 5, 5));
-    EXPECT_EQ(gridRows(), (QStringList{"B0101|余额检查|记录数：0", "A01|凭证检查|记录数：2", "A03|缺少脚本|记录数：3",
+    EXPECT_EQ(gridRows(), (QStringList{"A03|缺少脚本|", "B0101|余额检查|", "A01|凭证检查|记录数：2",
                                        "A02|科目检查|科目表不存在，无法检查"}));
-    grid->setCurrentCell(0, 0);
+    selectRow(2);
     QTest::keyClick(grid, Qt::Key_Return);
-    EXPECT_EQ(opened.last(), QStringLiteral("B0101/Tools"));
+    EXPECT_EQ(opened.size(), 2);
+    EXPECT_EQ(opened.last(), QStringLiteral("A01/Tools"));
     auto *order = window->findChild<QToolButton *>(QStringLiteral("runOrderButton"));
     ASSERT_TRUE(order->isVisible());
     order->click();
@@ -399,55 +412,61 @@ TEST_F(MainWindowTest, RunListsTickedItemsInPreOrderAndSwitchingCatalogueKeepsRo
 }
 
 // A failed script shows its error, not the rows an earlier item left; items not checked in this
-// run are grey with the reason; a repair and its re-check refresh the item's summary row.
+// run are grey with the reason (and their last result in this window); a repair and its re-check
+// show in the item's row.
 TEST_F(MainWindowTest, FailedAndUncheckedItemsSaySoAndARepairRefreshesTheRow)
 {
     auto conn = standIn->connect();
     conn->execute("if exists (select * from sysobjects where name='Probe') drop table Probe");
     conn->execute("create table Probe (n int, ok int); insert into Probe values (1, 0), (2, 0)");
-    conn->execute("if exists (select * from tempdb..sysobjects where name='A03') drop table tempdb..A03");
-    conn->execute("select 7 as x into tempdb..A03");
     writeScript(QStringLiteral("A01"), {"select n into tempdb..VUZ from Probe where ok = 0", "GO"});
     test::writeGbFile(dir.path() + QStringLiteral("/File/A01/修复.sql"), {"update Probe set ok = 1", "GO"});
     writeScript(QStringLiteral("A02"), {"select n from NoSuchTable", "GO"});
+    writeScript(QStringLiteral("A03"), {"select 7 as x into tempdb..VUZ", "GO"});
     writeScript(QStringLiteral("B0101"), {"-- 存储过程&&B0101", "create table tempdb..VUZ (n int)", "GO"});
-    window->openReport = &openReportWindow;
+    window->openReport = [](const ItemOutcome &o, const QString &t) { openReportWindow(o, t); };
 
     click("selectAllButton");
     test::ModalWatcher watcher;
     click("runButton");
-    ASSERT_EQ(watcher.boxes.size(), 1u);
-    EXPECT_TRUE(watcher.boxes[0].text.contains(QStringLiteral("[A02]"))) << watcher.boxes[0].text.toStdString();
+    EXPECT_EQ(gridRows()[2], QStringLiteral("A03|缺少脚本|记录数：1"));
+    // A03's script is gone at the second run: the row keeps the first run's result, grey.
+    QFile::remove(dir.path() + QStringLiteral("/File/A03/检查.SQL"));
+    click("runButton");
+    ASSERT_EQ(watcher.boxes.size(), 2u);
+    EXPECT_TRUE(watcher.boxes[1].text.contains(QStringLiteral("[A02]"))) << watcher.boxes[1].text.toStdString();
     const QStringList rows = gridRows();
     ASSERT_EQ(rows.size(), 4) << rows.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(rows[0], QStringLiteral("A01|凭证检查|记录数：2"));
     EXPECT_TRUE(rows[1].startsWith(QStringLiteral("A02|科目检查|检查脚本执行出错："))) << rows[1].toStdString();
     EXPECT_TRUE(rows[1].contains(QStringLiteral("NoSuchTable")));
     EXPECT_EQ(rows[2], QStringLiteral("A03|缺少脚本|记录数：1"));
-    const auto note = [&](int r) { return grid->item(r, 2)->toolTip(); };
-    const auto grey = [&](int r) { return grid->item(r, 0)->foreground().color() == QColor(Qt::gray); };
-    EXPECT_FALSE(grey(0));
-    EXPECT_FALSE(note(0).startsWith(QStringLiteral("本次未检查")));
-    EXPECT_TRUE(grey(2));
-    EXPECT_EQ(note(2), QStringLiteral("本次未检查：缺少 检查.SQL，显示的是上次的结果"));
-    EXPECT_TRUE(grey(3));
-    EXPECT_EQ(note(3), QStringLiteral("本次未检查：存储过程尚未执行，请在参数窗口中输入参数后执行"));
+    EXPECT_EQ(rows[3], QStringLiteral("B0101|余额检查|"));
+    EXPECT_FALSE(greyRow(0));
+    EXPECT_FALSE(cellNote(0, 2).startsWith(QStringLiteral("本次未检查")));
+    EXPECT_TRUE(greyRow(2));
+    EXPECT_EQ(cellNote(2, 2), QStringLiteral("本次未检查：缺少 检查.SQL，显示的是上次的结果"));
+    EXPECT_TRUE(greyRow(3));
+    EXPECT_EQ(cellNote(3, 2), QStringLiteral("本次未检查：存储过程尚未执行，请在参数窗口中输入参数后执行"));
 
     // Repair A01 from its report window, then check again.
-    grid->setCurrentCell(0, 0);
+    selectRow(0);
     window->gridDoubleClick();
+    waitIdle();
     ASSERT_NE(ReportWindow::instance(), nullptr);
     auto *function = ReportWindow::instance()->findChild<QPushButton *>(QStringLiteral("planOrRepairButton"));
     ReportWindow::setRepairConfirmation([](QWidget *, const RepairRequest &) { return true; });
     QTest::mouseClick(function, Qt::LeftButton);
+    waitIdle();
     ReportWindow::setRepairConfirmation({});
     EXPECT_EQ(gridRows()[0], QStringLiteral("A01|凭证检查|记录数：2"));
-    EXPECT_TRUE(grey(0));
-    EXPECT_TRUE(note(0).contains(QStringLiteral("已修复"))) << note(0).toStdString();
+    EXPECT_TRUE(greyRow(0));
+    EXPECT_TRUE(cellNote(0, 2).contains(QStringLiteral("已修复"))) << cellNote(0, 2).toStdString();
     QTest::mouseClick(function, Qt::LeftButton);
+    waitIdle();
     EXPECT_EQ(gridRows()[0], QStringLiteral("A01|凭证检查|记录数：0"));
-    EXPECT_FALSE(grey(0));
-    EXPECT_FALSE(note(0).contains(QStringLiteral("已修复")));
+    EXPECT_FALSE(greyRow(0));
+    EXPECT_FALSE(cellNote(0, 2).contains(QStringLiteral("已修复")));
     ReportWindow::instance()->close();
 }
 
@@ -509,7 +528,21 @@ TEST_F(MainWindowTest, ARunningCheckKeepsTheWindowLiveAndStopCancelsItOnTheServe
     EXPECT_LT(stopToEnd, 1000);
     EXPECT_EQ(cancelled(), before + 1);
     EXPECT_TRUE(watcher.boxes.empty());
-    EXPECT_TRUE(window->statusBar()->currentMessage().contains(QStringLiteral("[A01] 凭证检查"))) << window->statusBar()->currentMessage().toStdString();
+    EXPECT_TRUE(window->statusText().contains(QStringLiteral("[A01] 凭证检查"))) << window->statusText().toStdString();
+    // The panels stay beside the message.
+    EXPECT_TRUE(window->findChild<QLabel *>(QStringLiteral("Server"))->isVisible());
+    // The stopped item and the one not reached say so, grey; neither shows an earlier count.
+    EXPECT_EQ(gridRows(), (QStringList{"A01|凭证检查|本次检查已停止", "A02|科目检查|"}));
+    EXPECT_TRUE(greyRow(0) && greyRow(1));
+    EXPECT_EQ(cellNote(1, 2), QStringLiteral("本次未检查：检查已停止，本项目未执行"));
+    EXPECT_EQ(window->lastRun().items.at(0).state, ItemState::Cancelled);
+    EXPECT_GT(window->lastRun().items.at(0).elapsedMs, 1000);
+    // The stopped item let go of the server lock: another session gets it at once.
+    EXPECT_GE(probe->query("declare @r int exec @r = tempdb..sp_getapplock @Resource = N'Vireo数据体检:tempdb..VUZ', "
+                           "@LockMode = 'Exclusive', @LockOwner = 'Session', @LockTimeout = 0 select @r as r")
+                  .integer(0, 0),
+              0);
+    probe->execute("exec tempdb..sp_releaseapplock @Resource = N'Vireo数据体检:tempdb..VUZ', @LockOwner = 'Session'");
     EXPECT_EQ(probe->query("select count(*) as n from tempdb..sysobjects where name='A02_RAN'").text(0, 0), QStringLiteral("0"));
 
     // The same connection runs the next check at once.
@@ -657,11 +690,25 @@ TEST_F(MainWindowTest, HistoryComparesRunsAndChartsEveryRun)
             conn->execute(change);
         click("runButton");
         shown << window->gridText(1, 3).section(QStringLiteral("（"), 0, 0);
-        if (change == changes[1])
+        if (change == changes[1]) {
             history::HistoryStore(history::HistoryStore::defaultPath())   // what a repair in the report window records
                 .addRepair({.time = QDateTime::currentDateTime(), .database = session().accountInfo.database, .code = QStringLiteral("A01")});
+            // A run stopped during A01 is recorded as stopped and is never the next run's baseline.
+            stage(QStringLiteral("A01"), {"select * into tempdb..VUZ from tempdb..HIST_SRC", "GO", "waitfor delay '00:00:05'"});
+            QTimer::singleShot(1200, window, [this] { QTest::keyClick(window, Qt::Key_Escape); });
+            click("runButton");
+            shown << window->gridText(1, 2) + QLatin1Char('/') + window->gridText(1, 3);
+            stage(QStringLiteral("A01"), {"select * into tempdb..VUZ from tempdb..HIST_SRC"});
+        }
     }
-    EXPECT_EQ(shown, (QStringList{"首次检查", "新增 1 · 消除 0", "新增 0 · 消除 2"}));
+    EXPECT_EQ(shown, (QStringList{"首次检查", "新增 1 · 消除 0", "本次检查已停止/", "新增 0 · 消除 2"}));
+    {
+        history::HistoryStore store(history::HistoryStore::defaultPath());
+        ASSERT_TRUE(store.open());
+        const auto runs = store.runs(session().accountInfo.database);
+        ASSERT_EQ(runs.size(), 4u);
+        EXPECT_EQ(store.item(runs[1].id, QStringLiteral("A01"))->status, history::ItemStatus::Cancelled);
+    }
     // 文件 → 导出体检报告 writes the last run with its one row.
     const QString html = data.filePath(QStringLiteral("report.html"));
     EXPECT_EQ(exportHtmlReport(window, html), QString());

@@ -1,4 +1,6 @@
 #pragma once
+#include "WindowJobs.h"
+#include <QTest>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
@@ -21,6 +23,14 @@ inline void PrintTo(const QStringList &l, std::ostream *os)
 }
 
 namespace vireo::test {
+
+// Until no job is queued or running on the account connection (at most 30 s).
+inline void waitIdle()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!accountWorker().isBusy(), 30000);
+    QCoreApplication::processEvents();
+}
+
 
 // Answers the modal boxes the code under test opens: records each message box and presses its
 // first button; hands any other modal dialog to onDialog (or rejects it).

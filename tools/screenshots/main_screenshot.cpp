@@ -12,6 +12,7 @@
 #include "TreeRoutines.h"
 #include "Startup.h"
 #include "StandIn.h"
+#include "WindowJobs.h"
 #include "TestPaths.h"
 #include <QAbstractButton>
 #include <QApplication>
@@ -95,7 +96,7 @@ int main(int argc, char **argv)
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
     qputenv("XDG_DATA_HOME", QFile::encodeName(settings.filePath(QStringLiteral("data"))));
     startupHooks().configureMainWindow = [](MainWindow *w) {
-        w->openReport = &openReportWindow;
+        w->openReport = [](const ItemOutcome &o, const QString &t) { openReportWindow(o, t); };
         attachHistory(w);
     };
     test::StandIn::Options options;
@@ -138,6 +139,7 @@ int main(int argc, char **argv)
     });
     during.start(10);
     QTest::mouseClick(w->findChild<QToolButton *>(QStringLiteral("runButton")), Qt::LeftButton);
+    test::waitForWorker();
     ok = save(w, out + QStringLiteral("/main-after-run.png")) && ok;
 
     QTreeWidgetItem *item = findNode(tree, QStringLiteral("ZZ01"));
@@ -148,12 +150,14 @@ int main(int argc, char **argv)
     // Maximized (a display without a window manager gets the screen's size by hand).
     w->nodeClick(findNode(tree, QStringLiteral("G1")) ? findNode(tree, QStringLiteral("G1")) : tree->topLevelItem(0));
     w->runChecks();
+    test::waitForWorker();
     w->showMaximized();
     w->setGeometry(w->screen()->availableGeometry());
     ok = save(w, out + QStringLiteral("/main-maximized.png")) && ok;
 
     // A report sorted by its second column, descending, and filtered.
     openReportWindow(QStringLiteral("WL01"), QStringLiteral("Tools"));
+    test::waitForWorker();
     ReportWindow *report = ReportWindow::instance();
     report->resize(report->width() + 220, report->height() + 60);
     auto *grid = report->findChild<QTableView *>(QStringLiteral("reportGrid"));
@@ -165,6 +169,7 @@ int main(int argc, char **argv)
     // The confirmation before a repair, with the script shown; then the repair, its re-check and
     // the journal.
     openReportWindow(QStringLiteral("ZZ01"), QStringLiteral("Tools"));
+    test::waitForWorker();
     report = ReportWindow::instance();
     QTimer confirm;
     QObject::connect(&confirm, &QTimer::timeout, [&] {
@@ -178,7 +183,9 @@ int main(int argc, char **argv)
     confirm.start(50);
     auto *function = report->findChild<QPushButton *>(QStringLiteral("planOrRepairButton"));
     function->click();
+    test::waitForWorker();
     function->click();   // 检查: the re-check
+    test::waitForWorker();
     report->close();
     showRepairJournal();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

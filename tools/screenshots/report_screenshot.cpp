@@ -3,6 +3,7 @@
 #include "Session.h"
 #include "SqliteConnection.h"
 #include "StandIn.h"
+#include "WindowJobs.h"
 
 #include <QApplication>
 #include <QDir>
@@ -51,7 +52,8 @@ int main(int argc, char **argv)
         }
         session().accountConn->execute(sql);
 
-        openReportWindow(QStringLiteral("PZ001"), QStringLiteral("Tools"));
+        openReportWindow(test::stampResult(session().accountConn.get(), QStringLiteral("PZ001")), QStringLiteral("Tools"));
+    test::waitForWorker();
         QPointer<ReportWindow> w = ReportWindow::instance();
         QTimer::singleShot(300, &app, [&] {
             rc = w->grab().save(out) ? 0 : 1;
