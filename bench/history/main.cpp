@@ -50,10 +50,7 @@ int main(int argc, char **argv)
 
     const CheckContext ctx{folder.path(), &catalog, account.get()};
     const std::vector<TreeItemRef> nodes{{QStringLiteral("BIG"), QStringLiteral("十万行"), true}};
-    auto checkRun = [&] {
-        RunChecks(nodes, QStringLiteral("Tools"), ctx);
-        return BuildSummary(nodes, QStringLiteral("Tools"), ctx).rows.at(0).count;
-    };
+    auto checkRun = [&] { return RunChecks(nodes, QStringLiteral("Tools"), ctx, RunIdentity{}).items.at(0).count; };
     history::HistoryStore store(folder.filePath(QStringLiteral("history.sqlite")));
     double writing = 1e9;
     auto record = [&](qint64 count) {
@@ -109,8 +106,8 @@ int main(int argc, char **argv)
     // Comparing the last two recorded runs: the change counts and the rows behind them.
     QElapsedTimer t;
     t.start();
-    const history::ItemChange c = history::compareWithPrevious(store, QStringLiteral("QZdata_001_2024"), runs.back().second,
-                                                               runs.back().first);
+    const history::ItemChange c = history::compareWithPrevious(store, QString(), QStringLiteral("QZdata_001_2024"),
+                                                               runs.back().second, runs.back().first);
     const history::RowDiff d = history::diffRuns(store, runs[runs.size() - 2].first, runs.back().first, QStringLiteral("BIG"));
     const double compare = seconds(t);
 

@@ -18,8 +18,8 @@ const char *const kSchema = R"(
 create table if not exists runs(
   id integer primary key autoincrement,
   started text not null, ended text, operator text, server text,
-  database text not null, catalogue text, tool_version text);
-create index if not exists runs_database on runs(database, id);
+  database text not null, catalogue text, tool_version text, server_name text);
+create index if not exists runs_server_database on runs(server_name collate nocase, database, id);
 create table if not exists items(
   run_id integer not null, seq integer not null, code text not null, name text,
   status text not null, count integer, error text, elapsed_ms real,
@@ -37,8 +37,9 @@ create index if not exists repairs_database on repairs(database, code);
 )";
 
 // 1: runs, items, rows and repair marks (at, operator, database, code, outcome);
-// 2: the repairs table holds the repair journal's columns.
-const int kSchemaVersion = 2;
+// 2: the repairs table holds the repair journal's columns;
+// 3: runs carry the server's own name (server_name) and are kept per server name and database.
+const int kSchemaVersion = 3;
 
 QString timeText(const QDateTime &t) { return t.toString(Qt::ISODateWithMs); }
 QDateTime timeOf(const QString &s) { return QDateTime::fromString(s, Qt::ISODateWithMs); }
@@ -111,10 +112,15 @@ RunHeader headerOf(const Stmt &s)
     h.database = s.text(5);
     h.catalogue = s.text(6);
     h.toolVersion = s.text(7);
+    h.serverName = s.text(8);
     return h;
 }
 
-const char *const kRunColumns = "select id, started, ended, operator, server, database, catalogue, tool_version from runs ";
+const char *const kRunColumns =
+    "select id, started, ended, operator, server, database, catalogue, tool_version, server_name from runs ";
+
+// The server name a run is kept under: the typed address when the server's own name is unknown.
+QString serverKey(const RunHeader &h) { return h.serverName.isEmpty() ? h.server : h.serverName; }
 
 // True when the file exists and carries no write permission: it is then opened for reading
 // only, whoever runs the tool.
@@ -246,6 +252,13 @@ bool HistoryStore::createTables()
     const bool oldRepairs = number("select count(*) from pragma_table_info('repairs') where name = 'at'") > 0;
     if (oldRepairs && !exec("drop index if exists repairs_database; alter table repairs rename to repairs_v1"))
         return false;
+    // Before version 3 a run knew only the typed address: that becomes its server name.
+    const bool oldRuns = number("select count(*) from sqlite_master where name = 'runs'") > 0
+                         && number("select count(*) from pragma_table_info('runs') where name = 'server_name'") == 0;
+    if (oldRuns
+        && !exec("drop index if exists runs_database; alter table runs add column server_name text; "
+                 "update runs set server_name = coalesce(server, '')"))
+        return false;
     if (!exec(kSchema))
         return false;
     if (oldRepairs
@@ -271,12 +284,13 @@ qint64 HistoryStore::addRun(const RunRecord &run, int keepRuns)
         return qint64(0);
     };
     const RunHeader &h = run.header;
-    Stmt ins(m_db, "insert into runs(started, ended, operator, server, database, catalogue, tool_version) "
-                   "values(?,?,?,?,?,?,?)");
+    Stmt ins(m_db, "insert into runs(started, ended, operator, server, database, catalogue, tool_version, server_name) "
+                   "values(?,?,?,?,?,?,?,?)");
     if (!ins.ok())
         return abort(QStringLiteral("无法写入运行记录"));
     ins.bind(1, timeText(h.started)).bind(2, timeText(h.ended)).bind(3, h.operatorName).bind(4, h.server)
-        .bind(5, h.database).bind(6, h.catalogue).bind(7, h.toolVersion.isEmpty() ? toolVersion() : h.toolVersion);
+        .bind(5, h.database).bind(6, h.catalogue).bind(7, h.toolVersion.isEmpty() ? toolVersion() : h.toolVersion)
+        .bind(8, serverKey(h));
     if (!ins.run())
         return abort(QStringLiteral("无法写入运行记录"));
     const qint64 id = sqlite3_last_insert_rowid(m_db);
@@ -305,10 +319,11 @@ qint64 HistoryStore::addRun(const RunRecord &run, int keepRuns)
         }
     }
 
-    // Pruning: the newest keepRuns of this database stay.
+    // Pruning: the newest keepRuns of this database on this server stay.
     if (keepRuns > 0) {
-        Stmt old(m_db, "select id from runs where database = ? order by id desc limit -1 offset ?");
-        old.bind(1, h.database).bind(2, qint64(keepRuns));
+        Stmt old(m_db, "select id from runs where server_name = ?1 collate nocase and database = ?2 "
+                       "order by id desc limit -1 offset ?3");
+        old.bind(1, serverKey(h)).bind(2, h.database).bind(3, qint64(keepRuns));
         std::vector<qint64> ids;
         while (old.step() == SQLITE_ROW)
             ids.push_back(old.integer(0));
@@ -329,13 +344,14 @@ qint64 HistoryStore::addRun(const RunRecord &run, int keepRuns)
     return id;
 }
 
-std::vector<RunHeader> HistoryStore::runs(const QString &database)
+std::vector<RunHeader> HistoryStore::runs(const QString &serverName, const QString &database)
 {
     std::vector<RunHeader> out;
     if (!open())
         return out;
-    Stmt s(m_db, (QByteArray(kRunColumns) + "where database = ? order by id desc").constData());
-    s.bind(1, database);
+    Stmt s(m_db, (QByteArray(kRunColumns) + "where (?1 = '' or server_name = ?1 collate nocase) and database = ?2 "
+                                            "order by id desc").constData());
+    s.bind(1, serverName.isNull() ? QStringLiteral("") : serverName).bind(2, database);
     while (s.step() == SQLITE_ROW)
         out.push_back(headerOf(s));
     return out;
@@ -408,28 +424,31 @@ std::vector<FindingRow> HistoryStore::rows(qint64 runId, const QString &code)
     return out;
 }
 
-std::optional<RunHeader> HistoryStore::previousRunWithItem(const QString &database, const QString &code, qint64 beforeRunId)
+std::optional<RunHeader> HistoryStore::previousRunWithItem(const QString &serverName, const QString &database,
+                                                          const QString &code, qint64 beforeRunId)
 {
     if (!open())
         return std::nullopt;
     Stmt s(m_db, (QByteArray(kRunColumns)
-                  + "where database = ?1 and (?2 = 0 or id < ?2) and exists (select 1 from items i where i.run_id = runs.id "
-                    "and i.code = ?3 and i.status = 'checked') order by id desc limit 1")
+                  + "where (?4 = '' or server_name = ?4 collate nocase) and database = ?1 and (?2 = 0 or id < ?2) and exists "
+                    "(select 1 from items i where i.run_id = runs.id and i.code = ?3 and i.status = 'checked') "
+                    "order by id desc limit 1")
                      .constData());
-    s.bind(1, database).bind(2, beforeRunId).bind(3, code);
+    s.bind(1, database).bind(2, beforeRunId).bind(3, code).bind(4, serverName.isNull() ? QStringLiteral("") : serverName);
     if (s.step() != SQLITE_ROW)
         return std::nullopt;
     return headerOf(s);
 }
 
-std::vector<TrendPoint> HistoryStore::trend(const QString &database, const QString &code)
+std::vector<TrendPoint> HistoryStore::trend(const QString &serverName, const QString &database, const QString &code)
 {
     std::vector<TrendPoint> out;
     if (!open())
         return out;
     Stmt s(m_db, "select r.id, r.started, i.count from runs r join items i on i.run_id = r.id "
-                 "where r.database = ? and i.code = ? and i.status = 'checked' order by r.id");
-    s.bind(1, database).bind(2, code);
+                 "where (?3 = '' or r.server_name = ?3 collate nocase) and r.database = ?1 and i.code = ?2 and i.status = 'checked' "
+                 "order by r.id");
+    s.bind(1, database).bind(2, code).bind(3, serverName.isNull() ? QStringLiteral("") : serverName);
     while (s.step() == SQLITE_ROW)
         out.push_back(TrendPoint{s.integer(0), timeOf(s.text(1)), s.integer(2)});
     return out;
@@ -566,12 +585,13 @@ ItemChange compareWithRun(HistoryStore &store, qint64 earlierRunId, const ItemRe
                                later.capture.fingerprints, later.capture.complete);
 }
 
-ItemChange compareWithPrevious(HistoryStore &store, const QString &database, const ItemRecord &later, qint64 laterRunId)
+ItemChange compareWithPrevious(HistoryStore &store, const QString &serverName, const QString &database,
+                               const ItemRecord &later, qint64 laterRunId)
 {
     ItemChange c;
     if (later.status != ItemStatus::Checked)
         return c;
-    const auto prev = store.previousRunWithItem(database, later.code, laterRunId);
+    const auto prev = store.previousRunWithItem(serverName, database, later.code, laterRunId);
     if (!prev) {
         c.kind = ItemChange::First;
         return c;

@@ -22,10 +22,14 @@ struct RunHeader {
     QDateTime started;
     QDateTime ended;
     QString operatorName;
-    QString server;
+    QString server;            // the address typed
     QString database;
     QString catalogue;
     QString toolVersion;
+    // The server's own name (@@SERVERNAME): runs are kept, listed and compared per server name and
+    // database, so two servers with an account database of the same name keep apart. addRun takes
+    // the typed address when it is empty.
+    QString serverName;
 };
 
 // One item of a run as recorded.
@@ -106,11 +110,14 @@ public:
     // Opens (creating the file and its tables when absent). False with error() when it cannot.
     bool open();
 
-    // Records a run and prunes the database's runs to the newest keepRuns. The run's id, or 0.
+    // Records a run and prunes the runs of its server name and database to the newest keepRuns.
+    // The run's id, or 0.
     qint64 addRun(const RunRecord &run, int keepRuns = 100);
 
-    // Runs of one database, newest first.
-    std::vector<RunHeader> runs(const QString &database);
+    // Runs of one database on the server of that name (empty: on any server), newest first.
+    std::vector<RunHeader> runs(const QString &serverName, const QString &database);
+    [[deprecated("runs(serverName, database): histories are kept per server")]]
+    std::vector<RunHeader> runs(const QString &database) { return runs(QString(), database); }
     std::optional<RunHeader> run(qint64 id);
     std::vector<StoredItem> items(qint64 runId);
     std::optional<StoredItem> item(qint64 runId, const QString &code);
@@ -118,11 +125,21 @@ public:
     QStringList columns(qint64 runId, const QString &code);
     std::vector<FindingRow> rows(qint64 runId, const QString &code);
 
-    // The newest run of the database before `beforeRunId` (0: any) in which the item was checked.
-    std::optional<RunHeader> previousRunWithItem(const QString &database, const QString &code, qint64 beforeRunId = 0);
+    // The newest run of the database on the named server (empty: any) before `beforeRunId` (0: any)
+    // in which the item was checked (not in error, not run or stopped).
+    std::optional<RunHeader> previousRunWithItem(const QString &serverName, const QString &database, const QString &code,
+                                                 qint64 beforeRunId = 0);
+    [[deprecated("previousRunWithItem(serverName, database, code): histories are kept per server")]]
+    std::optional<RunHeader> previousRunWithItem(const QString &database, const QString &code, qint64 beforeRunId = 0)
+    {
+        return previousRunWithItem(QString(), database, code, beforeRunId);
+    }
 
-    // The item's count over the database's runs that checked it, oldest first.
-    std::vector<TrendPoint> trend(const QString &database, const QString &code);
+    // The item's count over the runs of the database on the named server (empty: any) that checked
+    // it, oldest first.
+    std::vector<TrendPoint> trend(const QString &serverName, const QString &database, const QString &code);
+    [[deprecated("trend(serverName, database, code): histories are kept per server")]]
+    std::vector<TrendPoint> trend(const QString &database, const QString &code) { return trend(QString(), database, code); }
 
     // The repair journal: repairs run from the report window, kept beside the runs (the trend
     // charts mark them). addRepair returns the record's id, or 0 with error().
@@ -160,9 +177,16 @@ struct ItemChange {
 ItemChange compareFingerprints(const RunHeader &earlier, qint64 earlierCount, const std::vector<quint64> &earlierFps,
                                bool earlierComplete, const std::vector<quint64> &laterFps, bool laterComplete);
 
-// Compares an item just checked (not necessarily recorded) with its newest earlier recorded run.
-ItemChange compareWithPrevious(HistoryStore &store, const QString &database, const ItemRecord &later,
-                               qint64 laterRunId = 0);
+// Compares an item just checked (not necessarily recorded) with its newest earlier recorded run
+// of the same server name and database.
+ItemChange compareWithPrevious(HistoryStore &store, const QString &serverName, const QString &database,
+                               const ItemRecord &later, qint64 laterRunId = 0);
+[[deprecated("compareWithPrevious(store, serverName, database, later): histories are kept per server")]]
+inline ItemChange compareWithPrevious(HistoryStore &store, const QString &database, const ItemRecord &later,
+                                      qint64 laterRunId = 0)
+{
+    return compareWithPrevious(store, QString(), database, later, laterRunId);
+}
 // Compares an item of a run with the same item of a given earlier run.
 ItemChange compareWithRun(HistoryStore &store, qint64 earlierRunId, const ItemRecord &later);
 

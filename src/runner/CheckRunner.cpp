@@ -20,21 +20,29 @@
 #include <QThread>
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <mutex>
+#include <set>
 
 namespace vireo::runner {
 
-QString ItemResult::status() const
+bool ItemResult::failed() const
 {
-    if (!problem.isEmpty())
-        return QStringLiteral("error");
-    return notRun.isEmpty() ? QStringLiteral("checked") : QStringLiteral("not_run");
+    // A check that answered with an Error text left its stamped result table; a failure did not.
+    return outcome.state == ItemState::Error && (outcome.scriptFailed || !outcome.result.present());
+}
+
+QString ItemResult::finding() const
+{
+    if (outcome.state != ItemState::Cancelled)
+        return outcome.finding();
+    return outcome.reason.isEmpty() ? kStoppedReason : outcome.reason;
 }
 
 bool AccountResult::hasFindings() const
 {
     for (const ItemResult &i : items)
-        if (i.status() != QLatin1String("not_run") && ((i.isCount && i.count > 0) || (!i.isCount && !i.finding.isEmpty())))
+        if (i.outcome.hasFindings() || (i.outcome.state == ItemState::Error && !i.failed()))
             return true;
     return false;
 }
@@ -44,7 +52,7 @@ bool AccountResult::hasErrors() const
     if (!error.isEmpty())
         return true;
     for (const ItemResult &i : items)
-        if (!i.problem.isEmpty())
+        if (i.failed() || i.outcome.state == ItemState::Cancelled)
             return true;
     return false;
 }
@@ -52,9 +60,68 @@ bool AccountResult::hasErrors() const
 bool AccountResult::hasUnchecked() const
 {
     for (const ItemResult &i : items)
-        if (!i.notRun.isEmpty())
+        if (i.outcome.state == ItemState::NotRun || i.outcome.state == ItemState::Cancelled)
             return true;
     return false;
+}
+
+namespace {
+// The guards of the accounts that run now, for a stop asked from another thread.
+struct StopState {
+    std::mutex m;
+    std::set<RunGuard *> guards;
+    QString reason;
+    std::atomic_bool requested = false;
+};
+
+StopState &stopState()
+{
+    static StopState s;
+    return s;
+}
+
+// Registers a guard for the life of a job; a stop already asked for reaches it at once.
+class GuardEntry {
+public:
+    explicit GuardEntry(RunGuard *g) : m_g(g)
+    {
+        StopState &s = stopState();
+        const std::lock_guard hold(s.m);
+        s.guards.insert(g);
+        if (s.requested)
+            g->cancel(s.reason);
+    }
+    ~GuardEntry()
+    {
+        StopState &s = stopState();
+        const std::lock_guard hold(s.m);
+        s.guards.erase(m_g);
+    }
+    GuardEntry(const GuardEntry &) = delete;
+    GuardEntry &operator=(const GuardEntry &) = delete;
+
+private:
+    RunGuard *m_g;
+};
+} // namespace
+
+void requestStop(const QString &reason)
+{
+    StopState &s = stopState();
+    const std::lock_guard hold(s.m);
+    if (s.requested)
+        return;
+    s.reason = reason;
+    s.requested = true;
+    for (RunGuard *g : s.guards)
+        g->cancel(reason);
+}
+
+bool stopRequested() { return stopState().requested; }
+
+QString interruptReason(int signalNumber)
+{
+    return signalNumber == SIGINT ? QStringLiteral("已被中断（Ctrl-C）") : QStringLiteral("已被中断（SIGTERM）");
 }
 
 QStringList splitParameterValues(const QString &text, QString *error)
@@ -174,6 +241,7 @@ public:
         QElapsedTimer clock;
         clock.start();
         r.started = QDateTime::currentDateTime();
+        bool ran = false;
         try {
             if (!worker.catalog) {
                 if (!worker.imported)
@@ -184,19 +252,25 @@ public:
             }
             std::vector<TreeItemRef> nodes = loadCatalogueNodes(worker.catalog.get(), o.catalogue);
             select(nodes);
-            const db::AccountParams params{server, r.database, QStringLiteral("SA"), password};
-            conn = db::OdbcConnection::open(params);
-            ctx = CheckContext{o.programFolder, worker.catalog.get(), conn.get()};
-            guard = std::make_unique<RunGuard>(conn.get(), params, o.itemTimeoutSeconds,
-                                               AccountWorker::settings().cancelWaitMs);
-            runItems(nodes, r);
+            if (stopRequested()) {
+                notStarted(nodes, r);
+            } else {
+                const db::AccountParams params{server, r.database, QStringLiteral("SA"), password};
+                conn = db::OdbcConnection::open(params);
+                ctx = CheckContext{o.programFolder, worker.catalog.get(), conn.get()};
+                guard = std::make_unique<RunGuard>(conn.get(), params, o.itemTimeoutSeconds,
+                                                   AccountWorker::settings().cancelWaitMs);
+                const GuardEntry entry(guard.get());
+                runItems(nodes, r);
+                ran = true;
+            }
         } catch (const db::DbError &e) {
             r.error = e.message();
         }
         guard.reset();
         r.elapsedMs = double(clock.nsecsElapsed()) / 1e6;
         r.ended = QDateTime::currentDateTime();
-        if (r.error.isEmpty())
+        if (ran && r.error.isEmpty())
             recordHistory(o, r);
         return r;
     }
@@ -210,153 +284,130 @@ private:
             n.checked = o.selection == Selection::All || o.items.contains(n.key, Qt::CaseInsensitive);
     }
 
-    // Runs the stored procedure of an item with the values given for it, or says why not. Called
-    // while the item holds the server lock, so the summary row read next is the procedure's result.
-    void handOff(const QString &key)
+    // A run stopped before this account began: its items are listed as not run.
+    void notStarted(const std::vector<TreeItemRef> &nodes, AccountResult &r) const
     {
-        const QString script = o.programFolder + QStringLiteral("/File/") + key + QStringLiteral("/检查.SQL");
-        if (!o.params.contains(key)) {
-            notRun[key] = QStringLiteral("存储过程未执行：没有用 --param %1:值 给出参数").arg(key);
-            return;
+        for (const TreeItemRef &n : nodes)
+            if (n.checked && isRunnableItem(o.catalogue, n.key, worker.catalog.get())) {
+                ItemResult it;
+                it.outcome.code = n.key;
+                it.outcome.name = n.text;
+                it.outcome.reason = QStringLiteral("检查已停止，本项目未执行");
+                r.items.push_back(std::move(it));
+            }
+        r.end = RunEnd::Cancelled;
+    }
+
+    // Runs the stored procedure of an item with the values given for it, or says why not. Called
+    // while the item holds the server lock, so the result read next is the procedure's.
+    bool runProcedure(ItemOutcome &item, db::Connection *account)
+    {
+        const QString script = o.programFolder + QStringLiteral("/File/") + item.code + QStringLiteral("/检查.SQL");
+        if (!o.params.contains(item.code)) {
+            item.reason = QStringLiteral("存储过程未执行：没有用 --param %1:值 给出参数").arg(item.code);
+            return false;
         }
-        const QStringList values = o.params.value(key);
+        const QStringList values = o.params.value(item.code);
         const QString why = validateParameters(script, values);
         if (!why.isEmpty()) {
-            notRun[key] = QStringLiteral("存储过程未执行：") + why;
-            return;
+            item.reason = QStringLiteral("存储过程未执行：") + why;
+            return false;
         }
         try {
-            conn->execute(buildExecStatement(key, values));
-            notRun[key].clear();
+            account->execute(buildExecStatement(item.code, values));
+            return true;
         } catch (const db::DbError &e) {
-            problems[key] = e.message();
+            if (account->cancelRequested() || !account->isOpen())
+                throw;   // a stop or a lost connection is the run's to record
+            item.state = ItemState::Error;
+            item.errorText = e.message();
+            item.reason.clear();
+            item.result = {};
+            return false;
         }
     }
 
-    // The findings of an item with rows go to a workbook while the item still holds the lock.
-    void exportItem(const QString &database, const SummaryRow &row)
+    // An item checked in this run, still under its lock: its findings go to a workbook and its
+    // result table's fingerprints to the history.
+    void checked(const QString &database, ItemOutcome &item, db::Connection *account)
     {
-        // Only findings of this run: not a procedure item whose procedure did not run.
-        if (o.exportDir.isEmpty() || !row.isCount || row.count <= 0 || problems.count(row.code)
-            || !notRun.value(row.code).isEmpty())
+        if (item.state != ItemState::Checked)
             return;
-        try {
-            const db::Recordset rs = conn->query(reportSelectSql(row.code));
-            const QString folder = o.exportDir + QLatin1Char('/') + database;
-            QDir().mkpath(folder);
-            const QString path = folder + QLatin1Char('/') + row.code + QStringLiteral(".xlsx");
-            const QString err = exportRecordset(rs, path, {});
-            if (err.isEmpty())
-                exportFiles[row.code] = path;
-            else
-                problems[row.code] = err;
-        } catch (const db::DbError &e) {
-            problems[row.code] = e.message();
+        if (!o.exportDir.isEmpty() && item.count > 0) {
+            QString err;
+            try {
+                const db::Recordset rs = account->query(reportSelectSql(item.code));
+                const QString folder = o.exportDir + QLatin1Char('/') + database;
+                QDir().mkpath(folder);
+                const QString path = folder + QLatin1Char('/') + item.code + QStringLiteral(".xlsx");
+                err = exportRecordset(rs, path, {});
+                if (err.isEmpty())
+                    exportFiles[item.code] = path;
+            } catch (const db::DbError &e) {
+                if (account->cancelRequested() || !account->isOpen())
+                    throw;
+                err = e.message();
+            }
+            if (!err.isEmpty()) {
+                // The findings were not delivered: the item is an error of this run, no baseline.
+                item.state = ItemState::Error;
+                item.errorText = err;
+                item.result = {};
+                return;
+            }
         }
-    }
-
-    // The result table's fingerprints for the run history, read while the item holds the lock.
-    void captureItem(const SummaryRow &row)
-    {
-        if (!notRun.value(row.code).isEmpty() || problems.count(row.code))
-            return;
-        ItemResult it;
-        it.code = row.code;
-        it.isCount = row.isCount;
-        it.count = row.count;
-        captureFindings(o, conn.get(), it);
-        captures[row.code] = it.capture;
+        captures[item.code] = captureFindings(o, account, item);
     }
 
     void runItems(const std::vector<TreeItemRef> &nodes, AccountResult &r)
     {
         int waits = 0;
-        const auto waiting = [&] {
+        RunHooks hooks;
+        hooks.waiting = [&] {
             // Said once per account.
             if (++waits == 1 && progress)
                 progress(QStringLiteral("%1：%2").arg(r.database, kLockWaitText));
             return true;
         };
-        // Under the guard: an item it stops gets the reason as its error; the items after it run on
-        // while the connection lasts.
-        RunOutcome out;
-        std::vector<TreeItemRef> remaining = nodes;
-        for (;;) {
-            conn->resetCancel();
-            guard->clear();
-            RunOutcome part = RunChecks(
-                remaining, o.catalogue, ctx, [&](const QString &key, const QString &) { handOff(key); },
-                [this](const TreeItemRef &, int, int) { guard->startItem(); }, waiting,
-                [&](SummaryRow &row) {
-                    exportItem(r.database, row);
-                    captureItem(row);
-                });
-            const auto append = [](auto &to, const auto &from) { to.insert(to.end(), from.begin(), from.end()); };
-            append(out.problems, part.problems);
-            append(out.scriptFailures, part.scriptFailures);
-            append(out.notRun, part.notRun);
-            append(out.rows, part.rows);
-            out.itemsRun += part.itemsRun;
-            out.stopped = out.stopped || part.stopped;
-            out.abandoned = out.abandoned || part.abandoned;
-            if (!part.cancelled)
-                break;
+        hooks.progress = [this](const TreeItemRef &, int, int) {
+            guard->startItem();
+            // A stop asked for between two items reaches the statements of the next one.
+            if (stopRequested())
+                conn->cancel();
+        };
+        hooks.procedure = [this](ItemOutcome &item, db::Connection *account) { return runProcedure(item, account); };
+        hooks.checked = [&](ItemOutcome &item, db::Connection *account) { checked(r.database, item, account); };
+        // The guard says why it stopped the item; after a time-out of one item the next one runs
+        // (RunChecks goes on only while the connection lasts), after a stop none does.
+        hooks.cancelled = [this](ItemOutcome &item) {
             const QString why = guard->reason();
-            out.problems.push_back({part.cancelledAt.key, part.cancelledAt.text, why.isEmpty() ? QStringLiteral("已停止") : why});
-            conn->resetCancel();
-            if (!conn->isOpen()) {
-                out.stopped = true;
-                break;
-            }
-            bool past = false;
-            for (TreeItemRef &n : remaining)
-                if (!past) {
-                    past = n.key == part.cancelledAt.key;
-                    n.checked = false;
-                }
-        }
-        const Summary s = BuildSummary(nodes, o.catalogue, ctx, &out);
-        for (const SummaryRow &row : s.rows) {
+            if (!why.isEmpty())
+                item.reason = why;
+            if (stopRequested())
+                return false;
+            guard->clear();
+            return true;
+        };
+        RunIdentity identity;
+        identity.address = r.server;
+        identity.database = r.database;
+        identity.operatorName = o.operatorName;
+        identity.catalogue = o.catalogue;
+        CheckRunRecord record = RunChecks(nodes, o.catalogue, ctx, identity, hooks);
+        r.identity = record.identity;
+        r.end = record.end;
+        for (ItemOutcome &outcome : record.items) {
             ItemResult it;
-            it.code = row.code;
-            it.name = row.name;
-            it.elapsedMs = row.elapsedMs;
-            it.notRun = row.notChecked;
-            if (row.procedure && notRun.count(row.code))
-                it.notRun = notRun.value(row.code);
-            if (it.notRun.isEmpty()) {
-                it.finding = row.finding;
-                it.isCount = row.isCount;
-                it.count = row.count;
-            }
-            for (const ItemProblem &p : out.scriptFailures)
-                if (p.code == row.code)
-                    it.problem = kScriptErrorPrefix + p.message;
-            for (const ItemProblem &p : out.problems)
-                if (p.code == row.code)
-                    it.problem = p.message;
-            if (problems.count(row.code))
-                it.problem = problems.at(row.code);
-            if (!it.problem.isEmpty())
-                it.notRun.clear();
-            it.exportFile = exportFiles.value(row.code);
-            if (captures.count(row.code) && it.notRun.isEmpty() && it.problem.isEmpty())
-                it.capture = captures.at(row.code);
+            it.exportFile = exportFiles.value(outcome.code);
+            if (outcome.state == ItemState::Checked && captures.count(outcome.code))
+                it.capture = captures.at(outcome.code);
+            it.outcome = std::move(outcome);
             r.items.push_back(std::move(it));
         }
-        // Items whose error left no summary row (the connection went with them) are listed too.
-        for (const ItemProblem &p : out.problems)
-            if (std::none_of(r.items.begin(), r.items.end(), [&](const ItemResult &i) { return i.code == p.code; })) {
-                ItemResult it;
-                it.code = p.code;
-                it.name = p.name;
-                it.problem = p.message;
-                r.items.push_back(std::move(it));
-            }
-        if (out.stopped)
-            r.error = QStringLiteral("账套数据库连接已断开，其余项目未执行");
-        else if (!s.error.isEmpty())
-            r.error = s.error;
+        if (record.end == RunEnd::ConnectionLost)
+            r.error = conn->isOpen() ? record.endText : QStringLiteral("账套数据库连接已断开，其余项目未执行");
+        else if (record.end == RunEnd::LockAbandoned)
+            r.error = record.endText;
     }
 
     const Options &o;
@@ -366,8 +417,6 @@ private:
     std::unique_ptr<db::OdbcConnection> conn;
     std::unique_ptr<RunGuard> guard;
     CheckContext ctx;
-    QMap<QString, QString> notRun;            // procedure items: why the procedure was not run (empty: it ran)
-    std::map<QString, QString> problems;      // procedure or export errors by item
     QMap<QString, QString> exportFiles;
     std::map<QString, history::TableCapture> captures;
 };
@@ -518,11 +567,15 @@ QString formatTable(const std::vector<AccountResult> &results)
         if (!r.historyError.isEmpty())
             out += QStringLiteral("   %1\n").arg(oneLine(r.historyError));
         for (const ItemResult &i : r.items) {
-            out += QStringLiteral("%1\t%2\t%3").arg(i.code, i.name, oneLine(i.finding));
-            if (!i.problem.isEmpty())
-                out += QStringLiteral("\t错误：") + oneLine(i.problem);
-            if (!i.notRun.isEmpty())
-                out += QStringLiteral("\t未检查：") + i.notRun;
+            const ItemOutcome &x = i.outcome;
+            const bool shown = x.state == ItemState::Checked || (x.state == ItemState::Error && (!i.failed() || x.scriptFailed));
+            out += QStringLiteral("%1\t%2\t%3").arg(x.code, x.name, shown ? oneLine(i.finding()) : QString());
+            if (i.failed())
+                out += QStringLiteral("\t错误：") + oneLine(x.errorText);
+            if (x.state == ItemState::NotRun)
+                out += QStringLiteral("\t未检查：") + x.reason;
+            if (x.state == ItemState::Cancelled)
+                out += QStringLiteral("\t未完成：") + oneLine(i.finding());
             if (r.compared && i.change.kind != history::ItemChange::NotChecked)
                 out += QStringLiteral("\t与上次比较：") + i.change.text();
             out += QLatin1Char('\n');
@@ -541,10 +594,13 @@ QString formatCsv(const std::vector<AccountResult> &results)
             out += QStringLiteral("%1,,,error,,,%2,,%3").arg(csvField(r.database), csvField(r.error)).arg(r.elapsedMs, 0, 'f', 1)
                    + (compared ? QStringLiteral(",,,\n") : QStringLiteral("\n"));
         for (const ItemResult &i : r.items) {
+            const ItemOutcome &x = i.outcome;
+            const bool unchecked = x.state == ItemState::NotRun || x.state == ItemState::Cancelled;
             out += QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8,%9")
-                       .arg(csvField(r.database), csvField(i.code), csvField(i.name), i.status(), csvField(i.finding),
-                            i.isCount ? QString::number(i.count) : QString(), csvField(i.problem), csvField(i.notRun))
-                       .arg(i.elapsedMs, 0, 'f', 1);
+                       .arg(csvField(r.database), csvField(x.code), csvField(x.name), i.status(), csvField(i.finding()),
+                            x.state == ItemState::Checked ? QString::number(x.count) : QString(),
+                            i.failed() ? csvField(x.errorText) : QString(), unchecked ? csvField(x.state == ItemState::Cancelled ? i.finding() : x.reason) : QString())
+                       .arg(x.elapsedMs, 0, 'f', 1);
             if (compared) {
                 const bool c = i.change.kind == history::ItemChange::Compared;
                 out += QStringLiteral(",%1,%2,%3")
@@ -561,7 +617,8 @@ QString formatJson(const std::vector<AccountResult> &results)
 {
     QJsonArray accounts;
     for (const AccountResult &r : results) {
-        QJsonObject a{{QStringLiteral("server"), r.server}, {QStringLiteral("database"), r.database},
+        QJsonObject a{{QStringLiteral("server"), r.server}, {QStringLiteral("server_name"), r.identity.server},
+                      {QStringLiteral("database"), r.database},
                       {QStringLiteral("account"), r.account},
                       {QStringLiteral("year"), r.year}, {QStringLiteral("elapsed_ms"), r.elapsedMs}};
         if (!r.error.isEmpty())
@@ -572,19 +629,29 @@ QString formatJson(const std::vector<AccountResult> &results)
             a.insert(QStringLiteral("history_error"), r.historyError);
         QJsonArray items;
         for (const ItemResult &i : r.items) {
-            QJsonObject o{{QStringLiteral("code"), i.code}, {QStringLiteral("name"), i.name},
-                          {QStringLiteral("status"), i.status()}, {QStringLiteral("elapsed_ms"), i.elapsedMs}};
-            if (i.notRun.isEmpty()) {
-                o.insert(QStringLiteral("finding"), i.finding);
-                if (i.isCount)
-                    o.insert(QStringLiteral("count"), double(i.count));
-                else
-                    o.insert(QStringLiteral("error_text"), i.finding);
-            } else {
-                o.insert(QStringLiteral("reason"), i.notRun);
+            const ItemOutcome &x = i.outcome;
+            QJsonObject o{{QStringLiteral("code"), x.code}, {QStringLiteral("name"), x.name},
+                          {QStringLiteral("status"), i.status()}, {QStringLiteral("elapsed_ms"), x.elapsedMs}};
+            switch (x.state) {
+            case ItemState::Checked:
+            case ItemState::Repaired:
+                o.insert(QStringLiteral("finding"), i.finding());
+                o.insert(QStringLiteral("count"), double(x.count));
+                break;
+            case ItemState::Error:
+                o.insert(QStringLiteral("finding"), i.finding());
+                o.insert(QStringLiteral("error_text"), x.errorText);
+                if (i.failed())
+                    o.insert(QStringLiteral("error"), x.errorText);
+                break;
+            case ItemState::Cancelled:
+                o.insert(QStringLiteral("finding"), i.finding());
+                o.insert(QStringLiteral("reason"), i.finding());
+                break;
+            case ItemState::NotRun:
+                o.insert(QStringLiteral("reason"), x.reason);
+                break;
             }
-            if (!i.problem.isEmpty())
-                o.insert(QStringLiteral("error"), i.problem);
             if (!i.exportFile.isEmpty())
                 o.insert(QStringLiteral("export"), i.exportFile);
             if (r.compared && i.change.kind != history::ItemChange::NotChecked) {

@@ -34,32 +34,33 @@ struct Options {
     QString compare;                       // "last", a run id, or empty: no comparison output
     bool captureRows = false;              // read the finding rows (for an HTML report)
     int reportRows = 200;                  // finding rows per item in the HTML report
-    int itemTimeoutSeconds = 0;            // an item running longer is stopped with an error; 0: no limit
+    int itemTimeoutSeconds = 0;            // an item running longer is stopped, the next one runs; 0: no limit
 };
 
+// One item of an account's run: the run's outcome of the item and what only the runner adds.
 struct ItemResult {
-    QString code;
-    QString name;
-    QString finding;          // "记录数：N", the Error text, or empty
-    bool isCount = false;
-    qint64 count = 0;
-    QString problem;          // an error of this item: its script failed, a statement or the export failed
-    QString notRun;           // why the item was not checked in this run (no finding, no count then)
+    ItemOutcome outcome;
     QString exportFile;
-    double elapsedMs = 0;     // this item's own time
     history::TableCapture capture;        // fingerprints and first rows of the result table
     history::ItemChange change;           // against the earlier run
 
-    // "error", "not_run" or "checked".
-    QString status() const;
+    // "checked", "error", "not_run" or "cancelled".
+    QString status() const { return itemStateName(outcome.state); }
+    // Error: the check could not be made or its result not used (script, statement, export, bad
+    // code); not when the check itself answered with an Error text in its result table.
+    bool failed() const;
+    // What the item came to, never empty: "记录数：N", the Error text, or why it was not checked.
+    QString finding() const;
 };
 
 struct AccountResult {
-    QString server;
+    QString server;           // the address typed
     QString account;
     QString year;
     QString database;
-    QString error;            // the account could not be checked at all
+    RunIdentity identity;     // the run as the core recorded it: server name, run id, times
+    RunEnd end = RunEnd::Completed;
+    QString error;            // the account could not be checked at all, or its connection was lost
     std::vector<ItemResult> items;
     double elapsedMs = 0;
     QDateTime started;
@@ -69,9 +70,15 @@ struct AccountResult {
     bool compared = false;    // items carry a comparison with an earlier run (--compare)
 
     bool hasFindings() const;
-    bool hasErrors() const;
+    bool hasErrors() const;    // account errors, failed items, items stopped by a time-out or a silent server
     bool hasUnchecked() const;
 };
+
+// Stops the run as 停止 does: each account's running statement is cancelled on the server through
+// its RunGuard, that item is cancelled with the reason, the account's other items and the accounts
+// not yet started are not run. Any thread may call it, not a signal handler.
+void requestStop(const QString &reason);
+bool stopRequested();
 
 // Splits the values of --param CODE:values at commas. A value in double quotes may hold commas;
 // "" inside it is one quote. Sets *error when a quote is not closed.
@@ -100,5 +107,8 @@ QString formatJson(const std::vector<AccountResult> &results);
 
 // 2 errors; else 1 findings; else 3 some requested items were not checked; else 0.
 int exitStatus(const std::vector<AccountResult> &results);
+
+// The reason a stopped item is given: "已被中断（Ctrl-C）" for SIGINT, "已被中断（SIGTERM）" otherwise.
+QString interruptReason(int signalNumber);
 
 } // namespace vireo::runner

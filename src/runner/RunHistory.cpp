@@ -14,38 +14,47 @@ QString historyPath(const Options &o)
 
 history::ItemRecord historyRecord(const ItemResult &item)
 {
+    const ItemOutcome &x = item.outcome;
     history::ItemRecord rec;
-    rec.code = item.code;
-    rec.name = item.name;
-    rec.elapsedMs = item.elapsedMs;
-    if (!item.problem.isEmpty()) {
-        rec.status = history::ItemStatus::Error;
-        rec.errorText = item.problem;
-    } else if (!item.notRun.isEmpty()) {
-        rec.status = history::ItemStatus::NotChecked;
-        rec.errorText = item.notRun;
-    } else if (!item.isCount) {
-        rec.status = history::ItemStatus::Error;   // the check left an Error text instead of findings
-        rec.errorText = item.finding;
-    } else {
+    rec.code = x.code;
+    rec.name = x.name;
+    rec.elapsedMs = x.elapsedMs;
+    switch (x.state) {
+    case ItemState::Checked:
+    case ItemState::Repaired:
         rec.status = history::ItemStatus::Checked;
-        rec.count = item.count;
+        rec.count = x.count;
         rec.capture = item.capture;
+        break;
+    case ItemState::Error:
+        rec.status = history::ItemStatus::Error;
+        rec.errorText = x.errorText;
+        break;
+    case ItemState::NotRun:
+        rec.status = history::ItemStatus::NotChecked;
+        rec.errorText = x.reason;
+        break;
+    case ItemState::Cancelled:
+        rec.status = history::ItemStatus::Cancelled;
+        rec.errorText = item.finding();
+        break;
     }
     return rec;
 }
 
-void captureFindings(const Options &o, db::Connection *conn, ItemResult &item)
+history::TableCapture captureFindings(const Options &o, db::Connection *conn, const ItemOutcome &item)
 {
-    if (!(o.history || !o.compare.isEmpty() || o.captureRows) || !item.isCount || !item.problem.isEmpty() || !conn)
-        return;
-    if (item.count == 0)
-        return;   // nothing to read: an empty capture is complete
+    if (!(o.history || !o.compare.isEmpty() || o.captureRows) || item.state != ItemState::Checked || !conn
+        || item.count == 0)
+        return {};   // nothing to read: an empty capture is complete
     try {
-        item.capture = history::captureResultTable(conn, item.code);
+        return history::captureResultTable(conn, item.code);
     } catch (const db::DbError &) {
-        item.capture = history::TableCapture{};
-        item.capture.complete = false;
+        if (conn->cancelRequested() || !conn->isOpen())
+            throw;
+        history::TableCapture partial;
+        partial.complete = false;
+        return partial;
     }
 }
 
@@ -72,7 +81,7 @@ void recordHistory(const Options &o, AccountResult &r)
         const qint64 against = o.compare == QLatin1String("last") ? 0 : o.compare.toLongLong();
         for (size_t i = 0; i < r.items.size(); ++i)
             r.items[i].change = against > 0 ? history::compareWithRun(store, against, records[i])
-                                            : history::compareWithPrevious(store, r.database, records[i]);
+                                            : history::compareWithPrevious(store, r.identity.server, r.database, records[i]);
     }
     if (!o.history)
         return;
@@ -80,7 +89,8 @@ void recordHistory(const Options &o, AccountResult &r)
     run.header.started = r.started;
     run.header.ended = r.ended;
     run.header.operatorName = o.operatorName;
-    run.header.server = o.server;
+    run.header.server = r.server;
+    run.header.serverName = r.identity.server;
     run.header.database = r.database;
     run.header.catalogue = o.catalogue;
     run.items = std::move(records);
@@ -104,7 +114,8 @@ QString formatHtml(const std::vector<AccountResult> &results, const Options &o)
         sec.header.started = r.started;
         sec.header.ended = r.ended;
         sec.header.operatorName = o.operatorName;
-        sec.header.server = o.server;
+        sec.header.server = r.server;
+        sec.header.serverName = r.identity.server;
         sec.header.database = r.database;
         sec.header.catalogue = o.catalogue;
         sec.account = r.account;
@@ -117,11 +128,11 @@ QString formatHtml(const std::vector<AccountResult> &results, const Options &o)
             item.change = it.change;
             history::readItemTexts(o.programFolder, item);
             if (store && item.record.status == history::ItemStatus::Checked) {
-                item.trend = store->trend(r.database, it.code);
-                item.repairs = store->repairs(r.database, it.code);
+                item.trend = store->trend(r.identity.server, r.database, it.outcome.code);
+                item.repairs = store->repairs(r.database, it.outcome.code);
             }
             if (item.record.status == history::ItemStatus::Checked && !r.historyRun)
-                item.trend.push_back(history::TrendPoint{0, r.started, it.count});   // this run, not recorded
+                item.trend.push_back(history::TrendPoint{0, r.started, it.outcome.count});   // this run, not recorded
             sec.items.push_back(std::move(item));
         }
         sections.push_back(std::move(sec));
@@ -131,7 +142,7 @@ QString formatHtml(const std::vector<AccountResult> &results, const Options &o)
     return history::renderHtmlReport(sections, options);
 }
 
-QString formatHistoryList(const QString &historyFile, const QString &database, QString *error)
+QString formatHistoryList(const QString &historyFile, const QString &database, const QString &serverName, QString *error)
 {
     const QString path = historyFile.isEmpty() ? history::HistoryStore::defaultPath() : historyFile;
     if (!QFile::exists(path)) {
@@ -143,8 +154,8 @@ QString formatHistoryList(const QString &historyFile, const QString &database, Q
         *error = store.error();
         return {};
     }
-    QString out = QStringLiteral("编号\t开始时间\t结束时间\t操作员\t服务器\t目录\t版本\t项目\t有结果\t错误\n");
-    for (const history::RunHeader &h : store.runs(database)) {
+    QString out = QStringLiteral("编号\t开始时间\t结束时间\t操作员\t服务器\t目录\t版本\t项目\t有结果\t错误\t服务器名称\n");
+    for (const history::RunHeader &h : store.runs(serverName, database)) {
         int total = 0, withFindings = 0, errors = 0;
         for (const history::StoredItem &i : store.items(h.id)) {
             ++total;
@@ -153,7 +164,8 @@ QString formatHistoryList(const QString &historyFile, const QString &database, Q
         }
         out += QStringList{QString::number(h.id), h.started.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
                            h.ended.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), h.operatorName, h.server, h.catalogue,
-                           h.toolVersion, QString::number(total), QString::number(withFindings), QString::number(errors)}
+                           h.toolVersion, QString::number(total), QString::number(withFindings), QString::number(errors),
+                           h.serverName}
                    .join(QLatin1Char('\t'))
             + QLatin1Char('\n');
     }

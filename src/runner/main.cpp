@@ -8,10 +8,14 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QTextStream>
-#include <utility>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
+#include <utility>
 
 using namespace vireo::runner;
 
@@ -46,6 +50,59 @@ int fail(const QString &message)
     return 2;
 }
 
+// Ctrl-C and SIGTERM: the handler only writes the signal's number to a pipe; a thread reading it
+// stops the run as 停止 does. A second signal ends the process at once.
+int g_signalPipe[2] = {-1, -1};
+std::atomic_int g_signals{0};
+std::atomic_int g_firstSignal{0};
+
+void onSignal(int sig)
+{
+    if (g_signals.fetch_add(1) > 0)
+        _exit(128 + sig);
+    const unsigned char byte = static_cast<unsigned char>(sig);
+    [[maybe_unused]] const ssize_t n = write(g_signalPipe[1], &byte, 1);
+}
+
+class SignalStop {
+public:
+    SignalStop()
+    {
+        if (pipe(g_signalPipe) != 0)
+            return;
+        fcntl(g_signalPipe[0], F_SETFD, FD_CLOEXEC);
+        fcntl(g_signalPipe[1], F_SETFD, FD_CLOEXEC);
+        m_thread = std::thread([] {
+            unsigned char sig = 0;
+            while (read(g_signalPipe[0], &sig, 1) == 1 && sig != 0) {
+                g_firstSignal = sig;
+                QTextStream(stderr) << "vireo-check: " << interruptReason(sig) << Qt::endl;
+                requestStop(interruptReason(sig));
+            }
+        });
+        struct sigaction sa{};
+        sa.sa_handler = onSignal;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGINT, &sa, nullptr);
+        sigaction(SIGTERM, &sa, nullptr);
+    }
+    ~SignalStop()
+    {
+        if (!m_thread.joinable())
+            return;
+        // A zero byte ends the reader; a signal that comes later ends the process.
+        g_signals = 1;
+        const unsigned char end = 0;
+        [[maybe_unused]] const ssize_t n = write(g_signalPipe[1], &end, 1);
+        m_thread.join();
+    }
+    // 130 after SIGINT, 143 after SIGTERM; 0 when no signal came.
+    static int status() { return g_firstSignal ? 128 + g_firstSignal : 0; }
+
+private:
+    std::thread m_thread;
+};
+
 // vireo-check history --database NAME [--history FILE]: the recorded runs of one database.
 int listHistory(const QStringList &args)
 {
@@ -54,12 +111,14 @@ int listHistory(const QStringList &args)
     p.addHelpOption();
     const QCommandLineOption database({QStringLiteral("database")}, QStringLiteral("数据库名，如 QZdata_001_2024"), QStringLiteral("name"));
     const QCommandLineOption file({QStringLiteral("history")}, QStringLiteral("历史记录文件"), QStringLiteral("file"));
-    p.addOptions({database, file});
+    const QCommandLineOption serverName({QStringLiteral("server-name")},
+                                        QStringLiteral("只列出该服务器（@@SERVERNAME）上的记录"), QStringLiteral("name"));
+    p.addOptions({database, file, serverName});
     p.process(args);
     if (!p.isSet(database))
         return fail(QStringLiteral("需要 --database"));
     QString error;
-    const QString list = formatHistoryList(p.value(file), p.value(database), &error);
+    const QString list = formatHistoryList(p.value(file), p.value(database), p.value(serverName), &error);
     if (!error.isEmpty())
         return fail(error);
     QTextStream(stdout) << list;
@@ -82,7 +141,9 @@ int main(int argc, char **argv)
     p.setApplicationDescription(QStringLiteral("在一个或多个账套数据库上运行数据体检（无窗口）。SA 密码取自环境变量 "
                                                "VIREO_SA_PASSWORD，或在终端上提示输入。\n"
                                                "退出状态：0 所有项目已检查、没有发现；1 有发现；2 出错；"
-                                               "3 没有出错，但有项目未检查。结果写到标准输出，进度和错误写到标准错误。"));
+                                               "3 没有出错，但有项目未检查；130 被 Ctrl-C（SIGINT）中断，143 被 SIGTERM "
+                                               "中断：正在运行的项目记为 cancelled，其余为 not_run，已完成的结果照常输出并记入历史。"
+                                               "结果写到标准输出，进度和错误写到标准错误。"));
     p.addHelpOption();
     p.addVersionOption();
     const QCommandLineOption server({QStringLiteral("server")}, QStringLiteral("服务器：HOST、HOST,PORT 或 HOST\\INSTANCE；可给多次，每次后面跟它的 --account"), QStringLiteral("server"));
@@ -138,6 +199,8 @@ int main(int argc, char **argv)
     if (p.isSet(items)) {
         o.selection = Selection::Listed;
         o.items = p.value(items).split(QLatin1Char(','), Qt::SkipEmptyParts);
+        if (o.items.isEmpty())
+            return fail(QStringLiteral("--items 没有给出项目编码"));
     } else if (p.isSet(all)) {
         o.selection = Selection::All;
     }
@@ -196,6 +259,7 @@ int main(int argc, char **argv)
     if (password.isEmpty() && !passwordSet)
         return fail(QStringLiteral("没有 SA 密码：请设置环境变量 VIREO_SA_PASSWORD，或在终端上运行以输入密码"));
 
+    const SignalStop signalStop;
     QTextStream out(stdout);
     // Table and CSV lines of an account go to stdout as soon as it is checked; JSON, HTML and
     // --output files are written whole at the end.
@@ -216,8 +280,9 @@ int main(int argc, char **argv)
     for (const AccountResult &r : results)
         if (!r.historyError.isEmpty())
             QTextStream(stderr) << "vireo-check: " << r.database << ": " << r.historyError << '\n';
+    const auto status = [&] { return SignalStop::status() ? SignalStop::status() : exitStatus(results); };
     if (streaming)
-        return exitStatus(results);
+        return status();
     QString text;
     if (fmt == QLatin1String("json"))
         text = formatJson(results);
@@ -235,5 +300,5 @@ int main(int argc, char **argv)
         out << text;
         out.flush();
     }
-    return exitStatus(results);
+    return status();
 }

@@ -7,8 +7,12 @@
 #include <QDir>
 #include <QFile>
 #include <QStringEncoder>
+#include "RunGuard.h"
+
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace vireo;
 
@@ -68,30 +72,60 @@ protected:
 };
 test::StandIn *CheckRunOnServer::server = nullptr;
 
-// Only leaf items run (not the grouping N1); the procedure item is handed over; the summary
-// follows the tree.
-TEST_F(CheckRunOnServer, RunAndSummaryFollowTheTreeOrder)
+namespace {
+// "code state count-or-text-or-reason" of each outcome, in order.
+QStringList lines(const CheckRunRecord &run)
+{
+    QStringList out;
+    for (const ItemOutcome &i : run.items)
+        out << i.code + QLatin1Char(' ') + itemStateName(i.state) + QLatin1Char(' ')
+                   + (i.state == ItemState::Checked ? QString::number(i.count)
+                                                    : i.state == ItemState::Error ? i.errorText : i.reason);
+    return out;
+}
+
+// The server lock is free: another session takes it at once (and lets it go again).
+bool lockIsFree(db::Connection &other)
+{
+    const qint64 r = other.query(QStringLiteral("set nocount on declare @r int exec @r = tempdb..sp_getapplock "
+                                                "@Resource = N'Vireo数据体检:tempdb..VUZ', @LockMode = 'Exclusive', "
+                                                "@LockOwner = 'Session', @LockTimeout = 0 select @r as r"))
+                         .integer(0, 0);
+    if (r >= 0)
+        other.execute(QStringLiteral("exec tempdb..sp_releaseapplock @Resource = N'Vireo数据体检:tempdb..VUZ', @LockOwner = 'Session'"));
+    return r >= 0;
+}
+
+RunIdentity identityOf(const QString &database)
+{
+    RunIdentity id;
+    id.address = QStringLiteral("127.0.0.1");
+    id.database = database;
+    return id;
+}
+} // namespace
+
+// Only leaf items run (not the grouping N1), in tree order; every ticked runnable item has its
+// outcome; the procedure item is handed over and stays not run when its procedure is not executed.
+TEST_F(CheckRunOnServer, RunFollowsTheTreeOrderWithOneOutcomePerItem)
 {
     std::vector<TreeItemRef> nodes = loadCatalogueNodes(&catalog, QStringLiteral("Tools"));
-    // A result table of C3 left by an earlier run survives: C3 has no script.
+    // A result table of C3 left by an earlier run is not taken for a result: C3 has no script.
     account->execute(QStringLiteral("select 1 as x into tempdb..C3"));
     for (auto &n : nodes)
         n.checked = true;
-    std::vector<std::pair<QString, QString>> handed;
-    std::vector<QString> progressed;
-    const RunOutcome out = RunChecks(
-        nodes, QStringLiteral("Tools"), ctx, [&](const QString &k, const QString &t) { handed.emplace_back(k, t); },
-        [&](const TreeItemRef &item, int, int) { progressed.push_back(item.key); });
-    EXPECT_TRUE(out.problems.empty());
-    EXPECT_EQ(progressed, (std::vector<QString>{"C1", "C2", "P1"}));
-    EXPECT_EQ(handed, (std::vector<std::pair<QString, QString>>{{QStringLiteral("P1"), QStringLiteral("Tools")}}));
-
-    const Summary s = BuildSummary(nodes, QStringLiteral("Tools"), ctx);
-    EXPECT_TRUE(s.error.isEmpty()) << s.error.toStdString();
-    QStringList rows;
-    for (const SummaryRow &r : s.rows)
-        rows << r.code + QLatin1Char(' ') + r.finding + QLatin1Char(' ') + QString::number(r.isCount);
-    EXPECT_EQ(rows, (QStringList{"C1 记录数：2 1", "C3 记录数：1 1", "C2 期间不连续 0", "P1 记录数：0 1"}));   // C3: its old table
+    QStringList handed, progressed;
+    RunHooks hooks;
+    hooks.progress = [&](const TreeItemRef &item, int, int) { progressed << item.key; };
+    hooks.procedure = [&](ItemOutcome &item, db::Connection *) { handed << item.code; return false; };
+    const CheckRunRecord run = RunChecks(nodes, QStringLiteral("Tools"), ctx, identityOf(QStringLiteral("QZdata_001_2024")), hooks);
+    EXPECT_EQ(progressed, (QStringList{"C1", "C2", "P1"}));
+    EXPECT_EQ(handed, QStringList{"P1"});
+    EXPECT_EQ(run.end, RunEnd::Completed);
+    EXPECT_EQ(lines(run), (QStringList{"C1 checked 2", "C3 not_run 缺少 检查.SQL", "C2 error 期间不连续",
+                                       QStringLiteral("P1 not_run ") + kProcedureNotRun}));
+    EXPECT_EQ(run.identity.server, QStringLiteral("VIREOTEST"));   // the server's own name, not the address
+    EXPECT_TRUE(run.items[0].result.present() && !run.items[1].result.present());
 }
 
 // A failed script never shows another item's findings: C2 fails before writing tempdb..VUZ after
@@ -106,19 +140,16 @@ TEST_F(CheckRunOnServer, FailedOrSilentScriptGivesItsOwnResultNeverAnEarlierItem
     std::vector<TreeItemRef> nodes{{QStringLiteral("C1"), QStringLiteral("借贷不平"), true},
                                    {QStringLiteral("C2"), QStringLiteral("错误项"), true},
                                    {QStringLiteral("P1"), QStringLiteral("过程项"), true}};
-    const RunOutcome out = RunChecks(nodes, QStringLiteral("Tools"), ctx);
-    ASSERT_EQ(out.scriptFailures.size(), 1u);
-    EXPECT_EQ(out.scriptFailures[0].code, QStringLiteral("C2"));
-    EXPECT_TRUE(out.problems.empty());
-    const Summary s = BuildSummary(nodes, QStringLiteral("Tools"), ctx, &out);
-    ASSERT_EQ(s.rows.size(), 3u);
-    EXPECT_EQ(s.rows[0].finding, QStringLiteral("记录数：2"));
-    EXPECT_FALSE(s.rows[1].isCount);
-    EXPECT_TRUE(s.rows[1].finding.startsWith(kScriptErrorPrefix)) << s.rows[1].finding.toStdString();
-    EXPECT_TRUE(s.rows[1].finding.contains(QStringLiteral("NoSuchTable")));
-    EXPECT_EQ(s.rows[2].finding, QStringLiteral("记录数：0"));
-    // The same rows when read afresh from the server, as the report window reads them.
-    EXPECT_EQ(BuildSummary(nodes, QStringLiteral("Tools"), ctx).rows[1].finding, s.rows[1].finding);
+    const CheckRunRecord run = RunChecks(nodes, QStringLiteral("Tools"), ctx, identityOf(QStringLiteral("QZdata_001_2024")));
+    ASSERT_EQ(run.items.size(), 3u);
+    EXPECT_EQ(run.items[0].count, 2);
+    const ItemOutcome &c2 = run.items[1];
+    EXPECT_TRUE(c2.state == ItemState::Error && c2.scriptFailed);
+    EXPECT_TRUE(c2.errorText.startsWith(kScriptErrorPrefix) && c2.errorText.contains(QStringLiteral("NoSuchTable")))
+        << c2.errorText.toStdString();
+    EXPECT_EQ(lines(run)[2], QStringLiteral("P1 checked 0"));
+    // The same Error text when read afresh from the server, as the report window reads it.
+    EXPECT_EQ(account->query(QStringLiteral("select Error from tempdb..C2")).value(0, 0).toString(), c2.errorText);
 }
 
 // Codes are quoted wherever they reach SQL; codes that cannot name a table are refused, not run.
@@ -137,22 +168,19 @@ TEST_F(CheckRunOnServer, OddCodesAreQuotedAndInvalidCodesAreNotRun)
                     QStringLiteral("select 1 as n into tempdb..VUZ\ninsert into tempdb..VUZ values (2)\n"));
         account->execute(dropResultSql(code));
     }
-    const RunOutcome out = RunChecks(nodes, QStringLiteral("Tools"), ctx);
-    EXPECT_EQ(out.itemsRun, int(odd.size()));
-    ASSERT_EQ(out.problems.size(), size_t(invalid.size()));
-    const Summary s = BuildSummary(nodes, QStringLiteral("Tools"), ctx, &out);
-    ASSERT_TRUE(s.error.isEmpty()) << s.error.toStdString();
-    ASSERT_EQ(s.rows.size(), nodes.size());
+    const CheckRunRecord run = RunChecks(nodes, QStringLiteral("Tools"), ctx, identityOf(QStringLiteral("QZdata_001_2024")));
+    ASSERT_EQ(run.items.size(), nodes.size());
     for (int i = 0; i < odd.size(); ++i) {
-        EXPECT_EQ(s.rows[size_t(i)].finding, QStringLiteral("记录数：2")) << odd[i].toStdString();
+        EXPECT_EQ(run.items[size_t(i)].count, 2) << odd[i].toStdString();
         EXPECT_EQ(account->query(QStringLiteral("select count(*) from tempdb..") + sqlIdentifier(odd[i])).integer(0, 0), 2);
     }
     for (size_t i = odd.size(); i < nodes.size(); ++i)
-        EXPECT_FALSE(s.rows[i].notChecked.isEmpty());
+        EXPECT_EQ(run.items[i].errorText, invalidCodeReason(nodes[i].key));
 }
 
 // The connection is lost while the second item waits for the server lock: that item is blamed,
-// the first item's findings stay, the third is not reached.
+// the first item's findings stay, the third is not reached. A script name that is a folder is no
+// script; a closed connection ends the run before any item with its reason.
 TEST_F(CheckRunOnServer, LostConnectionBlamesTheRunningItemAndKeepsEarlierFindings)
 {
     auto own = std::make_unique<test::StandIn>();
@@ -162,61 +190,100 @@ TEST_F(CheckRunOnServer, LostConnectionBlamesTheRunningItemAndKeepsEarlierFindin
     std::vector<TreeItemRef> nodes{{QStringLiteral("C1"), QStringLiteral("借贷不平"), true},
                                    {QStringLiteral("C2"), QStringLiteral("错误项"), true},
                                    {QStringLiteral("P1"), QStringLiteral("过程项"), true}};
-    const auto progress = [&](const TreeItemRef &item, int, int) {
+    RunHooks hooks;
+    hooks.progress = [&](const TreeItemRef &item, int, int) {
         if (item.key == QStringLiteral("C2"))   // another session takes the lock first
             holder->execute(QStringLiteral("exec tempdb..sp_getapplock @Resource = N'Vireo数据体检:tempdb..VUZ', "
                                            "@LockMode = 'Exclusive', @LockOwner = 'Session'"));
     };
     int waits = 0;
-    const auto waiting = [&] {
+    hooks.waiting = [&] {
         ++waits;
         own.reset();   // the server goes away while C2 waits
         return true;
     };
-    const RunOutcome out = RunChecks(nodes, QStringLiteral("Tools"), ctx, {}, progress, waiting);
+    const CheckRunRecord run = RunChecks(nodes, QStringLiteral("Tools"), ctx, identityOf(QStringLiteral("QZdata_001_2024")), hooks);
     EXPECT_EQ(waits, 1);
-    EXPECT_TRUE(out.stopped);
-    ASSERT_EQ(out.problems.size(), 1u);
-    EXPECT_EQ(out.problems[0].code, QStringLiteral("C2"));
-    const Summary s = BuildSummary(nodes, QStringLiteral("Tools"), ctx, &out);
-    EXPECT_TRUE(s.error.isEmpty()) << s.error.toStdString();
-    ASSERT_EQ(s.rows.size(), 3u);
-    EXPECT_EQ(s.rows[0].finding, QStringLiteral("记录数：2"));
-    EXPECT_EQ(s.rows[1].notChecked, out.problems[0].message);
-    EXPECT_FALSE(s.rows[2].notChecked.isEmpty());
-}
+    EXPECT_EQ(run.end, RunEnd::ConnectionLost);
+    const QStringList l = lines(run);
+    ASSERT_EQ(l.size(), 3);
+    EXPECT_EQ(l[0], QStringLiteral("C1 checked 2"));
+    EXPECT_TRUE(l[1].startsWith(QStringLiteral("C2 error "))) << l[1].toStdString();
+    EXPECT_EQ(l[2], QStringLiteral("P1 not_run 账套数据库连接已断开，本项目未执行"));
 
-TEST_F(CheckRunOnServer, LostAccountConnectionStopsTheRunWithTheReason)
-{
+    ctx.account = account.get();
+    QDir().mkpath(dir.path() + QStringLiteral("/File/C3/检查.SQL"));
+    account->execute(QStringLiteral("select 7 as y into tempdb..VUZ"));
+    const CheckRunRecord folder = RunChecks({{QStringLiteral("C3"), QStringLiteral("无脚本项"), true}}, QStringLiteral("Tools"), ctx,
+                                            identityOf(QStringLiteral("QZdata_001_2024")));
+    EXPECT_EQ(lines(folder), QStringList{"C3 not_run 缺少 检查.SQL"});
+
     db::ClosedConnection closed(QStringLiteral("Unable to connect: Adaptive Server is unavailable or does not exist"));
     ctx.account = &closed;
-    std::vector<TreeItemRef> nodes{{QStringLiteral("C1"), QStringLiteral("借贷不平"), true},
-                                   {QStringLiteral("C2"), QStringLiteral("错误项"), true}};
-    const RunOutcome out = RunChecks(nodes, QStringLiteral("Tools"), ctx);
-    EXPECT_TRUE(out.stopped);
-    ASSERT_EQ(out.problems.size(), 1u);
-    EXPECT_TRUE(out.problems[0].message.contains(QStringLiteral("Adaptive Server")));
-    const Summary s = BuildSummary(nodes, QStringLiteral("Tools"), ctx);
-    EXPECT_TRUE(s.rows.empty());
-    EXPECT_TRUE(s.error.contains(QStringLiteral("C1")));
+    const CheckRunRecord none = RunChecks(nodes, QStringLiteral("Tools"), ctx, identityOf(QStringLiteral("QZdata_001_2024")));
+    EXPECT_EQ(none.end, RunEnd::ConnectionLost);
+    EXPECT_TRUE(none.endText.contains(QStringLiteral("Adaptive Server")));
+    EXPECT_EQ(none.items.size(), 3u);
+    EXPECT_FALSE(none.hasFindings() || none.items[0].state != ItemState::NotRun);
 }
 
-TEST_F(CheckRunOnServer, ScriptNameThatIsAFolderPassesTheItemOver)
+// 停止 while an item's statement runs: the guard cancels it on the server; that item is Cancelled
+// with its own elapsed time and no result, the later items are not run, and the server lock is free.
+TEST_F(CheckRunOnServer, StopDuringAnItemCancelsItAndFreesTheServerLock)
 {
-    QDir().mkpath(dir.path() + QStringLiteral("/File/C3/检查.SQL"));
-    account->execute(QStringLiteral("select 1 as x into tempdb..C3"));
-    account->execute(QStringLiteral("select 7 as y into tempdb..VUZ"));
-    std::vector<TreeItemRef> nodes{{QStringLiteral("C3"), QStringLiteral("无脚本项"), true}};
-    const RunOutcome out = RunChecks(nodes, QStringLiteral("Tools"), ctx);
-    EXPECT_EQ(out.itemsRun, 0);
-    EXPECT_TRUE(out.scriptFailures.empty());
-    const auto rs = account->query(QStringLiteral("select * from tempdb..C3"));
-    ASSERT_EQ(rs.columnCount(), 1);
-    EXPECT_EQ(rs.column(0).name, QStringLiteral("x"));
-    // Its row is the earlier result, marked as not checked in this run.
-    const Summary s = BuildSummary(nodes, QStringLiteral("Tools"), ctx, &out);
-    ASSERT_EQ(s.rows.size(), 1u);
-    EXPECT_EQ(s.rows[0].finding, QStringLiteral("记录数：1"));
-    EXPECT_EQ(s.rows[0].notChecked, QStringLiteral("缺少 检查.SQL"));
-    EXPECT_TRUE(s.rows[0].staleResult);
+    writeScript(dir.path() + QStringLiteral("/File/C1"), QStringLiteral("检查.sql"),
+                QString::fromUtf8(kVuz) + QStringLiteral("waitfor delay '00:00:05'\ncreate table tempdb..VUZ (n int)\n"));
+    std::vector<TreeItemRef> nodes{{QStringLiteral("C1"), QStringLiteral("借贷不平"), true},
+                                   {QStringLiteral("C2"), QStringLiteral("错误项"), true}};
+    RunGuard guard(account.get(), std::nullopt, RunGuard::Options{});
+    std::thread stopper;
+    RunHooks hooks;
+    hooks.progress = [&](const TreeItemRef &item, int, int) {
+        if (item.key == QStringLiteral("C1"))
+            stopper = std::thread([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(800));
+                guard.cancel(QStringLiteral("已停止（测试）"));
+            });
+    };
+    hooks.cancelled = [&](ItemOutcome &item) {
+        item.reason = guard.reason();
+        return false;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    const CheckRunRecord run = RunChecks(nodes, QStringLiteral("Tools"), ctx, identityOf(QStringLiteral("QZdata_001_2024")), hooks);
+    stopper.join();
+    EXPECT_LT(clock.elapsed(), 4500);
+    EXPECT_EQ(run.end, RunEnd::Cancelled);
+    EXPECT_EQ(lines(run), (QStringList{"C1 cancelled 已停止（测试）", "C2 not_run 检查已停止，本项目未执行"}));
+    EXPECT_GT(run.items[0].elapsedMs, 500);
+    EXPECT_FALSE(run.items[0].result.present() || run.hasFindings());
+    EXPECT_TRUE(run.hasUnchecked());
+    const auto other = server->connect();
+    EXPECT_TRUE(lockIsFree(*other));
+}
+
+// Every account database of a server shares tempdb..{code}: a check on account 002 after the one on
+// 001 takes the table over, and the stamp says so to whoever reads 001's result later.
+TEST_F(CheckRunOnServer, ResultOverwrittenByAnotherAccountIsNamedNotShown)
+{
+    test::StandIn::Options o;
+    o.databases = {QStringLiteral("QZdata_001_2024"), QStringLiteral("QZdata_002_2024")};
+    const test::StandIn two(o);
+    const auto first = two.connect(QStringLiteral("QZdata_001_2024"));
+    const auto second = two.connect(QStringLiteral("QZdata_002_2024"));
+    const std::vector<TreeItemRef> nodes{{QStringLiteral("C1"), QStringLiteral("借贷不平"), true}};
+    ctx.account = first.get();
+    const CheckRunRecord on001 = RunChecks(nodes, QStringLiteral("Tools"), ctx, identityOf(QStringLiteral("QZdata_001_2024")));
+    const ResultStamp mine = on001.items.at(0).result;
+    ASSERT_TRUE(mine.present());
+    EXPECT_EQ(resultOwnershipProblem(mine, readResultStamp(first.get(), QStringLiteral("C1"))), QString());
+
+    ctx.account = second.get();
+    const CheckRunRecord on002 = RunChecks(nodes, QStringLiteral("Tools"), ctx, identityOf(QStringLiteral("QZdata_002_2024")));
+    const ResultStamp found = readResultStamp(first.get(), QStringLiteral("C1"));
+    EXPECT_EQ(found.runId, on002.identity.runId);
+    EXPECT_EQ(resultOwnershipProblem(mine, found),
+              QStringLiteral("该结果已被账套 002 于 %1 的检查覆盖，请重新检查").arg(found.checkedAt.toString(QStringLiteral("HH:mm"))));
+    EXPECT_EQ(resultOwnershipProblem(ResultStamp{}, found), QStringLiteral("本次没有该项目的检查结果，请重新检查"));
 }

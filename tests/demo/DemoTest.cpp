@@ -85,6 +85,16 @@ protected:
     {
         return QueryValue(QStringLiteral("number"), countSql(code), account.get()).toLongLong();
     }
+    // The item's check script and result table, as one item of a run makes them; its error, if any.
+    QString check(const QString &code) const
+    {
+        ItemOutcome item;
+        item.code = code;
+        const ServerLock lock(account.get());
+        checkItem(account.get(), run, itemFolder(code), item);
+        return item.scriptFailed ? item.errorText : QString();
+    }
+    RunIdentity run{newRunId(), QStringLiteral("VIREOTEST"), {}, QStringLiteral("QZdata_001_2024")};
 
     QTemporaryDir dir;
     QJsonObject expected;
@@ -120,10 +130,10 @@ TEST_F(DemoTest, CheckRunFindsTheExpectedFindings)
         SCOPED_TRACE(table.toStdString());
         const auto nodes = allTicked(loadCatalogueNodes(catalog.get(), table));
         QStringList handedOff, procedures;
-        const RunOutcome run = RunChecks(nodes, table, ctx, [&](const QString &key, const QString &) { handedOff << key; });
-        EXPECT_TRUE(run.problems.empty() && run.scriptFailures.empty());
-        const Summary summary = BuildSummary(nodes, table, ctx);
-        ASSERT_TRUE(summary.error.isEmpty()) << summary.error.toStdString();
+        RunHooks hooks;
+        hooks.procedure = [&](ItemOutcome &item, db::Connection *) { handedOff << item.code; return false; };
+        const CheckRunRecord run = RunChecks(nodes, table, ctx, RunIdentity{}, hooks);
+        ASSERT_EQ(run.end, RunEnd::Completed) << run.endText.toStdString();
         QStringList want, got;
         for (const TreeItemRef &n : nodes) {
             if (!isRunnableItem(table, n.key, catalog.get()))
@@ -135,8 +145,10 @@ TEST_F(DemoTest, CheckRunFindsTheExpectedFindings)
                         + (e.contains(QStringLiteral("error")) ? e.value(QStringLiteral("error")).toString()
                                                                : QString::number(e.value(QStringLiteral("count")).toInteger(-1)));
         }
-        for (const SummaryRow &r : summary.rows)
-            got << r.code + QLatin1Char(' ') + (r.isCount ? QString::number(r.count) : r.finding);
+        for (const ItemOutcome &r : run.items) {
+            EXPECT_FALSE(r.scriptFailed) << r.errorText.toStdString();
+            got << r.code + QLatin1Char(' ') + (r.state == ItemState::Error ? r.errorText : QString::number(r.count));
+        }
         EXPECT_EQ(got, want);
         EXPECT_EQ(handedOff, procedures);
     }
@@ -154,7 +166,7 @@ TEST_F(DemoTest, ProceduresAndRepairs)
             continue;
         const ParameterScript script = readParameterLines(itemFolder(code) + QStringLiteral("/检查.SQL"));
         EXPECT_TRUE(script.skipped.isEmpty());
-        EXPECT_EQ(runItemCheck(code, itemFolder(code), account.get()), QString());
+        EXPECT_EQ(check(code), QString());
         for (const QJsonValue &call : calls) {
             QStringList args;
             for (const QJsonValue &a : call.toObject().value(QStringLiteral("args")).toArray())
@@ -170,10 +182,10 @@ TEST_F(DemoTest, ProceduresAndRepairs)
         const QJsonObject e = expected.value(code).toObject();
         if (!e.value(QStringLiteral("repair")).toBool())
             continue;
-        EXPECT_EQ(runItemCheck(code, itemFolder(code), account.get()), QString());
+        EXPECT_EQ(check(code), QString());
         EXPECT_EQ(resultCount(code), e.value(QStringLiteral("count")).toInteger(-1));
         EXPECT_EQ(RunSqlFile(QStringLiteral("修复.sql"), itemFolder(code), account.get()), QString());
-        EXPECT_EQ(runItemCheck(code, itemFolder(code), account.get()), QString());
+        EXPECT_EQ(check(code), QString());
         EXPECT_EQ(resultCount(code), 0);
         ++repaired;
     }

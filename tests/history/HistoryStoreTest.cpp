@@ -1,4 +1,5 @@
 #include "HistoryStore.h"
+#include "SqliteConnection.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -47,6 +48,7 @@ TEST(HistoryStore, PruningKeepsTheNewestRunsOfEachDatabase)
     std::vector<qint64> ids;
     for (int i = 0; i < 7; ++i) {
         RunRecord run;
+        run.header.serverName = QStringLiteral("SRV-A");
         run.header.database = i < 5 ? QStringLiteral("QZdata_001_2024") : QStringLiteral("QZdata_002_2024");
         run.header.started = QDateTime(QDate(2026, 11, 1 + i), QTime(9, 0));
         ItemRecord item;
@@ -60,11 +62,105 @@ TEST(HistoryStore, PruningKeepsTheNewestRunsOfEachDatabase)
         ASSERT_GT(ids.back(), 0) << store.error().toStdString();
     }
     std::vector<qint64> kept;
-    for (const RunHeader &h : store.runs(QStringLiteral("QZdata_001_2024")))
+    for (const RunHeader &h : store.runs(QStringLiteral("SRV-A"), QStringLiteral("QZdata_001_2024")))
         kept.push_back(h.id);
     EXPECT_EQ(kept, (std::vector<qint64>{ids[4], ids[3], ids[2]}));
-    EXPECT_EQ(store.runs(QStringLiteral("QZdata_002_2024")).size(), 2u);
+    EXPECT_EQ(store.runs(QStringLiteral("SRV-A"), QStringLiteral("QZdata_002_2024")).size(), 2u);
     EXPECT_TRUE(store.rows(ids[0], QStringLiteral("ZZ01")).empty());
     EXPECT_TRUE(store.fingerprints(ids[1], QStringLiteral("ZZ01")).empty());
-    EXPECT_EQ(store.trend(QStringLiteral("QZdata_001_2024"), QStringLiteral("ZZ01")).front().count, 2);
+    EXPECT_EQ(store.trend(QStringLiteral("SRV-A"), QStringLiteral("QZdata_001_2024"), QStringLiteral("ZZ01")).front().count, 2);
+}
+
+namespace {
+RunRecord oneItemRun(const QString &serverName, const QString &address, ItemStatus status, std::vector<quint64> fps)
+{
+    RunRecord run;
+    run.header.serverName = serverName;
+    run.header.server = address;
+    run.header.database = QStringLiteral("QZdata_001_2024");
+    run.header.started = QDateTime::currentDateTime();
+    ItemRecord item;
+    item.code = QStringLiteral("ZZ01");
+    item.status = status;
+    item.count = qint64(fps.size());
+    item.capture.fingerprints = std::move(fps);
+    run.items.push_back(item);
+    return run;
+}
+} // namespace
+
+// Two servers hold an account database of the same name: each keeps its own runs, trend, pruning
+// and comparison baseline; a stopped or unrun item is never a baseline.
+TEST(HistoryStore, EachServerKeepsItsOwnHistoryOfADatabase)
+{
+    QTemporaryDir dir;
+    HistoryStore store(dir.filePath(QStringLiteral("h.sqlite")));
+    const QString db = QStringLiteral("QZdata_001_2024");
+    const qint64 onA = store.addRun(oneItemRun(QStringLiteral("SRV-A"), QStringLiteral("10.0.0.1"), ItemStatus::Checked, {1, 2}));
+    const qint64 onB = store.addRun(oneItemRun(QStringLiteral("SRV-B"), QStringLiteral("10.0.0.2"), ItemStatus::Checked, {7}), 1);
+    store.addRun(oneItemRun(QStringLiteral("srv-a"), QStringLiteral("10.0.0.1"), ItemStatus::Cancelled, {}));
+    store.addRun(oneItemRun(QStringLiteral("SRV-A"), QStringLiteral("10.0.0.1"), ItemStatus::NotChecked, {}));
+    ASSERT_GT(onB, onA) << store.error().toStdString();
+
+    // Run on A again: compared with A's run before B's, not with B's.
+    const RunRecord again = oneItemRun(QStringLiteral("SRV-A"), QStringLiteral("10.0.0.1"), ItemStatus::Checked, {1, 2});
+    const ItemChange c = compareWithPrevious(store, QStringLiteral("SRV-A"), db, again.items[0]);
+    ASSERT_EQ(c.kind, ItemChange::Compared);
+    EXPECT_EQ(c.earlier->id, onA);
+    EXPECT_EQ(c.text(), QStringLiteral("无变化"));
+    EXPECT_EQ(compareWithPrevious(store, QStringLiteral("SRV-C"), db, again.items[0]).kind, ItemChange::First);
+
+    const auto runsOnA = store.runs(QStringLiteral("SRV-A"), db);
+    ASSERT_EQ(runsOnA.size(), 3u);   // the server's own name matches in any letter case
+    EXPECT_EQ(runsOnA.back().server, QStringLiteral("10.0.0.1"));
+    EXPECT_EQ(store.runs(QString(), db).size(), 4u);
+    ASSERT_EQ(store.trend(QStringLiteral("SRV-B"), db, QStringLiteral("ZZ01")).size(), 1u);
+    EXPECT_EQ(store.trend(QStringLiteral("SRV-A"), db, QStringLiteral("ZZ01")).size(), 1u);
+
+    // Pruning to one run on B leaves A's runs alone.
+    store.addRun(oneItemRun(QStringLiteral("SRV-B"), QStringLiteral("10.0.0.2"), ItemStatus::Checked, {7}), 1);
+    EXPECT_EQ(store.runs(QStringLiteral("SRV-B"), db).size(), 1u);
+    EXPECT_EQ(store.runs(QStringLiteral("SRV-A"), db).size(), 3u);
+    // Without the server's own name a run is kept under the typed address.
+    const qint64 typed = store.addRun(oneItemRun(QString(), QStringLiteral("10.0.0.9"), ItemStatus::Checked, {}));
+    EXPECT_EQ(store.run(typed)->serverName, QStringLiteral("10.0.0.9"));
+}
+
+// A file of schema version 2 (runs without the server's name) opens at version 3: each run is kept
+// under its recorded server text, and its items and repairs stay.
+TEST(HistoryStore, OlderFileGetsServerNamesFromItsRecordedServer)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("h.sqlite"));
+    {
+        db::SqliteConnection old(file);
+        for (const char *sql : {
+                 "create table runs(id integer primary key autoincrement, started text not null, ended text, operator text, "
+                 "server text, database text not null, catalogue text, tool_version text)",
+                 "create index runs_database on runs(database, id)",
+                 "create table items(run_id integer not null, seq integer not null, code text not null, name text, "
+                 "status text not null, count integer, error text, elapsed_ms real, columns text, rows_hashed integer, "
+                 "complete integer, fingerprints blob, primary key(run_id, code))",
+                 "create table repairs(id integer primary key autoincrement, time text not null, operator text, server text, "
+                 "database text, code text, name text, script_sha256 text, succeeded integer not null, message text, "
+                 "findings_before integer, findings_after integer)",
+                 "insert into runs(started, server, database) values ('2026-11-01T09:00:00.000', 'SRV-A', 'QZdata_001_2024')",
+                 "insert into runs(started, server, database) values ('2026-11-02T09:00:00.000', 'SRV-B', 'QZdata_001_2024')",
+                 "insert into items(run_id, seq, code, status, count, complete) values (1, 0, 'ZZ01', 'checked', 2, 1)",
+                 "insert into items(run_id, seq, code, status, count, complete) values (2, 0, 'ZZ01', 'checked', 5, 1)",
+                 "insert into repairs(time, server, database, code, succeeded) values ('2026-11-01T10:00:00.000', 'SRV-A', "
+                 "'QZdata_001_2024', 'ZZ01', 1)",
+                 "pragma user_version = 2"})
+            old.execute(QString::fromUtf8(sql));
+    }
+    HistoryStore store(file);
+    ASSERT_TRUE(store.open()) << store.error().toStdString();
+    const auto onA = store.runs(QStringLiteral("SRV-A"), QStringLiteral("QZdata_001_2024"));
+    ASSERT_EQ(onA.size(), 1u);
+    EXPECT_EQ(onA[0].serverName, QStringLiteral("SRV-A"));
+    EXPECT_EQ(store.previousRunWithItem(QStringLiteral("SRV-A"), QStringLiteral("QZdata_001_2024"), QStringLiteral("ZZ01"))->id, 1);
+    EXPECT_EQ(store.items(2).at(0).count, 5);
+    EXPECT_EQ(store.repairs().size(), 1u);
+    db::SqliteConnection check(file);
+    EXPECT_EQ(check.query(QStringLiteral("pragma user_version")).integer(0, 0), 3);
 }
