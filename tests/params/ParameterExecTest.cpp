@@ -62,9 +62,8 @@ protected:
         pw.doubleClick(row);
         QTest::keyClicks(pw.txt(), QString::fromUtf8(text));
     }
-    static void finish(ParameterWindow *w)
+    static void finish(const QPointer<ParameterWindow> &gone)
     {
-        QPointer<ParameterWindow> gone(w);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         EXPECT_TRUE(gone.isNull());
     }
@@ -94,7 +93,7 @@ TEST_F(ParameterExec, ExecutesTheProcedureWithValuesInRowOrder)
     EXPECT_EQ(told[0].state, ItemState::Checked);
     EXPECT_TRUE(told[0].result.present());
     EXPECT_EQ(ParameterWindow::instance(), nullptr);
-    EXPECT_FALSE(pw.w->isVisible());
+    EXPECT_TRUE(pw.w.isNull() || !pw.w->isVisible());
     finish(pw.w);
     EXPECT_EQ(procLog(), (QList<QStringList>{{"it's", "7"}}));
 }

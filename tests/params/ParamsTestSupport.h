@@ -10,6 +10,7 @@
 #include <QDateTimeEdit>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
@@ -41,7 +42,7 @@ inline void clickOk(QPushButton *ok)
 
 // Typed access to the window's controls by their names.
 struct ParamWindow {
-    ParameterWindow *w = nullptr;
+    QPointer<ParameterWindow> w;   // a closed window deletes itself
     template <class T> T *find(const char *name) const
     {
         T *c = w->findChild<T *>(QString::fromLatin1(name));

@@ -240,7 +240,9 @@ TEST_F(MainWindowTest, StartsWithToolsTreeHeaderOnlyGridAndDesignLayout)
         EXPECT_FALSE(b->icon().isNull());
     }
 
-    EXPECT_EQ(window->statusBar()->findChildren<QLabel *>(Qt::FindDirectChildrenOnly).size(), 5);
+    // Five panels and, beside them, the place of status messages.
+    EXPECT_EQ(window->statusBar()->findChildren<QLabel *>(Qt::FindDirectChildrenOnly).size(), 6);
+    EXPECT_NE(window->statusBar()->findChild<QLabel *>(QStringLiteral("statusMessage")), nullptr);
     EXPECT_EQ(window->panelText(1), QStringLiteral("操作员"));
 
     // Maximized, the tree and the grid take the extra room; 退出 keeps to the right edge.

@@ -685,8 +685,10 @@ void MainWindow::finishRun(const CheckRunRecord &run, const QString &runError)
     QStringList lines;
     if (!runError.isEmpty())
         lines << runError;
+    // Failures of the run: a script that stopped or a statement of the tool's that failed. An Error
+    // text a script wrote on purpose is the item's finding and shows in the grid only.
     for (const ItemOutcome &item : run.items)
-        if (item.state == ItemState::Error)
+        if (item.state == ItemState::Error && (item.scriptFailed || !item.result.present()))
             lines << QStringLiteral("[%1] %2：%3").arg(item.code, item.name, item.errorText);
     if (run.end == RunEnd::ConnectionLost)
         lines << QStringLiteral("账套数据库连接已断开，其余项目未执行。");
