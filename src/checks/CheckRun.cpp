@@ -386,7 +386,7 @@ CheckRunRecord RunChecks(const std::vector<TreeItemRef> &nodes, const QString &t
             item.result = {};
             if (ctx.account && !ctx.account->isOpen()) {
                 run.end = RunEnd::ConnectionLost;
-                run.endText = QStringLiteral("账套数据库连接已断开");
+                run.endText = e.message();
             }
         }
     }

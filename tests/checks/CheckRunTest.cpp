@@ -224,7 +224,11 @@ TEST_F(CheckRunOnServer, LostConnectionBlamesTheRunningItemAndKeepsEarlierFindin
     EXPECT_EQ(none.end, RunEnd::ConnectionLost);
     EXPECT_TRUE(none.endText.contains(QStringLiteral("Adaptive Server")));
     EXPECT_EQ(none.items.size(), 3u);
-    EXPECT_FALSE(none.hasFindings() || none.items[0].state != ItemState::NotRun);
+    // The first item meets the closed connection and carries its text; the rest are not run.
+    EXPECT_EQ(none.items[0].state, ItemState::Error);
+    EXPECT_TRUE(none.items[0].errorText.contains(QStringLiteral("Adaptive Server")));
+    EXPECT_EQ(none.items[1].state, ItemState::NotRun);
+    EXPECT_FALSE(none.hasFindings());
 }
 
 // 停止 while an item's statement runs: the guard cancels it on the server; that item is Cancelled
