@@ -1,5 +1,6 @@
 // The report window against the SQL Server stand-in: loading, the function button, re-check, export.
 #include "ReportWindow.h"
+#include "CheckRun.h"
 #include "OdbcConnection.h"
 #include "RecordsetModel.h"
 #include "RepairConfirm.h"
@@ -40,7 +41,12 @@ namespace {
 
 class ReportWindowTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { standIn = new test::StandIn; }
+    static void SetUpTestSuite()
+    {
+        test::StandIn::Options options;
+        options.databases << QStringLiteral("QZdata_002_2024");
+        standIn = new test::StandIn(options);
+    }
     static void TearDownTestSuite()
     {
         session().accountConn.reset();
@@ -478,6 +484,50 @@ TEST_F(ReportWindowTest, ExportMessagesFolderAndWideTables)
     EXPECT_TRUE(boxes.boxes.back().text.contains(QStringLiteral("只读"))) << boxes.boxes.back().text.toStdString();
     EXPECT_EQ(QFileInfo(answer).size(), 0);
     EXPECT_TRUE(ReportWindow::instance()->isVisible());
+}
+
+// tempdb..{code} is one table per server: when account 002's check of the same item overwrites it
+// after 001's run, 001's report, repair and export show, repair and export nothing of 002's rows.
+TEST_F(ReportWindowTest, AResultOverwrittenByAnotherAccountIsRefusedEverywhere)
+{
+    sql(QStringLiteral("create table Fixes (n int)"));
+    item(QStringLiteral("O1"), QStringLiteral("覆盖"),
+         {{QStringLiteral("修复.sql"), QStringLiteral("insert into Fixes values (1)\n")}}, kThreeRows.arg(QStringLiteral("O1")));
+    const auto checkOn002 = [] {
+        auto other = standIn->connect(QStringLiteral("QZdata_002_2024"));
+        other->execute(QStringLiteral("if exists (select * from tempdb..sysobjects where name='VUZ') drop table tempdb..VUZ "
+                                      "select 1 as n into tempdb..VUZ insert into tempdb..VUZ values (2), (3), (4)"));
+        RunIdentity run;
+        run.runId = newRunId();
+        readServerIdentity(other.get(), run);
+        ItemOutcome o;
+        o.code = QStringLiteral("O1");
+        finishItemResult(other.get(), run, o, ResultSource::Staging);
+        return o;
+    };
+    const QRegularExpression overwritten(QStringLiteral("该结果已被账套 002 于 \\d\\d:\\d\\d 的检查覆盖，请重新检查"));
+
+    // Loaded before the overwrite, the rows were 001's; 修复 looks again and refuses.
+    open(QStringLiteral("O1"));
+    ASSERT_EQ(number(), QStringLiteral("记录数3"));
+    EXPECT_EQ(checkOn002().count, 4);
+    bool asked = false;
+    ReportWindow::setRepairConfirmation([&](QWidget *, const RepairRequest &) { return asked = true; });
+    press(function());
+    EXPECT_FALSE(asked);
+    EXPECT_TRUE(overwritten.match(text()->toPlainText()).hasMatch()) << text()->toPlainText().toStdString();
+    EXPECT_EQ(session().accountConn->query(QStringLiteral("select count(*) from Fixes")).integer(0, 0), 0);
+    EXPECT_TRUE(function()->isHidden());
+    EXPECT_TRUE(print()->isHidden());
+
+    // Opened afterwards: nothing of 002's rows is shown, counted or offered for export.
+    open(QStringLiteral("O1"));
+    EXPECT_TRUE(overwritten.match(text()->toPlainText()).hasMatch()) << text()->toPlainText().toStdString();
+    EXPECT_EQ(rows(), 0);
+    EXPECT_EQ(number(), QStringLiteral("记录数"));
+    EXPECT_TRUE(print()->isHidden());
+    EXPECT_TRUE(function()->isHidden());
+    sql(QStringLiteral("drop table Fixes"));
 }
 
 TEST_F(ReportWindowTest, RepairIsConfirmedFirstAndJournalled)
