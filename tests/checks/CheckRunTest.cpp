@@ -1,5 +1,6 @@
 #include "CatalogueTree.h"
 #include "CheckRun.h"
+#include "ItemActions.h"
 #include "QueryHelpers.h"
 #include "SqliteConnection.h"
 #include "StandIn.h"
@@ -290,4 +291,45 @@ TEST_F(CheckRunOnServer, ResultOverwrittenByAnotherAccountIsNamedNotShown)
     EXPECT_EQ(resultOwnershipProblem(mine, found),
               QStringLiteral("该结果已被账套 002 于 %1 的检查覆盖，请重新检查").arg(found.checkedAt.toString(QStringLiteral("HH:mm"))));
     EXPECT_EQ(resultOwnershipProblem(ResultStamp{}, found), QStringLiteral("本次没有该项目的检查结果，请重新检查"));
+}
+
+// The re-check, the repair and the procedure run as the windows call them, without a window:
+// each writes under the lock and is held to the result stamp.
+TEST_F(CheckRunOnServer, RecheckRepairAndProcedureRunKeepToTheStamp)
+{
+    account->execute(QStringLiteral("if exists (select * from sysobjects where name='Fixes') drop table Fixes"));
+    account->execute(QStringLiteral("create table Fixes (n int)"));
+    const QString folder = dir.path() + QStringLiteral("/File/C1");
+    writeScript(folder, QStringLiteral("修复.sql"), QStringLiteral("insert into Fixes values (1)\ngo\ninsert into Fixes values (2)\n"));
+    const auto fixes = [&] { return account->query(QStringLiteral("select count(*) from Fixes")).integer(0, 0); };
+    const CheckRunRecord run = RunChecks({{QStringLiteral("C1"), QStringLiteral("借贷不平"), true}}, QStringLiteral("Tools"),
+                                         ctx, identityOf(QStringLiteral("QZdata_001_2024")));
+    const ItemOutcome first = run.items.at(0);
+
+    // A re-check is a run of its own: the table gets a new stamp, and a repair held to the first
+    // run's findings refuses without running a batch.
+    const ItemOutcome again = recheckItem(account.get(), run.identity, dir.path(), QStringLiteral("C1"), QStringLiteral("借贷不平"));
+    EXPECT_EQ(again.state, ItemState::Checked);
+    EXPECT_EQ(again.count, 2);
+    EXPECT_NE(again.result.runId, first.result.runId);
+    const RepairResult refused = repairItem(account.get(), first.result, QStringLiteral("C1"), folder);
+    EXPECT_TRUE(refused.refused.startsWith(QStringLiteral("该结果已被账套 001 于 "))) << refused.refused.toStdString();
+    EXPECT_EQ(refused.batchesDone, 0);
+    EXPECT_EQ(fixes(), 0);
+    const RepairResult done = repairItem(account.get(), again.result, QStringLiteral("C1"), folder);
+    EXPECT_TRUE(done.finished && done.refused.isEmpty() && done.error.isEmpty()) << done.error.toStdString();
+    EXPECT_EQ(done.batchesDone, 2);
+    EXPECT_EQ(fixes(), 2);
+
+    // A procedure run rewrites its item's table and is stamped and counted as it left it.
+    account->execute(QStringLiteral("if exists (select * from sysobjects where name='P1') drop procedure P1"));
+    account->execute(QStringLiteral("create procedure P1 @a int as if exists (select * from tempdb..sysobjects where name='P1') "
+                                    "drop table tempdb..P1 select @a as n into tempdb..P1 insert into tempdb..P1 values (@a)"));
+    const ItemOutcome proc = runProcedureItem(account.get(), run.identity, QStringLiteral("P1"), QStringLiteral("过程项"),
+                                              QStringLiteral("Exec [P1] 5"));
+    EXPECT_EQ(proc.state, ItemState::Checked);
+    EXPECT_EQ(proc.count, 2);
+    EXPECT_EQ(resultOwnershipProblem(proc.result, readResultStamp(account.get(), QStringLiteral("P1"))), QString());
+    const auto other = server->connect();
+    EXPECT_TRUE(lockIsFree(*other));
 }

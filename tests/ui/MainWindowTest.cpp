@@ -710,6 +710,9 @@ TEST_F(MainWindowTest, HistoryComparesRunsAndChartsEveryRun)
         const auto runs = store.runs(session().accountInfo.database);
         ASSERT_EQ(runs.size(), 4u);
         EXPECT_EQ(store.item(runs[1].id, QStringLiteral("A01"))->status, history::ItemStatus::Cancelled);
+        // Window runs keep the time each item took, the stopped one too.
+        EXPECT_GT(store.item(runs[1].id, QStringLiteral("A01"))->elapsedMs, 500);
+        EXPECT_GT(store.item(runs[0].id, QStringLiteral("A01"))->elapsedMs, 0);
     }
     // 文件 → 导出体检报告 writes the last run with its one row.
     const QString html = data.filePath(QStringLiteral("report.html"));
