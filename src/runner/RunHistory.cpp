@@ -1,4 +1,5 @@
 #include "RunHistory.h"
+#include "RunRecords.h"
 #include "HtmlReport.h"
 
 #include <QFile>
@@ -14,32 +15,7 @@ QString historyPath(const Options &o)
 
 history::ItemRecord historyRecord(const ItemResult &item)
 {
-    const ItemOutcome &x = item.outcome;
-    history::ItemRecord rec;
-    rec.code = x.code;
-    rec.name = x.name;
-    rec.elapsedMs = x.elapsedMs;
-    switch (x.state) {
-    case ItemState::Checked:
-    case ItemState::Repaired:
-        rec.status = history::ItemStatus::Checked;
-        rec.count = x.count;
-        rec.capture = item.capture;
-        break;
-    case ItemState::Error:
-        rec.status = history::ItemStatus::Error;
-        rec.errorText = x.errorText;
-        break;
-    case ItemState::NotRun:
-        rec.status = history::ItemStatus::NotChecked;
-        rec.errorText = x.reason;
-        break;
-    case ItemState::Cancelled:
-        rec.status = history::ItemStatus::Cancelled;
-        rec.errorText = item.finding();
-        break;
-    }
-    return rec;
+    return history::itemRecordOf(item.outcome, item.capture);
 }
 
 history::TableCapture captureFindings(const Options &o, db::Connection *conn, const ItemOutcome &item)

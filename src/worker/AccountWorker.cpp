@@ -162,6 +162,19 @@ void AccountWorker::jobEnded(const std::shared_ptr<Running> &r)
 
 void AccountWorker::cancel(const QString &reason, quint64 job)
 {
+    // A job that has not started yet is taken out of the queue and ends as stopped.
+    for (auto it = m_queue.begin(); job && it != m_queue.end(); ++it) {
+        if (it->id != job)
+            continue;
+        Pending p = std::move(*it);
+        m_queue.erase(it);
+        JobEnd end;
+        end.cancelled = true;
+        end.cancelReason = reason;
+        if (p.done && (!p.hasContext || p.context))
+            p.done(end);
+        return;
+    }
     const std::shared_ptr<Running> r = m_running;
     if (!m_busy || !r || m_cancelRequested || (job && job != m_runningId))
         return;

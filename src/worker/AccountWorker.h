@@ -63,7 +63,8 @@ public:
 
     // Stops the running job through its RunGuard: the server is asked to cancel the statement;
     // when it has not answered within settings().cancelWaitMs the connection is dropped.
-    // With a job number, only that job is stopped (when it is the running one).
+    // With a job number, only that job is stopped: the running one as above, a queued one is
+    // dropped from the queue and told it was stopped.
     void cancel(const QString &reason = QStringLiteral("本次检查已停止"), quint64 job = 0);
     bool cancelRequested() const { return m_cancelRequested; }
 

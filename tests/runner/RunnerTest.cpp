@@ -209,6 +209,8 @@ TEST_F(Runner, ExitStatusAndSelectionErrorsAreHonest)
         {{"--items", "ZZ"}, 2, "", "不是可执行的检查项目"},
         {{"--items", "ZZ05", "--param", "GJ01:1"}, 2, "", "不在本次运行的项目中"},
         {{"--items", "GJ01", "--param", "GJ01:\"1"}, 2, "", "引号"},
+        {{"--items", ""}, 2, "", "--items 没有给出项目编码"},
+        {{"--items", ",,"}, 2, "", "--items 没有给出项目编码"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
@@ -403,7 +405,7 @@ TEST_F(Runner, ConcurrentRunsLoseNoHistory)
     }
     history::HistoryStore store(file);
     for (const QString &db : {QStringLiteral("QZdata_001_2024"), QStringLiteral("QZdata_002_2024")}) {
-        const auto runs = store.runs(db);
+        const auto runs = store.runs(QStringLiteral("VIREOTEST"), db);
         ASSERT_EQ(runs.size(), 2u) << db.toStdString();
         for (const auto &h : runs) {
             const auto items = store.items(h.id);
@@ -443,7 +445,7 @@ TEST_F(Runner, UnwritableHistoryLeavesResultsIntact)
         if (corrupt)
             EXPECT_EQ(f.readAll(), before);
         else
-            EXPECT_TRUE(history::HistoryStore(file).runs(QStringLiteral("QZdata_001_2024")).empty());
+            EXPECT_TRUE(history::HistoryStore(file).runs({}, QStringLiteral("QZdata_001_2024")).empty());
     }
 }
 
@@ -499,9 +501,8 @@ TEST_F(Runner, AnItemThatRunsTooLongOrAFrozenServerEndsWithAnErrorByItself)
     EXPECT_TRUE(r.out.contains(QStringLiteral("== QZdata_002_2024")));
     EXPECT_LT(clock.elapsed(), 30000);
     EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(r.out.contains(QStringLiteral("ZZ05\t")) && r.out.contains(QStringLiteral("错误：超过了 --timeout 给定的 1 秒")))
-        << r.out.toStdString();
-    EXPECT_TRUE(r.out.contains(QStringLiteral("WL02\t"))) << r.out.toStdString();
+    EXPECT_EQ(r.out.count(QStringLiteral("\t未完成：超过了 --timeout 给定的 1 秒")), 2) << r.out.toStdString();
+    EXPECT_EQ(r.out.count(QStringLiteral("WL02\t客户名称为空检查\t记录数：0")), 2) << r.out.toStdString();   // the next item ran
 
     // A server that stops answering during the wait: the probes find it silent and the item ends.
     test::StandIn frozen(standInOptions());
@@ -514,6 +515,84 @@ TEST_F(Runner, AnItemThatRunsTooLongOrAFrozenServerEndsWithAnErrorByItself)
     ::kill(pid_t(frozen.pid()), SIGCONT);
     EXPECT_LT(clock.elapsed(), 60000);
     EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(r.out.contains(QStringLiteral("ZZ05\t")) && r.out.contains(QStringLiteral("错误：服务器没有响应")))
+    EXPECT_TRUE(r.out.contains(QStringLiteral("ZZ05\t")) && r.out.contains(QStringLiteral("未完成：服务器没有响应")))
         << r.out.toStdString();
+}
+
+// Ctrl-C or SIGTERM while an item's statement runs does what 停止 does: the statement is cancelled
+// on the server, that item is cancelled with its time, the rest is not run, what was finished is
+// printed and recorded, and the server lock is free.
+TEST_F(Runner, CtrlCOrSigtermStopsTheRunningItemAndRecordsTheRun)
+{
+    QTemporaryDir dir;
+    demoSubset(dir.path(), {QStringLiteral("WL02"), QStringLiteral("ZZ05")}, "waitfor delay '00:00:05'\r\n");
+    const auto watcher = server->connect();
+    const auto lockTaken = [&] {   // by another session: this one cannot have it at once
+        const qint64 got = watcher->query(QStringLiteral("set nocount on declare @r int exec @r = tempdb..sp_getapplock "
+                                                         "@Resource = N'Vireo数据体检:tempdb..VUZ', @LockMode = 'Exclusive', "
+                                                         "@LockOwner = 'Session', @LockTimeout = 0 select @r as r")).integer(0, 0);
+        if (got >= 0)
+            watcher->execute(QStringLiteral("exec tempdb..sp_releaseapplock @Resource = N'Vireo数据体检:tempdb..VUZ', "
+                                            "@LockOwner = 'Session'"));
+        return got < 0;
+    };
+    for (const int sig : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(sig);
+        const QString file = dir.filePath(QStringLiteral("h%1.sqlite").arg(sig));
+        QProcess p;
+        start(p, {QStringLiteral("--account"), QStringLiteral("001"), QStringLiteral("--items"), QStringLiteral("ZZ05,WL02"),
+                  QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("--history"), file}, true, {}, dir.path());
+        QElapsedTimer clock;
+        clock.start();
+        while (!lockTaken() && clock.elapsed() < 20000)
+            QThread::msleep(50);
+        QThread::msleep(1000);   // ZZ05 is waiting on the server
+        clock.restart();
+        ::kill(pid_t(p.processId()), sig);
+        const Outcome r = finish(p);
+        EXPECT_LT(clock.elapsed(), 3500);
+        EXPECT_EQ(r.status, 128 + sig) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QStringLiteral("已被中断"))) << r.err.toStdString();
+        const QJsonObject a = firstAccount(r.out);
+        const QJsonObject zz05 = itemOf(a, QStringLiteral("ZZ05")), wl02 = itemOf(a, QStringLiteral("WL02"));
+        EXPECT_EQ(zz05.value(QStringLiteral("status")).toString(), QStringLiteral("cancelled")) << r.out.toStdString();
+        EXPECT_GT(zz05.value(QStringLiteral("elapsed_ms")).toDouble(), 500);
+        EXPECT_TRUE(zz05.value(QStringLiteral("finding")).toString().startsWith(QStringLiteral("已被中断")));
+        EXPECT_EQ(wl02.value(QStringLiteral("status")).toString(), QStringLiteral("not_run"));
+        EXPECT_FALSE(lockTaken());
+
+        history::HistoryStore store(file);
+        const auto runs = store.runs(QStringLiteral("VIREOTEST"), QStringLiteral("QZdata_001_2024"));
+        ASSERT_EQ(runs.size(), 1u);
+        const auto items = store.items(runs[0].id);
+        ASSERT_EQ(items.size(), 2u);
+        EXPECT_EQ(items[0].status, history::ItemStatus::Cancelled);
+        EXPECT_EQ(items[1].status, history::ItemStatus::NotChecked);
+    }
+}
+
+// Several --server options: each account's run records its own server.
+TEST_F(Runner, EachServerOfARunIsRecordedWithItsAccount)
+{
+    const test::StandIn other(standInOptions());
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("history.sqlite"));
+    const Outcome r = run({QStringLiteral("--account"), QStringLiteral("001"), QStringLiteral("--server"), other.server(),
+                           QStringLiteral("--account"), QStringLiteral("002"), QStringLiteral("--items"), QStringLiteral("ZZ01"),
+                           QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("--history"), file});
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    history::HistoryStore store(file);
+    QStringList seen;
+    for (const QJsonValue &v : QJsonDocument::fromJson(r.out.toUtf8()).object().value(QStringLiteral("accounts")).toArray()) {
+        const QJsonObject a = v.toObject();
+        EXPECT_EQ(a.value(QStringLiteral("server_name")).toString(), QStringLiteral("VIREOTEST"));
+        const auto h = store.run(a.value(QStringLiteral("history_run")).toInteger());
+        ASSERT_TRUE(h.has_value());
+        EXPECT_EQ(h->server, a.value(QStringLiteral("server")).toString());
+        EXPECT_EQ(h->serverName, QStringLiteral("VIREOTEST"));
+        seen << h->database + QLatin1Char('@') + h->server;
+    }
+    // The suite's --server comes last on the command line: the i-th --server goes with the i-th --account.
+    EXPECT_EQ(seen, (QStringList{QStringLiteral("QZdata_001_2024@") + other.server(),
+                                 QStringLiteral("QZdata_002_2024@") + server->server()}));
 }

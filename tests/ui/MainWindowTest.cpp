@@ -707,7 +707,7 @@ TEST_F(MainWindowTest, HistoryComparesRunsAndChartsEveryRun)
     {
         history::HistoryStore store(history::HistoryStore::defaultPath());
         ASSERT_TRUE(store.open());
-        const auto runs = store.runs(session().accountInfo.database);
+        const auto runs = store.runs(QString(), session().accountInfo.database);
         ASSERT_EQ(runs.size(), 4u);
         EXPECT_EQ(store.item(runs[1].id, QStringLiteral("A01"))->status, history::ItemStatus::Cancelled);
         // Window runs keep the time each item took, the stopped one too.

@@ -63,13 +63,13 @@ int main(int argc, char **argv)
                                  : QStringList{});
     }
 
-    HistoryWindow w(file, QStringLiteral("QZdata_001_2024"));
+    HistoryWindow w(file, QString(), QStringLiteral("QZdata_001_2024"));
     w.setAttribute(Qt::WA_DeleteOnClose, false);
     w.resize(1000, 760);
     w.show();
     QTest::qWait(300);
     w.grab().save(out + QStringLiteral("/history-window.png"));
-    const auto runs = store.runs(QStringLiteral("QZdata_001_2024"));
+    const auto runs = store.runs(QString(), QStringLiteral("QZdata_001_2024"));
     const history::RowDiff d = history::diffRuns(store, runs[3].id, runs[2].id, QStringLiteral("ZZ01"));
     RowDiffWindow rows(QStringLiteral("ZZ01 新增与消除的行"), d);
     rows.setAttribute(Qt::WA_DeleteOnClose, false);

@@ -157,7 +157,7 @@ QString exportHtmlReport(MainWindow *w, const QString &path)
         item.change = last->changes[i];
         history::readItemTexts(s.programFolder, item);
         if (item.record.status == history::ItemStatus::Checked) {
-            item.trend = store.trend(sec.header.database, item.record.code);
+            item.trend = store.trend(sec.header.serverName, sec.header.database, item.record.code);
             item.repairs = store.repairs(sec.header.database, item.record.code);
             if (!last->id)
                 item.trend.push_back({0, sec.header.started, item.record.count});
@@ -206,7 +206,8 @@ void attachHistory(MainWindow *w)
     w->showHistory = [window] {
         if (!window)
             return;
-        auto *h = new HistoryWindow(history::HistoryStore::defaultPath(), session().accountInfo.database, window);
+        auto *h = new HistoryWindow(history::HistoryStore::defaultPath(), session().accountInfo.serverName,
+                                   session().accountInfo.database, window);
         h->show();
     };
     w->exportReport = [window] {

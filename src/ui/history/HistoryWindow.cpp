@@ -79,8 +79,10 @@ RowDiffWindow::RowDiffWindow(const QString &title, const history::RowDiff &d, QW
     }
 }
 
-HistoryWindow::HistoryWindow(const QString &historyFile, const QString &database, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_store(std::make_unique<history::HistoryStore>(historyFile)), m_database(database)
+HistoryWindow::HistoryWindow(const QString &historyFile, const QString &serverName, const QString &database,
+                             QWidget *parent)
+    : QWidget(parent, Qt::Window), m_store(std::make_unique<history::HistoryStore>(historyFile)),
+      m_serverName(serverName), m_database(database)
 {
     setObjectName(QStringLiteral("HistoryWindow"));
     setWindowTitle(QStringLiteral("历史记录 - ") + database);
@@ -140,7 +142,7 @@ HistoryWindow::~HistoryWindow() = default;
 
 void HistoryWindow::load()
 {
-    const auto runs = m_store->runs(m_database);
+    const auto runs = m_store->runs(m_serverName, m_database);
     if (!m_store->error().isEmpty()) {
         noteLabel->setText(QStringLiteral("无法读取历史记录：") + m_store->error());
         return;
@@ -167,7 +169,7 @@ void HistoryWindow::load()
     std::sort(items.begin(), items.end());
     int n = 0;
     for (const auto &[code, name] : items) {
-        auto points = m_store->trend(m_database, code);
+        auto points = m_store->trend(m_serverName, m_database, code);
         if (points.empty())
             continue;   // never checked: errors or not run
         auto *box = new QWidget(charts->parentWidget());

@@ -25,7 +25,8 @@ public:
 class HistoryWindow : public QWidget {
     Q_OBJECT
 public:
-    HistoryWindow(const QString &historyFile, const QString &database, QWidget *parent = nullptr);
+    // The runs of one account database on the server of that name (empty: on any server).
+    HistoryWindow(const QString &historyFile, const QString &serverName, const QString &database, QWidget *parent = nullptr);
     ~HistoryWindow() override;
 
     // Fills the comparison of two recorded runs.
@@ -37,6 +38,7 @@ private:
     void load();
     void openRows(int row);
     std::unique_ptr<history::HistoryStore> m_store;
+    QString m_serverName;
     QString m_database;
     QLabel *noteLabel = nullptr;
     QTableWidget *runsGrid = nullptr;

@@ -605,10 +605,6 @@ void MainWindow::runChecks()
 {
     if (m_running)
         return;
-    if (accountWorker().isBusy()) {
-        showStatus(QStringLiteral("另一个窗口正在使用数据库连接（%1），请稍后再执行").arg(accountWorker().label()), 10000);
-        return;
-    }
     Session &s = session();
     const std::vector<TreeItemRef> nodes = treeNodesPreOrder(catalogueTree);
     const QString catalogue = treeName;
@@ -651,7 +647,8 @@ void MainWindow::runChecks()
     });
     auto record = std::make_shared<CheckRunRecord>();
     const QString programFolder = s.programFolder;
-    accountWorker().submit(
+    // Queued behind another window's job when one runs.
+    m_runJob = accountWorker().submit(
         QStringLiteral("正在检查"),
         [=](db::Connection *account) {
             *record = RunChecks(nodes, catalogue, {programFolder, hasCatalog ? catalog.get() : nullptr, account},
@@ -716,11 +713,11 @@ void MainWindow::finishRun(const CheckRunRecord &run, const QString &runError)
 
 void MainWindow::stopRun()
 {
-    if (!m_running || !accountWorker().isRunning())
+    if (!m_running)
         return;
     stopButton->setEnabled(false);
     progressLabel->setText(QStringLiteral("正在停止…"));
-    accountWorker().cancel(kStoppedReason);
+    accountWorker().cancel(kStoppedReason, m_runJob);
 }
 
 void MainWindow::showRunStatus()

@@ -150,6 +150,7 @@ private:
     QLabel *statusMessage = nullptr;
     QTimer *m_statusClear = nullptr;
     CheckRunRecord m_lastRun;
+    quint64 m_runJob = 0;   // the worker's number of the run's job
     QLabel *itemNameLabel = nullptr;
     QFrame *detailsFrame = nullptr;
     QLabel *detailsCaption = nullptr;

@@ -1,4 +1,5 @@
 #include "Startup.h"
+#include "CheckRun.h"
 #include "FileHelpers.h"
 #include "MainWindow.h"
 #include "OffThread.h"
@@ -75,7 +76,8 @@ void step(F &&f)
 // Opens the account connection on a thread of its own while the window thread shows how long the
 // login has waited (up to the driver's 15 s) with a button that gives it up. A login given up goes
 // on in the background and its connection is closed when it ends.
-std::unique_ptr<db::Connection> openAccountWithProgress(const db::AccountParams &params)
+// Also learns the server's own name (@@SERVERNAME), under which the run history keeps the account.
+std::unique_ptr<db::Connection> openAccountWithProgress(const db::AccountParams &params, QString &serverName)
 {
     const auto open = startupHooks().openAccount;
     QEventLoop loop;
@@ -97,10 +99,22 @@ std::unique_ptr<db::Connection> openAccountWithProgress(const db::AccountParams 
         cancelled = true;
         loop.quit();
     });
-    std::optional<std::unique_ptr<db::Connection>> conn;
+    using Opened = std::pair<std::unique_ptr<db::Connection>, QString>;
+    std::optional<Opened> conn;
     std::exception_ptr error;
     try {
-        conn = runOffThread([open, params] { return open(params); }, loop);
+        conn = runOffThread([open, params] {
+            Opened opened{open(params), QString()};
+            try {
+                RunIdentity identity;
+                if (opened.first && opened.first->isOpen())
+                    readServerIdentity(opened.first.get(), identity);
+                opened.second = identity.server;
+            } catch (const db::DbError &) {
+                // Without it the first run reads it.
+            }
+            return opened;
+        }, loop);
     } catch (...) {
         error = std::current_exception();
     }
@@ -108,7 +122,8 @@ std::unique_ptr<db::Connection> openAccountWithProgress(const db::AccountParams 
         throw db::DbError(QStringLiteral("登录已取消"));
     if (error)
         std::rethrow_exception(error);
-    return std::move(*conn);
+    serverName = conn->second;
+    return std::move(conn->first);
 }
 
 void loginFailed()
@@ -247,7 +262,7 @@ void loginAccount()
         s.accountInfo = {p.server, account, year, p.database, {}};
         p.password = need().SysPassword();
         s.accountParams.reset();
-        s.accountConn = openAccountWithProgress(p);
+        s.accountConn = openAccountWithProgress(p, s.accountInfo.serverName);
         s.accountParams = p;
     } catch (const db::DbError &e) {
         s.accountConn = std::make_unique<db::ClosedConnection>(
