@@ -116,8 +116,6 @@ public:
 
     // Runs of one database on the server of that name (empty: on any server), newest first.
     std::vector<RunHeader> runs(const QString &serverName, const QString &database);
-    [[deprecated("runs(serverName, database): histories are kept per server")]]
-    std::vector<RunHeader> runs(const QString &database) { return runs(QString(), database); }
     std::optional<RunHeader> run(qint64 id);
     std::vector<StoredItem> items(qint64 runId);
     std::optional<StoredItem> item(qint64 runId, const QString &code);
@@ -129,17 +127,10 @@ public:
     // in which the item was checked (not in error, not run or stopped).
     std::optional<RunHeader> previousRunWithItem(const QString &serverName, const QString &database, const QString &code,
                                                  qint64 beforeRunId = 0);
-    [[deprecated("previousRunWithItem(serverName, database, code): histories are kept per server")]]
-    std::optional<RunHeader> previousRunWithItem(const QString &database, const QString &code, qint64 beforeRunId = 0)
-    {
-        return previousRunWithItem(QString(), database, code, beforeRunId);
-    }
 
     // The item's count over the runs of the database on the named server (empty: any) that checked
     // it, oldest first.
     std::vector<TrendPoint> trend(const QString &serverName, const QString &database, const QString &code);
-    [[deprecated("trend(serverName, database, code): histories are kept per server")]]
-    std::vector<TrendPoint> trend(const QString &database, const QString &code) { return trend(QString(), database, code); }
 
     // The repair journal: repairs run from the report window, kept beside the runs (the trend
     // charts mark them). addRepair returns the record's id, or 0 with error().
@@ -181,12 +172,6 @@ ItemChange compareFingerprints(const RunHeader &earlier, qint64 earlierCount, co
 // of the same server name and database.
 ItemChange compareWithPrevious(HistoryStore &store, const QString &serverName, const QString &database,
                                const ItemRecord &later, qint64 laterRunId = 0);
-[[deprecated("compareWithPrevious(store, serverName, database, later): histories are kept per server")]]
-inline ItemChange compareWithPrevious(HistoryStore &store, const QString &database, const ItemRecord &later,
-                                      qint64 laterRunId = 0)
-{
-    return compareWithPrevious(store, QString(), database, later, laterRunId);
-}
 // Compares an item of a run with the same item of a given earlier run.
 ItemChange compareWithRun(HistoryStore &store, qint64 earlierRunId, const ItemRecord &later);
 
