@@ -259,23 +259,17 @@ void checkItem(db::Connection *account, const RunIdentity &run, const QString &i
     finishItemResult(account, run, item, ResultSource::Staging, scriptError);
 }
 
-namespace {
-// Keeps the item's own time and end, however its check ends.
-struct ItemClock {
-    ItemOutcome &item;
-    QElapsedTimer clock;
-    explicit ItemClock(ItemOutcome &i) : item(i)
-    {
-        clock.start();
-        item.started = QDateTime::currentDateTime();
-    }
-    ~ItemClock()
-    {
-        item.elapsedMs = double(clock.nsecsElapsed()) / 1e6;
-        item.ended = QDateTime::currentDateTime();
-    }
-};
-} // namespace
+ItemClock::ItemClock(ItemOutcome &item) : m_item(item)
+{
+    m_clock.start();
+    m_item.started = QDateTime::currentDateTime();
+}
+
+ItemClock::~ItemClock()
+{
+    m_item.elapsedMs = double(m_clock.nsecsElapsed()) / 1e6;
+    m_item.ended = QDateTime::currentDateTime();
+}
 
 CheckRunRecord RunChecks(const std::vector<TreeItemRef> &nodes, const QString &treeName, const CheckContext &ctx,
                          RunIdentity identity, const RunHooks &hooks)

@@ -1,6 +1,7 @@
 #pragma once
 #include "Connection.h"
 #include "ItemOutcome.h"
+#include <QElapsedTimer>
 #include <QString>
 #include <functional>
 #include <vector>
@@ -103,6 +104,20 @@ QString runCheckScript(const QString &itemFolder, db::Connection *account);
 // One item's check under the lock the caller holds: script, result table, stamp and count. The
 // caller has set item.code and item.name; a script error makes the item an Error.
 void checkItem(db::Connection *account, const RunIdentity &run, const QString &itemFolder, ItemOutcome &item);
+
+// Keeps an item's own time, start and end, however its check ends (from construction to the end
+// of the scope, the lock wait before it excluded).
+class ItemClock {
+public:
+    explicit ItemClock(ItemOutcome &item);
+    ~ItemClock();
+    ItemClock(const ItemClock &) = delete;
+    ItemClock &operator=(const ItemClock &) = delete;
+
+private:
+    ItemOutcome &m_item;
+    QElapsedTimer m_clock;
+};
 
 // What a caller adds to a run.
 struct RunHooks {

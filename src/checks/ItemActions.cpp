@@ -1,7 +1,6 @@
 #include "ItemActions.h"
 #include "QueryHelpers.h"
 #include "ScriptRunner.h"
-#include <QElapsedTimer>
 
 namespace vireo {
 
@@ -43,6 +42,21 @@ RunIdentity freshRun(const RunIdentity &run, db::Connection *account)
         readServerIdentity(account, fresh);
     return fresh;
 }
+// One item's work under the server lock, timed by the item's clock; the item as the work left it.
+template <class Work>
+ItemOutcome timedUnderLock(db::Connection *account, const ServerLock::Waiting &waiting, const QString &code,
+                           const QString &name, Work work)
+{
+    ItemOutcome item;
+    item.code = code;
+    item.name = name;
+    {
+        const ServerLock lock(need(account), waiting);
+        const ItemClock clock(item);
+        work(item);
+    }
+    return item;
+}
 } // namespace
 
 QString reportRowsSql(const QString &code)
@@ -74,25 +88,17 @@ ItemOutcome recheckItem(db::Connection *account, const RunIdentity &run, const Q
                         const QString &code, const QString &name, const ServerLock::Waiting &waiting,
                         const ItemHook &checked)
 {
-    ItemOutcome item;
-    item.code = code;
-    item.name = name;
-    const ServerLock lock(need(account), waiting);
-    QElapsedTimer clock;
-    clock.start();
-    item.started = QDateTime::currentDateTime();
-    const QString folder = programFolder + QStringLiteral("/File/") + code;
-    checkItem(account, freshRun(run, account), folder, item);
-    item.procedure = !GetProcedureName(folder + QStringLiteral("/检查.SQL")).isEmpty();
-    if (item.procedure && !item.scriptFailed) {
-        item.state = ItemState::NotRun;
-        item.reason = kProcedureNotRun;
-    } else if (checked) {
-        checked(item, account);
-    }
-    item.elapsedMs = double(clock.nsecsElapsed()) / 1e6;
-    item.ended = QDateTime::currentDateTime();
-    return item;
+    return timedUnderLock(account, waiting, code, name, [&](ItemOutcome &item) {
+        const QString folder = programFolder + QStringLiteral("/File/") + code;
+        checkItem(account, freshRun(run, account), folder, item);
+        item.procedure = !GetProcedureName(folder + QStringLiteral("/检查.SQL")).isEmpty();
+        if (item.procedure && !item.scriptFailed) {
+            item.state = ItemState::NotRun;
+            item.reason = kProcedureNotRun;
+        } else if (checked) {
+            checked(item, account);
+        }
+    });
 }
 
 RepairResult repairItem(db::Connection *account, const ResultStamp &expected, const QString &code,
@@ -120,22 +126,14 @@ ItemOutcome runProcedureItem(db::Connection *account, const RunIdentity &run, co
                              const QString &name, const QString &execSql, const ServerLock::Waiting &waiting,
                              const ItemHook &checked)
 {
-    ItemOutcome item;
-    item.code = code;
-    item.name = name;
-    item.procedure = true;
-    const ServerLock lock(need(account), waiting);
-    QElapsedTimer clock;
-    clock.start();
-    item.started = QDateTime::currentDateTime();
-    const RunIdentity fresh = freshRun(run, account);
-    account->execute(execSql);
-    finishItemResult(account, fresh, item, ResultSource::AsWritten);
-    if (checked)
-        checked(item, account);
-    item.elapsedMs = double(clock.nsecsElapsed()) / 1e6;
-    item.ended = QDateTime::currentDateTime();
-    return item;
+    return timedUnderLock(account, waiting, code, name, [&](ItemOutcome &item) {
+        item.procedure = true;
+        const RunIdentity fresh = freshRun(run, account);
+        account->execute(execSql);
+        finishItemResult(account, fresh, item, ResultSource::AsWritten);
+        if (checked)
+            checked(item, account);
+    });
 }
 
 } // namespace vireo

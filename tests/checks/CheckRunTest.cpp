@@ -85,18 +85,6 @@ QStringList lines(const CheckRunRecord &run)
     return out;
 }
 
-// The server lock is free: another session takes it at once (and lets it go again).
-bool lockIsFree(db::Connection &other)
-{
-    const qint64 r = other.query(QStringLiteral("set nocount on declare @r int exec @r = tempdb..sp_getapplock "
-                                                "@Resource = N'Vireo数据体检:tempdb..VUZ', @LockMode = 'Exclusive', "
-                                                "@LockOwner = 'Session', @LockTimeout = 0 select @r as r"))
-                         .integer(0, 0);
-    if (r >= 0)
-        other.execute(QStringLiteral("exec tempdb..sp_releaseapplock @Resource = N'Vireo数据体检:tempdb..VUZ', @LockOwner = 'Session'"));
-    return r >= 0;
-}
-
 RunIdentity identityOf(const QString &database)
 {
     RunIdentity id;
@@ -265,32 +253,7 @@ TEST_F(CheckRunOnServer, StopDuringAnItemCancelsItAndFreesTheServerLock)
     EXPECT_FALSE(run.items[0].result.present() || run.hasFindings());
     EXPECT_TRUE(run.hasUnchecked());
     const auto other = server->connect();
-    EXPECT_TRUE(lockIsFree(*other));
-}
-
-// Every account database of a server shares tempdb..{code}: a check on account 002 after the one on
-// 001 takes the table over, and the stamp says so to whoever reads 001's result later.
-TEST_F(CheckRunOnServer, ResultOverwrittenByAnotherAccountIsNamedNotShown)
-{
-    test::StandIn::Options o;
-    o.databases = {QStringLiteral("QZdata_001_2024"), QStringLiteral("QZdata_002_2024")};
-    const test::StandIn two(o);
-    const auto first = two.connect(QStringLiteral("QZdata_001_2024"));
-    const auto second = two.connect(QStringLiteral("QZdata_002_2024"));
-    const std::vector<TreeItemRef> nodes{{QStringLiteral("C1"), QStringLiteral("借贷不平"), true}};
-    ctx.account = first.get();
-    const CheckRunRecord on001 = RunChecks(nodes, QStringLiteral("Tools"), ctx, identityOf(QStringLiteral("QZdata_001_2024")));
-    const ResultStamp mine = on001.items.at(0).result;
-    ASSERT_TRUE(mine.present());
-    EXPECT_EQ(resultOwnershipProblem(mine, readResultStamp(first.get(), QStringLiteral("C1"))), QString());
-
-    ctx.account = second.get();
-    const CheckRunRecord on002 = RunChecks(nodes, QStringLiteral("Tools"), ctx, identityOf(QStringLiteral("QZdata_002_2024")));
-    const ResultStamp found = readResultStamp(first.get(), QStringLiteral("C1"));
-    EXPECT_EQ(found.runId, on002.identity.runId);
-    EXPECT_EQ(resultOwnershipProblem(mine, found),
-              QStringLiteral("该结果已被账套 002 于 %1 的检查覆盖，请重新检查").arg(found.checkedAt.toString(QStringLiteral("HH:mm"))));
-    EXPECT_EQ(resultOwnershipProblem(ResultStamp{}, found), QStringLiteral("本次没有该项目的检查结果，请重新检查"));
+    EXPECT_TRUE(test::checkLockIsFree(*other));
 }
 
 // The re-check, the repair and the procedure run as the windows call them, without a window:
@@ -315,6 +278,7 @@ TEST_F(CheckRunOnServer, RecheckRepairAndProcedureRunKeepToTheStamp)
     const RepairResult refused = repairItem(account.get(), first.result, QStringLiteral("C1"), folder);
     EXPECT_TRUE(refused.refused.startsWith(QStringLiteral("该结果已被账套 001 于 "))) << refused.refused.toStdString();
     EXPECT_EQ(refused.batchesDone, 0);
+    EXPECT_EQ(resultOwnershipProblem(ResultStamp{}, again.result), QStringLiteral("本次没有该项目的检查结果，请重新检查"));
     EXPECT_EQ(fixes(), 0);
     const RepairResult done = repairItem(account.get(), again.result, QStringLiteral("C1"), folder);
     EXPECT_TRUE(done.finished && done.refused.isEmpty() && done.error.isEmpty()) << done.error.toStdString();
@@ -331,5 +295,5 @@ TEST_F(CheckRunOnServer, RecheckRepairAndProcedureRunKeepToTheStamp)
     EXPECT_EQ(proc.count, 2);
     EXPECT_EQ(resultOwnershipProblem(proc.result, readResultStamp(account.get(), QStringLiteral("P1"))), QString());
     const auto other = server->connect();
-    EXPECT_TRUE(lockIsFree(*other));
+    EXPECT_TRUE(test::checkLockIsFree(*other));
 }

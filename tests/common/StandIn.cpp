@@ -89,4 +89,15 @@ std::unique_ptr<db::OdbcConnection> StandIn::connect(const QString &database) co
     return db::OdbcConnection::open(params(database));
 }
 
+bool checkLockIsFree(db::Connection &other)
+{
+    const qint64 r = other.query(QStringLiteral("set nocount on declare @r int exec @r = tempdb..sp_getapplock "
+                                                "@Resource = N'Vireo数据体检:tempdb..VUZ', @LockMode = 'Exclusive', "
+                                                "@LockOwner = 'Session', @LockTimeout = 0 select @r as r"))
+                         .integer(0, 0);
+    if (r >= 0)
+        other.execute(QStringLiteral("exec tempdb..sp_releaseapplock @Resource = N'Vireo数据体检:tempdb..VUZ', @LockOwner = 'Session'"));
+    return r >= 0;
+}
+
 } // namespace vireo::test

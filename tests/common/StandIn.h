@@ -38,4 +38,7 @@ private:
     QByteArray m_log;
 };
 
+// The server's check lock is free: another session takes it at once (and lets it go again).
+bool checkLockIsFree(db::Connection &other);
+
 } // namespace vireo::test

@@ -527,15 +527,7 @@ TEST_F(Runner, CtrlCOrSigtermStopsTheRunningItemAndRecordsTheRun)
     QTemporaryDir dir;
     demoSubset(dir.path(), {QStringLiteral("WL02"), QStringLiteral("ZZ05")}, "waitfor delay '00:00:05'\r\n");
     const auto watcher = server->connect();
-    const auto lockTaken = [&] {   // by another session: this one cannot have it at once
-        const qint64 got = watcher->query(QStringLiteral("set nocount on declare @r int exec @r = tempdb..sp_getapplock "
-                                                         "@Resource = N'Vireo数据体检:tempdb..VUZ', @LockMode = 'Exclusive', "
-                                                         "@LockOwner = 'Session', @LockTimeout = 0 select @r as r")).integer(0, 0);
-        if (got >= 0)
-            watcher->execute(QStringLiteral("exec tempdb..sp_releaseapplock @Resource = N'Vireo数据体检:tempdb..VUZ', "
-                                            "@LockOwner = 'Session'"));
-        return got < 0;
-    };
+    const auto lockTaken = [&] { return !test::checkLockIsFree(*watcher); };   // by vireo-check
     for (const int sig : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(sig);
         const QString file = dir.filePath(QStringLiteral("h%1.sqlite").arg(sig));
@@ -574,7 +566,9 @@ TEST_F(Runner, CtrlCOrSigtermStopsTheRunningItemAndRecordsTheRun)
 // Several --server options: each account's run records its own server.
 TEST_F(Runner, EachServerOfARunIsRecordedWithItsAccount)
 {
-    const test::StandIn other(standInOptions());
+    test::StandIn::Options named = standInOptions();
+    named.serverName = QStringLiteral("SRV-B");
+    const test::StandIn other(named);
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("history.sqlite"));
     const Outcome r = run({QStringLiteral("--account"), QStringLiteral("001"), QStringLiteral("--server"), other.server(),
@@ -585,14 +579,12 @@ TEST_F(Runner, EachServerOfARunIsRecordedWithItsAccount)
     QStringList seen;
     for (const QJsonValue &v : QJsonDocument::fromJson(r.out.toUtf8()).object().value(QStringLiteral("accounts")).toArray()) {
         const QJsonObject a = v.toObject();
-        EXPECT_EQ(a.value(QStringLiteral("server_name")).toString(), QStringLiteral("VIREOTEST"));
         const auto h = store.run(a.value(QStringLiteral("history_run")).toInteger());
         ASSERT_TRUE(h.has_value());
-        EXPECT_EQ(h->server, a.value(QStringLiteral("server")).toString());
-        EXPECT_EQ(h->serverName, QStringLiteral("VIREOTEST"));
-        seen << h->database + QLatin1Char('@') + h->server;
+        EXPECT_EQ(h->serverName, a.value(QStringLiteral("server_name")).toString());
+        seen << h->database + QLatin1Char('@') + h->server + QLatin1Char('/') + h->serverName;
     }
     // The suite's --server comes last on the command line: the i-th --server goes with the i-th --account.
-    EXPECT_EQ(seen, (QStringList{QStringLiteral("QZdata_001_2024@") + other.server(),
-                                 QStringLiteral("QZdata_002_2024@") + server->server()}));
+    EXPECT_EQ(seen, (QStringList{QStringLiteral("QZdata_001_2024@") + other.server() + QStringLiteral("/SRV-B"),
+                                 QStringLiteral("QZdata_002_2024@") + server->server() + QStringLiteral("/VIREOTEST")}));
 }
