@@ -368,28 +368,33 @@ void MainWindow::buildStatusBar()
         bar->addWidget(label);
         panels[i] = label;
     }
-    // Messages have their own place, so the panels stay while one shows.
+    // A message takes the place of the last two panels while it shows: 操作员, 服务器 and 账套 stay.
     statusMessage = new QLabel(bar);
     statusMessage->setObjectName(QStringLiteral("statusMessage"));
     statusMessage->setContentsMargins(3, 0, 3, 0);
+    statusMessage->hide();
     bar->addWidget(statusMessage, 1);
     m_statusClear = new QTimer(this);
     m_statusClear->setSingleShot(true);
-    connect(m_statusClear, &QTimer::timeout, statusMessage, &QLabel::clear);
+    connect(m_statusClear, &QTimer::timeout, this, [this] { showStatus(QString()); });
 }
 
 void MainWindow::showStatus(const QString &text, int timeoutMs)
 {
-    statusMessage->setText(statusMessage->fontMetrics().elidedText(text, Qt::ElideRight, std::max(40, statusMessage->width())));
+    const bool shown = !text.isEmpty();
+    for (QLabel *panel : {panels[3], panels[4]})
+        panel->setVisible(!shown);
+    statusMessage->setVisible(shown);
     statusMessage->setToolTip(text);
+    statusMessage->setText(text);
     m_statusClear->stop();
-    if (timeoutMs > 0)
+    if (shown && timeoutMs > 0)
         m_statusClear->start(timeoutMs);
 }
 
 QString MainWindow::statusText() const
 {
-    return statusMessage->toolTip().isEmpty() && statusMessage->text().isEmpty() ? QString() : statusMessage->toolTip();
+    return statusMessage->text();
 }
 
 void MainWindow::setPanelText(int panel, const QString &text)
