@@ -62,26 +62,84 @@ int requestLock(db::Connection *conn, int timeoutMs)
     const int status = r.toInt(&ok);
     return ok ? status : -999;
 }
+
+const QString kReleaseSql = QStringLiteral("exec tempdb..sp_releaseapplock @Resource = ") + sqlText(kLockResource)
+                            + QStringLiteral(", @LockOwner = 'Session'");
 } // namespace
 
 LockAbandoned::LockAbandoned() : db::DbError(QStringLiteral("已放弃等待：另一个体检正在该服务器上运行")) {}
 
-ServerLock::ServerLock(db::Connection *conn, const Waiting &waiting) : m_conn(conn)
+ServerLock::ServerLock(db::Connection *conn, const Waiting &waiting) : ServerLock(conn, Deferred{}, waiting)
+{
+    acquire();
+}
+
+ServerLock::ServerLock(db::Connection *conn, Deferred, Waiting waiting) : m_conn(conn), m_waiting(std::move(waiting))
 {
     if (!conn)
         throw db::DbError(QStringLiteral("没有打开的数据库连接"));
+}
+
+void ServerLock::acquire()
+{
+    if (m_held)
+        return;
+    if (m_unknown)
+        reset();
     // Waits in short slices, so that the wait can be given up between them.
-    int status = requestLock(conn, kLockSliceMs);
+    int status = requestLock(m_conn, kLockSliceMs);
     while (status == -1) {
-        if (waiting && !waiting())
+        if (m_waiting && !m_waiting())
             throw LockAbandoned();
-        status = requestLock(conn, kLockSliceMs);
+        status = requestLock(m_conn, kLockSliceMs);
     }
     if (status < 0)
         throw db::DbError(QStringLiteral("无法取得服务器上的检查锁（sp_getapplock 返回 %1）").arg(status));
+    m_held = true;
 }
 
-ServerLock::~ServerLock()
+QString ServerLock::handOverSql(bool another, const QString &condition) const
+{
+    QString sql = QStringLiteral("declare @handover int\r\n");
+    sql += condition.isEmpty() ? QStringLiteral("begin\r\n") : QStringLiteral("if ") + condition + QStringLiteral("\r\nbegin\r\n");
+    sql += kReleaseSql + QStringLiteral("\r\n");
+    if (another)
+        sql += QStringLiteral("exec @handover = tempdb..sp_getapplock @Resource = ") + sqlText(kLockResource)
+               + QStringLiteral(", @LockMode = 'Exclusive', @LockOwner = 'Session', @LockTimeout = 0\r\nif @handover >= 0 ")
+               + dropStagingSql() + QStringLiteral("\r\n");
+    else
+        sql += QStringLiteral("set @handover = -100\r\n");
+    return sql + QStringLiteral("end\r\nselect @handover as handover");
+}
+
+bool ServerLock::handedOver(const std::optional<db::Recordset> &result)
+{
+    if (!result || result->rowCount() != 1) {
+        m_unknown = true;
+        m_held = false;
+        return true;
+    }
+    if (result->value(0, 0).isNull())
+        return false;   // not released: still held for this item
+    m_held = result->integer(0, 0) >= 0;
+    return true;
+}
+
+void ServerLock::handOver(bool another)
+{
+    if (!m_held)
+        return;
+    m_held = false;
+    try {
+        const std::vector<db::Recordset> sets = m_conn->queryAll(QStringLiteral("set nocount on\r\n") + handOverSql(another));
+        handedOver(sets.empty() ? std::nullopt : std::optional<db::Recordset>(sets.back()));
+    } catch (const db::DbError &) {
+        m_unknown = true;
+        throw;
+    }
+}
+
+void ServerLock::release()
 {
     // A stopped run still lets go of the lock: the cancel is set aside for this one statement.
     const bool cancelled = m_conn->cancelRequested();
@@ -89,14 +147,26 @@ ServerLock::~ServerLock()
         if (m_conn->isOpen()) {
             if (cancelled)
                 m_conn->resetCancel();
-            m_conn->execute(QStringLiteral("exec tempdb..sp_releaseapplock @Resource = ") + sqlText(kLockResource)
-                            + QStringLiteral(", @LockOwner = 'Session'"));
+            m_conn->execute(kReleaseSql);
         }
     } catch (const db::DbError &) {
-        // A session that is gone has released its lock with it.
+        // A session that is gone has released its lock with it; one that did not hold it is told so.
     }
     if (cancelled)
         m_conn->cancel();
+    m_held = false;
+    m_unknown = false;
+}
+
+void ServerLock::reset()
+{
+    if (m_held || m_unknown)
+        release();
+}
+
+ServerLock::~ServerLock()
+{
+    reset();
 }
 
 QString sqlIdentifier(const QString &name)
@@ -158,8 +228,11 @@ QString stampTableExists()
            + QStringLiteral(") ");
 }
 
-void readCountAndError(db::Connection *account, const db::Recordset &rs, ItemOutcome &item)
+// The closing batch's first result set (hasError, number, checkedAt) and, when the result table
+// has an Error column, the set with its first Error text.
+void readCountAndError(const std::vector<db::Recordset> &sets, ItemOutcome &item)
 {
+    const db::Recordset &rs = sets.front();
     if (rs.rowCount() != 1 || rs.columnCount() < 2)
         throw db::DbError(QStringLiteral("读取 %1 的结果表失败").arg(item.code));
     item.count = rs.integer(0, 1);
@@ -169,10 +242,9 @@ void readCountAndError(db::Connection *account, const db::Recordset &rs, ItemOut
         return;
     }
     // A result table with an Error column reports why the check could not be made.
-    const QVariant e = QueryValue(QStringLiteral("Error"),
-                                  QStringLiteral("select top 1 Error from tempdb..") + sqlIdentifier(item.code), account);
     item.state = ItemState::Error;
-    item.errorText = e.isNull() ? QString() : e.toString();
+    const db::Recordset *error = sets.size() > 1 && sets[1].columnCount() == 1 ? &sets[1] : nullptr;
+    item.errorText = error && error->rowCount() > 0 && !error->value(0, 0).isNull() ? error->value(0, 0).toString() : QString();
 }
 } // namespace
 
@@ -204,13 +276,14 @@ ResultStamp readResultStamp(db::Connection *account, const QString &code)
     return stamp;
 }
 
-void finishItemResult(db::Connection *account, const RunIdentity &run, ItemOutcome &item, ResultSource source,
-                      const QString &scriptError)
+std::optional<db::Recordset> finishItemResult(db::Connection *account, const RunIdentity &run, ItemOutcome &item,
+                                              ResultSource source, const QString &scriptError, const QString &lockTail)
 {
     const QString &code = item.code;
     const QString table = QStringLiteral("tempdb..") + sqlIdentifier(code);
     const QString stamps = QStringLiteral("tempdb..") + kStampTable;
     QString sql = QStringLiteral("set nocount on\r\n"
+                                 "declare @at datetime, @hasError int, @number int\r\n"
                                  "if not exists (select * from tempdb..sysobjects where name=")
                   + sqlText(kStampTable) + QStringLiteral(") create table ") + stamps
                   + QStringLiteral(" (code nvarchar(128) not null primary key, server_name nvarchar(128) null, "
@@ -221,22 +294,31 @@ void finishItemResult(db::Connection *account, const RunIdentity &run, ItemOutco
         sql += dropResultSql(code) + QStringLiteral("\r\n")
                + (scriptError.isEmpty() ? copyResultSql(code) : errorResultSql(code, kScriptErrorPrefix + scriptError))
                + QStringLiteral("\r\n");
-    sql += QStringLiteral("declare @at datetime\r\nset @at = getdate()\r\ninsert into ") + stamps
+    sql += QStringLiteral("set @at = getdate()\r\ninsert into ") + stamps
            + QStringLiteral(" (code, server_name, database_name, run_id, checked_at) values (") + sqlText(code)
            + QStringLiteral(", ") + sqlText(run.server) + QStringLiteral(", ") + sqlText(run.database)
-           + QStringLiteral(", ") + sqlText(run.runId) + QStringLiteral(", @at)\r\n") + ifResultExists(code)
-           + QStringLiteral("select (select count(*) from tempdb..sysobjects as a join tempdb..syscolumns as b on "
+           + QStringLiteral(", ") + sqlText(run.runId) + QStringLiteral(", @at)\r\n")
+           + QStringLiteral("set @hasError = (select count(*) from tempdb..sysobjects as a join tempdb..syscolumns as b on "
                             "a.id=b.id where b.name='Error' and a.name=")
-           + sqlText(code) + QStringLiteral(") as hasError, (select count(*) from ") + table
-           + QStringLiteral(") as number, @at as checkedAt else select 0 as hasError, 0 as number, @at as checkedAt");
-    const db::Recordset rs = account->query(sql, 1);
-    readCountAndError(account, rs, item);
-    item.result = ResultStamp{run.server, run.database, run.runId, rs.value(0, 2).toDateTime()};
+           + sqlText(code) + QStringLiteral(")\r\n") + ifResultExists(code) + QStringLiteral("select @number = count(*) from ")
+           + table + QStringLiteral(" else set @number = 0\r\nselect @hasError as hasError, @number as number, @at as checkedAt\r\n")
+           // The Error column is named in a batch of its own: an older table of that name without
+           // it must not stop this batch from compiling.
+           + QStringLiteral("if @hasError > 0 exec (")
+           + sqlText(QStringLiteral("select top 1 Error from ") + table) + QStringLiteral(")\r\n") + lockTail;
+    const std::vector<db::Recordset> sets = account->queryAll(sql);
+    if (sets.empty())
+        throw db::DbError(QStringLiteral("读取 %1 的结果表失败").arg(code));
+    readCountAndError(sets, item);
+    item.result = ResultStamp{run.server, run.database, run.runId, sets.front().value(0, 2).toDateTime()};
     if (!scriptError.isEmpty()) {
         item.state = ItemState::Error;
         item.scriptFailed = true;
         item.errorText = kScriptErrorPrefix + scriptError;
     }
+    if (lockTail.isEmpty() || sets.size() < 2)
+        return std::nullopt;
+    return sets.back();
 }
 
 QString runCheckScript(const QString &itemFolder, db::Connection *account)
@@ -319,49 +401,80 @@ CheckRunRecord RunChecks(const std::vector<TreeItemRef> &nodes, const QString &t
     }
     if (run.identity.server.isEmpty())
         run.identity.server = run.identity.address;
+    // Why an item cannot run at all (its code, its script); empty when it can.
+    const auto cannotRun = [&](const ItemOutcome &item, bool *invalidCode) {
+        QString why = invalidCodeReason(item.code);
+        *invalidCode = !why.isEmpty();
+        if (why.isEmpty()) {
+            // A normal file only: a folder of that name does not count.
+            const QString found = resolvePath(ctx.programFolder + QStringLiteral("/File/") + item.code + QLatin1Char('/') + kScript);
+            if (!QFileInfo(found).isFile() || !QFileInfo(found).isReadable())
+                why = QFileInfo(found).isFile() ? QStringLiteral("无法读取 检查.SQL") : QStringLiteral("缺少 检查.SQL");
+        }
+        return why;
+    };
+    std::optional<ServerLock> lock;
+    if (ctx.account)
+        lock.emplace(ctx.account, ServerLock::Deferred{}, hooks.waiting);
     size_t next = 0;
     for (; next < run.items.size() && run.end == RunEnd::Completed; ++next) {
         ItemOutcome &item = run.items[next];
         const TreeItemRef &node = nodes[size_t(positions[next])];
-        const QString invalid = invalidCodeReason(item.code);
-        if (!invalid.isEmpty()) {
+        bool invalidCode = false;
+        const QString why = cannotRun(item, &invalidCode);
+        if (invalidCode) {
             item.state = ItemState::Error;
-            item.errorText = invalid;
+            item.errorText = why;
+            continue;
+        }
+        if (!why.isEmpty()) {
+            item.reason = why;
             continue;
         }
         const QString folder = ctx.programFolder + QStringLiteral("/File/") + item.code;
         const QString script = folder + QLatin1Char('/') + kScript;
-        // A normal file only: a folder of that name does not count.
-        const QString found = resolvePath(script);
-        if (!QFileInfo(found).isFile() || !QFileInfo(found).isReadable()) {
-            item.reason = QFileInfo(found).isFile() ? QStringLiteral("无法读取 检查.SQL") : QStringLiteral("缺少 检查.SQL");
-            continue;
-        }
         if (hooks.progress)
             hooks.progress(node, positions[next] + 1, count);
         try {
-            const ServerLock lock(ctx.account, hooks.waiting);
+            if (!lock)
+                throw db::DbError(QStringLiteral("没有打开的数据库连接"));
+            lock->acquire();
             const ItemClock clock(item);
             item.reason.clear();
-            checkItem(ctx.account, run.identity, folder, item);
-            // A script that failed may not have created its procedure: it is not handed on.
             item.procedure = !GetProcedureName(script).isEmpty();
-            if (item.procedure && !item.scriptFailed) {
-                item.state = ItemState::NotRun;
-                item.reason = kProcedureNotRun;
-                if (hooks.procedure && hooks.procedure(item, ctx.account)) {
-                    item.reason.clear();
-                    finishItemResult(ctx.account, run.identity, item, ResultSource::AsWritten);
+            const QString scriptError = runCheckScript(folder, ctx.account);
+            bool another = false;
+            for (size_t j = next + 1; j < run.items.size() && !another; ++j)
+                another = cannotRun(run.items[j], &invalidCode).isEmpty();
+            // The closing batch hands the lock on unless the item still needs it: a procedure to
+            // run, or findings for the hooks to read.
+            QString tail;
+            if (!item.procedure || !scriptError.isEmpty())
+                tail = lock->handOverSql(another, hooks.checked ? QStringLiteral("@number = 0 or @hasError > 0") : QString());
+            const auto handover = finishItemResult(ctx.account, run.identity, item, ResultSource::Staging, scriptError, tail);
+            if (tail.isEmpty() || !lock->handedOver(handover)) {
+                // A script that failed may not have created its procedure: it is not handed on.
+                if (item.procedure && !item.scriptFailed) {
+                    item.state = ItemState::NotRun;
+                    item.reason = kProcedureNotRun;
+                    if (hooks.procedure && hooks.procedure(item, ctx.account)) {
+                        item.reason.clear();
+                        finishItemResult(ctx.account, run.identity, item, ResultSource::AsWritten);
+                    }
                 }
+                if (hooks.checked && item.hasFindings())
+                    hooks.checked(item, ctx.account);
+                lock->handOver(another);
             }
-            if (hooks.checked && item.state != ItemState::NotRun)
-                hooks.checked(item, ctx.account);
         } catch (const LockAbandoned &e) {
             item.state = ItemState::NotRun;
             item.reason = e.message();
             run.end = RunEnd::LockAbandoned;
             run.endText = e.message();
         } catch (const db::DbError &e) {
+            // Whatever the state of the lock, the next item starts without it.
+            if (lock)
+                lock->reset();
             if (ctx.account && ctx.account->cancelRequested()) {
                 item.state = ItemState::Cancelled;
                 item.reason = kStoppedReason;
@@ -384,6 +497,7 @@ CheckRunRecord RunChecks(const std::vector<TreeItemRef> &nodes, const QString &t
             }
         }
     }
+    lock.reset();
     // Items the run did not reach are not checked in it.
     static const QString notReached[] = {QString(), QStringLiteral("检查已停止，本项目未执行"),
                                          QStringLiteral("账套数据库连接已断开，本项目未执行"),

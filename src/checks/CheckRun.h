@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QString>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace vireo {
@@ -44,18 +45,48 @@ public:
 // under which an item's staging table, script, result table and summary read stay apart from every
 // other session on the server. Taking it drops a tempdb..VUZ that an earlier holder left. A
 // session that ends releases it by itself.
+//
+// Within a run the lock goes from item to item without batches of its own: the closing batch of
+// an item releases it and at once requests it again for the next item (handOverSql); SQL Server
+// grants a released application lock to a session already waiting first, so others still get
+// their turn between two items.
 class ServerLock {
 public:
     // Called while another session holds the lock, before each further wait of a fraction of a
     // second; returning false gives up (LockAbandoned). Unset: wait as long as it takes.
     using Waiting = std::function<bool()>;
+    // Takes the lock now.
     explicit ServerLock(db::Connection *conn, const Waiting &waiting = {});
+    // Not taken yet: acquire() takes it.
+    struct Deferred {};
+    ServerLock(db::Connection *conn, Deferred, Waiting waiting);
     ~ServerLock();
     ServerLock(const ServerLock &) = delete;
     ServerLock &operator=(const ServerLock &) = delete;
 
+    // Takes the lock unless a closing batch already took it again for this item.
+    void acquire();
+    bool held() const { return m_held; }
+    // T-SQL for the end of a closing batch: releases the lock and, when another item follows,
+    // requests it again at once (dropping the staging table when granted). Ends with one result
+    // set, `select @handover as handover`: NULL when the batch did not release (condition false),
+    // else the request's status (-100: released, nothing requested). With a condition the hand-over
+    // happens only when it holds.
+    QString handOverSql(bool another, const QString &condition = {}) const;
+    // What the closing batch's result said: true when it released the lock (and may hold it again
+    // for the next item); a batch cut short (nullopt) leaves the lock unknown.
+    bool handedOver(const std::optional<db::Recordset> &result);
+    // Releases now, in a batch of its own (and requests again for another item).
+    void handOver(bool another);
+    // After an error or a stop in the locked part: lets go of the lock whatever its state.
+    void reset();
+
 private:
+    void release();
     db::Connection *m_conn;
+    Waiting m_waiting;
+    bool m_held = false;
+    bool m_unknown = false;
 };
 
 // SQL text of a name as a bracketed identifier ([co]]de]) and of a text as an N'' literal.
@@ -94,8 +125,10 @@ enum class ResultSource { Staging, AsWritten };
 // the script failed; with AsWritten (a stored procedure wrote it) the table stays. Either way the
 // stamp is removed first and written last, so a batch cut short leaves no stamp, and the count,
 // the Error text and the stamp are read back into item.
-void finishItemResult(db::Connection *account, const RunIdentity &run, ItemOutcome &item, ResultSource source,
-                      const QString &scriptError = {});
+// With lockTail (ServerLock::handOverSql) the same batch hands the lock on; its result is returned.
+std::optional<db::Recordset> finishItemResult(db::Connection *account, const RunIdentity &run, ItemOutcome &item,
+                                              ResultSource source, const QString &scriptError = {},
+                                              const QString &lockTail = {});
 
 // Runs 检查.SQL of the item folder; empty when the whole script ran, else why it stopped. A
 // connection lost by the script is thrown as db::DbError.
@@ -127,7 +160,8 @@ struct RunHooks {
     // kProcedureNotRun. Returns true when it executed the procedure (the result is then read
     // again); otherwise it may set the item's state and reason.
     std::function<bool(ItemOutcome &item, db::Connection *account)> procedure;
-    // Each checked item, still under its lock, after its result was read (captures, exports).
+    // Each item with findings, still under its lock, after its result was read (captures,
+    // exports). Without it the closing batch of every item hands the lock on.
     std::function<void(ItemOutcome &item, db::Connection *account)> checked;
     // The item that was running when the statement was cancelled, state Cancelled and reason
     // kStoppedReason: may set the reason; true goes on with the next item (a time-out of one item).

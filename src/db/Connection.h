@@ -6,6 +6,7 @@
 #include <functional>
 #include <mutex>
 #include <shared_mutex>
+#include <vector>
 
 namespace vireo::db {
 
@@ -34,6 +35,10 @@ public:
     // The rows of the first result set that has columns (at most maxRows when maxRows >= 0).
     // The rest of the batch is drained; an error anywhere in it throws DbError.
     virtual Recordset query(const QString &sql, qint64 maxRows = -1) = 0;
+
+    // Every result set that has columns, in order, each with all its rows. Errors throw DbError
+    // as query() does.
+    virtual std::vector<Recordset> queryAll(const QString &sql) { return {query(sql)}; }
 
     // The rows of the first result set, handed to sink in pieces of at most chunkRows rows as
     // they arrive; sink returns false to read no further. Errors throw DbError as query() does.

@@ -444,8 +444,16 @@ void OdbcConnection::queryChunks(const QString &sql, qint64 chunkRows, const std
 
 void OdbcConnection::queryInto(const QString &sql, RowSink &sink) { run(sql, -1, 0, nullptr, &sink); }
 
+std::vector<Recordset> OdbcConnection::queryAll(const QString &sql)
+{
+    std::vector<Recordset> all;
+    run(sql, -1, 0, nullptr, nullptr, &all);
+    return all;
+}
+
 Recordset OdbcConnection::run(const QString &sql, qint64 maxRows, qint64 chunkRows,
-                              const std::function<bool(const Recordset &)> *sink, RowSink *rowSink)
+                              const std::function<bool(const Recordset &)> *sink, RowSink *rowSink,
+                              std::vector<Recordset> *all)
 {
     m_messages.clear();
     if (!isOpen())
@@ -497,7 +505,22 @@ Recordset OdbcConnection::run(const QString &sql, qint64 maxRows, qint64 chunkRo
         if (SQL_SUCCEEDED(rc)) {
             SQLSMALLINT cols = 0;
             SQLNumResultCols(st.stmt, &cols);
-            if (cols > 0 && !first && !error) {
+            if (all && cols > 0 && !error) {
+                // Every result set of the batch, each read whole.
+                Recordset rs = describe(st.stmt, cols);
+                std::vector<char16_t> buf(4096);
+                while (!m_cancel) {
+                    const SQLRETURN f = SQLFetch(st.stmt);
+                    if (f == SQL_NO_DATA)
+                        break;
+                    note(f);
+                    if (!SQL_SUCCEEDED(f))
+                        break;
+                    readRow(st.stmt, rs, buf);
+                }
+                rs.squeeze();
+                all->push_back(std::move(rs));
+            } else if (cols > 0 && !first && !error) {
                 first = describe(st.stmt, cols);
                 Recordset *rows = &*first;
                 if (rowSink) {

@@ -32,6 +32,7 @@ public:
     Recordset query(const QString &sql, qint64 maxRows = -1) override;
     void queryChunks(const QString &sql, qint64 chunkRows, const std::function<bool(const Recordset &)> &sink) override;
     void queryInto(const QString &sql, RowSink &sink) override;
+    std::vector<Recordset> queryAll(const QString &sql) override;
     QStringList messages() const override { return m_messages; }
 
     void cancel() override;
@@ -52,7 +53,7 @@ private:
     OdbcConnection();
     bool connectionDead() const;
     Recordset run(const QString &sql, qint64 maxRows, qint64 chunkRows, const std::function<bool(const Recordset &)> *sink,
-                  RowSink *rowSink = nullptr);
+                  RowSink *rowSink = nullptr, std::vector<Recordset> *all = nullptr);
     struct Handles;
     std::unique_ptr<Handles> h;
     QStringList m_messages;
@@ -67,6 +68,7 @@ public:
     bool isOpen() const override { return false; }
     void execute(const QString &) override { throw DbError(m_reason); }
     Recordset query(const QString &, qint64 = -1) override { throw DbError(m_reason); }
+    std::vector<Recordset> queryAll(const QString &) override { throw DbError(m_reason); }
 
 private:
     QString m_reason;

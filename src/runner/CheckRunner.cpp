@@ -376,7 +376,9 @@ private:
                 conn->cancel();
         };
         hooks.procedure = [this](ItemOutcome &item, db::Connection *account) { return runProcedure(item, account); };
-        hooks.checked = [&](ItemOutcome &item, db::Connection *account) { checked(r.database, item, account); };
+        // Findings are read under the lock only when something wants them.
+        if (!o.exportDir.isEmpty() || o.history || !o.compare.isEmpty() || o.captureRows)
+            hooks.checked = [&](ItemOutcome &item, db::Connection *account) { checked(r.database, item, account); };
         // The guard says why it stopped the item; after a time-out of one item the next one runs
         // (RunChecks goes on only while the connection lasts), after a stop none does.
         hooks.cancelled = [this](ItemOutcome &item) {

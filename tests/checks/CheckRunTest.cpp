@@ -179,19 +179,34 @@ TEST_F(CheckRunOnServer, LostConnectionBlamesTheRunningItemAndKeepsEarlierFindin
     std::vector<TreeItemRef> nodes{{QStringLiteral("C1"), QStringLiteral("借贷不平"), true},
                                    {QStringLiteral("C2"), QStringLiteral("错误项"), true},
                                    {QStringLiteral("P1"), QStringLiteral("过程项"), true}};
+    // While C1 runs another session asks for the lock and waits: C1's closing batch lets go of it
+    // and asks again at once for C2, but the waiting session is served first, as SQL Server does.
+    writeScript(dir.path() + QStringLiteral("/File/C1"), QStringLiteral("检查.sql"),
+                QString::fromUtf8(kVuz) + QStringLiteral("waitfor delay '00:00:01'\nselect 1 as n into tempdb..VUZ\n"
+                                                         "insert into tempdb..VUZ values (2)\n"));
+    std::thread waiter;
     RunHooks hooks;
     hooks.progress = [&](const TreeItemRef &item, int, int) {
-        if (item.key == QStringLiteral("C2"))   // another session takes the lock first
-            holder->execute(QStringLiteral("exec tempdb..sp_getapplock @Resource = N'Vireo数据体检:tempdb..VUZ', "
-                                           "@LockMode = 'Exclusive', @LockOwner = 'Session'"));
+        if (item.key == QStringLiteral("C1"))
+            waiter = std::thread([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(400));
+                try {
+                    holder->execute(QStringLiteral("exec tempdb..sp_getapplock @Resource = N'Vireo数据体检:tempdb..VUZ', "
+                                                   "@LockMode = 'Exclusive', @LockOwner = 'Session'"));
+                } catch (const db::DbError &) {
+                }
+            });
     };
     int waits = 0;
     hooks.waiting = [&] {
         ++waits;
+        waiter.join();
         own.reset();   // the server goes away while C2 waits
         return true;
     };
     const CheckRunRecord run = RunChecks(nodes, QStringLiteral("Tools"), ctx, identityOf(QStringLiteral("QZdata_001_2024")), hooks);
+    if (waiter.joinable())
+        waiter.join();
     EXPECT_EQ(waits, 1);
     EXPECT_EQ(run.end, RunEnd::ConnectionLost);
     const QStringList l = lines(run);
