@@ -58,9 +58,8 @@ TEST_F(OdbcOnServer, TypesNullsAndChineseTextRoundTrip)
     EXPECT_EQ(conn->query(QStringLiteral("select @@servername")).text(0, 0), QStringLiteral("ERPSQL01"));
 }
 
-// datetime values are wall-clock values: in a zone whose clock skips 02:00-03:00 on 10 March 2024
-// and runs 01:00-02:00 twice on 3 November, such times come back as stored, as value, as text and
-// as the milliseconds that exports and fingerprints read.
+// datetime values are wall-clock values: times New York's clock skips (10 March 2024) or repeats (3 November)
+// come back as stored, as value, as text and as the milliseconds that exports and fingerprints read.
 TEST_F(OdbcOnServer, DateTimesKeepTheirWallClockInAZoneWithSummerTime)
 {
     const QByteArray zone = qgetenv("TZ");

@@ -590,9 +590,8 @@ TEST_F(Runner, EachServerOfARunIsRecordedWithItsAccount)
                                  QStringLiteral("QZdata_002_2024@") + server->server() + QStringLiteral("/VIREOTEST")}));
 }
 
-// --jobs 2 with two accounts on each of two servers: a worker takes an account of a server that no
-// other worker is checking, so one server's accounts run one after the other while the servers
-// run at the same time (the item waits 0.3 s on the server).
+// --jobs 2, two accounts on each of two servers (an item waits 0.3 s): a worker takes an account of a
+// server no other worker is checking, so each server's accounts run in turn and the servers at once.
 TEST_F(Runner, JobsSpreadOverServersOneAccountPerServerAtATime)
 {
     const test::StandIn other(standInOptions());
@@ -609,9 +608,7 @@ TEST_F(Runner, JobsSpreadOverServersOneAccountPerServerAtATime)
         ASSERT_EQ(r[i].items.size(), 1u) << r[i].error.toStdString();
         EXPECT_GE(r[i].items[0].outcome.elapsedMs, 300);
     }
-    const auto apart = [](const runner::AccountResult &x, const runner::AccountResult &y) {
-        return x.ended <= y.started || y.ended <= x.started;
-    };
+    const auto apart = [](const runner::AccountResult &x, const runner::AccountResult &y) { return x.ended <= y.started || y.ended <= x.started; };
     EXPECT_TRUE(apart(r[0], r[1]) && apart(r[2], r[3]));
     EXPECT_FALSE(apart(r[0], r[2]));   // each server's first account was taken at once
 }
