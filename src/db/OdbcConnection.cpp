@@ -355,8 +355,8 @@ void readRow(SQLHSTMT stmt, Recordset &rs, std::vector<char16_t> &buf)
                 if (ind == SQL_NULL_DATA)
                     rs.appendNull(c);
                 else
-                    rs.appendDateTime(c, QDateTime(QDate(ts.year, ts.month, ts.day),
-                                                   QTime(ts.hour, ts.minute, ts.second, int(ts.fraction / 1000000))));
+                    rs.appendDateTime(c, QDate(ts.year, ts.month, ts.day),
+                                      QTime(ts.hour, ts.minute, ts.second, int(ts.fraction / 1000000)));
             }
             break;
         }

@@ -2,6 +2,44 @@
 
 namespace vireo::db {
 
+namespace {
+constexpr qint64 kDayMs = 86400000;
+constexpr qint64 kEpochJulianDay = 2440588;   // 1970-01-01
+
+// "yyyy-MM-dd" or "yyyy-MM-dd HH:mm:ss" of a wall-clock value, the latter unless it is midnight
+// to the millisecond; written digit by digit, as this runs for every cell shown or exported.
+QString wallClockText(qint64 ms)
+{
+    const qint64 days = ms >= 0 ? ms / kDayMs : -((-ms + kDayMs - 1) / kDayMs);
+    const qint64 rem = ms - days * kDayMs;
+    const QDate date = QDate::fromJulianDay(days + kEpochJulianDay);
+    if (date.year() < 1 || date.year() > 9999) {
+        const QDateTime dt = QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+        return dt.toString(rem == 0 ? QStringLiteral("yyyy-MM-dd") : QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    }
+    char16_t out[19];
+    const auto put = [&out](int at, int value, int digits) {
+        for (int i = digits - 1; i >= 0; --i, value /= 10)
+            out[at + i] = char16_t(u'0' + value % 10);
+    };
+    put(0, date.year(), 4);
+    out[4] = u'-';
+    put(5, date.month(), 2);
+    out[7] = u'-';
+    put(8, date.day(), 2);
+    if (rem == 0)
+        return QString(reinterpret_cast<const QChar *>(out), 10);
+    const int secs = int(rem / 1000);
+    out[10] = u' ';
+    put(11, secs / 3600, 2);
+    out[13] = u':';
+    put(14, secs / 60 % 60, 2);
+    out[16] = u':';
+    put(17, secs % 60, 2);
+    return QString(reinterpret_cast<const QChar *>(out), 19);
+}
+} // namespace
+
 Recordset::Recordset(std::vector<Column> columns)
 {
     m_cols.resize(columns.size());
@@ -89,16 +127,19 @@ void Recordset::appendReal(int col, double v)
     s.reals.push_back(v);
 }
 
-void Recordset::appendDateTime(int col, const QDateTime &dt)
+void Recordset::appendDateTime(int col, QDate date, QTime time)
 {
+    if (!date.isValid()) {
+        appendNull(col);
+        return;
+    }
     Store &s = m_cols[size_t(col)];
     if (s.meta.type != ColumnType::DateTime) {
-        appendText(col, dt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")));
+        appendText(col, QDateTime(date, time, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")));
         return;
     }
     markNull(s, false);
-    QDateTime local(dt.date(), dt.time(), Qt::UTC);
-    s.ints.push_back(local.toMSecsSinceEpoch());
+    s.ints.push_back((date.toJulianDay() - kEpochJulianDay) * kDayMs + (time.isValid() ? time.msecsSinceStartOfDay() : 0));
 }
 
 void Recordset::appendVariant(int col, const QVariant &v)
@@ -130,10 +171,7 @@ QVariant Recordset::value(qint64 row, int col) const
     case ColumnType::DateTime:
         if (isNull(row, col))
             return QVariant(QMetaType::fromType<QDateTime>());
-        {
-            const QDateTime utc = QDateTime::fromMSecsSinceEpoch(s.ints[size_t(row)], Qt::UTC);
-            return QDateTime(utc.date(), utc.time());
-        }
+        return QDateTime::fromMSecsSinceEpoch(s.ints[size_t(row)], Qt::UTC);
     default:
         if (isNull(row, col))
             return QVariant(QMetaType::fromType<QString>());
@@ -150,11 +188,7 @@ QString Recordset::text(qint64 row, int col) const
     case ColumnType::Integer: return QString::number(s.ints[size_t(row)]);
     case ColumnType::Boolean: return s.ints[size_t(row)] ? QStringLiteral("True") : QStringLiteral("False");
     case ColumnType::Real: return QString::number(s.reals[size_t(row)], 'g', 15);
-    case ColumnType::DateTime: {
-        const QDateTime dt = value(row, col).toDateTime();
-        return dt.time() == QTime(0, 0) ? dt.toString(QStringLiteral("yyyy-MM-dd"))
-                                        : dt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    }
+    case ColumnType::DateTime: return wallClockText(s.ints[size_t(row)]);
     default: {
         const uint64_t begin = row == 0 ? 0 : s.ends[size_t(row - 1)];
         const uint64_t end = s.ends[size_t(row)];

@@ -29,7 +29,8 @@ public:
     int columnIndex(const QString &name) const;
 
     bool isNull(qint64 row, int col) const;
-    // The value as the database delivered it; a NULL gives a null QVariant.
+    // The value as the database delivered it; a NULL gives a null QVariant. Date and time values
+    // come as QDateTime in UTC holding the wall-clock value, so that no time zone is looked up.
     QVariant value(qint64 row, int col) const;
     // Display text; NULL gives an empty text.
     QString text(qint64 row, int col) const;
@@ -42,7 +43,9 @@ public:
     void appendText(int col, const QString &s) { appendText(col, reinterpret_cast<const char16_t *>(s.utf16()), s.size()); }
     void appendInteger(int col, qint64 v);
     void appendReal(int col, double v);
-    void appendDateTime(int col, const QDateTime &dt);
+    // A date and time as the wall-clock value it is: no time zone is looked up or applied.
+    void appendDateTime(int col, QDate date, QTime time);
+    void appendDateTime(int col, const QDateTime &dt) { appendDateTime(col, dt.date(), dt.time()); }
     void appendVariant(int col, const QVariant &v);
     void endRow() { ++m_rows; }
 
@@ -54,7 +57,7 @@ private:
     struct Store {
         Column meta;
         std::vector<uint64_t> nulls;     // bit per row
-        std::vector<qint64> ints;        // Integer, Boolean, DateTime (ms since epoch, UTC-free)
+        std::vector<qint64> ints;        // Integer, Boolean, DateTime (wall-clock ms since 1970-01-01T00:00)
         std::vector<double> reals;       // Real
         std::vector<char16_t> chars;     // Text, Decimal, Binary (hex)
         std::vector<uint64_t> ends;      // end offset of each row's text in chars

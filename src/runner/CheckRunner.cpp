@@ -20,8 +20,11 @@
 #include <QThread>
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <csignal>
+#include <deque>
 #include <mutex>
+#include <optional>
 #include <set>
 
 namespace vireo::runner {
@@ -224,10 +227,92 @@ std::unique_ptr<db::SqliteConnection> loadCatalogue(const Options &o)
 
 using Progress = std::function<void(const QString &)>;
 
+// The accounts of a run, queued per server: a worker takes the next account of a server that no
+// other worker is checking, servers in turn, and waits while every server with accounts left is
+// busy. Accounts of one server would only queue on its check lock, while another server idles.
+class ServerQueues {
+public:
+    void add(const QString &server, size_t index)
+    {
+        const QString key = server.toLower();
+        auto it = std::find_if(m_servers.begin(), m_servers.end(), [&](const Server &s) { return s.key == key; });
+        if (it == m_servers.end())
+            it = m_servers.insert(m_servers.end(), Server{key, {}, false});
+        it->waiting.push_back(index);
+    }
+
+    // The next account to check and marks its server busy; none when every queue is empty.
+    std::optional<size_t> take()
+    {
+        std::unique_lock hold(m_lock);
+        for (;;) {
+            bool left = false;
+            for (size_t n = 0; n < m_servers.size(); ++n) {
+                Server &s = m_servers[(m_turn + n) % m_servers.size()];
+                left = left || !s.waiting.empty();
+                if (s.busy || s.waiting.empty())
+                    continue;
+                const size_t index = s.waiting.front();
+                s.waiting.pop_front();
+                s.busy = true;
+                m_turn = (m_turn + n + 1) % m_servers.size();
+                return index;
+            }
+            if (!left)
+                return std::nullopt;
+            m_free.wait(hold);
+        }
+    }
+
+    void release(const QString &server)
+    {
+        {
+            const std::lock_guard hold(m_lock);
+            for (Server &s : m_servers)
+                if (s.key == server.toLower())
+                    s.busy = false;
+        }
+        m_free.notify_all();
+    }
+
+private:
+    struct Server {
+        QString key;
+        std::deque<size_t> waiting;
+        bool busy;
+    };
+    std::mutex m_lock;
+    std::condition_variable m_free;
+    std::vector<Server> m_servers;
+    size_t m_turn = 0;
+};
+
+// A worker's hold on a server, given back once: when the account's items are done (its history is
+// written after) or however the account ends.
+class ServerTurn {
+public:
+    ServerTurn(ServerQueues &queues, const QString &server) : m_queues(queues), m_server(server) {}
+    ~ServerTurn() { end(); }
+    ServerTurn(const ServerTurn &) = delete;
+    ServerTurn &operator=(const ServerTurn &) = delete;
+    void end()
+    {
+        if (!m_ended)
+            m_queues.release(m_server);
+        m_ended = true;
+    }
+
+private:
+    ServerQueues &m_queues;
+    QString m_server;
+    bool m_ended = false;
+};
+
 class AccountJob {
 public:
-    AccountJob(const Options &o, const QString &password, Worker &worker, const Progress &progress)
-        : o(o), password(password), worker(worker), progress(progress)
+    AccountJob(const Options &o, const QString &password, Worker &worker, const Progress &progress,
+               std::function<void()> itemsDone = {})
+        : o(o), password(password), worker(worker), progress(progress), itemsDone(std::move(itemsDone))
     {
     }
 
@@ -270,6 +355,8 @@ public:
         guard.reset();
         r.elapsedMs = double(clock.nsecsElapsed()) / 1e6;
         r.ended = QDateTime::currentDateTime();
+        if (itemsDone)
+            itemsDone();
         if (ran && r.error.isEmpty())
             recordHistory(o, r);
         return r;
@@ -416,6 +503,7 @@ private:
     const QString &password;
     Worker &worker;
     const Progress &progress;
+    std::function<void()> itemsDone;
     std::unique_ptr<db::OdbcConnection> conn;
     std::unique_ptr<RunGuard> guard;
     CheckContext ctx;
@@ -487,8 +575,10 @@ std::vector<AccountResult> runAll(const Options &options, const QString &passwor
     std::vector<AccountResult> results(targets.size());
     const int jobs = std::max(1, std::min<int>(options.jobs, int(targets.size())));
     std::mutex progressLock;
-    std::atomic<size_t> next{0};
     std::atomic<size_t> done{0};
+    ServerQueues queues;
+    for (size_t i = 0; i < targets.size(); ++i)
+        queues.add(targets[i].server, i);
     const Progress say = [&](const QString &line) {
         if (progress) {
             std::lock_guard<std::mutex> hold(progressLock);
@@ -510,9 +600,12 @@ std::vector<AccountResult> runAll(const Options &options, const QString &passwor
         worker.imported = imported.get();
         worker.copyLock = &copyLock;
         worker.importError = importError;
-        for (size_t i = next++; i < targets.size(); i = next++) {
-            AccountJob job(options, password, worker, say);
+        for (std::optional<size_t> taken = queues.take(); taken; taken = queues.take()) {
+            const size_t i = *taken;
+            ServerTurn turn(queues, targets[i].server);
+            AccountJob job(options, password, worker, say, [&turn] { turn.end(); });
             results[i] = job.run(targets[i].server, targets[i].account, targets[i].year);
+            turn.end();
             const AccountResult &r = results[i];
             say(QStringLiteral("[%1/%2] %3 %4").arg(++done).arg(targets.size()).arg(r.database,
                     r.error.isEmpty() ? QStringLiteral("完成") : QStringLiteral("失败：") + r.error));

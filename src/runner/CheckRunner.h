@@ -92,8 +92,11 @@ QString validateSelection(Options &options);
 // Why the given values do not fit the item's parameter lines; empty when they do.
 QString validateParameters(const QString &scriptPath, const QStringList &values);
 
-// Checks every account database (accounts × years) with up to options.jobs in parallel; accounts
-// on one server take turns per item through the server's check lock. progress receives one line
+// Checks every account database (accounts × years) with up to options.jobs in parallel. A worker
+// takes the next account of a server that no other worker is checking (servers in turn, each
+// server's accounts in command-line order), so that the workers spread over the servers rather
+// than queue on one server's check lock; with fewer servers than workers some wait their turn.
+// Another tool on the same server still takes turns per item through the lock. progress receives one line
 // per finished account and a line when an account waits for another tool on its server.
 // finished receives the account's result as soon as it is complete (from the thread that checked
 // it, one call at a time).

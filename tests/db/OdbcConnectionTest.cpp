@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <gtest/gtest.h>
+#include <ctime>
 #include <unistd.h>
 
 using namespace vireo;
@@ -45,7 +46,7 @@ TEST_F(OdbcOnServer, TypesNullsAndChineseTextRoundTrip)
     EXPECT_DOUBLE_EQ(rs.value(0, 2).toDouble(), 1.5);
     EXPECT_DOUBLE_EQ(rs.number(0, 3), 12.34);
     EXPECT_TRUE(rs.value(0, 4).toBool());
-    EXPECT_EQ(rs.value(0, 5).toDateTime(), QDateTime(QDate(2024, 3, 5), QTime(6, 7, 8)));
+    EXPECT_EQ(rs.value(0, 5).toDateTime(), QDateTime(QDate(2024, 3, 5), QTime(6, 7, 8), Qt::UTC));
     EXPECT_EQ(rs.text(0, 6), QStringLiteral("检查"));
     EXPECT_EQ(rs.text(0, 7), QStringLiteral("凭证"));
     for (int c = 0; c < 7; ++c)
@@ -55,6 +56,27 @@ TEST_F(OdbcOnServer, TypesNullsAndChineseTextRoundTrip)
     conn->execute(QStringLiteral("drop table tempdb..T1"));
     // The suite's stand-in runs under a name of its own.
     EXPECT_EQ(conn->query(QStringLiteral("select @@servername")).text(0, 0), QStringLiteral("ERPSQL01"));
+}
+
+// datetime values are wall-clock values: times New York's clock skips (10 March 2024) or repeats (3 November)
+// come back as stored, as value, as text and as the milliseconds that exports and fingerprints read.
+TEST_F(OdbcOnServer, DateTimesKeepTheirWallClockInAZoneWithSummerTime)
+{
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "America/New_York");
+    tzset();
+    const db::Recordset rs = conn->query(QStringLiteral("select cast('2024-03-10 02:30:00.500' as datetime), "
+                                                        "cast('2024-11-03 01:30:00' as datetime), cast('2024-03-10' as datetime)"));
+    const QDateTime want[] = {QDateTime(QDate(2024, 3, 10), QTime(2, 30, 0, 500), Qt::UTC),
+                              QDateTime(QDate(2024, 11, 3), QTime(1, 30), Qt::UTC), QDateTime(QDate(2024, 3, 10), QTime(0, 0), Qt::UTC)};
+    const char *text[] = {"2024-03-10 02:30:00", "2024-11-03 01:30:00", "2024-03-10"};
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_EQ(rs.value(0, c).toDateTime(), want[c]) << c;
+        EXPECT_EQ(rs.integer(0, c), want[c].toMSecsSinceEpoch()) << c;
+        EXPECT_EQ(rs.text(0, c), QString::fromLatin1(text[c])) << c;
+    }
+    zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+    tzset();
 }
 
 TEST_F(OdbcOnServer, ErrorsAnywhereInABatchAreReportedWithTheServerText)

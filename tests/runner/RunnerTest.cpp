@@ -1,4 +1,5 @@
 #include "CheckRun.h"
+#include "CheckRunner.h"
 #include "HistoryStore.h"
 #include "StandIn.h"
 #include "TestPaths.h"
@@ -587,4 +588,27 @@ TEST_F(Runner, EachServerOfARunIsRecordedWithItsAccount)
     // The suite's --server comes last on the command line: the i-th --server goes with the i-th --account.
     EXPECT_EQ(seen, (QStringList{QStringLiteral("QZdata_001_2024@") + other.server() + QStringLiteral("/SRV-B"),
                                  QStringLiteral("QZdata_002_2024@") + server->server() + QStringLiteral("/VIREOTEST")}));
+}
+
+// --jobs 2, two accounts on each of two servers (001's item waits 0.6 s, 002's 0.1 s): a worker takes an
+// account of a server no other worker is checking, so each server's accounts run in turn, servers at once.
+TEST_F(Runner, JobsSpreadOverServersOneAccountPerServerAtATime)
+{
+    const test::StandIn other(standInOptions());
+    QTemporaryDir dir;
+    demoSubset(dir.path(), {QStringLiteral("ZZ05")}, "if db_name() = 'QZdata_001_2024' waitfor delay '00:00:00.6' else waitfor delay '00:00:00.1'\r\n");
+    const QString a = server->server(), b = other.server();
+    const runner::Options o{.server = a, .accounts = {"001", "002", "002", "001"}, .accountServers = {a, a, b, b},
+                            .years = {"2024"}, .selection = runner::Selection::Listed, .items = {"ZZ05"}, .jobs = 2,
+                            .programFolder = dir.path(), .importerPath = test::binDir() + "/vireo-mdb-import", .history = false};
+    const std::vector<runner::AccountResult> r = runner::runAll(o, QStringLiteral("Run#secret-42"));
+    ASSERT_EQ(r.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(r[i].server, o.accountServers[int(i)]);   // results stay in command-line order
+        ASSERT_EQ(r[i].items.size(), 1u) << r[i].error.toStdString();
+        EXPECT_GE(r[i].items[0].outcome.elapsedMs, 100);
+    }
+    const auto apart = [](const runner::AccountResult &x, const runner::AccountResult &y) { return x.ended <= y.started || y.ended <= x.started; };
+    EXPECT_TRUE(apart(r[0], r[1]) && apart(r[2], r[3]));
+    EXPECT_FALSE(apart(r[0], r[2]));   // each server's first account was taken at once
 }

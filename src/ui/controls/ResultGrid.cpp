@@ -44,6 +44,7 @@ bool asNumber(const QVariant &v, double &out)
     return ok;
 }
 
+// Dates and texts become wall-clock values in UTC, as a recordset's date and time values are.
 bool asDateTime(const QVariant &v, QDateTime &out)
 {
     if (v.typeId() == QMetaType::QDateTime) {
@@ -51,7 +52,7 @@ bool asDateTime(const QVariant &v, QDateTime &out)
         return true;
     }
     if (v.typeId() == QMetaType::QDate) {
-        out = v.toDate().startOfDay();
+        out = v.toDate().startOfDay(Qt::UTC);
         return true;
     }
     if (v.typeId() != QMetaType::QString)
@@ -64,8 +65,10 @@ bool asDateTime(const QVariant &v, QDateTime &out)
     t.replace(QLatin1Char('/'), QLatin1Char('-'));
     for (const char *f : {"yyyy-M-d H:mm:ss.zzz", "yyyy-M-d H:mm:ss", "yyyy-M-d H:mm", "yyyy-M-dTH:mm:ss", "yyyy-M-d"}) {
         out = QDateTime::fromString(t, QLatin1String(f));
-        if (out.isValid())
+        if (out.isValid()) {
+            out = QDateTime(out.date(), out.time(), Qt::UTC);
             return true;
+        }
     }
     return false;
 }
