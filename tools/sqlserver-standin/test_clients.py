@@ -191,6 +191,41 @@ class BothClients(unittest.TestCase):
         finally:
             other.close()
 
+    def test_application_lock_wait_ends_on_release_and_on_attention(self):
+        lock = ("declare @r int exec @r = tempdb..sp_getapplock @Resource = N'vireo-2', @LockMode = 'Exclusive', "
+                "@LockOwner = 'Session', @LockTimeout = %d select @r")
+        release = "declare @r int exec @r = tempdb..sp_releaseapplock N'vireo-2', 'Session' select @r"
+        holder, other = self.server.odbc(), self.server.odbc()
+        try:
+            self.assertEqual(holder.execute(lock % 0).fetchone()[0], 0)
+            # An attention ends the wait: the request is cancelled and leaves the lock's queue.
+            cur = other.cursor()
+            threading.Timer(0.3, cur.cancel).start()
+            with self.assertRaises(pyodbc.Error) as cm:
+                cur.execute(lock % -1)
+            self.assertIn('HY008', str(cm.exception))
+            self.assertEqual(other.execute('select 5').fetchone()[0], 5)
+            # The same through a statement with a parameter, which the driver sends as an RPC.
+            cur = other.cursor()
+            threading.Timer(0.3, cur.cancel).start()
+            with self.assertRaises(pyodbc.Error) as cm:
+                cur.execute(lock.replace('%d', '?'), 60000)
+            self.assertIn('HY008', str(cm.exception))
+            self.assertEqual(other.execute('select 6').fetchone()[0], 6)
+            # A waiter gets the lock when the holder releases it; the holder asking again waits its turn.
+            results = []
+            waiting = threading.Thread(target=lambda: results.append(other.execute(lock % 20000).fetchone()[0]))
+            waiting.start()
+            time.sleep(1.0)   # the request is queued by then
+            self.assertEqual(results, [])
+            self.assertEqual(tuple(holder.execute(release.replace('select @r', '') + lock.replace('declare @r int', '')
+                                                  % 0).fetchone()), (-1,))
+            waiting.join(15)
+            self.assertEqual(results, [1])
+        finally:
+            holder.close()
+            other.close()
+
     def test_waitfor_delay_and_attention(self):
         with self.server.odbc() as c:
             start = time.monotonic()

@@ -168,6 +168,62 @@ class AppLocks(EngineCase):
         threading.Timer(0.2, self.engine.close_session, (self.session,)).start()
         self.assertEqual(self.status(GET_LOCK % ('Exclusive', 5000), other), 1)
 
+    def wait_in_thread(self, text, session):
+        """Starts text in a thread and returns once its request waits in the lock's queue -> (thread, [status])."""
+        got = []
+        t = threading.Thread(target=lambda: got.append(self.status(text, session)))
+        t.start()
+        deadline = time.monotonic() + 10
+        while not any(w.spid == session.spid for q in self.engine.applock_queue.values() for w in q):
+            self.assertLess(time.monotonic(), deadline, 'the request never queued')
+            time.sleep(0.005)
+        return t, got
+
+    def test_a_released_lock_goes_to_the_waiter_first(self):
+        # The holder releases and asks again at once: the waiter gets the lock, the holder queues behind it.
+        other, third = Session(52, DB), Session(53, DB)
+        self.assertEqual(self.status(GET_LOCK % ('Exclusive', 0), self.session), 0)
+        t, got = self.wait_in_thread(GET_LOCK % ('Exclusive', 10000), other)
+        again = ("exec tempdb..sp_releaseapplock N'体检', 'Session' declare @r int exec @r = tempdb..sp_getapplock "
+                 "N'体检', 'Exclusive', 'Session', 0 select @r as r")
+        self.assertEqual(self.status(again, self.session), -1)
+        t.join(10)
+        self.assertEqual(got, [1])
+        # A waiting request also keeps compatible newcomers out: while Exclusive waits behind a Shared
+        # holder, another Shared request does not pass it.
+        self.assertEqual(self.status(RELEASE_LOCK, other), 0)
+        self.assertEqual(self.status(GET_LOCK % ('Shared', 0), self.session), 0)
+        t, got = self.wait_in_thread(GET_LOCK % ('Exclusive', 10000), other)
+        self.assertEqual(self.status(GET_LOCK % ('Shared', 0), third), -1)
+        t3, got3 = self.wait_in_thread(GET_LOCK % ('Shared', 10000), third)
+        self.assertEqual(self.status(RELEASE_LOCK, self.session), 0)
+        t.join(10)
+        self.assertEqual(got, [1])
+        self.assertEqual(got3, [])       # still behind the Exclusive holder
+        self.assertEqual(self.status(RELEASE_LOCK, other), 0)
+        t3.join(10)
+        self.assertEqual(got3, [1])
+
+    def test_a_waiter_that_gives_up_lets_the_next_one_go(self):
+        # Holder Shared; an Exclusive request waits, a Shared one queues behind it. When the Exclusive
+        # request is interrupted (-2) or times out (-1), the Shared one gets the lock at once.
+        other, third = Session(52, DB), Session(53, DB)
+        self.assertEqual(self.status(GET_LOCK % ('Shared', 0), self.session), 0)
+        t, got = self.wait_in_thread(GET_LOCK % ('Exclusive', -1), other)
+        t3, got3 = self.wait_in_thread(GET_LOCK % ('Shared', 10000), third)
+        other.interrupt()
+        t.join(10)
+        t3.join(10)
+        self.assertEqual((got, got3), ([-2], [1]))
+        self.assertEqual(self.engine.applock_queue, {})
+        self.assertEqual(self.status(RELEASE_LOCK, third), 0)
+        other.cancel.clear()
+        t, got = self.wait_in_thread(GET_LOCK % ('Exclusive', 300), other)
+        t3, got3 = self.wait_in_thread(GET_LOCK % ('Shared', 10000), third)
+        t.join(10)
+        t3.join(10)
+        self.assertEqual((got, got3), ([-1], [1]))
+
 
 class Errors(EngineCase):
     def test_runtime_error_messages(self):
