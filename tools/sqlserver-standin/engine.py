@@ -701,6 +701,8 @@ class Engine:
                                 'number of SELECT values must match the number of INSERT columns.'
                                 % ('fewer' if len(cols) < len(target) else 'more'), 15)
             vtypes = [t for _, t in cols]
+            for c, t in zip(target, vtypes):
+                sqltypes.check_implicit(t, c.type)
             rows = [(list(r), vtypes) for r in data]
         else:
             raise unsupported('INSERT ... EXEC')
@@ -800,6 +802,7 @@ class Engine:
             if col.identity:
                 raise TsqlError(8102, "Cannot update identity column '%s'." % col.name, 16)
             s, t = tr.expr(e, scope)
+            sqltypes.check_implicit(t, col.type)
             sets.append((col, 'tsql_store(%s, %s, %s)' % (s, lit_sql(col.type.decl()), lit_sql(t.decl()) if t else 'NULL')))
         phys = qi(table.phys)
         if st.frm is None:
@@ -903,7 +906,7 @@ class Engine:
             ctx.vars[name.lower()] = [typ, None]
             if init is not None:
                 v, t = self.eval(init, ctx)
-                ctx.vars[name.lower()][1] = sqltypes.convert(v, typ, t)
+                ctx.vars[name.lower()][1] = sqltypes.implicit(v, typ, t)
 
     def do_setvar(self, st, ctx, out):
         var = ctx.var(st.var)
@@ -911,7 +914,7 @@ class Engine:
         if st.op != '=':
             e = Node('bin', op=st.op[0], left=Node('var', name=st.var), right=e)
         v, t = self.eval(e, ctx)
-        var[1] = sqltypes.convert(v, var[0], t)
+        var[1] = sqltypes.implicit(v, var[0], t)
         ctx.session.rowcount = 1
 
     def do_setopt(self, st, ctx, out):

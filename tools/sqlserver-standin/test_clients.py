@@ -1,5 +1,6 @@
 """The stand-in as FreeTDS tsql and the FreeTDS ODBC driver see it: both must read the same answers."""
 
+import hashlib
 import os
 import sys
 import threading
@@ -225,6 +226,28 @@ class BothClients(unittest.TestCase):
         finally:
             holder.close()
             other.close()
+
+    def test_hashes_and_binary_values(self):
+        # varbinary results arrive as bytes (BIGVARBINARY, PLP for (max)), NULLs too; tsql prints them in hex.
+        sql = ("select hashbytes('SHA2_256', N'体检') as h, hashbytes('MD5', '体检') as m, "
+               "convert(varchar(64), hashbytes('SHA2_256', N'abc'), 2) as x, cast(NULL as varbinary(8)) as n, "
+               "cast(0x0102 as varbinary(max)) as b, cast(0x01 as binary(3)) as f")
+        with self.server.odbc() as c:
+            cur = c.execute(sql)
+            row = tuple(cur.fetchall()[0])
+            self.assertEqual([d[3] for d in cur.description][:1], [8000])
+            # A binary parameter (an RPC with BIGVARBINARY) is hashed as it is.
+            self.assertEqual(c.execute("select hashbytes('SHA1', ?)", b'\x00\xffab').fetchone()[0],
+                             hashlib.sha1(b'\x00\xffab').digest())
+            total = c.execute("select checksum_agg(convert(int, substring(hashbytes('SHA1', note), 1, 4))) "
+                              "from 体检").fetchone()[0]
+        self.assertEqual(row, (hashlib.sha256('体检'.encode('utf-16-le')).digest(), hashlib.md5('体检'.encode('gbk')).digest(),
+                               hashlib.sha256('abc'.encode('utf-16-le')).hexdigest().upper(), None, b'\x01\x02',
+                               b'\x01\x00\x00'))
+        self.assertEqual(total, int.from_bytes(hashlib.sha1('检查'.encode('gbk')).digest()[:4], 'big', signed=True))
+        rows, err = self.tsql_rows("select hashbytes('MD5', 'abc') as h, cast(0x0102 as varbinary(max)) as b")
+        self.assertEqual(err.strip(), '')
+        self.assertEqual(rows, [['h', 'b'], [hashlib.md5(b'abc').hexdigest(), '0102']])
 
     def test_waitfor_delay_and_attention(self):
         with self.server.odbc() as c:
