@@ -293,7 +293,7 @@ def check_implicit(src, target):
     if target.is_binary and (src.is_string or src.is_date or src.name in ('float', 'real')):
         raise TsqlError(257, 'Implicit conversion from data type %s to %s is not allowed. Use the CONVERT '
                              'function to run this query.' % (src.name, target.name), 16, abort=True)
-    if target.is_binary or not (target.is_string or target.is_int or target.name == 'bit'):
+    if target.is_binary or not (target.is_string or target.is_int):
         raise TsqlError(40000, 'Not supported by the test server: implicit conversion of %s to %s'
                         % (src.name, target.name), 16, abort=True)
 
@@ -353,12 +353,10 @@ def from_binary(value, target, style):
     SQL Server cuts on the left); text as the bytes in the code page (UTF-16LE for Unicode) or, with
     style 1 or 2, as upper-case hex digits (with or without '0x')."""
     t = target.name
-    if t in INT_TYPES or t == 'bit':
-        size = INT_TYPES.get(t, 1)
+    if t in INT_TYPES:
+        size = INT_TYPES[t]
         data = value[-size:] if len(value) > size else value
         v = int.from_bytes(data, 'big')
-        if t == 'bit':
-            return 1 if v else 0
         if len(data) == size and t != 'tinyint' and v >= 1 << (8 * size - 1):
             v -= 1 << (8 * size)
         return v
