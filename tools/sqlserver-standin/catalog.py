@@ -15,7 +15,8 @@ from errors import TsqlError
 
 SYSTEM_TYPE_IDS = {'bigint': 127, 'int': 56, 'smallint': 52, 'tinyint': 48, 'bit': 104, 'float': 62, 'real': 59,
                    'money': 60, 'smallmoney': 122, 'decimal': 106, 'numeric': 108, 'datetime': 61,
-                   'smalldatetime': 58, 'date': 40, 'char': 175, 'varchar': 167, 'nchar': 239, 'nvarchar': 231}
+                   'smalldatetime': 58, 'date': 40, 'char': 175, 'varchar': 167, 'nchar': 239, 'nvarchar': 231,
+                   'binary': 173, 'varbinary': 165}
 
 
 class Column:
@@ -159,8 +160,9 @@ class Catalog:
                   (oid, db, name, 'U ', now(), phys, session, None, ident_next))
         for i, col in enumerate(columns, 1):
             t = col.type
-            length = t.length * (2 if t.is_unicode else 1) if t.is_string else sqltypes.INT_TYPES.get(t.name, 8)
-            if t.is_string and t.length == sqltypes.MAX:
+            length = t.length * (2 if t.is_unicode else 1) if t.is_string or t.is_binary else \
+                sqltypes.INT_TYPES.get(t.name, 8)
+            if (t.is_string or t.is_binary) and t.length == sqltypes.MAX:
                 length = -1
             c.execute('INSERT INTO _col VALUES (?,?,?,?,?,?,?,?,?,?,?)',
                       (oid, i, col.name, t.decl(), SYSTEM_TYPE_IDS.get(t.name, 0), length, t.precision, t.scale,
@@ -195,7 +197,7 @@ class Catalog:
             t = col.type
             self.conn.execute('INSERT INTO _col VALUES (?,?,?,?,?,?,?,?,?,?,?)',
                               (table.id, len(table.columns), col.name, t.decl(), SYSTEM_TYPE_IDS.get(t.name, 0),
-                               t.length if t.is_string else 8, t.precision, t.scale, 1 if col.nullable else 0,
+                               t.length if t.is_string or t.is_binary else 8, t.precision, t.scale, 1 if col.nullable else 0,
                                None, col.default))
 
     def drop_columns(self, table, names):
@@ -211,7 +213,7 @@ class Catalog:
             t = col.type
             self.conn.execute('INSERT INTO _col VALUES (?,?,?,?,?,?,?,?,?,?,?)',
                               (table.id, i, col.name, t.decl(), SYSTEM_TYPE_IDS.get(t.name, 0),
-                               t.length if t.is_string else 8, t.precision, t.scale, 1 if col.nullable else 0,
+                               t.length if t.is_string or t.is_binary else 8, t.precision, t.scale, 1 if col.nullable else 0,
                                json.dumps(col.identity) if col.identity else None, col.default))
 
     def next_identity(self, table, count):
@@ -291,7 +293,7 @@ VIEWS = {
         "SELECT {db} AS TABLE_CATALOG, 'dbo' AS TABLE_SCHEMA, o.name AS TABLE_NAME, c.name AS COLUMN_NAME,"
         " c.colid AS ORDINAL_POSITION, CASE WHEN c.isnullable THEN 'YES' ELSE 'NO' END AS IS_NULLABLE,"
         " substr(c.type, 1, instr(c.type || '(', '(') - 1) AS DATA_TYPE,"
-        " CASE WHEN c.xtype IN (167, 175) THEN c.length WHEN c.xtype IN (231, 239) THEN c.length / 2 END"
+        " CASE WHEN c.xtype IN (167, 175, 165, 173) THEN c.length WHEN c.xtype IN (231, 239) THEN c.length / 2 END"
         " AS CHARACTER_MAXIMUM_LENGTH FROM _col c JOIN _obj o ON o.id = c.objid WHERE o.db = {db}",
         [('TABLE_CATALOG', _SYSNAME), ('TABLE_SCHEMA', _SYSNAME), ('TABLE_NAME', _SYSNAME),
          ('COLUMN_NAME', _SYSNAME), ('ORDINAL_POSITION', _INT), ('IS_NULLABLE', sqltypes.SqlType('varchar', 3)),

@@ -1,6 +1,9 @@
 """Statement execution: runs parsed T-SQL batches against the catalog and reports TDS-level events."""
 
+import contextlib
+import os
 import re
+import select
 import sqlite3
 import threading
 import time
@@ -60,10 +63,59 @@ class Session:
         self.temp = {}   # '#name' lower -> catalog name in tempdb
         self.prepared = {}
         self.next_handle = 0
-        # Set by the network layer: true when the client sent more (an attention) or went away,
-        # so that a waiting sp_getapplock gives up instead of blocking the connection for good.
-        self.interrupted = None
-        self.cancel = threading.Event()   # set when the client sends an attention
+        # Set by the network layer: watch(timeout, wake) blocks until timeout seconds pass (None: no end),
+        # wake (a Wakeup) is set, or the client's socket becomes readable; an attention or a closed
+        # socket found then interrupts the session. Without it (engine-only use) waits sleep on wake/cancel.
+        self.watch = None
+        self.cancel = threading.Event()   # set when the client sends an attention or goes away
+        self.wake = None                  # the Wakeup of the application lock wait in progress
+
+    def interrupt(self):
+        """Cancels what the session runs: a wait in progress ends at once."""
+        self.cancel.set()
+        wake = self.wake
+        if wake is not None:
+            wake.set()
+
+
+class Wakeup:
+    """A flag that a waiting session sleeps on, selectable (a pipe) so that the network layer can wait for it
+    and for the client's socket at once. set() may come from any thread."""
+
+    def __init__(self):
+        self.r, self.w = os.pipe()
+        os.set_blocking(self.r, False)
+        os.set_blocking(self.w, False)
+
+    def fileno(self):
+        return self.r
+
+    def set(self):
+        try:
+            os.write(self.w, b'x')
+        except (BlockingIOError, OSError):
+            pass   # already set (pipe full) or closed
+
+    def clear(self):
+        try:
+            while os.read(self.r, 4096):
+                pass
+        except (BlockingIOError, OSError):
+            pass
+
+    def close(self):
+        os.close(self.r)
+        os.close(self.w)
+
+
+class _Waiter:
+    """A queued sp_getapplock request; granted is set (under the engine lock) when the lock is handed over."""
+
+    def __init__(self, spid, mode):
+        self.spid = spid
+        self.mode = mode
+        self.granted = False
+        self.wake = Wakeup()
 
 
 class Context:
@@ -111,10 +163,10 @@ class Engine:
         self.server_name = server_name
         self.version_text = 'Microsoft SQL Server 2012 (test stand-in over SQLite)'
         self.temp_counter = 0
-        # Application locks: (database, resource) -> {spid: [mode, count]}; waiters sleep on the
-        # condition, which releases the engine lock while they wait.
+        # Application locks: (database, resource) -> {spid: [mode, count]}, and the requests waiting for
+        # each in arrival order ([_Waiter]); a release hands the lock to the waiters at the head of the queue.
         self.applocks = {}
-        self.applock_changed = threading.Condition(self.lock)
+        self.applock_queue = {}
         self.cancelled = 0   # statements ended by a client's attention (@@standin_cancelled)
 
     # ------------------------------------------------------------ entry points
@@ -649,6 +701,8 @@ class Engine:
                                 'number of SELECT values must match the number of INSERT columns.'
                                 % ('fewer' if len(cols) < len(target) else 'more'), 15)
             vtypes = [t for _, t in cols]
+            for c, t in zip(target, vtypes):
+                sqltypes.check_implicit(t, c.type)
             rows = [(list(r), vtypes) for r in data]
         else:
             raise unsupported('INSERT ... EXEC')
@@ -748,6 +802,7 @@ class Engine:
             if col.identity:
                 raise TsqlError(8102, "Cannot update identity column '%s'." % col.name, 16)
             s, t = tr.expr(e, scope)
+            sqltypes.check_implicit(t, col.type)
             sets.append((col, 'tsql_store(%s, %s, %s)' % (s, lit_sql(col.type.decl()), lit_sql(t.decl()) if t else 'NULL')))
         phys = qi(table.phys)
         if st.frm is None:
@@ -851,7 +906,7 @@ class Engine:
             ctx.vars[name.lower()] = [typ, None]
             if init is not None:
                 v, t = self.eval(init, ctx)
-                ctx.vars[name.lower()][1] = sqltypes.convert(v, typ, t)
+                ctx.vars[name.lower()][1] = sqltypes.implicit(v, typ, t)
 
     def do_setvar(self, st, ctx, out):
         var = ctx.var(st.var)
@@ -859,7 +914,7 @@ class Engine:
         if st.op != '=':
             e = Node('bin', op=st.op[0], left=Node('var', name=st.var), right=e)
         v, t = self.eval(e, ctx)
-        var[1] = sqltypes.convert(v, var[0], t)
+        var[1] = sqltypes.implicit(v, var[0], t)
         ctx.session.rowcount = 1
 
     def do_setopt(self, st, ctx, out):
@@ -890,7 +945,20 @@ class Engine:
             raise TsqlError(148, "Incorrect time syntax in time string '%s' used with WAITFOR." % v, 15, abort=True)
         h, mi, sec, ms = (int(g or 0) for g in m.groups())
         seconds = h * 3600 + mi * 60 + sec + int((m.group(4) or '0').ljust(3, '0')) / 1000.0
-        # Other connections (a second login, for instance) run while this one waits.
+        # Other connections (a second login, for instance) run while this one waits; an attention ends it.
+        deadline = time.monotonic() + seconds
+        while not ctx.session.cancel.is_set():
+            left = deadline - time.monotonic()
+            if left <= 0:
+                break
+            self.sleep(ctx.session, left)
+        if ctx.session.cancel.is_set():
+            raise Cancelled()
+        ctx.session.error = 0
+
+    @contextlib.contextmanager
+    def unlocked(self):
+        """Releases the engine lock (every level this thread holds) for the time of the block."""
         held = 0
         while True:
             try:
@@ -899,13 +967,21 @@ class Engine:
                 break
             held += 1
         try:
-            cancelled = ctx.session.cancel.wait(seconds)
+            yield
         finally:
             for _ in range(held):
                 self.lock.acquire()
-        if cancelled:
-            raise Cancelled()
-        ctx.session.error = 0
+
+    def sleep(self, session, timeout, wake=None):
+        """Waits without the engine lock until timeout seconds pass, wake is set or the session is interrupted
+        (the network layer wakes on the client's socket becoming readable)."""
+        with self.unlocked():
+            if session.watch is not None:
+                session.watch(timeout, wake)
+            elif wake is not None:
+                select.select([wake], [], [], timeout)
+            else:
+                session.cancel.wait(timeout)
 
     def do_print(self, st, ctx, out):
         v, t = self.eval(st.expr, ctx)
@@ -1057,43 +1133,78 @@ class Engine:
             held[1] -= 1
             if held[1] == 0:
                 del self.applocks[key][session.spid]
-                if not self.applocks[key]:
-                    del self.applocks[key]
-                self.applock_changed.notify_all()
+                self.grant_waiters(key)
             return 0
         mode = str(given.get('@lockmode') or '').lower()
         timeout = given.get('@locktimeout')
         timeout = -1 if timeout is None else int(timeout)
         if mode not in self.APPLOCK_MODES:
             return -999
-
-        def grantable():
-            return all(spid == session.spid or (m, mode) in self.APPLOCK_COMPATIBLE
-                       for spid, (m, _) in self.applocks.get(key, {}).items())
-        waited = False
+        holders = self.applocks.get(key, {})
+        queue = self.applock_queue.get(key, [])
+        mine = session.spid in holders
+        # A new request does not pass the requests already waiting (SQL Server's lock queue is first come,
+        # first served), so a holder that releases and asks again at once queues behind a waiter.
+        if self.applock_compatible(holders, session.spid, mode) and (mine or not queue):
+            self.applock_grant(key, session.spid, mode)
+            return 0
+        if timeout == 0:
+            return -1
+        queue = self.applock_queue.setdefault(key, [])
+        waiter = _Waiter(session.spid, mode)
+        # A holder's conversion (Shared to Exclusive, say) goes ahead of new requests.
+        queue.insert(0, waiter) if mine else queue.append(waiter)
         deadline = None if timeout < 0 else time.monotonic() + timeout / 1000.0
-        while not grantable():
-            left = None if deadline is None else deadline - time.monotonic()
-            if left is not None and left <= 0:
-                return -1
-            if session.cancel.is_set() or (session.interrupted is not None and session.interrupted()):
-                return -2
-            waited = True
-            self.applock_changed.wait(0.1 if left is None else min(0.1, left))
+        session.wake = waiter.wake
+        try:
+            while True:
+                # Cleared before the checks: a set() after them wakes the sleep below.
+                waiter.wake.clear()
+                if waiter.granted:
+                    return 1
+                if session.cancel.is_set():
+                    return -2
+                left = None if deadline is None else deadline - time.monotonic()
+                if left is not None and left <= 0:
+                    return -1
+                self.sleep(session, left, waiter.wake)
+        finally:
+            session.wake = None
+            if not waiter.granted:
+                queue.remove(waiter)
+                self.grant_waiters(key)   # the requests behind it may go now
+            waiter.wake.close()
+
+    def applock_compatible(self, holders, spid, mode):
+        return all(s == spid or (m, mode) in self.APPLOCK_COMPATIBLE for s, (m, _) in holders.items())
+
+    def applock_grant(self, key, spid, mode):
         holders = self.applocks.setdefault(key, {})
-        if session.spid in holders:
-            holders[session.spid][1] += 1
+        if spid in holders:
+            holders[spid][1] += 1
             if mode == 'exclusive':
-                holders[session.spid][0] = mode
+                holders[spid][0] = mode
         else:
-            holders[session.spid] = [mode, 1]
-        return 1 if waited else 0
+            holders[spid] = [mode, 1]
+
+    def grant_waiters(self, key):
+        """Hands a lock to the waiting requests at the head of its queue, in order, as far as they are
+        compatible with the holders; the first that is not stops the rest."""
+        queue = self.applock_queue.get(key, [])
+        while queue and self.applock_compatible(self.applocks.get(key, {}), queue[0].spid, queue[0].mode):
+            w = queue.pop(0)
+            self.applock_grant(key, w.spid, w.mode)
+            w.granted = True
+            w.wake.set()
+        if not queue:
+            self.applock_queue.pop(key, None)
+        if not self.applocks.get(key, True):
+            del self.applocks[key]
 
     def release_applocks(self, session):
         for key in list(self.applocks):
-            if self.applocks[key].pop(session.spid, None) is not None and not self.applocks[key]:
-                del self.applocks[key]
-        self.applock_changed.notify_all()
+            if self.applocks[key].pop(session.spid, None) is not None:
+                self.grant_waiters(key)
 
     def exec_sql(self, st, ctx, out):
         if not st.args:

@@ -1,8 +1,10 @@
 """Scalar helpers registered in SQLite; they raise TsqlError for SQL Server's runtime errors."""
 
 import datetime as _dt
+import hashlib
 import math
 import re
+import struct
 import threading
 
 import sqltypes
@@ -59,7 +61,11 @@ def store(value, target, src):
         text = value if isinstance(value, str) else sqltypes.convert(value, sqltypes.varchar(8000), s)
         if not sqltypes.fits(text, t):
             raise TsqlError(8152, 'String or binary data would be truncated.', 16)
-    return sqltypes.convert(value, t, s)
+    if t.is_binary and value is not None and t.length != sqltypes.MAX:
+        data = sqltypes.implicit(value, sqltypes.SqlType('varbinary', sqltypes.MAX), s)
+        if len(data) > t.length:
+            raise TsqlError(8152, 'String or binary data would be truncated.', 16)
+    return sqltypes.implicit(value, t, s)
 
 
 def nz(v):
@@ -134,11 +140,11 @@ def substring(s, start, length):
         return None
     if length < 0:
         raise TsqlError(537, 'Invalid length parameter passed to the substring function.', 16)
-    s = s if isinstance(s, str) else sqltypes.num_text(s, None)
+    s = s if isinstance(s, (str, bytes)) else sqltypes.num_text(s, None)
     end = start + length
     start = max(start, 1)
     if end <= start:
-        return ''
+        return s[:0]
     return s[start - 1:end - 1]
 
 
@@ -342,6 +348,8 @@ def datalength(v, unicode):
         return None
     if isinstance(v, str):
         return len(v) * 2 if unicode else len(v.encode(sqltypes.CODEPAGE, 'replace'))
+    if isinstance(v, bytes):
+        return len(v)
     if isinstance(v, int):
         return 4
     return 8
@@ -412,6 +420,116 @@ def ci_compare(a, b):
     return -1 if ea < eb else 1
 
 
+# ---------------------------------------------------------------- hashes and checksums
+
+# MD2's substitution table (RFC 1319), a permutation of 0..255 built from the digits of pi.
+_MD2_S = bytes([
+    41, 46, 67, 201, 162, 216, 124, 1, 61, 54, 84, 161, 236, 240, 6, 19,
+    98, 167, 5, 243, 192, 199, 115, 140, 152, 147, 43, 217, 188, 76, 130, 202,
+    30, 155, 87, 60, 253, 212, 224, 22, 103, 66, 111, 24, 138, 23, 229, 18,
+    190, 78, 196, 214, 218, 158, 222, 73, 160, 251, 245, 142, 187, 47, 238, 122,
+    169, 104, 121, 145, 21, 178, 7, 63, 148, 194, 16, 137, 11, 34, 95, 33,
+    128, 127, 93, 154, 90, 144, 50, 39, 53, 62, 204, 231, 191, 247, 151, 3,
+    255, 25, 48, 179, 72, 165, 181, 209, 215, 94, 146, 42, 172, 86, 170, 198,
+    79, 184, 56, 210, 150, 164, 125, 182, 118, 252, 107, 226, 156, 116, 4, 241,
+    69, 157, 112, 89, 100, 113, 135, 32, 134, 91, 207, 101, 230, 45, 168, 2,
+    27, 96, 37, 173, 174, 176, 185, 246, 28, 70, 97, 105, 52, 64, 126, 15,
+    85, 71, 163, 35, 221, 81, 175, 58, 195, 92, 249, 206, 186, 197, 234, 38,
+    44, 83, 13, 110, 133, 40, 132, 9, 211, 223, 205, 244, 65, 129, 77, 82,
+    106, 220, 55, 200, 108, 193, 171, 250, 36, 225, 123, 8, 12, 189, 177, 74,
+    120, 136, 149, 139, 227, 99, 232, 109, 233, 203, 213, 254, 59, 0, 29, 57,
+    242, 239, 183, 14, 102, 88, 208, 228, 166, 119, 114, 248, 235, 117, 75, 10,
+    49, 68, 80, 180, 143, 237, 31, 26, 219, 153, 141, 51, 159, 17, 131, 20])
+
+
+def md2(data):
+    """MD2 (RFC 1319): not in Python's hashlib."""
+    pad = 16 - len(data) % 16
+    data = data + bytes([pad]) * pad
+    checksum = bytearray(16)
+    last = 0
+    for i in range(0, len(data), 16):
+        for j in range(16):
+            checksum[j] ^= _MD2_S[data[i + j] ^ last]
+            last = checksum[j]
+    data += bytes(checksum)
+    x = bytearray(48)
+    for i in range(0, len(data), 16):
+        for j in range(16):
+            x[16 + j] = data[i + j]
+            x[32 + j] = x[16 + j] ^ x[j]
+        t = 0
+        for j in range(18):
+            for k in range(48):
+                x[k] ^= _MD2_S[t]
+                t = x[k]
+            t = (t + j) & 0xFF
+    return bytes(x[:16])
+
+
+def md4(data):
+    """MD4 (RFC 1320): OpenSSL 3 leaves it out of hashlib."""
+    def rotl(v, s):
+        v &= 0xFFFFFFFF
+        return ((v << s) | (v >> (32 - s))) & 0xFFFFFFFF
+    msg = data + b'\x80' + bytes((55 - len(data)) % 64) + struct.pack('<Q', (len(data) * 8) & (2**64 - 1))
+    h = [0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476]
+    for off in range(0, len(msg), 64):
+        x = struct.unpack('<16I', msg[off:off + 64])
+        a, b, c, d = h
+        for i in range(16):
+            k, s = i, (3, 7, 11, 19)[i % 4]
+            a, b, c, d = d, rotl(a + ((b & c) | (~b & d)) + x[k], s), b, c
+        for i in range(16):
+            k, s = (i % 4) * 4 + i // 4, (3, 5, 9, 13)[i % 4]
+            a, b, c, d = d, rotl(a + ((b & c) | (b & d) | (c & d)) + x[k] + 0x5A827999, s), b, c
+        for i in range(16):
+            k, s = (0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15)[i], (3, 9, 11, 15)[i % 4]
+            a, b, c, d = d, rotl(a + (b ^ c ^ d) + x[k] + 0x6ED9EBA1, s), b, c
+        h = [(v + w) & 0xFFFFFFFF for v, w in zip(h, (a, b, c, d))]
+    return struct.pack('<4I', *h)
+
+
+_HASHES = {'md2': md2, 'md4': md4, 'md5': lambda d: hashlib.md5(d).digest(),
+           'sha': lambda d: hashlib.sha1(d).digest(), 'sha1': lambda d: hashlib.sha1(d).digest(),
+           'sha2_256': lambda d: hashlib.sha256(d).digest(), 'sha2_512': lambda d: hashlib.sha512(d).digest()}
+
+
+def hashbytes(algorithm, value, kind):
+    """HASHBYTES: kind is 'n' for Unicode text (hashed as UTF-16LE), 'v' for other text (in the code page),
+    'b' for binary. An unknown algorithm gives NULL, as on SQL Server."""
+    if algorithm is None or value is None:
+        return None
+    fn = _HASHES.get(str(algorithm).strip().lower())
+    if fn is None:
+        return None
+    if isinstance(value, bytes):
+        data = value
+    else:
+        text = value if isinstance(value, str) else sqltypes.num_text(value, None)
+        data = text.encode('utf-16-le') if kind == 'n' else text.encode(sqltypes.CODEPAGE, 'replace')
+    return fn(data)
+
+
+def binary_key(v):
+    """A binary value for comparison: SQL Server compares binary values as if padded with 0x00 on the right."""
+    return v.rstrip(b'\x00') if isinstance(v, bytes) else v
+
+
+class ChecksumAgg:
+    """CHECKSUM_AGG: the XOR of the non-NULL int values (NULL when there are none)."""
+
+    def __init__(self):
+        self.value = None
+
+    def step(self, v):
+        if v is not None:
+            self.value = int(v) if self.value is None else self.value ^ int(v)
+
+    def finalize(self):
+        return self.value
+
+
 FUNCTIONS = {
     'tsql_conv': (conv, 4), 'tsql_try_conv': (try_conv, 4), 'tsql_store': (store, 3), 'tsql_nz': (nz, 1),
     'tsql_fail': (fail, 2), 'tsql_one': (one_row, 2),
@@ -424,7 +542,7 @@ FUNCTIONS = {
     'tsql_char': (tchar, 1), 'tsql_nchar': (tnchar, 1), 'tsql_unicode': (unicode_, 1), 'tsql_ascii': (ascii_, 1),
     'tsql_datalength': (datalength, 2), 'tsql_power': (power, 2), 'tsql_sqrt': (sqrt, 1), 'tsql_sign': (sign, 1),
     'tsql_str': (str_, 3), 'tsql_reverse': (reverse, 1), 'tsql_upper': (upper, 1), 'tsql_lower': (lower, 1),
-    'tsql_trim': (trim, 2), 'tsql_len': (tlen, 1),
+    'tsql_trim': (trim, 2), 'tsql_len': (tlen, 1), 'tsql_hashbytes': (hashbytes, 3), 'tsql_bkey': (binary_key, 1),
 }
 
 
@@ -432,4 +550,5 @@ def register(conn):
     for name, (fn, nargs) in FUNCTIONS.items():
         conn.create_function(name, nargs, _wrap(fn), deterministic=name not in ('tsql_getdate', 'tsql_fail'))
     conn.create_function('tsql_concat', -1, _wrap(tconcat), deterministic=True)
+    conn.create_aggregate('tsql_checksum_agg', 1, ChecksumAgg)
     conn.create_collation('CI', ci_compare)

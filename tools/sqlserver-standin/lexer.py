@@ -24,7 +24,7 @@ class Token:
     __slots__ = ('kind', 'value', 'line', 'pos', 'start')
 
     def __init__(self, kind, value, line, pos, start=0):
-        self.kind = kind      # id qid str nstr num var sysvar op eof
+        self.kind = kind      # id qid str nstr num bin var sysvar op eof
         self.value = value
         self.line = line
         self.pos = pos        # offset just past the token
@@ -148,6 +148,14 @@ def tokenize(text):
                 raise TsqlError(105, "Unclosed quotation mark after the character string '%s'." % text[i + 1:], 15, line=start_line)
             toks.append(Token('qid', text[i + 1:k], start_line, k + 1, begin))
             i = k + 1
+            continue
+        if c == '0' and i + 1 < n and text[i + 1] in 'xX':
+            # A binary constant: 0x and hex digits (an odd count gets a leading 0, as SQL Server reads it).
+            j = i + 2
+            while j < n and text[j] in '0123456789abcdefABCDEF':
+                j += 1
+            toks.append(Token('bin', text[i + 2:j], line, j, begin))
+            i = j
             continue
         if c.isdigit() or (c == '.' and i + 1 < n and text[i + 1].isdigit()):
             j = i

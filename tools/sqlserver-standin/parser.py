@@ -562,7 +562,7 @@ class Parser:
 
     def exec_arg(self):
         t = self.tok
-        if t.kind in ('str', 'nstr', 'var') or (t.kind == 'id' and t.value.lower() == 'null'):
+        if t.kind in ('str', 'nstr', 'bin', 'var') or (t.kind == 'id' and t.value.lower() == 'null'):
             return self.primary()
         if t.kind == 'num' or (t.kind == 'op' and t.value in '+-'):
             return self.unary()
@@ -986,6 +986,10 @@ class Parser:
         if t.kind == 'nstr':
             self.advance()
             return Node('lit', value=t.value, type=sqltypes.varchar(len(t.value), True))
+        if t.kind == 'bin':
+            self.advance()
+            data = bytes.fromhex(('0' if len(t.value) % 2 else '') + t.value)
+            return Node('lit', value=data, type=sqltypes.varbinary(len(data)))
         if t.kind == 'var':
             self.advance()
             return Node('var', name=t.value)

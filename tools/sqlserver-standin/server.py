@@ -48,6 +48,8 @@ class Connection:
         self.packet_size = 4096
         self.session = None
         self.spid = next(Connection.spids)
+        self.attention = False   # an attention arrived during the running request
+        self.gone = None         # the exception that ended the client while its request ran
 
     # ------------------------------------------------------------ socket I/O
     def recv_exact(self, n, timeout):
@@ -90,12 +92,33 @@ class Connection:
             if status & tds.ST_EOM:
                 return ptype, bytes(data)
 
-    def client_spoke(self):
-        """True when the client sent something (an attention) or closed while its batch runs."""
+    def client_spoke(self, timeout=0, wake=None):
+        """True when the client sent something (an attention) or closed, waiting up to timeout seconds
+        (None: no end) or until wake becomes readable."""
         try:
-            return bool(select.select([self.sock], [], [], 0)[0])
+            return self.sock in select.select([self.sock] + ([wake] if wake is not None else []), [], [], timeout)[0]
         except (OSError, ValueError):
             return True
+
+    def watch(self, timeout, wake=None):
+        """Session.watch: sleeps until timeout, wake, or the client speaking; takes the attention then."""
+        if self.client_spoke(timeout, wake):
+            self.take_attention()
+
+    def take_attention(self):
+        """Reads what the client sent while its request runs: an attention cancels the request; anything
+        else, or a closed socket, cancels it too and ends the connection once the request has stopped."""
+        if self.attention or self.gone is not None:
+            return
+        try:
+            ptype, _ = self.read_message()
+            if ptype == tds.PT_ATTENTION:
+                self.attention = True
+            else:
+                self.gone = tds.ProtocolError('packet type %d while a batch runs' % ptype)
+        except (ClientGone, tds.ProtocolError) as e:
+            self.gone = e
+        self.session.interrupt()
 
     def send(self, payload, ptype=tds.PT_REPLY):
         for p in tds.packets(ptype, payload, self.packet_size, self.spid):
@@ -147,19 +170,22 @@ class Connection:
                     self.reply(out)
             elif ptype == tds.PT_RPC:
                 out = Output()
-                try:
+
+                def rpc(data=data, out=out):
                     try:
-                        calls = tds.parse_rpc(data, self.version)
-                    except (tds.ProtocolError, struct.error, ValueError, IndexError) as e:
-                        raise TsqlError(8009, 'The incoming tabular data stream (TDS) remote procedure call (RPC) '
-                                              'protocol stream is incorrect (%s).' % e, 16)
-                    self.server.log('rpc %d: %s' % (self.spid, [(c[0], [p[0] for p in c[1]]) for c in calls]))
-                    self.server.engine.run_rpc(self.session, calls, out)
-                except TsqlError as e:
-                    out.error(e)
-                    out.done('doneproc', 0x2)
+                        try:
+                            calls = tds.parse_rpc(data, self.version)
+                        except (tds.ProtocolError, struct.error, ValueError, IndexError) as e:
+                            raise TsqlError(8009, 'The incoming tabular data stream (TDS) remote procedure call '
+                                                  '(RPC) protocol stream is incorrect (%s).' % e, 16)
+                        self.server.log('rpc %d: %s' % (self.spid, [(c[0], [p[0] for p in c[1]]) for c in calls]))
+                        self.server.engine.run_rpc(self.session, calls, out)
+                    except TsqlError as e:
+                        out.error(e)
+                        out.done('doneproc', 0x2)
                 self.begin_reply()
-                self.reply(out)
+                if self.run_cancellable(rpc):
+                    self.reply(out)
             elif ptype == tds.PT_ATTENTION:
                 w = tds.TokenWriter(self.version)
                 w.done('done', 0x20)
@@ -168,41 +194,23 @@ class Connection:
                 raise tds.ProtocolError('unexpected packet type %d' % ptype)
 
     def run_cancellable(self, work):
-        """Runs work in a thread while watching the socket for an attention. True when the work ended by
-        itself; False when an attention cancelled it (then DONE with DONE_ATTN has been sent)."""
+        """Runs work in this thread. The socket is read only where the work waits (waitfor, an application
+        lock, between the packets of a streamed result: Session.watch) and once the work has ended, so an
+        instant request costs no wait at all. True when the work ended by itself; False when an attention
+        cancelled it or came before its reply (then DONE with DONE_ATTN has been sent)."""
         self.session.cancel.clear()
-        failure = []
-
-        def body():
-            try:
-                work()
-            except Cancelled as e:
-                failure.append(e)
-            except BaseException as e:   # noqa: BLE001 - re-raised in the connection's thread
-                failure.append(e)
-
-        t = threading.Thread(target=body, daemon=True)
-        t.start()
-        attention = False
-        while t.is_alive():
-            r, _, _ = select.select([self.sock], [], [], 0.05)
-            if r and not attention:
-                try:
-                    ptype, _ = self.read_message()
-                except ClientGone:
-                    self.session.cancel.set()
-                    t.join()
-                    raise
-                if ptype != tds.PT_ATTENTION:
-                    self.session.cancel.set()
-                    t.join()
-                    raise tds.ProtocolError('packet type %d while a batch runs' % ptype)
-                attention = True
-                self.session.cancel.set()
-        t.join()
-        if failure and not isinstance(failure[0], Cancelled):
-            raise failure[0]
-        if attention or failure:
+        self.attention = False
+        self.gone = None
+        cancelled = False
+        try:
+            work()
+        except Cancelled:
+            cancelled = True
+        if self.gone is None and not self.attention and self.client_spoke():
+            self.take_attention()
+        if self.gone is not None:
+            raise self.gone
+        if self.attention or cancelled:
             with self.server.engine.lock:
                 self.server.engine.cancelled += 1
             self.server.log('cancelled %d' % self.spid)
@@ -244,7 +252,7 @@ class Connection:
             self.send(bytes(w.buf))
             return False
         self.session = Session(self.spid, dbname, login.user)
-        self.session.interrupted = self.client_spoke
+        self.session.watch = self.watch
         self.server.log('login %d: user %s database %s tds %08x' % (self.spid, login.user, dbname, version))
         w.envchange(1, dbname, 'master')
         w.message(True, 5701, 2, 0, "Changed database context to '%s'." % dbname, engine.server_name, '', 1)
@@ -322,6 +330,8 @@ class Connection:
                     w.buf += part.buf
                     part.buf = bytearray()
                     self.stream_unlocked(w)
+                    if self.client_spoke():
+                        self.take_attention()
                     if cancel.is_set():
                         raise Cancelled()
         finally:
@@ -335,19 +345,8 @@ class Connection:
     def stream_unlocked(self, w):
         """Sends w's whole packets with the engine's lock released, so that other connections (a second
         login, for instance) are served while a slow client reads a long result."""
-        lock = self.server.engine.lock
-        held = 0
-        while True:
-            try:
-                lock.release()
-            except RuntimeError:
-                break
-            held += 1
-        try:
+        with self.server.engine.unlocked():
             self.stream(w, self.packets)
-        finally:
-            for _ in range(held):
-                lock.acquire()
 
     def encode(self, events):
         w = self.w
@@ -402,6 +401,7 @@ class Server:
         self.connections = set()
         self.conn_lock = threading.Lock()
         self.stopping = threading.Event()
+        self.stop_r, self.stop_w = os.pipe()   # written by stop(): wakes the accept loop at once
         self.listener = None
 
     def log(self, text):
@@ -437,10 +437,10 @@ class Server:
         sys.stdout.flush()
         while not self.stopping.is_set():
             try:
-                r, _, _ = select.select([self.listener], [], [], 0.25)
+                r, _, _ = select.select([self.listener, self.stop_r], [], [])
             except (OSError, ValueError):
                 break
-            if not r:
+            if self.listener not in r:
                 continue
             try:
                 sock, _ = self.listener.accept()
@@ -463,6 +463,10 @@ class Server:
 
     def stop(self, *_):
         self.stopping.set()
+        try:
+            os.write(self.stop_w, b'x')
+        except OSError:
+            pass
 
 
 def _decode_script(raw):

@@ -14,7 +14,7 @@ PRECEDENCE = {
     'float': 20, 'real': 19, 'decimal': 18, 'numeric': 18,
     'money': 17, 'smallmoney': 16, 'bigint': 15, 'int': 14, 'smallint': 13,
     'tinyint': 12, 'bit': 11, 'ntext': 10, 'text': 9, 'nvarchar': 8, 'nchar': 7,
-    'varchar': 6, 'char': 5, 'null': 0,
+    'varchar': 6, 'char': 5, 'varbinary': 4, 'binary': 3, 'null': 0,
 }
 INT_TYPES = {'bigint': 8, 'int': 4, 'smallint': 2, 'tinyint': 1}
 INT_RANGE = {'bigint': (-2**63, 2**63 - 1), 'int': (-2**31, 2**31 - 1),
@@ -23,6 +23,7 @@ STRING_TYPES = {'char', 'varchar', 'nchar', 'nvarchar', 'text', 'ntext'}
 UNICODE_TYPES = {'nchar', 'nvarchar', 'ntext'}
 NUMERIC_TYPES = set(INT_TYPES) | {'bit', 'float', 'real', 'decimal', 'numeric', 'money', 'smallmoney'}
 DATE_TYPES = {'datetime', 'smalldatetime', 'date'}
+BINARY_TYPES = {'binary', 'varbinary'}
 ALIASES = {'integer': 'int', 'dec': 'decimal', 'double precision': 'float',
            'character': 'char', 'sysname': 'nvarchar'}
 MAX = -1   # length of (max) types
@@ -51,7 +52,7 @@ class SqlType:
         return hash(self.decl())
 
     def decl(self):
-        if self.name in ('char', 'varchar', 'nchar', 'nvarchar'):
+        if self.name in ('char', 'varchar', 'nchar', 'nvarchar', 'binary', 'varbinary'):
             return '%s(%s)' % (self.name, 'max' if self.length == MAX else self.length)
         if self.name in ('decimal', 'numeric'):
             return '%s(%d,%d)' % (self.name, self.precision, self.scale)
@@ -78,6 +79,10 @@ class SqlType:
         return self.name in DATE_TYPES
 
     @property
+    def is_binary(self):
+        return self.name in BINARY_TYPES
+
+    @property
     def sqlite_decl(self):
         if self.name in INT_TYPES or self.name == 'bit':
             return 'INTEGER'
@@ -85,6 +90,8 @@ class SqlType:
             return 'REAL'
         if self.is_string:
             return 'TEXT COLLATE CI'
+        if self.is_binary:
+            return 'BLOB'
         return 'TEXT'
 
 
@@ -103,12 +110,12 @@ def make_type(name, args):
     name = ALIASES.get(name.lower(), name.lower())
     if name == 'sysname':
         return SqlType('nvarchar', 128)
-    if name in ('char', 'varchar', 'nchar', 'nvarchar'):
+    if name in ('char', 'varchar', 'nchar', 'nvarchar', 'binary', 'varbinary'):
         if not args:
             return SqlType(name, 1)
         n = args[0]
         if n == 'max':
-            if name in ('char', 'nchar'):
+            if name in ('char', 'nchar', 'binary'):
                 raise TsqlError(102, "Incorrect syntax near 'max'.", 15)
             return SqlType(name, MAX)
         limit = 4000 if name in ('nchar', 'nvarchar') else 8000
@@ -141,6 +148,11 @@ T_DATETIME = SqlType('datetime')
 T_MONEY = SqlType('money')
 T_NULL = SqlType('int')    # untyped NULL comes back as int, as on SQL Server
 T_SYSNAME = SqlType('nvarchar', 128)
+T_VARBINARY = SqlType('varbinary', 8000)
+
+
+def varbinary(n):
+    return SqlType('varbinary', max(1, n) if n <= 8000 else MAX)
 
 
 def varchar(n, unicode=False):
@@ -161,6 +173,10 @@ def higher(a, b):
         if a.length == MAX or b.length == MAX:
             return SqlType('nvarchar' if uni else 'varchar', MAX)
         return varchar(max(a.length, b.length), uni)
+    if a.is_binary and b.is_binary:
+        if a.length == MAX or b.length == MAX:
+            return SqlType('varbinary', MAX)
+        return varbinary(max(a.length, b.length))
     if a.name in ('decimal', 'numeric') and b.name in ('decimal', 'numeric'):
         s = max(a.scale, b.scale)
         p = min(38, max(a.precision - a.scale, b.precision - b.scale) + s)
@@ -269,12 +285,107 @@ def num_text(v, src):
     return str(v)
 
 
+def check_implicit(src, target):
+    """Refuses an assignment (to a column, a variable) that SQL Server converts only explicitly: text to binary
+    is error 257. Numbers to binary columns are left out of the test server (their padding rules)."""
+    if src is None or target is None or not (src.is_binary or target.is_binary) or src.is_binary == target.is_binary:
+        return
+    if target.is_binary and (src.is_string or src.is_date or src.name in ('float', 'real')):
+        raise TsqlError(257, 'Implicit conversion from data type %s to %s is not allowed. Use the CONVERT '
+                             'function to run this query.' % (src.name, target.name), 16, abort=True)
+    if target.is_binary or not (target.is_string or target.is_int):
+        raise TsqlError(40000, 'Not supported by the test server: implicit conversion of %s to %s'
+                        % (src.name, target.name), 16, abort=True)
+
+
+def implicit(value, target, src):
+    """convert() for an assignment (a column, a variable), with check_implicit's refusals."""
+    check_implicit(src, target)
+    return convert(value, target, src)
+
+
+def to_binary(value, target, src, style):
+    """Bytes of value as binary/varbinary(target.length): text in its code page (UTF-16LE for Unicode), or hex
+    digits with style 1 ('0x...') or 2; integers big-endian in their own size. Text is padded or cut on the
+    right, other values on the left, as SQL Server does."""
+    if isinstance(value, bytes):
+        data = value
+        right = True
+    elif isinstance(value, str) and (src is None or src.is_string):
+        if style in (1, 2):
+            text = value.strip()
+            if style == 1:
+                if text[:2].lower() != '0x':
+                    raise TsqlError(8114, 'Error converting data type %s to %s.' % (src.name if src else 'varchar',
+                                                                                target.name), 16, abort=True)
+                text = text[2:]
+            try:
+                data = bytes.fromhex(text) if len(text) % 2 == 0 else None
+            except ValueError:
+                data = None
+            if data is None:
+                raise TsqlError(8114, 'Error converting data type %s to %s.' % (src.name if src else 'varchar',
+                                                                            target.name), 16, abort=True)
+        elif style not in (None, 0):
+            raise TsqlError(281, '%d is not a valid style number when converting to %s.' % (style, target.name), 16)
+        else:
+            data = value.encode('utf-16-le') if src is not None and src.is_unicode else value.encode(CODEPAGE, 'replace')
+        right = True
+    elif isinstance(value, int) and (src is None or src.is_int or src.name == 'bit'):
+        size = INT_TYPES.get(src.name if src else 'int', 1)
+        data = (int(value) & ((1 << (8 * size)) - 1)).to_bytes(size, 'big')
+        right = False
+    else:
+        raise TsqlError(40000, 'Not supported by the test server: conversion of %s to %s'
+                        % (src.name if src else type(value).__name__, target.name), 16, abort=True)
+    n = target.length
+    if n == MAX:
+        return data
+    if len(data) > n:
+        data = data[:n] if right else data[len(data) - n:]
+    elif target.name == 'binary' and len(data) < n:
+        data = data + bytes(n - len(data)) if right else bytes(n - len(data)) + data
+    return data
+
+
+def from_binary(value, target, style):
+    """A binary value as target: integers from the big-endian bytes (the rightmost ones when longer, as
+    SQL Server cuts on the left); text as the bytes in the code page (UTF-16LE for Unicode) or, with
+    style 1 or 2, as upper-case hex digits (with or without '0x')."""
+    t = target.name
+    if t in INT_TYPES:
+        size = INT_TYPES[t]
+        data = value[-size:] if len(value) > size else value
+        v = int.from_bytes(data, 'big')
+        if len(data) == size and t != 'tinyint' and v >= 1 << (8 * size - 1):
+            v -= 1 << (8 * size)
+        return v
+    if t in STRING_TYPES:
+        if style in (1, 2):
+            text = ('0x' if style == 1 else '') + value.hex().upper()
+        elif style not in (None, 0):
+            raise TsqlError(281, '%d is not a valid style number when converting from binary to a character string.'
+                            % style, 16)
+        elif target.is_unicode:
+            text = value[:len(value) // 2 * 2].decode('utf-16-le', 'replace')
+        else:
+            text = value.decode(CODEPAGE, 'replace')
+        return convert(text, target, None)
+    if t in ('float', 'real'):
+        raise TsqlError(529, 'Explicit conversion from data type varbinary to %s is not allowed.' % t, 16, abort=True)
+    raise TsqlError(40000, 'Not supported by the test server: conversion of binary values to %s' % t, 16, abort=True)
+
+
 def convert(value, target, src=None, style=None):
     """Convert a stored value to the storage form of target, raising SQL Server's errors."""
     if value is None:
         return None
     t = target.name
+    if t in BINARY_TYPES:
+        return to_binary(value, target, src, style)
     if isinstance(value, bytes):
+        if src is None or src.is_binary:
+            return from_binary(value, target, style)
         value = value.decode('utf-8', 'replace')
     if t in INT_TYPES or t == 'bit':
         if isinstance(value, str):
@@ -423,6 +534,9 @@ def type_info(t, tds72=True):
         return bytes([0x6F, 4])
     if n == 'date':
         return bytes([0x28])
+    if n in BINARY_TYPES:
+        # BIGVARBINARY / BIGBINARY: a USHORT length (0xFFFF: varbinary(max), sent as PLP), no collation.
+        return bytes([0xA5 if n == 'varbinary' else 0xAD]) + struct.pack('<H', 0xFFFF if t.length == MAX else t.length)
     code = {'varchar': 0xA7, 'char': 0xAF, 'nvarchar': 0xE7, 'nchar': 0xEF}[n]
     if t.length == MAX:
         return bytes([code]) + b'\xff\xff' + COLLATION
@@ -481,6 +595,17 @@ def encode_value(t, v):
             return b'\x04' + struct.pack('<HH', delta.days, delta.seconds // 60)
         ticks = round((delta.seconds + d.microsecond / 1e6) * 300)
         return b'\x08' + struct.pack('<iI', delta.days, ticks)
+    if n in BINARY_TYPES:
+        if v is not None and not isinstance(v, bytes):
+            v = convert(v, t, None)
+        if t.length == MAX:
+            if v is None:
+                return b'\xff' * 8
+            out = struct.pack('<Q', len(v))
+            if v:
+                out += struct.pack('<I', len(v)) + v
+            return out + b'\x00\x00\x00\x00'
+        return b'\xff\xff' if v is None else struct.pack('<H', len(v)) + v
     # strings
     if v is not None and not isinstance(v, str):
         v = num_text(v, None) if not isinstance(v, bytes) else v.decode('utf-8', 'replace')

@@ -218,12 +218,18 @@ def read_typed_value(r):
         raw = r.take(n)
         v = int.from_bytes(raw[1:], 'little') / (10 ** s)
         return (v if raw[0] else -v), typ
-    if t in (0xA7, 0xAF, 0xE7, 0xEF):               # (N)VARCHAR (N)CHAR
+    if t in (0xA7, 0xAF, 0xE7, 0xEF, 0xA5, 0xAD):   # (N)VARCHAR (N)CHAR BIGVARBINARY BIGBINARY
         maxlen = r.u16()
-        r.take(5)
+        binary = t in (0xA5, 0xAD)
+        if not binary:
+            r.take(5)   # collation
         unicode = t in (0xE7, 0xEF)
-        typ = sqltypes.SqlType('nvarchar' if unicode else 'varchar', sqltypes.MAX if maxlen == 0xFFFF else
-                               max(1, maxlen // 2 if unicode else maxlen))
+        if binary:
+            typ = sqltypes.SqlType('varbinary' if t == 0xA5 else 'binary', sqltypes.MAX if maxlen == 0xFFFF else
+                                   max(1, maxlen))
+        else:
+            typ = sqltypes.SqlType('nvarchar' if unicode else 'varchar', sqltypes.MAX if maxlen == 0xFFFF else
+                                   max(1, maxlen // 2 if unicode else maxlen))
         if maxlen == 0xFFFF:
             total = struct.unpack('<Q', r.take(8))[0]
             if total == 0xFFFFFFFFFFFFFFFF:
@@ -240,6 +246,8 @@ def read_typed_value(r):
             if n == 0xFFFF:
                 return None, typ
             raw = r.take(n)
+        if binary:
+            return bytes(raw), typ
         text = raw.decode('utf-16-le', 'replace') if unicode else raw.decode(sqltypes.CODEPAGE, 'replace')
         return text, typ
     if t in (0x63, 0x23):                           # NTEXT TEXT

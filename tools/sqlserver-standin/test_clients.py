@@ -1,5 +1,6 @@
 """The stand-in as FreeTDS tsql and the FreeTDS ODBC driver see it: both must read the same answers."""
 
+import hashlib
 import os
 import sys
 import threading
@@ -190,6 +191,63 @@ class BothClients(unittest.TestCase):
             self.assertIn(results, ([1], [0]))
         finally:
             other.close()
+
+    def test_application_lock_wait_ends_on_release_and_on_attention(self):
+        lock = ("declare @r int exec @r = tempdb..sp_getapplock @Resource = N'vireo-2', @LockMode = 'Exclusive', "
+                "@LockOwner = 'Session', @LockTimeout = %d select @r")
+        release = "declare @r int exec @r = tempdb..sp_releaseapplock N'vireo-2', 'Session' select @r"
+        holder, other = self.server.odbc(), self.server.odbc()
+        try:
+            self.assertEqual(holder.execute(lock % 0).fetchone()[0], 0)
+            # An attention ends the wait: the request is cancelled and leaves the lock's queue.
+            cur = other.cursor()
+            threading.Timer(0.3, cur.cancel).start()
+            with self.assertRaises(pyodbc.Error) as cm:
+                cur.execute(lock % -1)
+            self.assertIn('HY008', str(cm.exception))
+            self.assertEqual(other.execute('select 5').fetchone()[0], 5)
+            # The same through a statement with a parameter, which the driver sends as an RPC.
+            cur = other.cursor()
+            threading.Timer(0.3, cur.cancel).start()
+            with self.assertRaises(pyodbc.Error) as cm:
+                cur.execute(lock.replace('%d', '?'), 60000)
+            self.assertIn('HY008', str(cm.exception))
+            self.assertEqual(other.execute('select 6').fetchone()[0], 6)
+            # A waiter gets the lock when the holder releases it; the holder asking again waits its turn.
+            results = []
+            waiting = threading.Thread(target=lambda: results.append(other.execute(lock % 20000).fetchone()[0]))
+            waiting.start()
+            time.sleep(1.0)   # the request is queued by then
+            self.assertEqual(results, [])
+            self.assertEqual(tuple(holder.execute(release.replace('select @r', '') + lock.replace('declare @r int', '')
+                                                  % 0).fetchone()), (-1,))
+            waiting.join(15)
+            self.assertEqual(results, [1])
+        finally:
+            holder.close()
+            other.close()
+
+    def test_hashes_and_binary_values(self):
+        # varbinary results arrive as bytes (BIGVARBINARY, PLP for (max)), NULLs too; tsql prints them in hex.
+        sql = ("select hashbytes('SHA2_256', N'体检') as h, hashbytes('MD5', '体检') as m, "
+               "convert(varchar(64), hashbytes('SHA2_256', N'abc'), 2) as x, cast(NULL as varbinary(8)) as n, "
+               "cast(0x0102 as varbinary(max)) as b, cast(0x01 as binary(3)) as f")
+        with self.server.odbc() as c:
+            cur = c.execute(sql)
+            row = tuple(cur.fetchall()[0])
+            self.assertEqual([d[3] for d in cur.description][:1], [8000])
+            # A binary parameter (an RPC with BIGVARBINARY) is hashed as it is.
+            self.assertEqual(c.execute("select hashbytes('SHA1', ?)", b'\x00\xffab').fetchone()[0],
+                             hashlib.sha1(b'\x00\xffab').digest())
+            total = c.execute("select checksum_agg(convert(int, substring(hashbytes('SHA1', note), 1, 4))) "
+                              "from 体检").fetchone()[0]
+        self.assertEqual(row, (hashlib.sha256('体检'.encode('utf-16-le')).digest(), hashlib.md5('体检'.encode('gbk')).digest(),
+                               hashlib.sha256('abc'.encode('utf-16-le')).hexdigest().upper(), None, b'\x01\x02',
+                               b'\x01\x00\x00'))
+        self.assertEqual(total, int.from_bytes(hashlib.sha1('检查'.encode('gbk')).digest()[:4], 'big', signed=True))
+        rows, err = self.tsql_rows("select hashbytes('MD5', 'abc') as h, cast(0x0102 as varbinary(max)) as b")
+        self.assertEqual(err.strip(), '')
+        self.assertEqual(rows, [['h', 'b'], [hashlib.md5(b'abc').hexdigest(), '0102']])
 
     def test_waitfor_delay_and_attention(self):
         with self.server.odbc() as c:

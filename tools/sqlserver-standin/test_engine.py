@@ -1,5 +1,6 @@
 """T-SQL semantics of the stand-in, checked on the engine directly (no network)."""
 
+import hashlib
 import os
 import sys
 import tempfile
@@ -167,6 +168,197 @@ class AppLocks(EngineCase):
         self.assertEqual(self.status(GET_LOCK % ('Exclusive', 0), self.session), 0)
         threading.Timer(0.2, self.engine.close_session, (self.session,)).start()
         self.assertEqual(self.status(GET_LOCK % ('Exclusive', 5000), other), 1)
+
+    def wait_in_thread(self, text, session):
+        """Starts text in a thread and returns once its request waits in the lock's queue -> (thread, [status])."""
+        got = []
+        t = threading.Thread(target=lambda: got.append(self.status(text, session)))
+        t.start()
+        deadline = time.monotonic() + 10
+        while not any(w.spid == session.spid for q in self.engine.applock_queue.values() for w in q):
+            self.assertLess(time.monotonic(), deadline, 'the request never queued')
+            time.sleep(0.005)
+        return t, got
+
+    def test_a_released_lock_goes_to_the_waiter_first(self):
+        # The holder releases and asks again at once: the waiter gets the lock, the holder queues behind it.
+        other, third = Session(52, DB), Session(53, DB)
+        self.assertEqual(self.status(GET_LOCK % ('Exclusive', 0), self.session), 0)
+        t, got = self.wait_in_thread(GET_LOCK % ('Exclusive', 10000), other)
+        again = ("exec tempdb..sp_releaseapplock N'体检', 'Session' declare @r int exec @r = tempdb..sp_getapplock "
+                 "N'体检', 'Exclusive', 'Session', 0 select @r as r")
+        self.assertEqual(self.status(again, self.session), -1)
+        t.join(10)
+        self.assertEqual(got, [1])
+        # A waiting request also keeps compatible newcomers out: while Exclusive waits behind a Shared
+        # holder, another Shared request does not pass it.
+        self.assertEqual(self.status(RELEASE_LOCK, other), 0)
+        self.assertEqual(self.status(GET_LOCK % ('Shared', 0), self.session), 0)
+        t, got = self.wait_in_thread(GET_LOCK % ('Exclusive', 10000), other)
+        self.assertEqual(self.status(GET_LOCK % ('Shared', 0), third), -1)
+        t3, got3 = self.wait_in_thread(GET_LOCK % ('Shared', 10000), third)
+        self.assertEqual(self.status(RELEASE_LOCK, self.session), 0)
+        t.join(10)
+        self.assertEqual(got, [1])
+        self.assertEqual(got3, [])       # still behind the Exclusive holder
+        self.assertEqual(self.status(RELEASE_LOCK, other), 0)
+        t3.join(10)
+        self.assertEqual(got3, [1])
+
+    def test_a_waiter_that_gives_up_lets_the_next_one_go(self):
+        # Holder Shared; an Exclusive request waits, a Shared one queues behind it. When the Exclusive
+        # request is interrupted (-2) or times out (-1), the Shared one gets the lock at once.
+        other, third = Session(52, DB), Session(53, DB)
+        self.assertEqual(self.status(GET_LOCK % ('Shared', 0), self.session), 0)
+        t, got = self.wait_in_thread(GET_LOCK % ('Exclusive', -1), other)
+        t3, got3 = self.wait_in_thread(GET_LOCK % ('Shared', 10000), third)
+        other.interrupt()
+        t.join(10)
+        t3.join(10)
+        self.assertEqual((got, got3), ([-2], [1]))
+        self.assertEqual(self.engine.applock_queue, {})
+        self.assertEqual(self.status(RELEASE_LOCK, third), 0)
+        other.cancel.clear()
+        t, got = self.wait_in_thread(GET_LOCK % ('Exclusive', 300), other)
+        t3, got3 = self.wait_in_thread(GET_LOCK % ('Shared', 10000), third)
+        t.join(10)
+        t3.join(10)
+        self.assertEqual((got, got3), ([-1], [1]))
+
+
+class BinaryAndHashes(EngineCase):
+    """HASHBYTES, CHECKSUM_AGG and the binary/varbinary values they work with."""
+
+    def value(self, sql):
+        return self.rows(sql)[0][0]
+
+    def test_hashbytes_hashes_the_bytes_sql_server_hashes(self):
+        # varchar in the code page (GBK), nvarchar as UTF-16LE, binary as it is; char(n) with its padding.
+        cases = [
+            ("'abc'", b'abc'), ("N'abc'", 'abc'.encode('utf-16-le')), ("'体检'", '体检'.encode('gbk')),
+            ("N'体检'", '体检'.encode('utf-16-le')), ('0x00FF10', b'\x00\xff\x10'),
+            ("cast('ab' as char(4))", b'ab  '), ("''", b''),
+        ]
+        algorithms = {'MD5': hashlib.md5, 'SHA': hashlib.sha1, 'sha1': hashlib.sha1, 'SHA2_256': hashlib.sha256,
+                      'Sha2_512': hashlib.sha512}
+        for expr, data in cases:
+            for alg, fn in algorithms.items():
+                with self.subTest(expr=expr, alg=alg):
+                    self.assertEqual(self.value("select hashbytes('%s', %s)" % (alg, expr)), fn(data).digest())
+        self.assertEqual(self.value("select hashbytes('SHA2_256', N'abc')"),
+                         hashlib.sha256(b'a\x00b\x00c\x00').digest())
+        self.assertEqual(self.types("select hashbytes('MD5', 'abc') as h"), [('h', 'varbinary(8000)')])
+        # MD2 and MD4 against the published test vectors (RFC 1319, RFC 1320).
+        vectors = {('MD2', "''"): '8350e5a3e24c153df2275c9f80692773',
+                   ('MD2', "'message digest'"): 'ab4f496bfb2a530b219ff33031fe06b0',
+                   ('MD2', "'abcdefghijklmnopqrstuvwxyz'"): '4e8ddff3650292ab5a4108c3aa47940b',
+                   ('MD4', "''"): '31d6cfe0d16ae931b73c59d7e0c089c0',
+                   ('MD4', "'abc'"): 'a448017aaf21d8525fc10ae87aa6729d',
+                   ('MD4', "replicate('1234567890', 8)"): 'e33b4ddc9c38f2199c3e7b164fcc0536'}
+        for (alg, expr), digest in vectors.items():
+            with self.subTest(alg=alg, expr=expr):
+                self.assertEqual(self.value("select hashbytes('%s', %s)" % (alg, expr)).hex(), digest)
+        # From a column and a variable; NULL input and an unknown algorithm give NULL.
+        self.results("create table h (s varchar(20), n nvarchar(20))\ninsert h values ('体检a', N'体检a'), (NULL, NULL)")
+        self.assertEqual(self.rows("select hashbytes('SHA1', s), hashbytes('SHA1', n) from h order by s desc"),
+                         [(hashlib.sha1('体检a'.encode('gbk')).digest(),
+                           hashlib.sha1('体检a'.encode('utf-16-le')).digest()), (None, None)])
+        self.assertEqual(self.rows("declare @v nvarchar(10) = N'x' select hashbytes('md5', @v), "
+                                   "hashbytes('SHA3_256', 'abc'), hashbytes(NULL, 'abc'), hashbytes('md5', NULL)"),
+                         [(hashlib.md5('x'.encode('utf-16-le')).digest(), None, None, None)])
+
+    def test_hashbytes_refuses_what_sql_server_refuses(self):
+        for expr, name in [('1', 'int'), ('getdate()', 'datetime'), ('1.5', 'numeric'), ("cast(1 as bit)", 'bit'),
+                           ('cast(1 as float)', 'float')]:
+            with self.subTest(expr=expr):
+                self.assertEqual(self.errors("select hashbytes('MD5', %s)" % expr),
+                                 [(8116, 'Argument data type %s is invalid for argument 2 of hashbytes function.'
+                                   % name)])
+        self.assertEqual(self.errors("select hashbytes(5, 'abc')")[0][0], 8116)
+        self.assertEqual(self.errors("select hashbytes('MD5')")[0][0], 174)
+
+    def test_binary_conversions(self):
+        h = "hashbytes('SHA2_256', 'abc')"
+        digest = hashlib.sha256(b'abc').digest()
+        self.assertEqual(self.rows("select convert(varchar(64), %s, 2), convert(varchar(66), %s, 1), "
+                                   "convert(bigint, substring(%s, 1, 8)), cast(substring(%s, 1, 4) as int)"
+                                   % (h, h, h, h)),
+                         [(digest.hex().upper(), '0x' + digest.hex().upper(),
+                           int.from_bytes(digest[:8], 'big', signed=True), int.from_bytes(digest[:4], 'big', signed=True))])
+        self.assertEqual(self.types("select substring(%s, 1, 8) as s, convert(varchar(64), %s, 2) as x" % (h, h)),
+                         [('s', 'varbinary(8000)'), ('x', 'varchar(64)')])
+        # Integers: big-endian, signed, cut or padded on the left; text: code page bytes, cut or padded on the right.
+        self.assertEqual(self.rows("select cast(0x0102 as int), cast(0xFFFFFFFF as int), cast(0x0100000002 as int), "
+                                   "cast(0xFF as tinyint), cast(0x8000 as smallint), cast(0xFFFFFFFF as bigint)"),
+                         [(258, -1, 2, 255, -32768, 4294967295)])
+        self.assertEqual(self.rows("select cast(258 as varbinary(4)), cast(258 as binary(2)), cast(-1 as binary(6)), "
+                                   "cast('ab' as binary(4)), cast('abc' as varbinary(2)), cast(N'体' as varbinary(4)), "
+                                   "cast('体' as varbinary(4)), convert(varbinary(4), 'a0B1', 2), "
+                                   "convert(varbinary(4), '0x0A0B', 1)"),
+                         [(b'\x00\x00\x01\x02', b'\x01\x02', b'\x00\x00\xff\xff\xff\xff', b'ab\x00\x00', b'ab',
+                           '体'.encode('utf-16-le'), '体'.encode('gbk'), b'\xa0\xb1', b'\x0a\x0b')])
+        self.assertEqual(self.rows("select convert(varchar(10), 0x616263), convert(nvarchar(10), 0x61006200), "
+                                   "convert(varchar(10), 0x0A, 1), datalength(0x010203), datalength(cast(1 as binary(5)))"),
+                         [('abc', 'ab', '0x0A', 3, 5)])
+        self.assertEqual(self.errors("select convert(varbinary(4), 'xyz', 2)")[0][0], 8114)
+        self.assertEqual(self.errors("select cast(0x01 as float)")[0][0], 529)
+        # A string never becomes binary implicitly (error 257); an explicit conversion is needed.
+        self.results('create table b (id int, h varbinary(4), f binary(3))')
+        for sql in ("insert b (h) values ('abc')", "declare @b varbinary(10) = 'abc'",
+                    "declare @b varbinary(10) set @b = N'abc'", "update b set f = 'x'",
+                    "insert b (f) select 'x' where 1 = 0"):
+            with self.subTest(sql=sql):
+                self.assertEqual(self.errors(sql)[0][0], 257)
+        self.results("insert b values (1, 0x01020304, 0x01), (2, cast('ab' as varbinary(4)), 0x0002)")
+        self.assertEqual(self.rows('select id, h, f from b order by id'),
+                         [(1, b'\x01\x02\x03\x04', b'\x01\x00\x00'), (2, b'ab', b'\x00\x02\x00')])
+        self.assertEqual(self.rows('declare @i int = 0x0102 declare @s varchar(5) = 0x6869 select @i, @s'),
+                         [(258, 'hi')])
+        self.assertEqual(self.errors('insert b (h) values (0x0102030405)'),
+                         [(8152, 'String or binary data would be truncated.')])
+        self.assertEqual(self.rows("select name, xtype, length from syscolumns where id = object_id('b') order by colid"),
+                         [('id', 56, 4), ('h', 165, 4), ('f', 173, 3)])
+        self.assertEqual(self.types('select h, f, isnull(h, 0x00) as i from b'),
+                         [('h', 'varbinary(4)'), ('f', 'binary(3)'), ('i', 'varbinary(4)')])
+        self.assertEqual(self.errors("select h + 0x01 from b")[0][0], 40000)
+        self.assertEqual(self.errors("select upper(h) from b")[0][0], 40000)
+
+    def test_binary_comparison(self):
+        # Byte order, with trailing 0x00 bytes ignored as SQL Server ignores them.
+        self.assertEqual(self.rows("select case when 0x01 = 0x0100 then 1 else 0 end, "
+                                   "case when 0x01 < 0x02 then 1 else 0 end, case when 0xFF > 0x0100 then 1 else 0 end, "
+                                   "case when 0x0100 > 0x01 then 1 else 0 end, case when 0x0001 = 0x01 then 1 else 0 end, "
+                                   "case when 0x00000102 = 258 then 1 else 0 end"),
+                         [(1, 1, 1, 0, 0, 1)])
+        self.results("create table k (id int, h varbinary(32))\n"
+                     "insert k select 1, hashbytes('MD5', 'a') insert k select 2, hashbytes('MD5', 'b')\n"
+                     "insert k values (3, 0x0102)")
+        self.assertEqual(self.rows("select id from k where h = hashbytes('MD5', 'b') or h = 0x010200 order by id"),
+                         [(2,), (3,)])
+        self.assertEqual(self.rows("declare @h varbinary(16) = hashbytes('MD5', 'a') "
+                                   "select id from k where h <> @h order by id"), [(2,), (3,)])
+
+    def test_checksum_agg(self):
+        self.results('create table c (g int, v int, s smallint, b bigint, t varchar(5))\n'
+                     'insert c values (1, 5, 1, 1, \'a\'), (1, 9, 2, 1, \'b\'), (1, NULL, 3, 1, \'c\'), '
+                     '(2, -7, 4, 1, \'d\'), (2, -7, 5, 1, \'e\'), (3, NULL, 6, 1, \'f\')')
+        self.assertEqual(self.rows('select g, checksum_agg(v) from c group by g order by g'),
+                         [(1, 5 ^ 9), (2, 0), (3, None)])
+        self.assertEqual(self.rows('select checksum_agg(v), checksum_agg(distinct v), checksum_agg(s) from c'),
+                         [(5 ^ 9 ^ -7 ^ -7, 5 ^ 9 ^ -7, 1 ^ 2 ^ 3 ^ 4 ^ 5 ^ 6)])
+        self.assertEqual(self.types('select checksum_agg(s) as x from c'), [('x', 'int')])
+        self.assertEqual(self.rows('select checksum_agg(v) from c where g > 5'), [(None,)])
+        for col in ('b', 't'):
+            with self.subTest(col=col):
+                self.assertEqual(self.errors('select checksum_agg(%s) from c' % col)[0][0], 8117)
+        # A content checksum of a table through HASHBYTES, independent of the order of the rows.
+        expected = 0
+        for t in 'abcdef':
+            expected ^= int.from_bytes(hashlib.sha256(t.encode()).digest()[:4], 'big', signed=True)
+        sql = ("select checksum_agg(convert(int, substring(hashbytes('SHA2_256', t), 1, 4))) "
+               "from (select top 100 t from c order by t %s) x")
+        self.assertEqual(self.rows(sql % 'asc'), [(expected,)])
+        self.assertEqual(self.rows(sql % 'desc'), [(expected,)])
 
 
 class Errors(EngineCase):

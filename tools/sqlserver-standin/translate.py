@@ -5,7 +5,9 @@ from catalog import VIEWS, qi
 from errors import TsqlError, unsupported
 from sqltypes import SqlType, T_INT, T_BIGINT, T_FLOAT, T_DATETIME, T_BIT
 
-AGGREGATES = {'count', 'count_big', 'sum', 'avg', 'min', 'max'}
+AGGREGATES = {'count', 'count_big', 'sum', 'avg', 'min', 'max', 'checksum_agg'}
+# Functions that take binary arguments as they are; the others refuse them rather than guess a conversion.
+BINARY_ARGS = {'isnull', 'coalesce', 'nullif', 'datalength', 'substring', 'hashbytes'}
 
 
 def lit_sql(v):
@@ -15,6 +17,8 @@ def lit_sql(v):
         return "'" + v.replace("'", "''") + "'"
     if isinstance(v, float):
         return repr(v)
+    if isinstance(v, bytes):
+        return "X'%s'" % v.hex()
     return str(int(v))
 
 
@@ -231,6 +235,8 @@ class Translator:
             return 'NULL', T_INT
         lt = lt or rt
         rt = rt or lt
+        if lt.is_binary or rt.is_binary:
+            raise unsupported('operator %s with binary values' % op)
         if lt.is_date or rt.is_date:
             if op in '+-' and not (lt.is_date and rt.is_date):
                 d, n = (ls, rs) if lt.is_date else (rs, ls)
@@ -270,7 +276,10 @@ class Translator:
         if lt is not None and rt is not None:
             if lt.is_string and rt.is_string:
                 return '(%s %s %s COLLATE CI)' % (ls, op, rs)
-            if lt.is_string != rt.is_string or lt.is_date != rt.is_date:
+            if lt.is_binary and rt.is_binary:
+                # Trailing 0x00 bytes do not count, as on SQL Server (0x01 = 0x0100).
+                return '(tsql_bkey(%s) %s tsql_bkey(%s))' % (ls, op, rs)
+            if lt.is_string != rt.is_string or lt.is_date != rt.is_date or lt.is_binary != rt.is_binary:
                 target = sqltypes.higher(lt, rt)
                 ls = self.coerce(ls, lt, target)
                 rs = self.coerce(rs, rt, target)
@@ -360,7 +369,10 @@ class Translator:
         args = e.args
 
         def a(i):
-            return self.expr(args[i], scope)
+            s, t = self.expr(args[i], scope)
+            if t is not None and t.is_binary and name not in BINARY_ARGS:
+                raise unsupported('function %s() of a binary value' % name.upper())
+            return s, t
 
         def need(lo, hi=None):
             hi = lo if hi is None else hi
@@ -413,7 +425,7 @@ class Translator:
         if name == 'substring':
             need(3)
             s, t = a(0)
-            t = t if t and t.is_string else sqltypes.varchar(30)
+            t = t if t and (t.is_string or t.is_binary) else sqltypes.varchar(30)
             return 'tsql_substring(%s, %s, %s)' % (s, a(1)[0], a(2)[0]), t
         if name in ('left', 'right'):
             need(2)
@@ -497,6 +509,18 @@ class Translator:
             need(1, 3)
             return 'tsql_str(%s, %s, %s)' % (a(0)[0], a(1)[0] if len(args) > 1 else 'NULL',
                                             a(2)[0] if len(args) > 2 else 'NULL'), sqltypes.varchar(10)
+        if name == 'hashbytes':
+            need(2)
+            alg, at = a(0)
+            s, t = a(1)
+            if at is not None and not at.is_string:
+                raise TsqlError(8116, 'Argument data type %s is invalid for argument 1 of hashbytes function.'
+                                % at.name, 16, abort=True)
+            if t is not None and not (t.is_string or t.is_binary):
+                raise TsqlError(8116, 'Argument data type %s is invalid for argument 2 of hashbytes function.'
+                                % t.name, 16, abort=True)
+            kind = 'b' if t is not None and t.is_binary else 'n' if t is not None and t.is_unicode else 'v'
+            return "tsql_hashbytes(%s, %s, '%s')" % (alg, s, kind), sqltypes.T_VARBINARY
         if name == 'object_id':
             need(1, 2)
             if args[0].kind != 'lit' or not isinstance(args[0].value, str):
@@ -539,6 +563,11 @@ class Translator:
             return 'count(%s%s)' % (d, s), T_INT if name == 'count' else T_BIGINT
         if t is None:
             t = T_INT
+        if name == 'checksum_agg':
+            if t.name not in ('int', 'smallint', 'tinyint'):
+                raise TsqlError(8117, 'Operand data type %s is invalid for checksum_agg operator.' % t.name, 16,
+                                abort=True)
+            return 'tsql_checksum_agg(%s%s)' % (d, s), T_INT
         if name in ('min', 'max'):
             if t.is_string:
                 return '%s(%s%s COLLATE CI)' % (name, d, s), t
