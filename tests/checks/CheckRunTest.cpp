@@ -312,3 +312,21 @@ TEST_F(CheckRunOnServer, RecheckRepairAndProcedureRunKeepToTheStamp)
     const auto other = server->connect();
     EXPECT_TRUE(test::checkLockIsFree(*other));
 }
+
+// Whatever ends an item — its result, a failed script, a stop during its script — the server lock
+// is free afterwards, and a stamp names only a result table that was written to its end.
+TEST_F(CheckRunOnServer, EveryEndOfAnItemLeavesTheLockFree)
+{
+    const auto other = server->connect();
+    writeScript(dir.path() + QStringLiteral("/File/C3"), QStringLiteral("检查.SQL"), QStringLiteral("select * from 不存在的表\n"));
+    const CheckRunRecord run = RunChecks({{QStringLiteral("C2"), QStringLiteral("错误项"), true},
+                                          {QStringLiteral("C3"), QStringLiteral("无脚本项"), true}},
+                                         QStringLiteral("Tools"), ctx, identityOf(QStringLiteral("QZdata_001_2024")));
+    const QString ends = lines(run).join(QLatin1Char('|'));
+    EXPECT_TRUE(ends.startsWith(QStringLiteral("C2 error 期间不连续|C3 error 检查脚本执行出错"))) << ends.toStdString();
+    for (const char *code : {"C2", "C3"})
+        EXPECT_EQ(resultOwnershipProblem(run.find(QString::fromLatin1(code))->result,
+                                          readResultStamp(other.get(), QString::fromLatin1(code))),
+                  QString());
+    EXPECT_TRUE(test::checkLockIsFree(*other));
+}

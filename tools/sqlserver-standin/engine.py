@@ -290,7 +290,13 @@ class Engine:
 
     # ------------------------------------------------------------ statement lists
     def run_list(self, stmts, ctx, out):
-        for st in stmts:
+        for i, st in enumerate(stmts):
+            # An attention that came while the statement before ran stops the batch here, as SQL Server
+            # stops it at once: nothing after the cancelled statement runs.
+            if i and ctx.session.watch is not None and not ctx.session.cancel.is_set():
+                ctx.session.watch(0)
+                if ctx.session.cancel.is_set():
+                    raise Cancelled()
             self.run_stmt(st, ctx, out)
 
     def run_stmt(self, st, ctx, out):
