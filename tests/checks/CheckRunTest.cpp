@@ -330,3 +330,29 @@ TEST_F(CheckRunOnServer, EveryEndOfAnItemLeavesTheLockFree)
                   QString());
     EXPECT_TRUE(test::checkLockIsFree(*other));
 }
+
+// Over a slow link every batch costs a round trip: beyond the items' own script batches a run sends
+// one batch of its own per item (the closing batch, which also hands the lock on) and two per run.
+TEST_F(CheckRunOnServer, OneBatchOfTheToolsOwnPerItem)
+{
+    test::StandIn::Options o;
+    o.log = true;
+    test::StandIn logged(o);
+    const auto conn = logged.connect();
+    ctx.account = conn.get();
+    const CheckRunRecord run = RunChecks({{QStringLiteral("C1"), QStringLiteral("借贷不平"), true},
+                                          {QStringLiteral("C2"), QStringLiteral("错误项"), true},
+                                          {QStringLiteral("C1"), QStringLiteral("借贷不平"), true}},
+                                         QStringLiteral("Tools"), ctx, identityOf(QStringLiteral("QZdata_001_2024")));
+    ASSERT_EQ(lines(run), (QStringList{"C1 checked 2", "C2 error 期间不连续", "C1 checked 2"}));
+    int own = 0, scripts = 0;
+    for (const QString &line : logged.log().split(QLatin1Char('\n')))
+        if (line.startsWith(QStringLiteral("batch ")))
+            ++(line.contains(QStringLiteral("VireoResult")) || line.contains(QStringLiteral("sp_getapplock"))
+                       || line.contains(QStringLiteral("@@servername"))
+                   ? own
+                   : scripts);
+    EXPECT_EQ(scripts, 6);   // two batches in each script
+    EXPECT_EQ(own, 3 + 2);
+    EXPECT_TRUE(test::checkLockIsFree(*conn));
+}
