@@ -499,6 +499,14 @@ Recordset OdbcConnection::run(const QString &sql, qint64 maxRows, qint64 chunkRo
     SQLRETURN rc = SQLExecDirectW(st.stmt, const_cast<SQLWCHAR *>(wide(sql)), SQLINTEGER(sql.size()));
     note(rc);
     bool more = rc != SQL_ERROR || !m_broken;
+    // The next row of the current result set; false at its end or on an error (noted).
+    const auto fetch = [&] {
+        const SQLRETURN f = SQLFetch(st.stmt);
+        if (f == SQL_NO_DATA)
+            return false;
+        note(f);
+        return bool(SQL_SUCCEEDED(f));
+    };
     for (int guard = 0; more && guard < 1000000; ++guard) {
         if (m_broken || m_cancel)
             break;
@@ -509,15 +517,8 @@ Recordset OdbcConnection::run(const QString &sql, qint64 maxRows, qint64 chunkRo
                 // Every result set of the batch, each read whole.
                 Recordset rs = describe(st.stmt, cols);
                 std::vector<char16_t> buf(4096);
-                while (!m_cancel) {
-                    const SQLRETURN f = SQLFetch(st.stmt);
-                    if (f == SQL_NO_DATA)
-                        break;
-                    note(f);
-                    if (!SQL_SUCCEEDED(f))
-                        break;
+                while (!m_cancel && fetch())
                     readRow(st.stmt, rs, buf);
-                }
                 rs.squeeze();
                 all->push_back(std::move(rs));
             } else if (cols > 0 && !first && !error) {
@@ -531,13 +532,7 @@ Recordset OdbcConnection::run(const QString &sql, qint64 maxRows, qint64 chunkRo
                 qint64 nextReport = rowSink ? rowSink->firstRows : -1;
                 std::vector<char16_t> buf(4096);
                 bool wanted = true;
-                while ((maxRows < 0 || rows->rowCount() < maxRows) && !m_cancel) {
-                    const SQLRETURN f = SQLFetch(st.stmt);
-                    if (f == SQL_NO_DATA)
-                        break;
-                    note(f);
-                    if (!SQL_SUCCEEDED(f))
-                        break;
+                while ((maxRows < 0 || rows->rowCount() < maxRows) && !m_cancel && fetch()) {
                     if (rowSink) {
                         {
                             const std::unique_lock lock(*rowSink->lock);
