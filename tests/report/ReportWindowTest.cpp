@@ -464,17 +464,10 @@ TEST_F(ReportWindowTest, AResultOverwrittenByAnotherAccountIsRefusedEverywhere)
     sql(QStringLiteral("create table Fixes (n int)"));
     item(QStringLiteral("O1"), QStringLiteral("覆盖"),
          {{QStringLiteral("修复.sql"), QStringLiteral("insert into Fixes values (1)\n")}}, kThreeRows.arg(QStringLiteral("O1")));
-    const auto checkOn002 = [] {
+    const auto checkOn002 = [] {   // its result table written and stamped as a check of 002 does
         auto other = standIn->connect(QStringLiteral("QZdata_002_2024"));
-        other->execute(QStringLiteral("if exists (select * from tempdb..sysobjects where name='VUZ') drop table tempdb..VUZ "
-                                      "select 1 as n into tempdb..VUZ insert into tempdb..VUZ values (2), (3), (4)"));
-        RunIdentity run;
-        run.runId = newRunId();
-        readServerIdentity(other.get(), run);
-        ItemOutcome o;
-        o.code = QStringLiteral("O1");
-        finishItemResult(other.get(), run, o, ResultSource::Staging);
-        return o;
+        other->execute(QStringLiteral("drop table tempdb..O1 select 1 as n into tempdb..O1 insert into tempdb..O1 values (2), (3), (4)"));
+        return test::stampResult(other.get(), QStringLiteral("O1"));
     };
     const QRegularExpression overwritten(QStringLiteral("该结果已被账套 002 于 \\d\\d:\\d\\d 的检查覆盖，请重新检查"));
 

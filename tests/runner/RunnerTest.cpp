@@ -26,6 +26,12 @@ using namespace vireo;
 
 namespace {
 
+// Command-line words written as one line.
+QStringList words(const char *line)
+{
+    return QString::fromUtf8(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
 struct Outcome {
     int status = -1;
     QString out;
@@ -139,9 +145,7 @@ test::StandIn *Runner::server = nullptr;
 TEST_F(Runner, JsonMatchesTheExpectedFindingsOfBothAccountsAndExportsOpen)
 {
     QTemporaryDir out;
-    const Outcome r = run({QStringLiteral("--account"), QStringLiteral("001,002"), QStringLiteral("--all"),
-                       QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("--jobs"), QStringLiteral("2"),
-                       QStringLiteral("--export"), out.path()});
+    const Outcome r = run(words("--account 001,002 --all --format json --jobs 2 --export") << out.path());
     EXPECT_EQ(r.status, 1) << r.err.toStdString();   // findings; GJ01 without --param is skipped, not an error
     QJsonParseError pe;
     const QJsonDocument doc = QJsonDocument::fromJson(r.out.toUtf8(), &pe);
@@ -176,8 +180,7 @@ TEST_F(Runner, JsonMatchesTheExpectedFindingsOfBothAccountsAndExportsOpen)
 
 TEST_F(Runner, ABadAccountIsReportedAndTheOthersGoOn)
 {
-    const Outcome r = run({QStringLiteral("--account"), QStringLiteral("009,001"), QStringLiteral("--items"),
-                       QStringLiteral("ZZ05,WL02"), QStringLiteral("--format"), QStringLiteral("csv")});
+    const Outcome r = run(words("--account 009,001 --items ZZ05,WL02 --format csv"));
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.rawOut.startsWith("\xEF\xBB\xBF"));   // Excel on Windows reads the CSV as UTF-8
     const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -238,10 +241,8 @@ TEST_F(Runner, FailedScriptGivesAnErrorNeverTheRowsOfTheItemBefore)
     QTemporaryDir folder;
     demoSubset(folder.path(), {QStringLiteral("ZZ01"), QStringLiteral("WL02")}, "select * from NoSuchTable\r\n");
     QTemporaryDir out;
-    const Outcome r = run({QStringLiteral("--account"), QStringLiteral("001,002"), QStringLiteral("--items"),
-                           QStringLiteral("ZZ01,WL02"), QStringLiteral("--format"), QStringLiteral("json"),
-                           QStringLiteral("--export"), out.path()},
-                          true, folder.path());
+    const Outcome r = run(words("--account 001,002 --items ZZ01,WL02 --format json --export") << out.path(), true,
+                          folder.path());
     EXPECT_EQ(r.status, 2);
     const QJsonArray accounts = QJsonDocument::fromJson(r.out.toUtf8()).object().value(QStringLiteral("accounts")).toArray();
     ASSERT_EQ(accounts.size(), 2) << r.out.toStdString();
@@ -356,9 +357,8 @@ TEST_F(Runner, HistoryComparesFindingsRowByRow)
         SCOPED_TRACE(c.account.toStdString());
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("history.sqlite"));
-        const QStringList args{QStringLiteral("--account"), c.account, QStringLiteral("--items"), QStringLiteral("ZZ01"),
-                               QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("--history"), file,
-                               QStringLiteral("--compare"), QStringLiteral("last")};
+        const QStringList args = QStringList{QStringLiteral("--account"), c.account}
+                                 + words("--items ZZ01 --format json --compare last --history") << file;
         const QJsonObject first = firstAccount(run(args).out);
         EXPECT_EQ(itemOf(first, QStringLiteral("ZZ01")).value(QStringLiteral("change")).toString(), QStringLiteral("首次检查"));
         const auto conn = server->connect(QStringLiteral("QZdata_") + c.account + QStringLiteral("_2024"));
@@ -394,8 +394,7 @@ TEST_F(Runner, ConcurrentRunsLoseNoHistory)
     const test::StandIn other(standInOptions());
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("history.sqlite"));
-    const QStringList args{QStringLiteral("--account"), QStringLiteral("001,002"), QStringLiteral("--jobs"), QStringLiteral("2"),
-                           QStringLiteral("--items"), QStringLiteral("ZZ01,WL01"), QStringLiteral("--history"), file};
+    const QStringList args = words("--account 001,002 --jobs 2 --items ZZ01,WL01 --history") << file;
     QProcess a, b;
     start(a, args);
     start(b, args, true, other.server());
@@ -433,9 +432,7 @@ TEST_F(Runner, UnwritableHistoryLeavesResultsIntact)
             history::HistoryStore(file).open();
             QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
         }
-        const Outcome r = run({QStringLiteral("--account"), QStringLiteral("001"), QStringLiteral("--items"),
-                               QStringLiteral("ZZ01"), QStringLiteral("--format"), QStringLiteral("json"),
-                               QStringLiteral("--history"), file});
+        const Outcome r = run(words("--account 001 --items ZZ01 --format json --history") << file);
         EXPECT_EQ(r.status, 1) << r.err.toStdString();
         const QJsonObject a = firstAccount(r.out);
         EXPECT_EQ(itemOf(a, QStringLiteral("ZZ01")).value(QStringLiteral("count")).toInt(), 2) << r.out.toStdString();
@@ -461,10 +458,8 @@ TEST_F(Runner, HtmlReportIsStrictEscapedAndLimited)
     conn->execute(insert);
     QTemporaryDir dir;
     const QString html = dir.filePath(QStringLiteral("report.html"));
-    const Outcome r = run({QStringLiteral("--account"), QStringLiteral("001"), QStringLiteral("--items"),
-                           QStringLiteral("WL01,ZZ01,CH02"), QStringLiteral("--format"), QStringLiteral("html"),
-                           QStringLiteral("--output"), html, QStringLiteral("--history"),
-                           dir.filePath(QStringLiteral("h.sqlite"))});
+    const Outcome r = run(words("--account 001 --items WL01,ZZ01,CH02 --format html --output")
+                          << html << QStringLiteral("--history") << dir.filePath(QStringLiteral("h.sqlite")));
     conn->execute(QStringLiteral("delete from Customer where iID >= 900"));
     EXPECT_EQ(r.status, 1) << r.err.toStdString();
     QProcess py;
@@ -481,7 +476,7 @@ TEST_F(Runner, AnItemThatRunsTooLongOrAFrozenServerEndsWithAnErrorByItself)
     // The demo's ZZ05 made to wait; WL02 after it is quick.
     QTemporaryDir dir;
     demoSubset(dir.path(), {QStringLiteral("WL02"), QStringLiteral("ZZ05")}, "waitfor delay '00:01:00'\r\n");
-    const QStringList args{QStringLiteral("--account"), QStringLiteral("001"), QStringLiteral("--items"), QStringLiteral("ZZ05,WL02")};
+    const QStringList args = words("--account 001 --items ZZ05,WL02");
 
     extraEnv = {{QStringLiteral("VIREO_PROBE_INTERVAL_MS"), QStringLiteral("300")},
                 {QStringLiteral("VIREO_PROBE_TIMEOUT_SECONDS"), QStringLiteral("1")}};
@@ -489,8 +484,7 @@ TEST_F(Runner, AnItemThatRunsTooLongOrAFrozenServerEndsWithAnErrorByItself)
     clock.start();
     // Two accounts, one after the other: the first one's lines come out while the second still runs.
     QProcess first;
-    start(first, {QStringLiteral("--account"), QStringLiteral("001,002"), QStringLiteral("--items"), QStringLiteral("ZZ05,WL02"),
-                  QStringLiteral("--timeout"), QStringLiteral("1")}, true, {}, dir.path());
+    start(first, words("--account 001,002 --items ZZ05,WL02 --timeout 1"), true, {}, dir.path());
     QByteArray early;
     while (!early.contains("== QZdata_001_2024") && first.waitForReadyRead(20000))
         early += first.readAllStandardOutput();
@@ -533,8 +527,7 @@ TEST_F(Runner, CtrlCOrSigtermStopsTheRunningItemAndRecordsTheRun)
         SCOPED_TRACE(sig);
         const QString file = dir.filePath(QStringLiteral("h%1.sqlite").arg(sig));
         QProcess p;
-        start(p, {QStringLiteral("--account"), QStringLiteral("001"), QStringLiteral("--items"), QStringLiteral("ZZ05,WL02"),
-                  QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("--history"), file}, true, {}, dir.path());
+        start(p, words("--account 001 --items ZZ05,WL02 --format json --history") << file, true, {}, dir.path());
         QElapsedTimer clock;
         clock.start();
         while (!lockTaken() && clock.elapsed() < 20000)
@@ -572,9 +565,8 @@ TEST_F(Runner, EachServerOfARunIsRecordedWithItsAccount)
     const test::StandIn other(named);
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("history.sqlite"));
-    const Outcome r = run({QStringLiteral("--account"), QStringLiteral("001"), QStringLiteral("--server"), other.server(),
-                           QStringLiteral("--account"), QStringLiteral("002"), QStringLiteral("--items"), QStringLiteral("ZZ01"),
-                           QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("--history"), file});
+    const Outcome r = run(words("--account 001 --server") << other.server()
+                          << words("--account 002 --items ZZ01 --format json --history") << file);
     EXPECT_EQ(r.status, 1) << r.err.toStdString();
     history::HistoryStore store(file);
     QStringList seen;
