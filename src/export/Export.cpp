@@ -252,7 +252,7 @@ void writeXlsx(const db::Recordset &rs, const QString &path, const ExportProgres
 
     Cell cell;
     for (qint64 r = 0; r < rows; ++r) {
-        const auto sheetRow = lxw_row_t(r + 3);
+        const auto sheetRow = lxw_row_t(r + 1);
         for (int c = 0; c < cols; ++c) {
             reader.read(r, c, cell);
             const auto col = lxw_col_t(c);
