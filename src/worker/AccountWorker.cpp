@@ -40,6 +40,12 @@ QString AccountWorker::JobEnd::errorText() const
         std::rethrow_exception(error);
     } catch (const db::DbError &e) {
         return e.message();
+    } catch (const std::bad_alloc &) {
+        return QStringLiteral("内存不足");
+    } catch (const std::exception &e) {
+        return QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        return QStringLiteral("未知错误");
     }
 }
 

@@ -36,7 +36,7 @@ public:
         bool cancelled = false;          // stopped by cancel()
         QString cancelReason;
         std::exception_ptr error;        // what the job threw
-        // The message of a db::DbError the job threw (rethrows anything else); empty when none.
+        // The message of what the job threw; empty when it threw nothing.
         QString errorText() const;
     };
     using Done = std::function<void(const JobEnd &end)>;

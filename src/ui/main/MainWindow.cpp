@@ -529,6 +529,11 @@ void MainWindow::menuCommand(const QString &key)
     if (closeActiveChild)
         closeActiveChild();
     if (key == QLatin1String("Relogin")) {
+        // The account connection is replaced by the new login: not while a job still uses it.
+        if (accountWorker().isBusy()) {
+            showStatus(QStringLiteral("请等待“%1”结束后再重新注册").arg(accountWorker().label()), 10000);
+            return;
+        }
         const auto again = relogin;
         close();
         if (again)
@@ -661,13 +666,7 @@ void MainWindow::runChecks()
         },
         this,
         [this, record, prompt](const AccountWorker::JobEnd &end) {
-            QString runError;
-            try {
-                runError = end.errorText();
-            } catch (const std::exception &e) {
-                runError = QString::fromLocal8Bit(e.what());
-            }
-            finishRun(*record, runError);
+            finishRun(*record, end.errorText());
         });
 }
 
