@@ -115,7 +115,10 @@ public:
         }
     }
 
-    QString relative(const QString &path) const { return QDir(m_folder).relativeFilePath(path); }
+    QString relative(const QString &path) const
+    {
+        return QDir(QFileInfo(m_folder).absoluteFilePath()).relativeFilePath(QFileInfo(path).absoluteFilePath());
+    }
 
     // Every text file of an item folder: decoding, separators, the check and repair scripts' rules.
     void lintFolder(const LintFinding &item, const QString &folder)
@@ -182,7 +185,7 @@ public:
         const ParameterScript params = parseParameterLines(lines);
         for (const SkippedParameterLine &s : params.skipped)
             add(LintSeverity::Error, at, QStringLiteral("参数行不足四个以“&&”结尾的字段，参数窗口会略过它"), s.lineNumber);
-        if (name.isEmpty() && !params.parameters.isEmpty())
+        if (!markerLine && !params.parameters.isEmpty())
             add(LintSeverity::Warning, at, QStringLiteral("有参数行却没有存储过程标记，参数不会被询问"),
                 params.parameters.first().lineNumber);
     }
@@ -246,7 +249,7 @@ void lintSeparators(const QStringList &lines, const LintFinding &where, std::vec
             f.message = QStringLiteral("批分隔符带重复次数：前一批语句会执行 %1 次").arg(repeat);
         } else if (repeat == 0 && lookalike.match(lines[i]).hasMatch()) {
             f.severity = LintSeverity::Error;
-            f.message = QStringLiteral("“%1”像批分隔符但不是，会作为语句发给服务器").arg(lines[i].trimmed());
+            f.message = QStringLiteral("“%1”像批分隔符但不是，会作为语句发给服务器").arg(lines[i]);
         } else {
             continue;
         }
