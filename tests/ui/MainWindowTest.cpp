@@ -231,7 +231,7 @@ TEST_F(MainWindowTest, StartsWithToolsTreeHeaderOnlyGridAndDesignLayout)
     }
     EXPECT_EQ(entries, (QStringList{"File=文件    ", "Relogin=重新注册    ", "ExportReport=导出体检报告    ", "Exit=退出  ",
                                     "Function=功能    ", "Tools=常用工具    ", "Njb=年结系列     ", "History=历史记录    ",
-                                    "RepairLog=修复记录    ", "Help=帮助    ", "About=关于  "}));
+                                    "RepairLog=修复记录    ", "Lint=目录检查    ", "Help=帮助    ", "About=关于  "}));
 
     const QStringList captions{"selectAllButton=全选  ", "clearAllButton=全清  ", "runButton=执行  ", "exitButton=退出  "};
     for (const QString &c : captions) {
