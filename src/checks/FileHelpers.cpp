@@ -149,7 +149,7 @@ std::optional<QStringList> readTextLines(const QString &path)
     return decodeLines(*bytes);
 }
 
-std::optional<QStringList> readScriptLines(const QString &path, QString &problem)
+std::optional<QStringList> readScriptLines(const QString &path, QString &problem, int *problemLine)
 {
     problem.clear();
     const std::optional<QByteArray> bytes = readBytes(path);
@@ -166,7 +166,10 @@ std::optional<QStringList> readScriptLines(const QString &path, QString &problem
         const QString what = at == nul ? QStringLiteral("含有 NUL 字符")
                                        : QStringLiteral("含有不能按 %1 解码的字节").arg(utf8 ? QStringLiteral("UTF-8")
                                                                                            : QStringLiteral("GB18030"));
-        problem = QStringLiteral("第 %1 行（第 %2 字节）%3").arg(lineAt(*bytes, at)).arg(at + 1).arg(what);
+        const int line = lineAt(*bytes, at);
+        if (problemLine)
+            *problemLine = line;
+        problem = QStringLiteral("第 %1 行（第 %2 字节）%3").arg(line).arg(at + 1).arg(what);
         return std::nullopt;
     }
     return splitLines(text);

@@ -19,8 +19,8 @@ std::optional<QStringList> readTextLines(const QString &path);
 
 // The lines of a script file, read like readTextLines but strictly: a NUL character or bytes that
 // do not decode give nothing, and problem says where (line and byte offset) and what was found.
-// When the file cannot be read, problem stays empty.
-std::optional<QStringList> readScriptLines(const QString &path, QString &problem);
+// When the file cannot be read, problem stays empty. problemLine, when given, receives the line.
+std::optional<QStringList> readScriptLines(const QString &path, QString &problem, int *problemLine = nullptr);
 
 // The text a text box receives from a file: every line followed by CR LF. When nothing exists at
 // the path, boxText keeps its value and the result is false.

@@ -4,18 +4,25 @@
 
 namespace vireo {
 
-QStringList splitBatches(const QStringList &lines)
+int separatorRepeat(const QString &line)
 {
     static const QRegularExpression separator(QStringLiteral("^go(?:[ \\t]+([1-9][0-9]{0,3}))?[ \\t]*(?:--.*)?$"),
                                               QRegularExpression::CaseInsensitiveOption
                                                   | QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch go = separator.match(line);
+    if (!go.hasMatch())
+        return 0;
+    return go.hasCaptured(1) ? go.captured(1).toInt() : 1;
+}
+
+QStringList splitBatches(const QStringList &lines)
+{
     QStringList batches;
     QString batch;
     for (const QString &line : lines) {
         const QString withBlank = line + QLatin1Char(' ');
-        const QRegularExpressionMatch go = separator.match(line);
-        if (go.hasMatch()) {
-            const int repeat = go.hasCaptured(1) ? go.captured(1).toInt() : 1;
+        const int repeat = separatorRepeat(line);
+        if (repeat > 0) {
             if (!batch.isEmpty())
                 for (int i = 0; i < repeat; ++i)
                     batches << batch;

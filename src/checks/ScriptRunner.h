@@ -13,6 +13,9 @@ namespace vireo {
 // not kept.
 QStringList splitBatches(const QStringList &lines);
 
+// The repeat count of a separator line as splitBatches reads it; 0 when the line is not one.
+int separatorRepeat(const QString &line);
+
 // Runs a script file batch by batch on the connection. Empty when the whole script ran; otherwise
 // the reason it stopped (the file could not be read, it holds a NUL character or bytes that do
 // not decode, in which case nothing of it was sent, or the database's message for the failing batch).

@@ -1,5 +1,8 @@
 // vireo-check: runs the checks of the catalogue on one or more account databases without a window.
+#include "CatalogueImport.h"
+#include "CatalogueLint.h"
 #include "CheckRunner.h"
+#include "FileHelpers.h"
 #include "Environment.h"
 #include "RunHistory.h"
 
@@ -125,6 +128,41 @@ int listHistory(const QStringList &args)
     return 0;
 }
 
+// vireo-check lint [--program-folder DIR] [--catalogue Tools|NjaTree|all] [--format table|json]:
+// the catalogue's mistakes, without a server. Exit 0 clean, 1 warnings only, 2 errors.
+int lintCatalogue(const QStringList &args)
+{
+    QCommandLineParser p;
+    p.setApplicationDescription(QStringLiteral("检查目录（VUZ.mdb）和项目文件夹（File）中的错误，不连接服务器。\n"
+                                               "退出状态：0 没有发现；1 只有警告；2 有错误。"));
+    p.addHelpOption();
+    const QCommandLineOption folder({QStringLiteral("program-folder")}, QStringLiteral("含 VUZ.mdb 和 File 的程序文件夹"), QStringLiteral("dir"));
+    const QCommandLineOption catalogue({QStringLiteral("catalogue")}, QStringLiteral("Tools、NjaTree 或 all"), QStringLiteral("table"),
+                                       QStringLiteral("all"));
+    const QCommandLineOption format({QStringLiteral("format")}, QStringLiteral("table 或 json"), QStringLiteral("format"), QStringLiteral("table"));
+    p.addOptions({folder, catalogue, format});
+    p.process(args);
+    const QString table = p.value(catalogue), fmt = p.value(format);
+    if (table != QLatin1String("Tools") && table != QLatin1String("NjaTree") && table != QLatin1String("all"))
+        return fail(QStringLiteral("--catalogue 只能是 Tools、NjaTree 或 all"));
+    if (fmt != QLatin1String("table") && fmt != QLatin1String("json"))
+        return fail(QStringLiteral("--format 只能是 table 或 json"));
+    const QString dir = p.isSet(folder) ? p.value(folder)
+                                        : qEnvironmentVariable("VIREO_PROGRAM_FOLDER", QCoreApplication::applicationDirPath());
+    const QString mdb = vireo::resolvePath(dir + QStringLiteral("/VUZ.mdb"));
+    vireo::LintReport report;
+    try {
+        const auto catalog = vireo::openCatalogue(mdb.isEmpty() ? dir + QStringLiteral("/VUZ.mdb") : mdb);
+        report = vireo::lintCatalogue(catalog.get(), dir,
+                                      table == QLatin1String("all") ? QStringList{QStringLiteral("Tools"), QStringLiteral("NjaTree")}
+                                                                    : QStringList{table});
+    } catch (const vireo::db::DbError &e) {
+        return fail(QStringLiteral("无法读取检查目录：") + e.message());
+    }
+    QTextStream(stdout) << (fmt == QLatin1String("json") ? vireo::formatLintJson(report) : vireo::formatLintTable(report));
+    return report.exitStatus();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -137,13 +175,21 @@ int main(int argc, char **argv)
         args.removeAt(1);
         return listHistory(args);
     }
+    if (argc > 1 && QLatin1String(argv[1]) == QLatin1String("lint")) {
+        QStringList args = app.arguments();
+        args.removeAt(1);
+        return lintCatalogue(args);
+    }
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral("在一个或多个账套数据库上运行数据体检（无窗口）。SA 密码取自环境变量 "
                                                "VIREO_SA_PASSWORD，或在终端上提示输入。\n"
                                                "退出状态：0 所有项目已检查、没有发现；1 有发现；2 出错；"
                                                "3 没有出错，但有项目未检查；130 被 Ctrl-C（SIGINT）中断，143 被 SIGTERM "
                                                "中断：正在运行的项目记为 cancelled，其余为 not_run，已完成的结果照常输出并记入历史。"
-                                               "结果写到标准输出，进度和错误写到标准错误。"));
+                                               "结果写到标准输出，进度和错误写到标准错误。\n"
+                                               "子命令：vireo-check history --database NAME 列出历史检查记录；"
+                                               "vireo-check lint [--program-folder DIR] [--catalogue Tools|NjaTree|all] "
+                                               "[--format table|json] 不连接服务器，检查目录和项目文件中的错误。"));
     p.addHelpOption();
     p.addVersionOption();
     const QCommandLineOption server({QStringLiteral("server")}, QStringLiteral("服务器：HOST、HOST,PORT 或 HOST\\INSTANCE；可给多次，每次后面跟它的 --account"), QStringLiteral("server"));

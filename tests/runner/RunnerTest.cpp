@@ -604,3 +604,39 @@ TEST_F(Runner, JobsSpreadOverServersOneAccountPerServerAtATime)
     EXPECT_TRUE(apart(r[0], r[1]) && apart(r[2], r[3]));
     EXPECT_FALSE(apart(r[0], r[2]));   // each server's first account was taken at once
 }
+
+// vireo-check lint needs no server: 0 clean, 1 warnings only, 2 errors or a bad argument; the json shape.
+TEST(RunnerLint, ExitStatusesTableLinesAndJsonShape)
+{
+    const auto lint = [](const QStringList &args) {
+        QProcess p;
+        p.start(test::binDir() + QStringLiteral("/vireo-check"), QStringList{QStringLiteral("lint")} + args);
+        EXPECT_TRUE(p.waitForFinished(60000));
+        return std::pair{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput())};
+    };
+    const QString demo = test::sourceDir() + QStringLiteral("/demo"), data = test::dataDir() + QStringLiteral("/lint");
+    const QString folder = QStringLiteral("--program-folder");
+    EXPECT_EQ(lint({folder, demo, QStringLiteral("--catalogue"), QStringLiteral("NjaTree")}).first, 0);
+    EXPECT_EQ(lint({folder, data, QStringLiteral("--catalogue"), QStringLiteral("tools")}).first, 2);
+    const auto [warned, table] = lint({folder, demo});
+    EXPECT_EQ(warned, 1);
+    EXPECT_EQ(table.count(QLatin1Char('\n')), 22 + 1);   // a line per item, then the totals
+    EXPECT_TRUE(table.contains(QStringLiteral("\nTools\tGJ02\t重建科目余额表\t警告\t警告 File/GJ02 "))) << table.toStdString();
+
+    const auto [failed, json] = lint({folder, data, QStringLiteral("--format"), QStringLiteral("json")});
+    EXPECT_EQ(failed, 2);
+    const QJsonObject root = QJsonDocument::fromJson(json.toUtf8()).object();
+    EXPECT_EQ(root.keys().join(QLatin1Char(',')), QStringLiteral("catalogue_findings,catalogues,errors,items,program_folder,status,warnings"));
+    EXPECT_EQ(root.value(QStringLiteral("errors")).toInt(), 14);
+    EXPECT_EQ(root.value(QStringLiteral("warnings")).toInt(), 10);
+    EXPECT_EQ(root.value(QStringLiteral("items")).toArray().size(), 24);
+    const QJsonObject sep = itemOf(root, QStringLiteral("SEP"));
+    EXPECT_EQ(sep.keys().join(QLatin1Char(',')), QStringLiteral("catalogue,code,findings,id,name,runnable"));
+    const QJsonObject first = sep.value(QStringLiteral("findings")).toArray().first().toObject();
+    EXPECT_EQ(first, (QJsonObject{{QStringLiteral("severity"), QStringLiteral("error")}, {QStringLiteral("catalogue"), QStringLiteral("Tools")},
+                                  {QStringLiteral("code"), QStringLiteral("SEP")}, {QStringLiteral("file"), QStringLiteral("File/SEP/检查.SQL")},
+                                  {QStringLiteral("line"), 2}, {QStringLiteral("message"), QStringLiteral("“GO;”像批分隔符但不是，会作为语句发给服务器")}}));
+    const QJsonObject stray = root.value(QStringLiteral("catalogue_findings")).toArray().first().toObject();
+    EXPECT_EQ(stray.value(QStringLiteral("code")).toString(), QStringLiteral("STRAY"));
+    EXPECT_TRUE(stray.value(QStringLiteral("line")).isNull());
+}

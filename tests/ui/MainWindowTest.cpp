@@ -1,4 +1,5 @@
 #include "AccountWorker.h"
+#include "CatalogueLintWindow.h"
 #include "CatalogueImport.h"
 #include "HistoryWindow.h"
 #include "MainWindow.h"
@@ -25,6 +26,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -229,7 +231,7 @@ TEST_F(MainWindowTest, StartsWithToolsTreeHeaderOnlyGridAndDesignLayout)
     }
     EXPECT_EQ(entries, (QStringList{"File=文件    ", "Relogin=重新注册    ", "ExportReport=导出体检报告    ", "Exit=退出  ",
                                     "Function=功能    ", "Tools=常用工具    ", "Njb=年结系列     ", "History=历史记录    ",
-                                    "RepairLog=修复记录    ", "Help=帮助    ", "About=关于  "}));
+                                    "RepairLog=修复记录    ", "Lint=目录检查    ", "Help=帮助    ", "About=关于  "}));
 
     const QStringList captions{"selectAllButton=全选  ", "clearAllButton=全清  ", "runButton=执行  ", "exitButton=退出  "};
     for (const QString &c : captions) {
@@ -733,4 +735,29 @@ TEST_F(MainWindowTest, HistoryComparesRunsAndChartsEveryRun)
     EXPECT_GT(repairs[0], points[1].first.x());
     EXPECT_LT(repairs[0], points[2].first.x());
     qunsetenv("XDG_DATA_HOME");
+}
+
+// 功能 → 目录检查 lists the demo catalogue's one warning; a double click shows its item, from the other tree too.
+TEST_F(MainWindowTest, CatalogueLintListsFindingsAndADoubleClickSelectsTheItem)
+{
+    const QString demo = test::sourceDir() + QStringLiteral("/demo");
+    session().programFolder = demo;
+    session().catalogConn = openCatalogue(demo + QStringLiteral("/VUZ.mdb"));
+    menu("Njb");
+    menu("Lint");
+    QPointer<CatalogueLintWindow> lint = window->findChild<CatalogueLintWindow *>();
+    ASSERT_NE(lint, nullptr);
+    ASSERT_EQ(lint->grid()->rowCount(), 1);
+    EXPECT_EQ(lint->grid()->item(0, 2)->text(), QStringLiteral("GJ02"));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(lint));
+    const QRect cell = lint->grid()->visualItemRect(lint->grid()->item(0, 3));
+    QTest::mouseClick(lint->grid()->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseDClick(lint->grid()->viewport(), Qt::LeftButton, {}, cell.center());
+    EXPECT_EQ(window->treeName, QStringLiteral("Tools"));
+    EXPECT_EQ(nodeKey(tree->currentItem()), QStringLiteral("GJ02"));
+    EXPECT_TRUE(panel->isVisible());
+    lint->activateWindow();
+    QApplication::setActiveWindow(lint);
+    QTest::keyClick(lint, Qt::Key_Escape);
+    QTRY_VERIFY(!lint);
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes the test catalogues into tests/data/catalogue/: catalogue.json (and catalogue.mdb through
-mkmdb) plus damaged copies.
+mkmdb) plus damaged copies; and tests/data/lint/: a program folder (VUZ.mdb from catalogue.json, File/)
+with one catalogue mistake of each kind for vireo-check lint.
 
     tools/test-data/make_catalogues.py [PATH/TO/mkmdb.py]     (default: ../../../shared/tools/mkmdb/mkmdb.py)
 
@@ -105,5 +106,56 @@ def main():
         with open(os.path.join(HERE, name), "wb") as f:
             f.write(bad)
 
+LINT = os.path.join(TOOL, "../../tests/data/lint")
+CLEAN = "if exists (select * from tempdb..sysobjects where name='VUZ') drop table tempdb..VUZ\nGO\nselect 1 as n into tempdb..VUZ\nGO\n"
+LINT_ITEMS = {   # folder: {file: text (GB18030, CR LF) or bytes as written}
+    "OK01": {"检查.SQL": b"\xef\xbb\xbf" + CLEAN.replace("\n", "\r\n").encode("utf-8"), "描述.txt": "正常项目。\n"},
+    "OK02": {"检查.SQL": "--存储过程&&OK02\n--参数&&@d&&日期&&datetime&&1&&&&\ngoods = 1\nGOTO label\n"
+                        "create table tempdb..VUZ (n int)\nGO -- 结束\n", "修复.sql": "update t set n = 0\n"},
+    "DUP": {"检查.SQL": CLEAN}, "ORPH": {"检查.SQL": CLEAN}, "LEAF": {"检查.SQL": CLEAN}, "LEAF01": {"检查.SQL": CLEAN},
+    "NONAME": {"检查.SQL": CLEAN}, "STRAY": {"检查.SQL": CLEAN},
+    "BADGB": {"检查.SQL": b"select 1 as n into tempdb..VUZ\r\n-- \xd6\xd0\x80\r\nGO\r\n", "描述.txt": b"\xd6\xd0\xff\xff\r\n"},
+    "NUL": {"检查.SQL": b"select 1 as n\r\ninto tempdb..VUZ\x00\r\n"},
+    "SEP": {"检查.SQL": "select 1 as n into tempdb..VUZ\nGO;\nGO 0\nGO2\nGO.\n  GO\ngoods = 1\nGOTO label\nGO 3\ngo\n"},
+    "NOVUZ": {"检查.SQL": "-- select 1 as n into tempdb..VUZ\ndrop table tempdb..VUZ\nselect * from tempdb..VUZ\nGO\n"},
+    "EMPTYFIX": {"检查.SQL": CLEAN, "修复.sql": " \n\n"},
+    "PROC": {"检查.SQL": "--存储过程&&\n--参数&&@a&&甲&&int&&1&&&&\n--参数&&@b&&乙&&int\n" + CLEAN},
+    "PROC2": {"检查.SQL": "--存储过程&&OTHER\n" + CLEAN},
+    "NOPROC": {"检查.SQL": CLEAN + "--参数&&@a&&甲&&int&&1&&&&\n"},
+}
+LINT_TOOLS = [   # one mistake per row, beside clean rows
+    [1, None, "OK", "正常分组", False, False], [2, "1", "OK01", "正常项目", True, True],
+    [3, "1", "OK02", "正常存储过程项目", False, True],
+    [4, "1", "DUP", "重复甲", False, True], [5, "1", "DUP", "重复乙", False, True], [6, "1", "dup", "大小写不同", False, True],
+    [7, "99", "ORPH", "上级不存在", False, True], [8, "9", "CYA", "环甲", False, False], [9, "8", "CYB", "环乙", False, False],
+    [10, "1", "LEAF", "有下级的可执行项目", False, True], [11, "10", "LEAF01", "下级", False, True],
+    [12, "1", "B\u0001D", "编码含控制字符", False, True], [13, "1", "NONAME", "", False, True],
+    [14, "1", "NOSCRIPT", "没有脚本", False, True], [15, "1", "BADGB", "不能解码", False, True], [16, "1", "NUL", "含NUL", False, True],
+    [17, "1", "SEP", "分隔符", False, True], [18, "1", "NOVUZ", "不写VUZ", False, True], [19, "1", "EMPTYFIX", "空修复脚本", False, True],
+    [20, "1", "PROC", "存储过程标记无名", False, True], [21, "1", "PROC2", "存储过程名不同", False, True],
+    [22, "1", "NOPROC", "参数无标记", False, True],
+]
+
+
+def lint():
+    os.makedirs(LINT, exist_ok=True)
+    cols = TREE_COLUMNS[:6]
+    desc = {"tables": [{"name": "Tools", "columns": cols, "rows": LINT_TOOLS},
+                       {"name": "NjaTree", "columns": cols, "rows": [[1, None, "N", "年结", False, False],
+                                                                    [2, "1", "OK01", "正常项目", True, True]]}]}
+    path_json = os.path.join(LINT, "catalogue.json")
+    with open(path_json, "w", encoding="utf-8") as f:
+        json.dump(desc, f, ensure_ascii=False, indent=1)
+        f.write("\n")
+    subprocess.run([sys.executable, MKMDB, path_json, os.path.join(LINT, "VUZ.mdb")], check=True)
+    for folder, files in LINT_ITEMS.items():
+        os.makedirs(os.path.join(LINT, "File", folder), exist_ok=True)
+        for name, text in files.items():
+            data = text if isinstance(text, bytes) else text.replace("\n", "\r\n").encode("gb18030")
+            with open(os.path.join(LINT, "File", folder, name), "wb") as f:
+                f.write(data)
+
+
 if __name__ == "__main__":
     main()
+    lint()

@@ -5,6 +5,7 @@
 #include "LockWaitPrompt.h"
 #include "TreeRoutines.h"
 #include "QueryHelpers.h"
+#include "CatalogueLintWindow.h"
 #include "RepairJournalWindow.h"
 #include "ResultGrid.h"
 #include "Session.h"
@@ -433,6 +434,7 @@ void MainWindow::buildMenu()
         {"Tools", "Function", QStringLiteral("常用工具    ")}, {"Njb", "Function", QStringLiteral("年结系列     ")},
         {"History", "Function", QStringLiteral("历史记录    ")},
         {"RepairLog", "Function", QStringLiteral("修复记录    ")},
+        {"Lint", "Function", QStringLiteral("目录检查    ")},
         {"Help", nullptr, QStringLiteral("帮助    ")},       {"About", "Help", QStringLiteral("关于  ")},
     };
     QHash<QString, QMenu *> menus;
@@ -546,6 +548,8 @@ void MainWindow::menuCommand(const QString &key)
         loadCatalogue(QStringLiteral("Tools"));
     } else if (key == QLatin1String("RepairLog")) {
         showRepairJournal();
+    } else if (key == QLatin1String("Lint")) {
+        showCatalogueLint();
     } else if (key == QLatin1String("About")) {
         if (showAbout)
             showAbout(this);
@@ -556,6 +560,36 @@ void MainWindow::menuCommand(const QString &key)
         if (exportReport)
             exportReport();
     }
+}
+
+void MainWindow::showCatalogueLint()
+{
+    const Session &s = session();
+    if (!s.catalogConn) {
+        showError(kTitle, QStringLiteral("没有打开的目录数据库（VUZ.mdb）"));
+        return;
+    }
+    auto *w = new CatalogueLintWindow(lintCatalogue(s.catalogConn.get(), s.programFolder,
+                                                    {QStringLiteral("Tools"), QStringLiteral("NjaTree")}),
+                                      this);
+    w->selectItem = [this](const QString &table, const QString &code) { selectItem(table, code); };
+    w->show();
+}
+
+bool MainWindow::selectItem(const QString &table, const QString &code)
+{
+    if (m_running || code.isEmpty())
+        return false;
+    if (!table.isEmpty() && table != treeName)
+        loadCatalogue(table);
+    QTreeWidgetItem *node = findNode(catalogueTree, code);
+    if (!node)
+        return false;
+    catalogueTree->setCurrentItem(node);
+    catalogueTree->scrollToItem(node);
+    nodeClick(node);
+    activateWindow();
+    return true;
 }
 
 void MainWindow::loadCatalogue(const QString &table)

@@ -117,6 +117,12 @@ public:
 
     static void closeMostRecentChildWindow();
 
+    // 目录检查: lints the open catalogue and lists the findings in a window of their own.
+    void showCatalogueLint();
+    // Shows the catalogue table and selects the item with the code there (not during a run);
+    // false when the tree has no such item.
+    bool selectItem(const QString &table, const QString &code);
+
 protected:
     void closeEvent(QCloseEvent *e) override;
 

@@ -1,0 +1,1 @@
+update t set n = 0
