@@ -108,46 +108,9 @@ quint64 rowFingerprint(const db::Recordset &rs, qint64 row)
     return h.finish();
 }
 
-QString tableDigestSql(const QString &code)
+TableCapture captureResultTable(db::Connection *conn, const QString &code, const Limits &limits)
 {
-    const QString table = QStringLiteral("tempdb..") + sqlIdentifier(code);
-    // Each value as exact text (floats with 16 decimals, times to the millisecond), NULL marked apart
-    // from every text; the row's expression is built from the table's columns in tempdb..syscolumns.
-    return QStringLiteral(
-               "set nocount on\r\n"
-               "declare @id int, @i int, @n int, @name nvarchar(128), @type int, @row nvarchar(max), @value nvarchar(max)\r\n"
-               "select @id = id from tempdb..sysobjects where name = ")
-           + sqlText(code)
-           + QStringLiteral(
-               "\r\nselect @n = max(colid) from tempdb..syscolumns where id = @id\r\n"
-               "set @i = 1\r\nset @row = N''\r\n"
-               "while @i <= isnull(@n, 0)\r\nbegin\r\n"
-               "select @name = name, @type = xtype from tempdb..syscolumns where id = @id and colid = @i\r\n"
-               "set @value = case when @type in (59, 62) then N'str([' + @name + N'], 40, 16)' "
-               "when @type in (40, 58, 61) then N'convert(nvarchar(30), [' + @name + N'], 121)' "
-               "when @type in (165, 173) then N'convert(nvarchar(max), [' + @name + N'], 1)' "
-               "else N'convert(nvarchar(max), [' + @name + N'])' end\r\n"
-               "set @row = @row + N' + isnull(N''v'' + ' + @value + N', N''n'') + N''|'''\r\n"
-               "set @i = @i + 1\r\nend\r\n"
-               "if @id is null or @row = N'' select cast(null as nvarchar(100)) as digest else\r\n"
-               "exec (N'select cast(count(*) as nvarchar(20)) + N'':'' + isnull(cast(checksum_agg(h) as nvarchar(20)), N''-'') "
-               "+ N'':'' + isnull(cast(sum(cast(h as bigint)) as nvarchar(30)), N''-'') as digest from (select "
-               "convert(int, substring(hashbytes(''SHA2_256'', N''''' + @row + N'), 1, 4)) as h from ")
-           + QString(table).replace(QLatin1Char('\''), QLatin1String("''")) + QStringLiteral(") as r')");
-}
-
-TableCapture captureResultTable(db::Connection *conn, const QString &code, const Limits &limits, const CarryOver &carryOver)
-{
-    QString digest;
-    if (carryOver) {
-        const db::Recordset rs = conn->query(tableDigestSql(code), 1);
-        digest = rs.rowCount() == 1 && !rs.value(0, 0).isNull() ? rs.value(0, 0).toString() : QString();
-        if (!digest.isEmpty())
-            if (std::optional<TableCapture> earlier = carryOver(digest))
-                return std::move(*earlier);
-    }
     TableCapture cap;
-    cap.digest = digest;
     const QString sql = QStringLiteral("select * from tempdb..") + sqlIdentifier(code);
     conn->queryChunks(sql, 2048, [&](const db::Recordset &rs) {
         if (cap.columns.isEmpty())

@@ -3,8 +3,6 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
-#include <functional>
-#include <optional>
 #include <vector>
 
 namespace vireo::history {
@@ -28,7 +26,6 @@ struct TableCapture {
     std::vector<FindingRow> rows;        // in the order the server returned them
     qint64 rowsRead = 0;                 // rows fingerprinted
     bool complete = true;                // false when the table held more rows than were fingerprinted
-    QString digest;                      // the server's digest of the table (tableDigestSql); empty: none
 };
 
 // The fingerprint of row `row` of rs: a 64-bit hash of its values in column order. Types are
@@ -40,19 +37,8 @@ quint64 rowFingerprint(const db::Recordset &rs, qint64 row);
 // trailing blanks, times as ISO text); a null QString for NULL.
 QString canonicalValue(const db::Recordset &rs, qint64 row, int col);
 
-// T-SQL that answers one row, `digest`, for tempdb..{code}: its row count and two order-free sums
-// (CHECKSUM_AGG and SUM) of the first four bytes of each row's SHA-256 (HASHBYTES) over its values
-// as text, computed on the server. Equal digests mean, short of a collision, the same rows.
-QString tableDigestSql(const QString &code);
-
-// An earlier capture of the same table to carry over when the server's digest matches its own.
-using CarryOver = std::function<std::optional<TableCapture>(const QString &digest)>;
-
-// Reads tempdb..{code} as it streams in and fingerprints it. With carryOver, the server's digest
-// of the table is read first: when an earlier run recorded the same digest its capture is taken
-// over and no row is read.
-TableCapture captureResultTable(db::Connection *conn, const QString &code, const Limits &limits = {},
-                                const CarryOver &carryOver = {});
+// Reads tempdb..{code} as it streams in and fingerprints it.
+TableCapture captureResultTable(db::Connection *conn, const QString &code, const Limits &limits = {});
 
 // Multiset difference: how many of `later` are not in `earlier`, both sorted.
 qint64 countMissingFrom(const std::vector<quint64> &later, const std::vector<quint64> &earlier);

@@ -23,7 +23,7 @@ create index if not exists runs_server_database on runs(server_name collate noca
 create table if not exists items(
   run_id integer not null, seq integer not null, code text not null, name text,
   status text not null, count integer, error text, elapsed_ms real,
-  columns text, rows_hashed integer, complete integer, fingerprints blob, digest text,
+  columns text, rows_hashed integer, complete integer, fingerprints blob,
   primary key(run_id, code));
 create table if not exists item_rows(
   run_id integer not null, code text not null, seq integer not null,
@@ -38,9 +38,8 @@ create index if not exists repairs_database on repairs(database, code);
 
 // 1: runs, items, rows and repair marks (at, operator, database, code, outcome);
 // 2: the repairs table holds the repair journal's columns;
-// 3: runs carry the server's own name (server_name) and are kept per server name and database;
-// 4: items carry the server's digest of their result table (digest).
-const int kSchemaVersion = 4;
+// 3: runs carry the server's own name (server_name) and are kept per server name and database.
+const int kSchemaVersion = 3;
 
 QString timeText(const QDateTime &t) { return t.toString(Qt::ISODateWithMs); }
 QDateTime timeOf(const QString &s) { return QDateTime::fromString(s, Qt::ISODateWithMs); }
@@ -260,11 +259,6 @@ bool HistoryStore::createTables()
         && !exec("drop index if exists runs_database; alter table runs add column server_name text; "
                  "update runs set server_name = coalesce(server, '')"))
         return false;
-    // Before version 4 no item had a digest: its next run reads the rows.
-    const bool oldItems = number("select count(*) from sqlite_master where name = 'items'") > 0
-                          && number("select count(*) from pragma_table_info('items') where name = 'digest'") == 0;
-    if (oldItems && !exec("alter table items add column digest text"))
-        return false;
     if (!exec(kSchema))
         return false;
     if (oldRepairs
@@ -302,7 +296,7 @@ qint64 HistoryStore::addRun(const RunRecord &run, int keepRuns)
     const qint64 id = sqlite3_last_insert_rowid(m_db);
 
     Stmt item(m_db, "insert or replace into items(run_id, seq, code, name, status, count, error, elapsed_ms, columns, "
-                    "rows_hashed, complete, fingerprints, digest) values(?,?,?,?,?,?,?,?,?,?,?,?,?)");
+                    "rows_hashed, complete, fingerprints) values(?,?,?,?,?,?,?,?,?,?,?,?)");
     Stmt row(m_db, "insert or replace into item_rows(run_id, code, seq, fingerprint, vals) values(?,?,?,?,?)");
     if (!item.ok() || !row.ok())
         return abort(QStringLiteral("无法写入检查项目"));
@@ -314,7 +308,6 @@ qint64 HistoryStore::addRun(const RunRecord &run, int keepRuns)
             .bind(6, it.count).bind(7, it.errorText).bind(8, it.elapsedMs);
         item.bind(9, rowJson(cap.columns)).bind(10, cap.rowsRead).bind(11, qint64(cap.complete ? 1 : 0));
         item.bindBlob(12, cap.fingerprints.data(), int(cap.fingerprints.size() * sizeof(quint64)));
-        item.bind(13, cap.digest);
         if (!item.run())
             return abort(QStringLiteral("无法写入检查项目 %1").arg(it.code));
         for (size_t r = 0; r < cap.rows.size(); ++r) {
@@ -394,24 +387,6 @@ std::optional<StoredItem> HistoryStore::item(qint64 runId, const QString &code)
         if (i.code == code)
             return i;
     return std::nullopt;
-}
-
-std::optional<TableCapture> HistoryStore::capture(qint64 runId, const QString &code, const QString &digest)
-{
-    if (digest.isEmpty() || !open())
-        return std::nullopt;
-    Stmt s(m_db, "select rows_hashed, complete from items where run_id = ? and code = ? and digest = ?");
-    s.bind(1, runId).bind(2, code).bind(3, digest);
-    if (s.step() != SQLITE_ROW)
-        return std::nullopt;
-    TableCapture cap;
-    cap.rowsRead = s.integer(0);
-    cap.complete = s.integer(1) != 0;
-    cap.digest = digest;
-    cap.columns = columns(runId, code);
-    cap.fingerprints = fingerprints(runId, code);
-    cap.rows = rows(runId, code);
-    return cap;
 }
 
 std::vector<quint64> HistoryStore::fingerprints(qint64 runId, const QString &code)

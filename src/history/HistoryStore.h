@@ -122,8 +122,6 @@ public:
     std::vector<quint64> fingerprints(qint64 runId, const QString &code);
     QStringList columns(qint64 runId, const QString &code);
     std::vector<FindingRow> rows(qint64 runId, const QString &code);
-    // The item's capture as that run recorded it, when the run recorded this digest for it.
-    std::optional<TableCapture> capture(qint64 runId, const QString &code, const QString &digest);
 
     // The newest run of the database on the named server (empty: any) before `beforeRunId` (0: any)
     // in which the item was checked (not in error, not run or stopped).

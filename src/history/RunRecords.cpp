@@ -44,15 +44,4 @@ RunHeader runHeaderOf(const RunIdentity &run)
     return h;
 }
 
-CarryOver carryOverFrom(const QString &historyFile, const ResultStamp &result, const QString &code)
-{
-    return [historyFile, result, code](const QString &digest) -> std::optional<TableCapture> {
-        HistoryStore store(historyFile);
-        if (historyFile.isEmpty() || !result.present() || !store.open())
-            return std::nullopt;
-        const std::optional<RunHeader> earlier = store.previousRunWithItem(result.server, result.database, code);
-        return earlier ? store.capture(earlier->id, code, digest) : std::nullopt;
-    };
-}
-
 } // namespace vireo::history

@@ -24,8 +24,7 @@ history::TableCapture captureFindings(const Options &o, db::Connection *conn, co
         || item.count == 0)
         return {};   // nothing to read: an empty capture is complete
     try {
-        return history::captureResultTable(conn, item.code, {},
-                                           history::carryOverFrom(historyPath(o), item.result, item.code));
+        return history::captureResultTable(conn, item.code);
     } catch (const db::DbError &) {
         if (conn->cancelRequested() || !conn->isOpen())
             throw;

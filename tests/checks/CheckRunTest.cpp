@@ -1,7 +1,6 @@
 #include "CatalogueTree.h"
 #include "CheckRun.h"
 #include "ItemActions.h"
-#include "RunRecords.h"
 #include "QueryHelpers.h"
 #include "SqliteConnection.h"
 #include "StandIn.h"
@@ -334,40 +333,4 @@ TEST_F(CheckRunOnServer, OneBatchOfTheToolsOwnPerItem)
     for (const ItemOutcome &item : run.items)
         EXPECT_EQ(resultOwnershipProblem(item.result, readResultStamp(conn.get(), item.code)), QString()) << item.code.toStdString();
     EXPECT_TRUE(test::checkLockIsFree(*conn));
-}
-
-// The run history reads an item's rows only when they changed: the server's digest of the result
-// table equal to the one the last run recorded carries that run's fingerprints over, and they are
-// the ones reading the rows gives.
-TEST_F(CheckRunOnServer, UnchangedFindingsAreCarriedOverWithoutReadingTheRows)
-{
-    const QString file = dir.filePath(QStringLiteral("history.sqlite"));
-    int carried = 0;
-    history::TableCapture last;
-    RunHooks hooks;
-    hooks.checked = [&](ItemOutcome &item, db::Connection *conn) {
-        const history::CarryOver earlier = history::carryOverFrom(file, item.result, item.code);
-        last = history::captureResultTable(conn, item.code, {}, [&](const QString &digest) {
-            auto c = earlier(digest);
-            carried += c.has_value();
-            return c;
-        });
-        EXPECT_EQ(last.fingerprints, history::captureResultTable(conn, item.code).fingerprints);
-    };
-    const auto runOnce = [&] {
-        const CheckRunRecord run = RunChecks({{QStringLiteral("C1"), QStringLiteral("借贷不平"), true}}, QStringLiteral("Tools"),
-                                             ctx, identityOf(QStringLiteral("QZdata_001_2024")), hooks);
-        history::HistoryStore(file).addRun({history::runHeaderOf(run.identity), {history::itemRecordOf(run.items.at(0), last)}});
-        return last.digest;
-    };
-    const QString first = runOnce();
-    EXPECT_FALSE(first.isEmpty());
-    EXPECT_EQ(runOnce(), first);
-    EXPECT_EQ(carried, 1);
-    writeScript(dir.path() + QStringLiteral("/File/C1"), QStringLiteral("检查.sql"),
-                QString::fromUtf8(kVuz) + QStringLiteral("create table tempdb..VUZ (凭证号 int, 摘要 nvarchar(20))\n"
-                                                         "insert into tempdb..VUZ values (1, N'收款')\n"
-                                                         "insert into tempdb..VUZ values (2, N'付 款')\n"));
-    EXPECT_NE(runOnce(), first);   // one value changed: the rows are read again
-    EXPECT_EQ(carried, 1);
 }

@@ -164,5 +164,5 @@ TEST(HistoryStore, OlderFileGetsServerNamesFromItsRecordedServer)
     EXPECT_EQ(store.items(2).at(0).count, 5);
     EXPECT_EQ(store.repairs().size(), 1u);
     db::SqliteConnection check(file);
-    EXPECT_EQ(check.query(QStringLiteral("pragma user_version")).integer(0, 0), 4);
+    EXPECT_EQ(check.query(QStringLiteral("pragma user_version")).integer(0, 0), 3);
 }

@@ -35,11 +35,10 @@ LastRun *lastRunOf(MainWindow *w)
     return dynamic_cast<LastRun *>(w->findChild<QObject *>(QStringLiteral("vireoLastRun"), Qt::FindDirectChildrenOnly));
 }
 
-history::TableCapture captureOf(const ItemOutcome &item, db::Connection *account)
+history::TableCapture captureOf(const QString &code, db::Connection *account)
 {
     try {
-        return history::captureResultTable(account, item.code, {},
-                                           history::carryOverFrom(history::HistoryStore::defaultPath(), item.result, item.code));
+        return history::captureResultTable(account, code);
     } catch (const db::DbError &) {
         history::TableCapture cap;
         cap.complete = false;
@@ -186,7 +185,7 @@ void attachHistory(MainWindow *w)
     const auto capture = [last](ItemOutcome &item, db::Connection *account) {
         if (item.state != ItemState::Checked || item.count <= 0)
             return;
-        history::TableCapture cap = captureOf(item, account);
+        history::TableCapture cap = captureOf(item.code, account);
         const std::lock_guard hold(last->capturesLock);
         last->captures[item.code] = std::move(cap);
     };
