@@ -640,9 +640,10 @@ QString oneLine(const QString &s)
     return t;
 }
 
-QString csvField(const QString &raw)
+// RFC 4180: a field with a comma, a quote or a line break goes in quotes, its quotes doubled; the
+// line breaks stay, as spreadsheets and CSV readers expect.
+QString csvField(const QString &s)
 {
-    const QString s = oneLine(raw);
     if (!s.contains(QLatin1Char(',')) && !s.contains(QLatin1Char('"')) && !s.contains(QLatin1Char('\n'))
         && !s.contains(QLatin1Char('\r')))
         return s;

@@ -47,6 +47,19 @@ QJsonObject itemOf(const QJsonObject &account, const QString &code)
     return {};
 }
 
+// The rows of a CSV text as Python's csv module reads them.
+QJsonArray csvRows(const QString &text)
+{
+    QProcess py;
+    py.start(QStringLiteral("/usr/bin/python3"),
+             {QStringLiteral("-c"), QStringLiteral("import csv, io, json, sys; print(json.dumps(list(csv.reader("
+                                                   "io.TextIOWrapper(sys.stdin.buffer, encoding='utf-8-sig', newline='')))))")});
+    py.write(text.toUtf8());
+    py.closeWriteChannel();
+    py.waitForFinished(20000);
+    return QJsonDocument::fromJson(py.readAllStandardOutput()).array();
+}
+
 // Lays out a program folder with the demo's VUZ.mdb and the files of the given items; the check
 // script of the last one is replaced by the given text.
 void demoSubset(const QString &to, const QStringList &codes, const QByteArray &lastScript)
@@ -183,12 +196,27 @@ TEST_F(Runner, ABadAccountIsReportedAndTheOthersGoOn)
     const Outcome r = run(words("--account 009,001 --items ZZ05,WL02 --format csv"));
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.rawOut.startsWith("\xEF\xBB\xBF"));   // Excel on Windows reads the CSV as UTF-8
-    const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    ASSERT_GE(lines.size(), 4) << r.out.toStdString();
-    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("QZdata_009_2024,,,error,,,"))) << lines[1].toStdString();
-    EXPECT_TRUE(lines[1].contains(QStringLiteral("Cannot open database"))) << lines[1].toStdString();   // the server says why
-    EXPECT_TRUE(lines[2].startsWith(QStringLiteral("QZdata_001_2024,ZZ05,")));
-    EXPECT_TRUE(lines[3].startsWith(QStringLiteral("QZdata_001_2024,WL02,")));
+    const QJsonArray rows = csvRows(r.out);
+    ASSERT_GE(rows.size(), 4) << r.out.toStdString();
+    const auto cell = [&](int row, int col) { return rows[row].toArray()[col].toString(); };
+    EXPECT_EQ(cell(1, 0) + QLatin1Char(',') + cell(1, 3), QStringLiteral("QZdata_009_2024,error"));
+    EXPECT_TRUE(cell(1, 6).contains(QStringLiteral("Cannot open database"))) << r.out.toStdString();   // the server says why
+    EXPECT_EQ(cell(2, 0) + QLatin1Char(',') + cell(2, 1), QStringLiteral("QZdata_001_2024,ZZ05"));
+    EXPECT_EQ(cell(3, 0) + QLatin1Char(',') + cell(3, 1), QStringLiteral("QZdata_001_2024,WL02"));
+}
+
+// CSV follows RFC 4180: a finding with a line break, a quote and a comma reads back whole through
+// Python's csv module.
+TEST_F(Runner, CsvKeepsLineBreaksInsideQuotedFields)
+{
+    QTemporaryDir dir;
+    demoSubset(dir.path(), {QStringLiteral("WL02")},
+               "\xef\xbb\xbfif exists (select * from tempdb..sysobjects where name='VUZ') drop table tempdb..VUZ\r\nGO\r\n"
+               "select N'\xe7\xac\xac\xe4\xb8\x80\xe8\xa1\x8c' + char(13) + char(10) + N'\"b\", c' as Error into tempdb..VUZ\r\n");
+    const Outcome r = run(words("--account 001 --items WL02 --format csv --no-csv-bom"), true, dir.path());
+    const QJsonArray rows = csvRows(r.out);
+    ASSERT_EQ(rows.size(), 2) << r.out.toStdString();
+    EXPECT_EQ(rows[1].toArray()[4].toString(), QStringLiteral("第一行\r\n\"b\", c"));
 }
 
 // Exit statuses, selection errors and parameter values, table-driven.

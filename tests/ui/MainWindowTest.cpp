@@ -246,6 +246,11 @@ TEST_F(MainWindowTest, StartsWithToolsTreeHeaderOnlyGridAndDesignLayout)
     EXPECT_EQ(window->statusBar()->findChildren<QLabel *>(Qt::FindDirectChildrenOnly).size(), 6);
     EXPECT_NE(window->statusBar()->findChild<QLabel *>(QStringLiteral("statusMessage")), nullptr);
     EXPECT_EQ(window->panelText(1), QStringLiteral("操作员"));
+    // A text longer than its panel ends in "…"; the whole of it is in the tool tip.
+    window->setPanelText(2, QStringLiteral("服务器：db-server.example.internal,40977"));
+    auto *server = window->statusBar()->findChild<QLabel *>(QStringLiteral("Server"));
+    EXPECT_TRUE(server->text().endsWith(QChar(0x2026))) << server->text().toStdString();
+    EXPECT_EQ(server->toolTip(), QStringLiteral("服务器：db-server.example.internal,40977"));
 
     // Maximized, the tree and the grid take the extra room; 退出 keeps to the right edge.
     QWidget *area = window->findChild<QWidget *>(QStringLiteral("workArea"));

@@ -366,6 +366,7 @@ void MainWindow::buildStatusBar()
         label->setFrameShape(QFrame::Panel);
         label->setFrameShadow(QFrame::Sunken);
         label->setContentsMargins(3, 0, 3, 0);
+        label->setToolTip(texts[i]);
         bar->addWidget(label);
         panels[i] = label;
     }
@@ -401,15 +402,19 @@ QString MainWindow::statusText() const
 void MainWindow::setPanelText(int panel, const QString &text)
 {
     if (panel >= 1 && panel <= 5) {
-        panels[panel - 1]->setText(text);
-        // The panels keep their design widths; the whole text stays readable on hover.
-        panels[panel - 1]->setToolTip(text);
+        QLabel *label = panels[panel - 1];
+        // The panels keep their design widths: a text cut short ends in "…" (a port of 40977 must
+        // not read 4097), and the whole text stays readable on hover.
+        const QMargins m = label->contentsMargins();
+        const int room = label->width() - m.left() - m.right() - 2 * label->frameWidth();
+        label->setText(label->fontMetrics().elidedText(text, Qt::ElideRight, room));
+        label->setToolTip(text);
     }
 }
 
 QString MainWindow::panelText(int panel) const
 {
-    return panel >= 1 && panel <= 5 ? panels[panel - 1]->text() : QString();
+    return panel >= 1 && panel <= 5 ? panels[panel - 1]->toolTip() : QString();
 }
 
 void MainWindow::load()
