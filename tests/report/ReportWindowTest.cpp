@@ -64,7 +64,7 @@ protected:
             "create table Tools (cID integer, cParentID text, cCode text, cName text, bSign boolean, bEnd boolean)"));
         session().catalogConn = std::move(catalog);
         session().accountInfo = {standIn->server(), QStringLiteral("001"), QStringLiteral("2024"),
-                                 QStringLiteral("QZdata_001_2024"), QStringLiteral("张三")};
+                                 QStringLiteral("QZdata_001_2024"), QStringLiteral("张三"), {}};
         ReportWindow::setSaveDialog({});
         ReportWindow::setRepairConfirmation([](QWidget *, const RepairRequest &) { return true; });
         history::HistoryStore::setDefaultPath(folder.path() + QStringLiteral("/journal/history.sqlite"));

@@ -678,7 +678,7 @@ TEST_F(MainWindowTest, HistoryComparesRunsAndChartsEveryRun)
     QTemporaryDir data;
     qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
     session().accountInfo = {standIn->server(), QStringLiteral("001"), QStringLiteral("2024"), QStringLiteral("QZdata_001_2024"),
-                             QStringLiteral("demo")};
+                             QStringLiteral("demo"), {}};
     attachHistory(window);
     stage(QStringLiteral("A01"), {"select * into tempdb..VUZ from tempdb..HIST_SRC"});
     auto conn = standIn->connect();

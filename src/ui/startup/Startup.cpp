@@ -259,7 +259,7 @@ void loginAccount()
         const QString year = need().cIYear();
         p.database = QStringLiteral("QZdata_") + account + QLatin1Char('_') + year;
         p.user = QStringLiteral("SA");
-        s.accountInfo = {p.server, account, year, p.database, {}};
+        s.accountInfo = {p.server, account, year, p.database, {}, {}};
         p.password = need().SysPassword();
         s.accountParams.reset();
         s.accountConn = openAccountWithProgress(p, s.accountInfo.serverName);
