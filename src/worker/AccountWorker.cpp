@@ -161,9 +161,10 @@ void AccountWorker::jobEnded(const std::shared_ptr<Running> &r)
     m_silentForMs = 0;
     m_failedProbes = 0;
     emit finished(label, end.cancelled);
+    // The next job starts before this one's caller is told, so the queue never waits on it.
+    startNext();
     if (r->pending.done && (!r->pending.hasContext || r->pending.context))
         r->pending.done(end);
-    startNext();
 }
 
 void AccountWorker::cancel(const QString &reason, quint64 job)

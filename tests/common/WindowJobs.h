@@ -1,20 +1,27 @@
 #pragma once
 #include "AccountWorker.h"
 #include "CheckRun.h"
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDeadlineTimer>
 
 namespace vireo::test {
 
-// For programs that drive the windows (screenshots, benchmarks): serves events until no job is
-// queued or running on the account connection, at most timeoutMs. False on time-out.
+// No job is queued or running on the account connection and no window asks a question (the
+// windows ask window-modal, so a job's result may open one after the job has ended).
+inline bool windowsIdle()
+{
+    return !accountWorker().isBusy() && !QApplication::activeModalWidget();
+}
+
+// For programs that drive the windows (screenshots, benchmarks): serves events until the windows
+// are idle, at most timeoutMs. False on time-out.
 inline bool waitForWorker(int timeoutMs = 600000)
 {
     const QDeadlineTimer deadline(timeoutMs);
-    while (accountWorker().isBusy() && !deadline.hasExpired())
+    while (!windowsIdle() && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
     QCoreApplication::processEvents();
-    return !accountWorker().isBusy();
+    return windowsIdle();
 }
 
 // Stamps a result table made by hand as a check's result, as a check run would: the outcome the

@@ -384,7 +384,7 @@ TEST_F(ReportWindowTest, ExportMessagesFolderAndWideTables)
     const QString reportFolder = folder.path() + QStringLiteral("/报表");
     // No record: the message, no dialog, no folder.
     open(QStringLiteral("Z1"));
-    print()->click();
+    press(print());
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Information);
     EXPECT_EQ(boxes.boxes[0].title, QStringLiteral("报表导出"));
@@ -407,7 +407,7 @@ TEST_F(ReportWindowTest, ExportMessagesFolderAndWideTables)
     };
     open(QStringLiteral("W1"));
     ASSERT_EQ(rows(), 6);
-    print()->click();
+    press(print());
     EXPECT_TRUE(texts.contains(QStringLiteral("文件名称(&N)："))) << texts.join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(texts.contains(QStringLiteral("取消"))) << texts.join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^W1_宽表_001_2024_\\d{8}-\\d{4}\\.xlsx$")).match(name).hasMatch())
@@ -430,7 +430,7 @@ TEST_F(ReportWindowTest, ExportMessagesFolderAndWideTables)
     const RecordsetModel *model = ReportWindow::instance()->model();
     for (const char *ext : {"xlsx", "xls"}) {
         answer = reportFolder + QStringLiteral("/宽表.") + QLatin1String(ext);
-        print()->click();
+        press(print());
         ASSERT_EQ(boxes.boxes.back().text, QStringLiteral("已成功导出！\n\n") + QDir::toNativeSeparators(answer));
         EXPECT_EQ(boxes.boxes.back().title, QString());
         EXPECT_EQ(boxes.boxes.back().icon, QMessageBox::Information);
@@ -448,7 +448,7 @@ TEST_F(ReportWindowTest, ExportMessagesFolderAndWideTables)
     ASSERT_TRUE(readOnly.open(QIODevice::WriteOnly));
     readOnly.close();
     ASSERT_TRUE(QFile::setPermissions(answer, QFile::ReadOwner));
-    print()->click();
+    press(print());
     ASSERT_EQ(boxes.boxes.size(), before + 1);
     EXPECT_EQ(boxes.boxes.back().icon, QMessageBox::Critical);
     EXPECT_EQ(boxes.boxes.back().title, QStringLiteral("报表导出"));

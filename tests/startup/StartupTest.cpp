@@ -365,6 +365,7 @@ TEST_F(StartupTest, CatalogueThatCannotBeOpenedEndsTheProgramBeforeTheLogin)
     EXPECT_TRUE(startProgram(dir.path()));
     EXPECT_EQ(created, 1);
     EXPECT_FALSE(session().catalogConn);
+    test::waitIdle();   // the window's message box is window-modal
     ASSERT_EQ(watcher.boxes.size(), 2u);
     EXPECT_TRUE(watcher.boxes[1].text.contains(QStringLiteral("VUZ.mdb")));
     EXPECT_TRUE(ended.isEmpty());

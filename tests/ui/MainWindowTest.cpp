@@ -511,12 +511,14 @@ TEST_F(MainWindowTest, CodesThatCannotNameATableOrAMissingTableAreReportedWhenTh
     session().catalogConn = std::move(catalog);
     test::ModalWatcher watcher;
     menu("Tools");
+    waitIdle();   // the window's message boxes are window-modal
     ASSERT_EQ(watcher.boxes.size(), 1u);
     EXPECT_TRUE(watcher.boxes[0].text.contains(QStringLiteral("坏编码"))) << watcher.boxes[0].text.toStdString();
     EXPECT_FALSE(watcher.boxes[0].text.contains(QStringLiteral("好编码")));
 
     // A missing catalogue table is reported and leaves an empty tree.
     menu("Njb");
+    waitIdle();
     ASSERT_EQ(watcher.boxes.size(), 2u);
     EXPECT_TRUE(watcher.boxes[1].text.contains(QStringLiteral("NjaTree")));
     EXPECT_EQ(tree->topLevelItemCount(), 0);

@@ -24,10 +24,10 @@ inline void PrintTo(const QStringList &l, std::ostream *os)
 
 namespace vireo::test {
 
-// Until no job is queued or running on the account connection (at most 30 s).
+// Until no job is queued or running on the account connection and no question is open (at most 30 s).
 inline void waitIdle()
 {
-    QTRY_VERIFY_WITH_TIMEOUT(!accountWorker().isBusy(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(windowsIdle(), 30000);
     QCoreApplication::processEvents();
 }
 

@@ -1,4 +1,5 @@
 #include "MainWindow.h"
+#include "MessageBoxes.h"
 #include "AccountWorker.h"
 #include "ButtonIcons.h"
 #include "FileHelpers.h"
@@ -748,10 +749,14 @@ void MainWindow::finishRun(const CheckRunRecord &run, const QString &runError)
     if (!lines.isEmpty())
         showError(kTitle, QStringLiteral("检查过程中出现错误：\n\n") + lines.join(QLatin1Char('\n')));
     // The connection was lost and the credentials in memory no longer open it: only now the user is asked.
-    if (std::exchange(m_reconnectFailed, false) && relogin
-        && QMessageBox::question(this, kTitle, QStringLiteral("无法重新连接账套数据库，是否重新登录？"))
-               == QMessageBox::Yes)
-        QTimer::singleShot(0, this, [this] { menuCommand(QStringLiteral("Relogin")); });
+    if (std::exchange(m_reconnectFailed, false) && relogin) {
+        QMessageBox *ask = showMessageBox(this, QMessageBox::Question, kTitle, QStringLiteral("无法重新连接账套数据库，是否重新登录？"),
+                                          QMessageBox::Yes | QMessageBox::No);
+        connect(ask, &QMessageBox::finished, this, [this](int answer) {
+            if (answer == QMessageBox::Yes)
+                menuCommand(QStringLiteral("Relogin"));
+        });
+    }
 }
 
 void MainWindow::stopRun()
@@ -870,9 +875,8 @@ void MainWindow::closeEvent(QCloseEvent *e)
 
 void MainWindow::showError(const QString &title, const QString &text)
 {
-    QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok, this);
-    box.setObjectName(QStringLiteral("vireoError"));
-    box.exec();
+    // Window-modal: a run's errors are shown without waiting inside the job's result.
+    showMessageBox(this, QMessageBox::Critical, title, text);
 }
 
 } // namespace vireo

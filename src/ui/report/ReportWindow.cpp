@@ -1,4 +1,5 @@
 #include "ReportWindow.h"
+#include "MessageBoxes.h"
 #include "AccountWorker.h"
 #include "CheckRun.h"
 #include "DisplayWidth.h"
@@ -68,20 +69,24 @@ const QString kGeometryKey = QStringLiteral("FrmReport");
 const QSize kDesignSize(px(8415), px(6780));
 
 
-QString standardSaveDialog(QWidget *parent, const QString &suggested, const QStringList &filters)
+// The save dialog, window-modal: `chosen` gets the file name, or an empty one when cancelled.
+void openSaveDialog(QWidget *parent, const QString &suggested, const QStringList &filters,
+                    const std::function<void(const QString &)> &chosen)
 {
-    QFileDialog dlg(parent, QStringLiteral("另存为"), suggested);
-    dlg.setAcceptMode(QFileDialog::AcceptSave);
-    dlg.setFileMode(QFileDialog::AnyFile);
-    dlg.setNameFilters(filters);
-    dlg.selectNameFilter(filters.value(0));
-    dlg.setDefaultSuffix(QStringLiteral("xlsx"));
-    QObject::connect(&dlg, &QFileDialog::filterSelected, &dlg, [&dlg](const QString &filter) {
-        dlg.setDefaultSuffix(filter.contains(QLatin1String("*.xlsx")) ? QStringLiteral("xlsx") : QStringLiteral("xls"));
+    auto *dlg = new QFileDialog(parent, QStringLiteral("另存为"), suggested);
+    dlg->setAttribute(Qt::WA_DeleteOnClose);
+    dlg->setAcceptMode(QFileDialog::AcceptSave);
+    dlg->setFileMode(QFileDialog::AnyFile);
+    dlg->setNameFilters(filters);
+    dlg->selectNameFilter(filters.value(0));
+    dlg->setDefaultSuffix(QStringLiteral("xlsx"));
+    QObject::connect(dlg, &QFileDialog::filterSelected, dlg, [dlg](const QString &filter) {
+        dlg->setDefaultSuffix(filter.contains(QLatin1String("*.xlsx")) ? QStringLiteral("xlsx") : QStringLiteral("xls"));
     });
-    if (dlg.exec() != QDialog::Accepted)
-        return {};
-    return dlg.selectedFiles().value(0);
+    QObject::connect(dlg, &QDialog::finished, parent, [dlg, chosen](int result) {
+        chosen(result == QDialog::Accepted ? dlg->selectedFiles().value(0) : QString());
+    });
+    dlg->open();
 }
 
 } // namespace
@@ -541,16 +546,17 @@ void ReportWindow::askRepair()
                  if (FileExists(itemFile(QStringLiteral("方案.txt"))))
                      ReadTextFile(itemFile(QStringLiteral("方案.txt")), r.plan);
                  ReadTextFile(itemFile(QStringLiteral("修复.sql")), r.script);
-                 bool yes = false;
+                 // Nothing reaches the database before the user has confirmed the repair; the
+                 // question is window-modal and its answer comes back here.
                  if (const RepairConfirmation &ask = repairConfirmation()) {
-                     yes = ask(this, r);
-                 } else {
-                     RepairConfirm dialog(r, this);
-                     yes = dialog.exec() == QDialog::Accepted;
+                     if (ask(this, r))
+                         repair();
+                     return;
                  }
-                 // Nothing reaches the database before the user has confirmed the repair.
-                 if (yes)
-                     repair();
+                 auto *dialog = new RepairConfirm(r, this);
+                 dialog->setAttribute(Qt::WA_DeleteOnClose);
+                 connect(dialog, &QDialog::accepted, this, [this] { repair(); });
+                 dialog->open();
              });
 }
 
@@ -655,52 +661,68 @@ void ReportWindow::recheck()
                  const QString text = fresh->errorText;
                  loadReport();
                  if (scriptFailed)
-                     QMessageBox::warning(this, QStringLiteral("结果报告"), text);
+                     showMessageBox(this, QMessageBox::Warning, QStringLiteral("结果报告"), text);
              });
 }
 
 void ReportWindow::exportFindings()
 {
-    const std::shared_ptr<const db::Recordset> rows = m_model->shared();
     if (m_model->rowCount() == 0) {
-        QMessageBox::information(this, QStringLiteral("报表导出"), QStringLiteral("表中未有任何记录,请查看！"));
+        showMessageBox(this, QMessageBox::Information, QStringLiteral("报表导出"), QStringLiteral("表中未有任何记录,请查看！"));
         return;
     }
+    const std::shared_ptr<const db::Recordset> rows = m_model->shared();
     const QString folder = QDir::cleanPath(session().programFolder + QStringLiteral("/报表"));
-    if (!FileExists(session().programFolder + QStringLiteral("\\报表"))) {
-        const QString why = createFolder(folder);
-        if (!why.isEmpty())
-            QMessageBox::warning(this, QStringLiteral("报表导出"), why);
-    }
+    QString why;
+    if (!FileExists(session().programFolder + QStringLiteral("\\报表")))
+        why = createFolder(folder);
     const QString dialogFolder = resolvePath(folder).isEmpty() ? session().programFolder : resolvePath(folder);
     const QString suggested = dialogFolder + QLatin1Char('/') + suggestedExportName(QDateTime::currentDateTime());
+    // Every question is asked window-modal: the answer comes back here, nothing waits for it.
+    const QPointer<ReportWindow> self(this);
+    const auto ask = [self, rows, suggested] {
+        if (!self)
+            return;
+        const auto write = [self, rows](const QString &path) {
+            if (self)
+                self->writeExport(*rows, path);
+        };
+        if (const SaveDialog &answer = saveDialog())
+            write(answer(self, suggested, exportFilters()));
+        else
+            openSaveDialog(self, suggested, exportFilters(), write);
+    };
+    if (why.isEmpty())
+        ask();
+    else
+        connect(showMessageBox(this, QMessageBox::Warning, QStringLiteral("报表导出"), why), &QDialog::finished, this, ask);
+}
 
-    const SaveDialog &ask = saveDialog();
-    const QString path = ask ? ask(this, suggested, exportFilters()) : standardSaveDialog(this, suggested, exportFilters());
+void ReportWindow::writeExport(const db::Recordset &rows, const QString &path)
+{
     if (path.isEmpty()) {
-        QMessageBox::information(this, QString(), QStringLiteral("未成功导出！"));
+        showMessageBox(this, QMessageBox::Information, QString(), QStringLiteral("未成功导出！"));
         progressBar->hide();
         return;
     }
-
-    progressBar->setRange(0, int(std::min<qint64>(rows->rowCount(), std::numeric_limits<int>::max())));
+    progressBar->setRange(0, int(std::min<qint64>(rows.rowCount(), std::numeric_limits<int>::max())));
     progressBar->setValue(0);
     progressBar->show();
     progressBar->raise();
-    const QString error = exportRecordset(*rows, path, [this](qint64 done) { progressBar->setValue(int(done)); });
+    const QString error = exportRecordset(rows, path, [this](qint64 done) { progressBar->setValue(int(done)); });
+    progressBar->hide();
     if (!error.isEmpty()) {
-        progressBar->hide();
-        QMessageBox::critical(this, QStringLiteral("报表导出"), QStringLiteral("未成功导出！\n") + error);
+        showMessageBox(this, QMessageBox::Critical, QStringLiteral("报表导出"), QStringLiteral("未成功导出！\n") + error);
         return;
     }
-    progressBar->hide();
-    QMessageBox done(QMessageBox::Information, QString(),
-                     QStringLiteral("已成功导出！\n\n") + QDir::toNativeSeparators(path), QMessageBox::NoButton, this);
-    done.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
-    QPushButton *open = done.addButton(QStringLiteral("打开所在文件夹"), QMessageBox::ActionRole);
-    done.exec();
-    if (done.clickedButton() == open)
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+    QMessageBox *done = showMessageBox(this, QMessageBox::Information, QString(),
+                                       QStringLiteral("已成功导出！\n\n") + QDir::toNativeSeparators(path), QMessageBox::NoButton);
+    done->addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+    QPushButton *openFolder = done->addButton(QStringLiteral("打开所在文件夹"), QMessageBox::ActionRole);
+    connect(done, &QMessageBox::buttonClicked, this, [openFolder, path](QAbstractButton *clicked) {
+        if (clicked == openFolder)
+            QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+    });
 }
 
 } // namespace vireo

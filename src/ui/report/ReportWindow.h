@@ -82,6 +82,8 @@ protected:
 private:
     void runPlanOrRepair();
     void exportFindings();
+    // Writes the rows to path (empty: the export was cancelled) and says how it went.
+    void writeExport(const db::Recordset &rows, const QString &path);
     void showText(const QString &text);
     // Queues a job on the account connection's worker with 停止 shown; done gets its end here.
     void startJob(const QString &label, const std::function<void(db::Connection *)> &job,
