@@ -66,7 +66,6 @@ public:
 
     // Takes the lock unless a closing batch already took it again for this item.
     void acquire();
-    bool held() const { return m_held; }
     // T-SQL for the end of a closing batch: releases the lock and, when another item follows,
     // requests it again at once (dropping the staging table when granted). Ends with one result
     // set, `select @handover as handover`: NULL when the batch did not release (condition false),

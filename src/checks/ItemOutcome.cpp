@@ -81,38 +81,4 @@ const ItemOutcome *CheckRunRecord::find(const QString &code) const
     return const_cast<CheckRunRecord *>(this)->find(code);
 }
 
-double CheckRunRecord::elapsedMs() const
-{
-    if (identity.started.isValid() && identity.ended.isValid())
-        return double(identity.started.msecsTo(identity.ended));
-    double sum = 0;
-    for (const ItemOutcome &i : items)
-        sum += i.elapsedMs;
-    return sum;
-}
-
-bool CheckRunRecord::hasFindings() const
-{
-    for (const ItemOutcome &i : items)
-        if (i.hasFindings())
-            return true;
-    return false;
-}
-
-bool CheckRunRecord::hasErrors() const
-{
-    for (const ItemOutcome &i : items)
-        if (i.state == ItemState::Error)
-            return true;
-    return end == RunEnd::ConnectionLost;
-}
-
-bool CheckRunRecord::hasUnchecked() const
-{
-    for (const ItemOutcome &i : items)
-        if (i.state == ItemState::NotRun || i.state == ItemState::Cancelled)
-            return true;
-    return false;
-}
-
 } // namespace vireo

@@ -59,8 +59,6 @@ struct ItemOutcome {
     // "记录数：N", the error text, or empty.
     QString finding() const;
     bool hasFindings() const { return (state == ItemState::Checked || state == ItemState::Repaired) && count > 0; }
-    // A comparison may use this outcome as its earlier side only when the item was really checked.
-    bool isBaseline() const { return state == ItemState::Checked; }
 };
 
 // What identifies a run and what it describes.
@@ -94,10 +92,6 @@ struct CheckRunRecord {
 
     ItemOutcome *find(const QString &code);
     const ItemOutcome *find(const QString &code) const;
-    double elapsedMs() const;
-    bool hasFindings() const;
-    bool hasErrors() const;
-    bool hasUnchecked() const;   // NotRun or Cancelled items
 };
 
 } // namespace vireo

@@ -47,8 +47,6 @@ public:
     // job in status texts.
     // Returns the job's number.
     quint64 submit(const QString &label, Job job, QObject *context, Done done);
-    // The number of the running job; 0 when none runs.
-    quint64 runningJob() const { return m_busy ? m_runningId : 0; }
 
     // A job runs or waits.
     bool isBusy() const { return m_busy || !m_queue.empty(); }

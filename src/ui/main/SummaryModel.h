@@ -43,7 +43,6 @@ public:
     // The entry of a source row; null for the placeholder row of an empty summary.
     const SummaryEntry *entry(int row) const;
     const SummaryEntry *entry(const QString &code) const;
-    const std::vector<SummaryEntry> &entries() const { return m_entries; }
 
 private:
     std::vector<SummaryEntry> m_entries;
