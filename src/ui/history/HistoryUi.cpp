@@ -2,6 +2,7 @@
 #include "HistoryWindow.h"
 #include "MainWindow.h"
 #include "HtmlReport.h"
+#include "MessageBoxes.h"
 #include "RunRecords.h"
 #include "Session.h"
 
@@ -214,19 +215,23 @@ void attachHistory(MainWindow *w)
         if (!window)
             return;
         const LastRun *last = lastRunOf(window);
+        const QString title = QStringLiteral("导出体检报告");
         if (!last || last->items.empty()) {
-            QMessageBox::information(window, QStringLiteral("导出体检报告"), QStringLiteral("还没有检查结果：请先执行检查。"));
+            showMessageBox(window, QMessageBox::Information, title, QStringLiteral("还没有检查结果：请先执行检查。"));
             return;
         }
+        // Window-modal: a job of another window that ends meanwhile is not held up by the dialog.
         const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-        const QString path = QFileDialog::getSaveFileName(window, QStringLiteral("导出体检报告"),
-                                                          folder + QLatin1Char('/') + defaultReportName(),
-                                                          QStringLiteral("网页 (*.html)"));
-        if (path.isEmpty())
-            return;
-        const QString error = exportHtmlReport(window, path);
-        if (!error.isEmpty())
-            QMessageBox::warning(window, QStringLiteral("导出体检报告"), error);
+        auto *dialog = new QFileDialog(window, title, folder + QLatin1Char('/') + defaultReportName(),
+                                       QStringLiteral("网页 (*.html)"));
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+        QObject::connect(dialog, &QFileDialog::fileSelected, window, [window, title](const QString &path) {
+            const QString error = exportHtmlReport(window, path);
+            if (!error.isEmpty())
+                showMessageBox(window, QMessageBox::Warning, title, error);
+        });
+        dialog->open();
     };
 }
 
