@@ -117,7 +117,7 @@ QString createFolder(const QString &folder)
 }
 
 namespace {
-void exportOrThrow(const db::Recordset &rs, const QString &path, const ExportProgress &progress)
+void exportOrThrow(const db::Recordset &rs, const QString &path, const ExportProgress &progress, const RowOrder *order)
 {
     const QFileInfo target(path);
     if (path.isEmpty() || target.fileName().isEmpty())
@@ -143,9 +143,9 @@ void exportOrThrow(const db::Recordset &rs, const QString &path, const ExportPro
 
     try {
         if (exportFormatFor(path) == ExportFormat::Xlsx)
-            writeXlsx(rs, tmpName, progress);
+            writeXlsx(rs, tmpName, progress, order);
         else
-            writeXls(rs, tmpName, progress);
+            writeXls(rs, tmpName, progress, order);
     } catch (const ExportError &e) {
         const int err = errno;
         // Checked while the unfinished file still takes its room on the disk.
@@ -167,10 +167,10 @@ void exportOrThrow(const db::Recordset &rs, const QString &path, const ExportPro
 }
 } // namespace
 
-QString exportRecordset(const db::Recordset &rs, const QString &path, const ExportProgress &progress)
+QString exportRecordset(const db::Recordset &rs, const QString &path, const ExportProgress &progress, const RowOrder *order)
 {
     try {
-        exportOrThrow(rs, path, progress);
+        exportOrThrow(rs, path, progress, order);
     } catch (const ExportError &e) {
         return e.message().isEmpty() ? QStringLiteral("导出失败") : e.message();
     } catch (const std::bad_alloc &) {
@@ -209,12 +209,24 @@ qsizetype cellChars(const QString &text)
     return text[kMaxCellChars - 1].isHighSurrogate() ? kMaxCellChars - 1 : kMaxCellChars;
 }
 
+// Digits after the decimal point of a decimal's text ("3860.00": 2).
+int decimalsOf(const QString &text)
+{
+    const qsizetype dot = text.indexOf(QLatin1Char('.'));
+    if (dot < 0)
+        return 0;
+    qsizetype end = dot + 1;
+    while (end < text.size() && text[end].isDigit())
+        ++end;
+    return int(end - dot - 1);
+}
+
 } // namespace
 
-void writeXlsx(const db::Recordset &rs, const QString &path, const ExportProgress &progress)
+void writeXlsx(const db::Recordset &rs, const QString &path, const ExportProgress &progress, const RowOrder *order)
 {
     const int cols = rs.columnCount();
-    const qint64 rows = rs.rowCount();
+    const qint64 rows = order ? qint64(order->size()) : rs.rowCount();
     if (rows + 1 > LXW_ROW_MAX || cols > LXW_COL_MAX)
         throw ExportError(QStringLiteral("记录太多：工作表最多容纳 %1 行、%2 列").arg(LXW_ROW_MAX).arg(LXW_COL_MAX));
 
@@ -239,6 +251,23 @@ void writeXlsx(const db::Recordset &rs, const QString &path, const ExportProgres
     format_set_num_format(dateFmt, "yyyy-mm-dd");
     lxw_format *dateTimeFmt = workbook_add_format(book.wb);
     format_set_num_format(dateTimeFmt, "yyyy-mm-dd hh:mm:ss");
+    lxw_format *integerFmt = workbook_add_format(book.wb);
+    format_set_num_format(integerFmt, "0");
+    // Decimals as the grid shows them: one format per number of decimal places.
+    std::vector<lxw_format *> decimalFmts;
+    const auto decimalFormat = [&](int places) {
+        places = std::min(places, 30);
+        if (places == 0)
+            return integerFmt;
+        if (size_t(places) >= decimalFmts.size())
+            decimalFmts.resize(size_t(places) + 1, nullptr);
+        lxw_format *&f = decimalFmts[size_t(places)];
+        if (!f) {
+            f = workbook_add_format(book.wb);
+            format_set_num_format(f, ("0." + std::string(size_t(places), '0')).c_str());
+        }
+        return f;
+    };
 
     CellReader reader(rs, true);
     std::string utf8;
@@ -250,16 +279,28 @@ void writeXlsx(const db::Recordset &rs, const QString &path, const ExportProgres
         check(worksheet_write_string(ws, 0, lxw_col_t(c), utf8.c_str(), header), "header");
     }
 
+    // The header stays in view and carries the filter buttons.
+    worksheet_freeze_panes(ws, 1, 0);
+    if (cols > 0)
+        check(worksheet_autofilter(ws, 0, 0, lxw_row_t(rows), lxw_col_t(cols - 1)), "autofilter");
+
     Cell cell;
     for (qint64 r = 0; r < rows; ++r) {
         const auto sheetRow = lxw_row_t(r + 1);
+        const qint64 record = order ? (*order)[size_t(r)] : r;
         for (int c = 0; c < cols; ++c) {
-            reader.read(r, c, cell);
+            reader.read(record, c, cell);
             const auto col = lxw_col_t(c);
             lxw_error err = LXW_NO_ERROR;
+            lxw_format *numberFmt = nullptr;
+            switch (rs.column(c).type) {
+            case db::ColumnType::Integer: numberFmt = integerFmt; break;
+            case db::ColumnType::Decimal: numberFmt = decimalFormat(decimalsOf(cell.text)); break;
+            default: break;
+            }
             switch (cell.kind) {
             case Kind::Empty: break;
-            case Kind::Number: err = worksheet_write_number(ws, sheetRow, col, cell.number, nullptr); break;
+            case Kind::Number: err = worksheet_write_number(ws, sheetRow, col, cell.number, numberFmt); break;
             case Kind::Boolean: err = worksheet_write_boolean(ws, sheetRow, col, cell.flag, nullptr); break;
             case Kind::Date: err = worksheet_write_number(ws, sheetRow, col, cell.number, dateFmt); break;
             case Kind::DateTime: err = worksheet_write_number(ws, sheetRow, col, cell.number, dateTimeFmt); break;

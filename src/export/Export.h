@@ -3,6 +3,7 @@
 #include <QString>
 #include <functional>
 #include <stdexcept>
+#include <vector>
 
 namespace vireo {
 
@@ -21,6 +22,10 @@ using ExportProgress = std::function<void(qint64 done)>;
 
 enum class ExportFormat { Xls, Xlsx };
 
+// The records to write, as row numbers of the snapshot in the order they are written; a null
+// order writes every record in the snapshot's order.
+using RowOrder = std::vector<qint64>;
+
 // .xlsx by its extension (any letter case); every other name gets an Excel 97-2003 workbook.
 ExportFormat exportFormatFor(const QString &path);
 
@@ -37,15 +42,18 @@ QString createFolder(const QString &folder);
 
 // Writes the snapshot as one worksheet: field names in row 1 on a bright green fill (colour 4 of
 // the standard palette), every record from row 2 down, numbers as numbers, NULL as an empty cell,
-// columns A to Z fitted. The workbook is built under a temporary name in the target folder and
+// columns A to Z fitted. In .xlsx the header row is frozen and carries an autofilter, decimal
+// values keep the decimals they have in the grid (3860.00 is the number 3860 formatted 0.00) and
+// integers are formatted as integers. The workbook is built under a temporary name in the target folder and
 // renamed over the target at the end, so on failure an earlier file keeps its content. A missing
 // target folder is created; a read-only target file is refused, never replaced. Failures name the
 // target file, and a full disk says "磁盘空间不足".
 // Returns an empty text on success, otherwise why the export failed.
-QString exportRecordset(const db::Recordset &rs, const QString &path, const ExportProgress &progress = {});
+QString exportRecordset(const db::Recordset &rs, const QString &path, const ExportProgress &progress = {},
+                        const RowOrder *order = nullptr);
 
 // The writers themselves, writing straight to the path; they throw ExportError.
-void writeXlsx(const db::Recordset &rs, const QString &path, const ExportProgress &progress = {});
-void writeXls(const db::Recordset &rs, const QString &path, const ExportProgress &progress = {});
+void writeXlsx(const db::Recordset &rs, const QString &path, const ExportProgress &progress = {}, const RowOrder *order = nullptr);
+void writeXls(const db::Recordset &rs, const QString &path, const ExportProgress &progress = {}, const RowOrder *order = nullptr);
 
 } // namespace vireo

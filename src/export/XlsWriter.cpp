@@ -527,10 +527,10 @@ void finishCompoundFile(Out &out, qint64 streamSize)
 
 } // namespace
 
-void writeXls(const db::Recordset &rs, const QString &path, const ExportProgress &progress)
+void writeXls(const db::Recordset &rs, const QString &path, const ExportProgress &progress, const RowOrder *order)
 {
     const int cols = rs.columnCount();
-    const qint64 rows = rs.rowCount();
+    const qint64 rows = order ? qint64(order->size()) : rs.rowCount();
     if (rows + 1 > kMaxRows || cols > kMaxCols)
         throw ExportError(QStringLiteral("Excel 97-2003 工作簿最多容纳 %1 行、%2 列，请改存为 .xlsx 格式")
                               .arg(kMaxRows)
@@ -556,8 +556,9 @@ void writeXls(const db::Recordset &rs, const QString &path, const ExportProgress
     Cell cell;
     for (qint64 row = 0; row < rows; ++row) {
         const auto rw = quint16(row + 1);
+        const qint64 record = order ? (*order)[size_t(row)] : row;
         for (int c = 0; c < cols; ++c) {
-            reader.read(row, c, cell);
+            reader.read(record, c, cell);
             switch (cell.kind) {
             case Kind::Empty: break;
             case Kind::Text:

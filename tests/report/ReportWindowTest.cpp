@@ -18,6 +18,8 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QLineEdit>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QRegularExpression>
 #include <QTest>
 #include <QElapsedTimer>
@@ -638,7 +640,7 @@ TEST_F(ReportWindowTest, GridSortsCopiesFiltersAndFitsColumns)
         QHeaderView *h = grid->horizontalHeader();
         QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, QPoint(h->sectionViewportPosition(c) + 5, h->height() / 2));
     };
-    // Numbers as numbers, Chinese in GB18030 order (甲 before 一 before 乙), each way; a third click
+    // Numbers as numbers, Chinese in pinyin order (甲 jiǎ before 一 yī before 乙 yǐ), each way; a third click
     // shows the table's own order again.
     const struct {
         int column;
@@ -668,4 +670,57 @@ TEST_F(ReportWindowTest, GridSortsCopiesFiltersAndFitsColumns)
     child<QLineEdit>("filterBox")->setText(QStringLiteral("乙"));
     EXPECT_EQ(column(0), QStringList{QStringLiteral("乙公司")});
     EXPECT_EQ(number(), QStringLiteral("记录数3"));
+}
+
+// Once the grid is filtered or sorted, 输出 asks: 全部行 or 当前视图. The view's workbook holds the
+// rows shown in the order shown, decimals as numbers formatted as shown (3860.00: 0.00), integers
+// as integers, a frozen header with an autofilter; 导出当前视图… in the grid's menu writes the same.
+TEST_F(ReportWindowTest, OutputOffersAllRowsOrTheFilteredSortedView)
+{
+    item(QStringLiteral("V1"), QStringLiteral("视图"), {},
+         QStringLiteral("create table tempdb..V1 (客户 nvarchar(20), 金额 decimal(12,2), 笔数 int); insert into tempdb..V1 values "
+                        "(N'张家口', 3860.00, 3), (N'阿里有限', 12.5, 1), (N'鑫源有限', 0.75, 2), (N'乔氏有限', 99, 4)"));
+    open(QStringLiteral("V1"));
+    QTableView *grid = child<QTableView>("reportGrid");
+    const db::Recordset &rs = ReportWindow::instance()->model()->recordset();
+    EXPECT_EQ(grid->model()->index(0, 1).data().toString(), QStringLiteral("3860.00"));
+    test::ModalWatcher boxes;
+    QString answer;
+    ReportWindow::setSaveDialog([&](QWidget *, const QString &, const QStringList &) { return answer; });
+    const auto exportVia = [&](const QString &prefix, const QString &file) {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        answer = folder.filePath(file);
+        const size_t before = boxes.boxes.size();
+        QAction *chosen = nullptr;
+        for (QAction *a : menu->actions())
+            chosen = a->text().startsWith(prefix) ? a : chosen;
+        menu->close();
+        ASSERT_NE(chosen, nullptr);
+        chosen->trigger();
+        QTRY_COMPARE(boxes.boxes.size(), before + 1);
+    };
+
+    answer = folder.filePath(QStringLiteral("unsorted.xlsx"));   // nothing to choose yet
+    press(print());
+    QTRY_COMPARE(boxes.boxes.size(), size_t(1));
+    EXPECT_TRUE(test::workbookMatches(answer, rs));
+
+    child<QLineEdit>("filterBox")->setText(QStringLiteral("有限"));
+    QHeaderView *h = grid->horizontalHeader();
+    QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, QPoint(h->sectionViewportPosition(0) + 5, h->height() / 2));
+    press(print());
+    exportVia(QStringLiteral("当前视图"), QStringLiteral("view.xlsx"));
+    const std::vector<qint64> pinyinOrder{1, 3, 2};   // 阿里, 乔氏, 鑫源
+    EXPECT_TRUE(test::workbookMatches(answer, rs, {}, &pinyinOrder));
+    EXPECT_TRUE(boxes.boxes.back().text.contains(QStringLiteral("当前视图的 3 行（共 4 行）"))) << boxes.boxes.back().text.toStdString();
+
+    press(print());
+    exportVia(QStringLiteral("全部行"), QStringLiteral("all.xlsx"));
+    EXPECT_TRUE(test::workbookMatches(answer, rs));
+
+    QContextMenuEvent right(QContextMenuEvent::Mouse, QPoint(5, 5), grid->viewport()->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(grid->viewport(), &right);
+    exportVia(QStringLiteral("导出当前视图"), QStringLiteral("menu.xlsx"));
+    EXPECT_TRUE(test::workbookMatches(answer, rs, {}, &pinyinOrder));
 }

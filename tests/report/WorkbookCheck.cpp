@@ -26,11 +26,21 @@ QJsonValue cellJson(const db::Recordset &rs, qint64 r, int c)
         break;
     default: v = rs.text(r, c); break;
     }
-    return QJsonObject{{QStringLiteral("v"), v}, {QStringLiteral("text"), rs.text(r, c)}};
+    QJsonObject cell{{QStringLiteral("v"), v}, {QStringLiteral("text"), rs.text(r, c)}};
+    // Integers and decimals keep their look: 0, or 0.00 for a decimal shown with two places.
+    const QString text = rs.text(r, c);
+    if (rs.column(c).type == db::ColumnType::Integer)
+        cell.insert(QStringLiteral("fmt"), QStringLiteral("0"));
+    else if (rs.column(c).type == db::ColumnType::Decimal && text.contains(QLatin1Char('.')))
+        cell.insert(QStringLiteral("fmt"), QStringLiteral("0.") + QString(text.size() - text.indexOf(QLatin1Char('.')) - 1, QLatin1Char('0')));
+    else if (rs.column(c).type == db::ColumnType::Decimal)
+        cell.insert(QStringLiteral("fmt"), QStringLiteral("0"));
+    return cell;
 }
 } // namespace
 
-::testing::AssertionResult workbookMatches(const QString &path, const db::Recordset &rs, const std::vector<qint64> &rows)
+::testing::AssertionResult workbookMatches(const QString &path, const db::Recordset &rs, const std::vector<qint64> &rows,
+                                           const std::vector<qint64> *order)
 {
     QJsonArray header;
     for (int c = 0; c < rs.columnCount(); ++c)
@@ -42,7 +52,14 @@ QJsonValue cellJson(const db::Recordset &rs, qint64 r, int c)
             cells.append(cellJson(rs, r, c));
         list.append(QJsonArray{double(r), cells});
     };
-    if (rows.empty())
+    if (order)   // sheet row i holds record order[i]
+        for (size_t i = 0; i < order->size(); ++i) {
+            QJsonArray cells;
+            for (int c = 0; c < rs.columnCount(); ++c)
+                cells.append(cellJson(rs, (*order)[i], c));
+            list.append(QJsonArray{double(i), cells});
+        }
+    else if (rows.empty())
         for (qint64 r = 0; r < rs.rowCount(); ++r)
             add(r);
     else
@@ -54,8 +71,8 @@ QJsonValue cellJson(const db::Recordset &rs, qint64 r, int c)
     if (!f.open(QIODevice::WriteOnly))
         return ::testing::AssertionFailure() << "cannot write " << expected.toStdString();
     f.write(QJsonDocument(QJsonObject{{QStringLiteral("header"), header},
-                                      {QStringLiteral("nrows"), double(rs.rowCount())},
-                                      {QStringLiteral("complete"), rows.empty()},
+                                      {QStringLiteral("nrows"), double(order ? qint64(order->size()) : rs.rowCount())},
+                                      {QStringLiteral("complete"), order || rows.empty()},
                                       {QStringLiteral("rows"), list}})
                 .toJson(QJsonDocument::Compact));
     f.close();

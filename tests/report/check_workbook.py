@@ -5,7 +5,9 @@ check_workbook.py FILE EXPECTED.json
 EXPECTED: {"header": [names], "nrows": records, "complete": all rows listed, "rows": [[index, [cell, ...]], ...]}
 Column widths are compared exactly when every row is listed, else only as a lower bound.
 A cell is null (NULL) or {"v": value, "text": display text} where value is a string, a number,
-a boolean or {"date": "YYYY-MM-DDTHH:MM:SS"}. Prints every difference; exit status 1 when any.
+a boolean or {"date": "YYYY-MM-DDTHH:MM:SS"}, with "fmt": the number format a .xlsx cell must
+carry. A .xlsx must also freeze its header row and put an autofilter over the written range.
+Prints every difference; exit status 1 when any.
 """
 import datetime
 import json
@@ -13,6 +15,7 @@ import sys
 
 GREEN = (0, 255, 0)
 problems = []
+formats = {}   # (row, column) -> number format, of the .xlsx cells read
 
 
 def fail(msg):
@@ -67,8 +70,15 @@ def read_xlsx(path):
     from openpyxl.utils import column_index_from_string
     ws = openpyxl.load_workbook(path).worksheets[0]
 
+    last = ws.cell(1, max(ws.max_column, 1)).column_letter
+    if ws.freeze_panes != "A2":
+        fail(f"frozen panes: expected A2, got {ws.freeze_panes}")
+    if ws.auto_filter.ref != f"A1:{last}{ws.max_row}":
+        fail(f"autofilter: expected A1:{last}{ws.max_row}, got {ws.auto_filter.ref}")
+
     def cell(r, c):
         x = ws.cell(r + 1, c + 1)
+        formats[(r, c)] = x.number_format
         fill = None
         if x.fill.fill_type not in (None, "none"):
             rgb = str(x.fill.fgColor.rgb).upper()
@@ -197,6 +207,9 @@ def check(path, exp):
         for c, want in enumerate(cells):
             got, fill = cell(index + 1, c)
             same(got, want, f"row {index + 2} col {c + 1}")
+            fmt = formats.get((index + 1, c))
+            if want is not None and "fmt" in want and fmt is not None and fmt != want["fmt"]:
+                fail(f"row {index + 2} col {c + 1}: expected number format {want['fmt']}, got {fmt}")
             if fill is not None:
                 fail(f"row {index + 2} col {c + 1}: data cell is filled")
     for c, want in enumerate(expected_widths(exp)):

@@ -383,7 +383,7 @@ TEST_F(MainWindowTest, RunListsTickedItemsInPreOrderAndSwitchingCatalogueKeepsRo
     }
     EXPECT_EQ(opened, (QStringList{"A01/Tools"}));
 
-    // A header click sorts the summary (texts in GB18030 order: 记 before 科); Enter opens the
+    // A header click sorts the summary (texts in pinyin order: 记 ji before 科 ke); Enter opens the
     // current row's report; 按检查顺序 brings back the order of the run.
     QHeaderView *header = grid->horizontalHeader();
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionViewportPosition(2) + 5, 5));

@@ -1,8 +1,8 @@
 // Renders the main window on the demo data: after start-up and after a run over every item; then
 // the maximized window, a sorted and filtered report, a repair's confirmation and the repair journal.
 //   main_screenshot OUTDIR   (run under Xvfb; writes main-startup.png, main-running.png, main-after-run.png,
-//                             main-item.png, main-maximized.png, report-sorted-filtered.png, repair-confirm.png,
-//                             repair-journal.png)
+//                             main-item.png, main-maximized.png, report-sorted-filtered.png, grid-context-menu.png,
+//                             column-filter.png, repair-confirm.png, repair-journal.png)
 #include "MainWindow.h"
 #include "ReportWindow.h"
 #include "HistoryUi.h"
@@ -18,7 +18,10 @@
 #include <QApplication>
 #include <QDirIterator>
 #include <QHeaderView>
+#include <QContextMenuEvent>
+#include <functional>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QPointer>
 #include <QScreen>
@@ -164,6 +167,32 @@ int main(int argc, char **argv)
     grid->sortByColumn(1, Qt::DescendingOrder);
     report->findChild<QLineEdit *>(QStringLiteral("filterBox"))->setText(QStringLiteral("有限"));
     ok = save(report, out + QStringLiteral("/report-sorted-filtered.png")) && ok;
+
+    // A right click on a cell, then on the header of a filtered column: the window with the menu
+    // that pops up, as the screen shows them.
+    const auto withMenu = [&](QWidget *at, const QPoint &pos, const QString &file, const std::function<void(QMenu *)> &fill = {}) {
+        QContextMenuEvent click(QContextMenuEvent::Mouse, pos, at->mapToGlobal(pos));
+        QApplication::sendEvent(at, &click);
+        QPointer<QMenu> menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        if (menu && fill)
+            fill(menu);
+        QTest::qWait(400);
+        const QRect area = report->frameGeometry().united(menu ? menu->geometry() : QRect());
+        const bool saved = menu && report->screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(file);
+        if (menu)
+            menu->close();
+        return saved;
+    };
+    grid->selectRow(1);
+    ok = withMenu(grid->viewport(), grid->visualRect(grid->model()->index(1, 1)).center(), out + QStringLiteral("/grid-context-menu.png")) && ok;
+    QHeaderView *header = grid->horizontalHeader();
+    const QPoint onColumn(header->sectionViewportPosition(1) + 10, header->height() / 2);
+    withMenu(header->viewport(), onColumn, QString(), [](QMenu *menu) {   // 客户名称 包含 "上海"
+        auto *text = menu->findChild<QLineEdit *>(QStringLiteral("filterText"));
+        text->setText(QStringLiteral("上海"));
+        QTest::keyClick(text, Qt::Key_Return);
+    });
+    ok = withMenu(header->viewport(), onColumn, out + QStringLiteral("/column-filter.png")) && ok;
     report->close();
 
     // The confirmation before a repair, with the script shown; then the repair, its re-check and

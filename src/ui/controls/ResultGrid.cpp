@@ -1,4 +1,5 @@
 #include "ResultGrid.h"
+#include "GridMenus.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -8,8 +9,14 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QSettings>
-#include <QStringEncoder>
+#include <QCollator>
+#include <QLocale>
+#include <QPainter>
+#include <QPixmap>
 #include <QTableView>
+#include <QIcon>
+#include <QPen>
+#include <QPolygonF>
 #include <algorithm>
 #include <set>
 
@@ -75,48 +82,19 @@ bool asDateTime(const QVariant &v, QDateTime &out)
 
 int compareNumbers(double a, double b) { return a < b ? -1 : (b < a ? 1 : 0); }
 
-// GB18030 bytes, ASCII letters folded, digit runs compared by value.
+// Chinese by pinyin (ICU's collation for zh_CN), letter case ignored, digit runs compared by value;
+// texts the collation holds equal keep a fixed order by their code units.
 int compareTexts(const QString &a, const QString &b)
 {
-    static thread_local QStringEncoder gb("GB18030");
-    const QByteArray x = gb.encode(a);
-    const QByteArray y = gb.encode(b);
-    qsizetype i = 0, j = 0;
-    while (i < x.size() && j < y.size()) {
-        const uchar c = uchar(x[i]), d = uchar(y[j]);
-        if (isdigit(c) && isdigit(d)) {
-            qsizetype ie = i, je = j;
-            while (ie < x.size() && isdigit(uchar(x[ie])))
-                ++ie;
-            while (je < y.size() && isdigit(uchar(y[je])))
-                ++je;
-            qsizetype is = i, js = j;
-            while (is < ie - 1 && x[is] == '0')
-                ++is;
-            while (js < je - 1 && y[js] == '0')
-                ++js;
-            if (ie - is != je - js)
-                return ie - is < je - js ? -1 : 1;
-            const int r = memcmp(x.constData() + is, y.constData() + js, size_t(ie - is));
-            if (r)
-                return r < 0 ? -1 : 1;
-            i = ie;
-            j = je;
-            continue;
-        }
-        if (c >= 0x80 && d >= 0x80) {
-            if (c != d)
-                return c < d ? -1 : 1;
-            ++i, ++j;
-            continue;
-        }
-        const uchar lc = uchar(tolower(c)), ld = uchar(tolower(d));
-        if (lc != ld)
-            return lc < ld ? -1 : 1;
-        ++i, ++j;
-    }
-    if (i < x.size() || j < y.size())
-        return i < x.size() ? 1 : -1;
+    static thread_local const QCollator pinyin = [] {
+        QCollator c(QLocale(QLocale::Chinese, QLocale::China));
+        c.setNumericMode(true);
+        c.setCaseSensitivity(Qt::CaseInsensitive);
+        return c;
+    }();
+    const int r = pinyin.compare(a, b);
+    if (r)
+        return r < 0 ? -1 : 1;
     return a < b ? -1 : (b < a ? 1 : 0);
 }
 
@@ -222,12 +200,146 @@ int compareCells(const QVariant &a, const QVariant &b)
     return compareTexts(a.toString(), b.toString());
 }
 
+bool ColumnFilter::accepts(const QString &cell) const
+{
+    switch (kind) {
+    case None: return true;
+    case Contains: return cell.contains(text, Qt::CaseInsensitive);
+    case Equals: return cell == text;
+    case Empty: return cell.isEmpty();
+    case NotEmpty: return !cell.isEmpty();
+    }
+    return true;
+}
+
+QString ColumnFilter::description() const
+{
+    switch (kind) {
+    case None: break;
+    case Contains: return QStringLiteral("包含“%1”").arg(text);
+    case Equals: return QStringLiteral("等于“%1”").arg(text);
+    case Empty: return QStringLiteral("为空");
+    case NotEmpty: return QStringLiteral("不为空");
+    }
+    return {};
+}
+
 GridProxy::GridProxy(QObject *parent) : QSortFilterProxyModel(parent)
 {
     setSortRole(Qt::UserRole);
     setFilterKeyColumn(-1);
     setFilterCaseSensitivity(Qt::CaseInsensitive);
     setDynamicSortFilter(true);
+}
+
+void GridProxy::setSourceModel(QAbstractItemModel *source)
+{
+    disconnect(m_resetWatch);
+    m_columns.clear();
+    QSortFilterProxyModel::setSourceModel(source);
+    if (source)
+        m_resetWatch = connect(source, &QAbstractItemModel::modelReset, this, &GridProxy::dropStaleColumnFilters);
+}
+
+// After a reset a column filter stays only while its column keeps its name.
+void GridProxy::dropStaleColumnFilters()
+{
+    bool dropped = false;
+    for (auto i = m_columns.begin(); i != m_columns.end();) {
+        if (i->first >= columnCount() || sourceModel()->headerData(i->first, Qt::Horizontal).toString() != i->second.header) {
+            i = m_columns.erase(i);
+            dropped = true;
+        } else {
+            ++i;
+        }
+    }
+    if (dropped)
+        invalidateRowsFilter();
+}
+
+void GridProxy::setQuickFilter(const QString &text)
+{
+    if (text == m_quick)
+        return;
+    m_quick = text;
+    setFilterFixedString(text);
+    emit quickFilterChanged(text);
+}
+
+void GridProxy::setColumnFilter(int column, const ColumnFilter &filter)
+{
+    if (!sourceModel() || column < 0 || column >= sourceModel()->columnCount())
+        return;
+    if (filter.kind == ColumnFilter::None)
+        m_columns.erase(column);
+    else
+        m_columns[column] = {filter, sourceModel()->headerData(column, Qt::Horizontal).toString()};
+    invalidateRowsFilter();
+    emit headerDataChanged(Qt::Horizontal, column, column);
+}
+
+ColumnFilter GridProxy::columnFilter(int column) const
+{
+    const auto i = m_columns.find(column);
+    return i == m_columns.end() ? ColumnFilter{} : i->second.filter;
+}
+
+void GridProxy::clearFilters()
+{
+    const bool hadColumns = !m_columns.empty();
+    m_columns.clear();
+    setQuickFilter(QString());
+    if (hadColumns) {
+        invalidateRowsFilter();
+        emit headerDataChanged(Qt::Horizontal, 0, std::max(0, columnCount() - 1));
+    }
+}
+
+std::vector<int> GridProxy::sourceRowsShown() const
+{
+    std::vector<int> rows;
+    rows.reserve(size_t(rowCount()));
+    for (int r = 0; r < rowCount(); ++r)
+        rows.push_back(mapToSource(index(r, 0)).row());
+    return rows;
+}
+
+bool GridProxy::filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const
+{
+    for (const auto &[column, f] : m_columns)
+        if (!f.filter.accepts(sourceModel()->index(sourceRow, column, sourceParent).data().toString()))
+            return false;
+    return QSortFilterProxyModel::filterAcceptsRow(sourceRow, sourceParent);
+}
+
+namespace {
+// A small funnel for the header of a filtered column.
+QIcon funnelIcon()
+{
+    static const QIcon icon = [] {
+        QPixmap p(12, 12);
+        p.fill(Qt::transparent);
+        QPainter g(&p);
+        g.setRenderHint(QPainter::Antialiasing);
+        g.setPen(QPen(QColor(0x1f, 0x4e, 0x8c), 1));
+        g.setBrush(QColor(0x4a, 0x78, 0xb0));
+        g.drawPolygon(QPolygonF({QPointF(0.5, 1.5), QPointF(11.5, 1.5), QPointF(7, 6.5), QPointF(7, 11), QPointF(5, 10),
+                                 QPointF(5, 6.5)}));
+        return QIcon(p);
+    }();
+    return icon;
+}
+} // namespace
+
+QVariant GridProxy::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && (role == Qt::DecorationRole || role == Qt::ToolTipRole)) {
+        const auto i = m_columns.find(section);
+        if (i != m_columns.end())
+            return role == Qt::DecorationRole ? QVariant(funnelIcon())
+                                              : QVariant(QStringLiteral("筛选：") + i->second.filter.description());
+    }
+    return QSortFilterProxyModel::headerData(section, orientation, role);
 }
 
 bool GridProxy::lessThan(const QModelIndex &left, const QModelIndex &right) const
@@ -252,9 +364,11 @@ void makeResultGrid(QTableView *view)
     if (view->selectionMode() == QAbstractItemView::SingleSelection)
         view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     view->installEventFilter(new GridKeys(view));
+    if (gridProxy(view))
+        addGridMenus(view);
 }
 
-QString selectionAsTsv(const QAbstractItemView *view)
+QString selectionAsTsv(const QAbstractItemView *view, bool withHeader)
 {
     const QAbstractItemModel *model = view->model();
     if (!model || !view->selectionModel())
@@ -280,9 +394,11 @@ QString selectionAsTsv(const QAbstractItemView *view)
             return table->horizontalHeader()->visualIndex(x) < table->horizontalHeader()->visualIndex(y);
         });
     QStringList lines, fields;
-    for (int c : cols)
-        fields << cleanCell(model->headerData(c, Qt::Horizontal).toString());
-    lines << fields.join(QLatin1Char('\t'));
+    if (withHeader) {
+        for (int c : cols)
+            fields << cleanCell(model->headerData(c, Qt::Horizontal).toString());
+        lines << fields.join(QLatin1Char('\t'));
+    }
     for (int r : rows) {
         fields.clear();
         for (int c : cols)
@@ -290,6 +406,19 @@ QString selectionAsTsv(const QAbstractItemView *view)
         lines << fields.join(QLatin1Char('\t'));
     }
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+QString columnAsLines(const QAbstractItemView *view, int column)
+{
+    const QAbstractItemModel *model = view->model();
+    if (!model || column < 0 || column >= model->columnCount())
+        return {};
+    auto *table = qobject_cast<const QTableView *>(view);
+    QString out;
+    for (int r = 0; r < model->rowCount(); ++r)
+        if (!table || !table->isRowHidden(r))
+            out += cleanCell(model->index(r, column).data().toString()) + QLatin1Char('\n');
+    return out;
 }
 
 void fitColumnsToContent(QTableView *view, int sampleRows, int maxWidth)

@@ -1,5 +1,7 @@
 #include "HistoryWindow.h"
 #include "TrendChart.h"
+#include "GridMenus.h"
+#include "ResultGrid.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -7,39 +9,51 @@
 #include <QLabel>
 #include <QScrollArea>
 #include <QSplitter>
-#include <QTableWidget>
+#include <QStandardItemModel>
+#include <QTableView>
 #include <QVBoxLayout>
 #include <map>
 
 namespace vireo {
 
 namespace {
-QTableWidget *table(QWidget *parent, const char *name, const QStringList &headers)
+// A result grid over its own rows: sorted by header clicks, filtered and copied from its menus.
+QTableView *table(QWidget *parent, const char *name, const QStringList &headers)
 {
-    auto *t = new QTableWidget(0, int(headers.size()), parent);
+    auto *rows = new QStandardItemModel(0, int(headers.size()), parent);
+    rows->setHorizontalHeaderLabels(headers);
+    auto *proxy = new GridProxy(parent);
+    proxy->setSourceModel(rows);
+    auto *t = new QTableView(parent);
+    t->setModel(proxy);
     t->setObjectName(QLatin1String(name));
-    t->setHorizontalHeaderLabels(headers);
     t->setEditTriggers(QAbstractItemView::NoEditTriggers);
     t->setSelectionBehavior(QAbstractItemView::SelectRows);
     t->verticalHeader()->hide();
     t->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     t->verticalHeader()->setDefaultSectionSize(t->fontMetrics().height() + 6);
     t->horizontalHeader()->setStretchLastSection(true);
+    makeResultGrid(t);
     return t;
 }
 
-void addRow(QTableWidget *t, const QStringList &cells)
+QStandardItemModel *rowsOf(const QTableView *t)
 {
-    const int r = t->rowCount();
-    t->insertRow(r);
-    for (int c = 0; c < cells.size(); ++c)
-        t->setItem(r, c, new QTableWidgetItem(cells[c]));
+    return static_cast<QStandardItemModel *>(gridProxy(t)->sourceModel());
 }
 
-void fillRows(QTableWidget *t, const QStringList &columns, const std::vector<history::FindingRow> &rows)
+void addRow(QTableView *t, const QStringList &cells)
 {
-    t->setColumnCount(int(columns.size()));
-    t->setHorizontalHeaderLabels(columns);
+    QList<QStandardItem *> items;
+    for (const QString &c : cells)
+        items << new QStandardItem(c);
+    rowsOf(t)->appendRow(items);
+}
+
+void fillRows(QTableView *t, const QStringList &columns, const std::vector<history::FindingRow> &rows)
+{
+    rowsOf(t)->setColumnCount(int(columns.size()));
+    rowsOf(t)->setHorizontalHeaderLabels(columns);
     for (const history::FindingRow &r : rows)
         addRow(t, r.values);
     t->resizeColumnsToContents();
@@ -129,7 +143,9 @@ HistoryWindow::HistoryWindow(const QString &historyFile, const QString &serverNa
     split->setStretchFactor(1, 1);
     split->setSizes({360, 360});
 
-    connect(comparisonGrid, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { openRows(row); });
+    connect(comparisonGrid, &QTableView::doubleClicked, this, [this](const QModelIndex &at) {
+        openRows(gridProxy(comparisonGrid)->mapToSource(at).row());
+    });
     auto recompare = [this] {
         compare(earlierRunBox->currentData().toLongLong(), laterRunBox->currentData().toLongLong());
     };
@@ -195,7 +211,7 @@ void HistoryWindow::compare(qint64 earlierRun, qint64 laterRun)
 {
     m_earlier = earlierRun;
     m_later = laterRun;
-    comparisonGrid->setRowCount(0);
+    rowsOf(comparisonGrid)->setRowCount(0);
     const auto earlier = m_store->run(earlierRun);
     std::map<QString, history::StoredItem> before;
     for (const history::StoredItem &i : m_store->items(earlierRun))
@@ -228,11 +244,12 @@ void HistoryWindow::compare(qint64 earlierRun, qint64 laterRun)
 
 void HistoryWindow::openRows(int row)
 {
-    const QTableWidgetItem *code = comparisonGrid->item(row, 0);
-    if (!code || !m_earlier || !m_later)
+    const QStandardItem *cell = rowsOf(comparisonGrid)->item(row, 0);
+    if (!cell || !m_earlier || !m_later)
         return;
-    const history::RowDiff d = history::diffRuns(*m_store, m_earlier, m_later, code->text());
-    auto *w = new RowDiffWindow(QStringLiteral("%1 新增与消除的行").arg(code->text()), d, this);
+    const QString code = cell->text();
+    const history::RowDiff d = history::diffRuns(*m_store, m_earlier, m_later, code);
+    auto *w = new RowDiffWindow(QStringLiteral("%1 新增与消除的行").arg(code), d, this);
     w->show();
 }
 

@@ -6,7 +6,7 @@
 
 class QComboBox;
 class QLabel;
-class QTableWidget;
+class QTableView;
 class QGridLayout;
 
 namespace vireo {
@@ -41,10 +41,10 @@ private:
     QString m_serverName;
     QString m_database;
     QLabel *noteLabel = nullptr;
-    QTableWidget *runsGrid = nullptr;
+    QTableView *runsGrid = nullptr;
     QComboBox *earlierRunBox = nullptr;
     QComboBox *laterRunBox = nullptr;
-    QTableWidget *comparisonGrid = nullptr;
+    QTableView *comparisonGrid = nullptr;
     QGridLayout *charts = nullptr;
     qint64 m_earlier = 0, m_later = 0;
 };

@@ -4,6 +4,7 @@
 #include "CheckRun.h"
 #include "DisplayWidth.h"
 #include "Export.h"
+#include "GridMenus.h"
 #include "FileHelpers.h"
 #include "LockWaitPrompt.h"
 #include "QueryHelpers.h"
@@ -22,6 +23,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QShortcut>
 #include <QUrl>
 #include <QMessageBox>
@@ -51,12 +53,6 @@ QPointer<ReportWindow> &current()
     return w;
 }
 
-ReportWindow::SaveDialog &saveDialog()
-{
-    static ReportWindow::SaveDialog d;
-    return d;
-}
-
 ReportWindow::RepairConfirmation &repairConfirmation()
 {
     static ReportWindow::RepairConfirmation c;
@@ -68,26 +64,6 @@ const QString kGeometryKey = QStringLiteral("FrmReport");
 // The first size of the window.
 const QSize kDesignSize(px(8415), px(6780));
 
-
-// The save dialog, window-modal: `chosen` gets the file name, or an empty one when cancelled.
-void openSaveDialog(QWidget *parent, const QString &suggested, const QStringList &filters,
-                    const std::function<void(const QString &)> &chosen)
-{
-    auto *dlg = new QFileDialog(parent, QStringLiteral("另存为"), suggested);
-    dlg->setAttribute(Qt::WA_DeleteOnClose);
-    dlg->setAcceptMode(QFileDialog::AcceptSave);
-    dlg->setFileMode(QFileDialog::AnyFile);
-    dlg->setNameFilters(filters);
-    dlg->selectNameFilter(filters.value(0));
-    dlg->setDefaultSuffix(QStringLiteral("xlsx"));
-    QObject::connect(dlg, &QFileDialog::filterSelected, dlg, [dlg](const QString &filter) {
-        dlg->setDefaultSuffix(filter.contains(QLatin1String("*.xlsx")) ? QStringLiteral("xlsx") : QStringLiteral("xls"));
-    });
-    QObject::connect(dlg, &QDialog::finished, parent, [dlg, chosen](int result) {
-        chosen(result == QDialog::Accepted ? dlg->selectedFiles().value(0) : QString());
-    });
-    dlg->open();
-}
 
 } // namespace
 
@@ -139,14 +115,11 @@ void openReportWindow(const ItemOutcome &outcome, const QString &treeName)
 
 ReportWindow *ReportWindow::instance() { return current(); }
 
-void ReportWindow::setSaveDialog(SaveDialog dialog) { saveDialog() = std::move(dialog); }
+void ReportWindow::setSaveDialog(SaveDialog dialog) { setExportSaveDialog(std::move(dialog)); }
 
 void ReportWindow::setRepairConfirmation(RepairConfirmation confirm) { repairConfirmation() = std::move(confirm); }
 
-QStringList ReportWindow::exportFilters()
-{
-    return {QStringLiteral("Excel 工作簿 (*.xlsx)"), QStringLiteral("MS Excel Spreadsheet (*.xls)")};
-}
+QStringList ReportWindow::exportFilters() { return workbookFilters(); }
 
 QString ReportWindow::suggestedExportName(const QDateTime &now) const
 {
@@ -255,7 +228,12 @@ ReportWindow::ReportWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     m_proxy->setSourceModel(m_model);
     reportGrid->setModel(m_proxy);
     makeResultGrid(reportGrid);
-    connect(filterBox, &QLineEdit::textChanged, m_proxy, &GridProxy::setFilterFixedString);
+    connect(filterBox, &QLineEdit::textChanged, m_proxy, &GridProxy::setQuickFilter);
+    connect(m_proxy, &GridProxy::quickFilterChanged, filterBox, [this](const QString &text) {
+        if (filterBox->text() != text)
+            filterBox->setText(text);
+    });
+    setViewExport(reportGrid, [this] { exportFindings(true); });
     auto *esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(esc, &QShortcut::activated, this, &QWidget::close);
     restoreWindowGeometry(this, kGeometryKey);
@@ -263,7 +241,7 @@ ReportWindow::ReportWindow(QWidget *parent) : QWidget(parent, Qt::Window)
 
     connect(exitButton, &QPushButton::clicked, this, &QWidget::close);
     connect(planOrRepairButton, &QPushButton::clicked, this, [this] { runPlanOrRepair(); });
-    connect(exportButton, &QPushButton::clicked, this, [this] { exportFindings(); });
+    connect(exportButton, &QPushButton::clicked, this, [this] { chooseExport(); });
 }
 
 ReportWindow::~ReportWindow()
@@ -665,13 +643,39 @@ void ReportWindow::recheck()
              });
 }
 
-void ReportWindow::exportFindings()
+void ReportWindow::chooseExport()
 {
-    if (m_model->rowCount() == 0) {
-        showMessageBox(this, QMessageBox::Information, QStringLiteral("报表导出"), QStringLiteral("表中未有任何记录,请查看！"));
+    // While the grid shows every row in the table's order there is nothing to choose.
+    if (!m_proxy->hasFilters() && m_proxy->sortColumn() < 0) {
+        exportFindings(false);
+        return;
+    }
+    auto *menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("exportMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(QStringLiteral("全部行（%1 行）").arg(m_model->rowCount()), this, [this] { exportFindings(false); });
+    menu->addAction(QStringLiteral("当前视图（筛选、排序后，%1 行）").arg(m_proxy->rowCount()), this,
+                    [this] { exportFindings(true); });
+    menu->popup(exportButton->mapToGlobal(QPoint(0, exportButton->height())));
+}
+
+void ReportWindow::exportFindings(bool view)
+{
+    if (m_busy) {   // the rows may still be growing
+        showMessageBox(this, QMessageBox::Information, QStringLiteral("报表导出"), QStringLiteral("请等读取结束后再导出。"));
+        return;
+    }
+    if (m_model->rowCount() == 0 || (view && m_proxy->rowCount() == 0)) {
+        showMessageBox(this, QMessageBox::Information, QStringLiteral("报表导出"),
+                       m_model->rowCount() == 0 ? QStringLiteral("表中未有任何记录,请查看！") : QStringLiteral("当前视图中没有记录。"));
         return;
     }
     const std::shared_ptr<const db::Recordset> rows = m_model->shared();
+    std::shared_ptr<const RowOrder> order;
+    if (view) {
+        const std::vector<int> shown = m_proxy->sourceRowsShown();
+        order = std::make_shared<const RowOrder>(shown.begin(), shown.end());
+    }
     const QString folder = QDir::cleanPath(session().programFolder + QStringLiteral("/报表"));
     QString why;
     if (!FileExists(session().programFolder + QStringLiteral("\\报表")))
@@ -680,17 +684,12 @@ void ReportWindow::exportFindings()
     const QString suggested = dialogFolder + QLatin1Char('/') + suggestedExportName(QDateTime::currentDateTime());
     // Every question is asked window-modal: the answer comes back here, nothing waits for it.
     const QPointer<ReportWindow> self(this);
-    const auto ask = [self, rows, suggested] {
-        if (!self)
-            return;
-        const auto write = [self, rows](const QString &path) {
-            if (self)
-                self->writeExport(*rows, path);
-        };
-        if (const SaveDialog &answer = saveDialog())
-            write(answer(self, suggested, exportFilters()));
-        else
-            openSaveDialog(self, suggested, exportFilters(), write);
+    const auto ask = [self, rows, order, suggested] {
+        if (self)
+            askExportFile(self, suggested, [self, rows, order](const QString &path) {
+                if (self)
+                    self->writeExport(*rows, order.get(), path);
+            });
     };
     if (why.isEmpty())
         ask();
@@ -698,25 +697,29 @@ void ReportWindow::exportFindings()
         connect(showMessageBox(this, QMessageBox::Warning, QStringLiteral("报表导出"), why), &QDialog::finished, this, ask);
 }
 
-void ReportWindow::writeExport(const db::Recordset &rows, const QString &path)
+void ReportWindow::writeExport(const db::Recordset &rows, const RowOrder *order, const QString &path)
 {
     if (path.isEmpty()) {
         showMessageBox(this, QMessageBox::Information, QString(), QStringLiteral("未成功导出！"));
         progressBar->hide();
         return;
     }
-    progressBar->setRange(0, int(std::min<qint64>(rows.rowCount(), std::numeric_limits<int>::max())));
+    const qint64 written = order ? qint64(order->size()) : rows.rowCount();
+    progressBar->setRange(0, int(std::min<qint64>(written, std::numeric_limits<int>::max())));
     progressBar->setValue(0);
     progressBar->show();
     progressBar->raise();
-    const QString error = exportRecordset(rows, path, [this](qint64 done) { progressBar->setValue(int(done)); });
+    const QString error = exportRecordset(rows, path, [this](qint64 done) { progressBar->setValue(int(done)); }, order);
     progressBar->hide();
     if (!error.isEmpty()) {
         showMessageBox(this, QMessageBox::Critical, QStringLiteral("报表导出"), QStringLiteral("未成功导出！\n") + error);
         return;
     }
+    // Says which rows went out when they are not simply all of them in the table's order.
+    const QString what = order ? QStringLiteral("\n\n写入了当前视图的 %1 行（共 %2 行）。").arg(written).arg(rows.rowCount()) : QString();
     QMessageBox *done = showMessageBox(this, QMessageBox::Information, QString(),
-                                       QStringLiteral("已成功导出！\n\n") + QDir::toNativeSeparators(path), QMessageBox::NoButton);
+                                       QStringLiteral("已成功导出！\n\n") + QDir::toNativeSeparators(path) + what,
+                                       QMessageBox::NoButton);
     done->addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
     QPushButton *openFolder = done->addButton(QStringLiteral("打开所在文件夹"), QMessageBox::ActionRole);
     connect(done, &QMessageBox::buttonClicked, this, [openFolder, path](QAbstractButton *clicked) {

@@ -1,5 +1,6 @@
 #pragma once
 #include "AccountWorker.h"
+#include "Export.h"
 #include "ItemActions.h"
 #include "Recordset.h"
 #include <QPointer>
@@ -56,7 +57,8 @@ public:
     bool isBusy() const { return m_busy; }
 
     // Asks for the export's file name: the parent, the suggested path (in the 报表 folder) and the
-    // name filters; an empty result means cancelled. Replaceable so that tests can answer it.
+    // name filters; an empty result means cancelled. Replaceable so that tests can answer it (the
+    // grids' 导出当前视图… asks the same way).
     using SaveDialog = std::function<QString(QWidget *parent, const QString &suggested, const QStringList &filters)>;
     static void setSaveDialog(SaveDialog dialog);   // an empty function restores the standard one
     static QStringList exportFilters();
@@ -81,9 +83,11 @@ protected:
 
 private:
     void runPlanOrRepair();
-    void exportFindings();
-    // Writes the rows to path (empty: the export was cancelled) and says how it went.
-    void writeExport(const db::Recordset &rows, const QString &path);
+    // 输出: every row, or the rows shown in the order shown, when the grid shows something else.
+    void chooseExport();
+    void exportFindings(bool view);
+    // Writes the rows (all, or those of order) to path (empty: the export was cancelled) and says how it went.
+    void writeExport(const db::Recordset &rows, const RowOrder *order, const QString &path);
     void showText(const QString &text);
     // Queues a job on the account connection's worker with 停止 shown; done gets its end here.
     void startJob(const QString &label, const std::function<void(db::Connection *)> &job,
