@@ -1,4 +1,5 @@
 #include "HistoryWindow.h"
+#include "ResultGrid.h"
 #include "TrendChart.h"
 
 #include <QComboBox>
@@ -6,6 +7,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -14,6 +16,8 @@
 namespace vireo {
 
 namespace {
+const QString kGeometryKey = QStringLiteral("HistoryWindow");
+
 QTableWidget *table(QWidget *parent, const char *name, const QStringList &headers)
 {
     auto *t = new QTableWidget(0, int(headers.size()), parent);
@@ -135,7 +139,15 @@ HistoryWindow::HistoryWindow(const QString &historyFile, const QString &serverNa
     };
     connect(earlierRunBox, &QComboBox::activated, this, recompare);
     connect(laterRunBox, &QComboBox::activated, this, recompare);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
+    restoreWindowGeometry(this, kGeometryKey);
     load();
+}
+
+void HistoryWindow::closeEvent(QCloseEvent *e)
+{
+    saveWindowGeometry(this, kGeometryKey);
+    QWidget::closeEvent(e);
 }
 
 HistoryWindow::~HistoryWindow() = default;
