@@ -3,6 +3,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLabel>
@@ -15,7 +16,7 @@ TEST(QtChinese, FileDialogAndMessageBoxSpeakChineseUnderTheCLocale)
 {
     QTemporaryDir dir;
     QFile file(dir.filePath(QStringLiteral("a.txt")));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && QDir(dir.path()).mkdir(QStringLiteral("sub")));
 
     QFileDialog dialog(nullptr, QStringLiteral("选择"), dir.path());
     dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -30,6 +31,7 @@ TEST(QtChinese, FileDialogAndMessageBoxSpeakChineseUnderTheCLocale)
         name = model->index(file.fileName());
         return name.isValid() && !name.siblingAtColumn(3).data().toString().isEmpty();
     }, 5000));
+    EXPECT_EQ(model->index(dir.filePath(QStringLiteral("sub")), 2).data().toString(), QStringLiteral("文件夹"));
     EXPECT_EQ(name.siblingAtColumn(3).data().toString(),
               QLocale(QLocale::Chinese, QLocale::China).toString(QFileInfo(file).lastModified(), QLocale::ShortFormat));
 

@@ -7,6 +7,28 @@
 
 namespace vireo {
 
+namespace {
+
+// Texts Qt 6 asks for under a context that Debian's qtbase_zh_CN does not hold yet: the file
+// dialog's type column.
+class MissingQtTexts : public QTranslator {
+public:
+    using QTranslator::QTranslator;
+    bool isEmpty() const override { return false; }
+    QString translate(const char *context, const char *sourceText, const char *, int) const override
+    {
+        if (qstrcmp(context, "QAbstractFileIconProvider") != 0)
+            return {};
+        static const QHash<QByteArray, QString> texts{{"Folder", QStringLiteral("文件夹")},
+                                                      {"Drive", QStringLiteral("驱动器")},
+                                                      {"Alias", QStringLiteral("替身")},
+                                                      {"Shortcut", QStringLiteral("快捷方式")}};
+        return texts.value(sourceText);
+    }
+};
+
+} // namespace
+
 bool installQtChinese()
 {
     const QLocale chinese(QLocale::Chinese, QLocale::China);
@@ -18,6 +40,7 @@ bool installQtChinese()
         return false;
     }
     QCoreApplication::installTranslator(translator);
+    QCoreApplication::installTranslator(new MissingQtTexts(QCoreApplication::instance()));
     return true;
 }
 

@@ -180,13 +180,7 @@ QString askForProgramFolder(const QStringList &looked)
         if (box.clickedButton() != choose)
             return {};
 
-        QString start = QDir::homePath();
-        for (const QString &folder : looked)
-            if (QFileInfo(folder).isDir()) {
-                start = folder;
-                break;
-            }
-        QFileDialog dialog(nullptr, QStringLiteral("选择检查目录"), start);
+        QFileDialog dialog(nullptr, QStringLiteral("选择检查目录"), QDir::homePath());
         dialog.setObjectName(QStringLiteral("programFolderDialog"));
         dialog.setFileMode(QFileDialog::Directory);
         dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
