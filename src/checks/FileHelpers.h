@@ -30,3 +30,24 @@ bool ReadTextFile(const QString &path, QString &boxText);
 QString joinPath(const QString &folder, const QString &name);
 
 } // namespace vireo
+
+namespace vireo {
+
+// The program folder holds VUZ.mdb and File/. It is looked for, in this order, in the folder
+// given on the command line, VIREO_PROGRAM_FOLDER, the folder the user chose last time, the
+// executable's folder, $XDG_DATA_HOME/vireo (~/.local/share/vireo) and each of
+// $XDG_DATA_DIRS/vireo (/usr/local/share/vireo, /usr/share/vireo). Empty sources are left out,
+// and each folder is named once.
+QStringList programFolderCandidates(const QString &commandLineFolder, const QString &executableFolder);
+// True when the folder has a file VUZ.mdb (any letter case).
+bool holdsCatalogue(const QString &folder);
+// The first candidate that holds VUZ.mdb; empty when none does.
+QString findProgramFolder(const QStringList &candidates);
+// The folder the user chose last time (QSettings), and remembering a new one.
+QString rememberedProgramFolder();
+void rememberProgramFolder(const QString &folder);
+// The first folder of the search that holds VUZ.mdb; when none does, VIREO_PROGRAM_FOLDER or the
+// executable's folder, so that the error that follows names a place.
+QString defaultProgramFolder();
+
+} // namespace vireo

@@ -1,4 +1,6 @@
 #include "QueryHelpers.h"
+#include <QRegularExpression>
+#include <algorithm>
 
 namespace vireo {
 
@@ -58,6 +60,24 @@ bool isRunnableItem(const QString &table, const QString &code, db::Connection *c
     return isTrue(QueryValue(QStringLiteral("bEnd"),
                              QStringLiteral("Select bEnd from ") + table + QStringLiteral(" where cCode=") + sqlLiteral(code),
                              catalog));
+}
+
+std::vector<AccountDatabase> listAccountDatabases(db::Connection *server)
+{
+    static const QRegularExpression accountName(QStringLiteral("^QZdata_([0-9A-Za-z]{1,10})_([0-9]{4})$"),
+                                                QRegularExpression::CaseInsensitiveOption);
+    const db::Recordset rs = need(server)->query(QStringLiteral("select name from sys.databases"));
+    std::vector<AccountDatabase> found;
+    for (qint64 row = 0; row < rs.rowCount(); ++row) {
+        const QString name = rs.text(row, 0);
+        const QRegularExpressionMatch m = accountName.match(name);
+        if (m.hasMatch())
+            found.push_back({name, m.captured(1), m.captured(2)});
+    }
+    std::sort(found.begin(), found.end(), [](const AccountDatabase &a, const AccountDatabase &b) {
+        return std::pair(a.account, a.year) < std::pair(b.account, b.year);
+    });
+    return found;
 }
 
 } // namespace vireo

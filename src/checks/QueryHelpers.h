@@ -1,6 +1,7 @@
 #pragma once
 #include "Connection.h"
 #include <QVariant>
+#include <vector>
 
 namespace vireo {
 
@@ -19,5 +20,13 @@ QString sqlLiteral(const QString &text);
 
 // The runnable-item test: bEnd of the item's catalogue row is true.
 bool isRunnableItem(const QString &table, const QString &code, db::Connection *catalog);
+
+// An account database on a server: QZdata_{account}_{year}.
+struct AccountDatabase {
+    QString name, account, year;
+};
+// The account databases the server holds (sys.databases), ordered by account, then year.
+// Errors pass on as db::DbError.
+std::vector<AccountDatabase> listAccountDatabases(db::Connection *server);
 
 } // namespace vireo

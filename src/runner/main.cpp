@@ -147,8 +147,7 @@ int lintCatalogue(const QStringList &args)
         return fail(QStringLiteral("--catalogue 只能是 Tools、NjaTree 或 all"));
     if (fmt != QLatin1String("table") && fmt != QLatin1String("json"))
         return fail(QStringLiteral("--format 只能是 table 或 json"));
-    const QString dir = p.isSet(folder) ? p.value(folder)
-                                        : qEnvironmentVariable("VIREO_PROGRAM_FOLDER", QCoreApplication::applicationDirPath());
+    const QString dir = p.isSet(folder) ? p.value(folder) : vireo::defaultProgramFolder();
     const QString mdb = vireo::resolvePath(dir + QStringLiteral("/VUZ.mdb"));
     vireo::LintReport report;
     try {
@@ -290,8 +289,7 @@ int main(int argc, char **argv)
             return fail(QStringLiteral("--timeout 应为正整数（秒）"));
     }
     o.exportDir = p.value(exportDir);
-    o.programFolder = p.isSet(folder) ? p.value(folder)
-                                      : qEnvironmentVariable("VIREO_PROGRAM_FOLDER", QCoreApplication::applicationDirPath());
+    o.programFolder = p.isSet(folder) ? p.value(folder) : vireo::defaultProgramFolder();
 
     // Taken out of the environment once read, so no later reader of it finds the password.
     const bool passwordSet = qEnvironmentVariableIsSet("VIREO_SA_PASSWORD");

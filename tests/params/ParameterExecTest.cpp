@@ -83,6 +83,7 @@ TEST_F(ParameterExec, ExecutesTheProcedureWithValuesInRowOrder)
     EXPECT_FALSE(pw.ok()->isEnabled());
 
     enter(pw, 0, "it's");  // a quote inside a value reaches the procedure as it was typed
+    enter(pw, 1, "8");
     ASSERT_EQ(pw.status()->text(), kComplete);
     std::vector<ItemOutcome> told;   // the main window is given the item's new record
     session().outcomeChanged = [&](const ItemOutcome &o) { told.push_back(o); };
@@ -95,7 +96,12 @@ TEST_F(ParameterExec, ExecutesTheProcedureWithValuesInRowOrder)
     EXPECT_EQ(ParameterWindow::instance(), nullptr);
     EXPECT_TRUE(pw.w.isNull() || !pw.w->isVisible());
     finish(pw.w);
-    EXPECT_EQ(procLog(), (QList<QStringList>{{"it's", "7"}}));
+    EXPECT_EQ(procLog(), (QList<QStringList>{{"it's", "8"}}));
+
+    // The item's next window offers the values executed last.
+    ParamWindow again = openWindow(QStringLiteral("K01"));
+    ASSERT_NE(again.w, nullptr);
+    EXPECT_EQ(again.w->values(), (QStringList{"it's", "8"}));
 }
 
 TEST_F(ParameterExec, WithoutParameterLinesOneEmptyArgumentIsSent)

@@ -2,10 +2,13 @@
 #include "MainWindow.h"
 #include "LoginComponent.h"
 #include "Startup.h"
+#include "FileHelpers.h"
 #include "Session.h"
 #include "StandIn.h"
 #include "TestPaths.h"
 #include "UiTestSupport.h"
+#include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -61,7 +64,8 @@ protected:
     static void SetUpTestSuite()
     {
         test::StandIn::Options o;
-        o.databases = QStringList{QStringLiteral("QZdata_001_2024"), QStringLiteral("QZdata_002_2024")};
+        o.databases = QStringList{QStringLiteral("QZdata_001_2024"), QStringLiteral("QZdata_002_2024"),
+                                  QStringLiteral("QZdata_003_2023"), QStringLiteral("QZdata_tmp"), QStringLiteral("archive")};
         standIn = new test::StandIn(o);
         for (const QString &acc : {QStringLiteral("001"), QStringLiteral("002")}) {
             auto c = standIn->connect(QStringLiteral("QZdata_") + acc + QStringLiteral("_2024"));
@@ -358,17 +362,103 @@ TEST_F(StartupTest, CatalogueThatCannotBeOpenedEndsTheProgramBeforeTheLogin)
         << watcher.boxes[0].text.toStdString();
     EXPECT_EQ(ended, QList<int>{1});
     EXPECT_EQ(created, 0);
+}
 
-    // Without VUZ.mdb the login still runs and the window opens, telling why its tree is empty.
-    QFile::remove(dir.filePath(QStringLiteral("vuz.MDB")));
-    ended.clear();
-    EXPECT_TRUE(startProgram(dir.path()));
-    EXPECT_EQ(created, 1);
-    EXPECT_FALSE(session().catalogConn);
-    test::waitIdle();   // the window's message box is window-modal
+TEST(ProgramFolderSearch, EachSourceWinsOverTheLaterOnesAndFoldersWithoutTheCatalogueAreSkipped)
+{
+    QTemporaryDir root;
+    QStringList order;   // command line, VIREO_PROGRAM_FOLDER, remembered, executable, XDG_DATA_HOME, XDG_DATA_DIRS
+    for (const char *name : {"cmd", "env", "chosen", "exe", "home/vireo", "share1/vireo", "share2/vireo"}) {
+        QDir(root.path()).mkpath(QLatin1String(name));
+        order << root.filePath(QLatin1String(name));
+    }
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    qputenv("VIREO_PROGRAM_FOLDER", QFile::encodeName(order[1]));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(root.filePath(QStringLiteral("home"))));
+    qputenv("XDG_DATA_DIRS", QFile::encodeName(root.filePath(QStringLiteral("share1:")) + root.filePath(QStringLiteral("share2"))));
+    rememberProgramFolder(order[2]);
+    const QStringList candidates = programFolderCandidates(order[0], order[3]);
+    ASSERT_EQ(candidates, order);
+
+    // Every folder holds VUZ.mdb (any letter case); taking it out of the winner hands over to the next.
+    for (const QString &f : order)
+        ASSERT_TRUE(QFile(f + QStringLiteral("/vuz.MDB")).open(QIODevice::WriteOnly));
+    for (const QString &f : order) {
+        EXPECT_EQ(findProgramFolder(candidates), f);
+        QFile::remove(f + QStringLiteral("/vuz.MDB"));
+        QDir(f).mkdir(QStringLiteral("VUZ.mdb"));   // a folder of that name does not count
+    }
+    EXPECT_EQ(findProgramFolder(candidates), QString());
+
+    // Without the variables: the XDG defaults; empty sources are left out.
+    for (const char *name : {"VIREO_PROGRAM_FOLDER", "XDG_DATA_HOME", "XDG_DATA_DIRS"})
+        qunsetenv(name);
+    EXPECT_EQ(programFolderCandidates(QString(), order[3]),
+              (QStringList{order[2], order[3], QDir::homePath() + QStringLiteral("/.local/share/vireo"),
+                           QStringLiteral("/usr/local/share/vireo"), QStringLiteral("/usr/share/vireo")}));
+    qputenv("XDG_DATA_HOME", dataHome);
+}
+
+// Without VUZ.mdb in any folder searched the tool says where it looked and lets the user choose a
+// folder, before any login; a chosen folder without VUZ.mdb is refused; the chosen one is
+// remembered and used. 退出 ends without a login.
+TEST_F(StartupTest, WithoutACatalogueTheToolSaysWhereItLookedAndLetsTheUserChooseBeforeAnyLogin)
+{
+    int created = 0;
+    provide(kPrimaryLoginProgId, &created);
+    QTemporaryDir first, second;
+    QStringList chosen{second.path(), dir.path()};
+    QList<int> loginsAtQuestion;
+    QString answer = QStringLiteral("选择文件夹…");   // the button pressed, else the first one
+    test::ModalWatcher watcher;
+    watcher.onBox = [&](QMessageBox *box) {
+        loginsAtQuestion << created;
+        QAbstractButton *pick = box->buttons().constFirst();
+        for (QAbstractButton *b : box->buttons())
+            pick = b->text() == answer ? b : pick;
+        pick->click();
+    };
+    watcher.onDialog = [&](QWidget *d) {
+        ASSERT_EQ(d->objectName(), QStringLiteral("programFolderDialog"));
+        auto *name = d->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        name->setText(chosen.takeFirst());   // pasted
+        QTest::keyClick(name, Qt::Key_Return);
+    };
+    ASSERT_TRUE(startProgram(QStringList{first.path(), second.path()}));
+
     ASSERT_EQ(watcher.boxes.size(), 2u);
-    EXPECT_TRUE(watcher.boxes[1].text.contains(QStringLiteral("VUZ.mdb")));
-    EXPECT_TRUE(ended.isEmpty());
+    EXPECT_EQ(loginsAtQuestion, (QList<int>{0, 0}));
+    for (const QString &looked : {first.path(), second.path()})
+        EXPECT_TRUE(watcher.boxes[0].text.contains(QStringLiteral("\n    ") + looked)) << watcher.boxes[0].text.toStdString();
+    EXPECT_TRUE(watcher.boxes[1].text.startsWith(QStringLiteral("所选文件夹 %1 中没有 VUZ.mdb").arg(second.path())))
+        << watcher.boxes[1].text.toStdString();
+    EXPECT_EQ(created, 1);
+    EXPECT_EQ(session().catalogPath, dir.path() + QStringLiteral("\\VUZ.mdb"));
+    EXPECT_EQ(rememberedProgramFolder(), dir.path());
+    MainWindow *w = mainWindow();
+    ASSERT_NE(w, nullptr);
+
+    // 文件 → 选择检查目录… swaps the catalogue for another folder's and remembers that folder; a
+    // folder without VUZ.mdb is refused and the open catalogue stays.
+    QTemporaryDir other;
+    ASSERT_TRUE(QFile::copy(test::dataDir() + QStringLiteral("/ui/VUZ.mdb"), other.filePath(QStringLiteral("VUZ.mdb"))));
+    const db::Connection *before = session().catalogConn.get();
+    chosen = QStringList{first.path(), other.path()};
+    w->findChild<QAction *>(QStringLiteral("ChooseFolder"))->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watcher.boxes.size() == 3; }, 5000)) << watcher.boxes.size();
+    EXPECT_EQ(watcher.boxes[2].text, QStringLiteral("所选文件夹 %1 中没有 VUZ.mdb。").arg(first.path()));
+    EXPECT_EQ(session().catalogConn.get(), before);
+    w->findChild<QAction *>(QStringLiteral("ChooseFolder"))->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return session().programFolder == other.path(); }, 5000));
+    EXPECT_NE(session().catalogConn.get(), before);
+    EXPECT_EQ(rememberedProgramFolder(), other.path());
+    EXPECT_EQ(w->findChild<QTreeWidget *>(QStringLiteral("catalogueTree"))->topLevelItemCount(), 2);
+    w->close();
+
+    answer = QStringLiteral("退出");
+    EXPECT_FALSE(startProgram(first.path()));
+    EXPECT_EQ(watcher.boxes.size(), 4u);
+    EXPECT_EQ(created, 1);
 }
 
 } // namespace
@@ -401,3 +491,45 @@ TEST_F(StartupTest, ALoginToASilentServerShowsItsWaitAndCanBeGivenUp)
     EXPECT_TRUE(failure().contains(QStringLiteral("登录已取消"))) << failure().toStdString();
 }
 
+// Once server and SA password are entered the dialog lists the server's account databases; picking
+// one fills account and year. A silent server never holds up typing, a refused login says so.
+TEST_F(StartupTest, LoginDialogOffersTheServersAccountDatabasesWithoutWaitingForTheServer)
+{
+    LoginDialog dialog;
+    dialog.show();
+    auto edit = [&](const char *name) { return dialog.findChild<QLineEdit *>(QLatin1String(name)); };
+    auto *databases = dialog.findChild<QComboBox *>(QStringLiteral("databaseBox"));
+    const auto enter = [&](const QString &server, const QString &password) {
+        for (auto [box, text] : {std::pair{edit("serverBox"), server}, std::pair{edit("passwordBox"), password}}) {
+            box->setFocus();
+            box->clear();
+            QTest::keyClicks(box, text);
+        }
+        QTest::keyClick(edit("passwordBox"), Qt::Key_Tab);   // leaving the box asks the server
+    };
+    enter(standIn->server(), standIn->params().password);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return databases->count() == 3; }, 10000)) << databases->placeholderText().toStdString();
+    EXPECT_EQ(databases->itemText(0) + databases->itemText(2), QStringLiteral("001（2024 年度）003（2023 年度）"));
+    databases->setFocus();
+    while (databases->currentIndex() != 2)
+        QTest::keyClick(databases, Qt::Key_Down);
+    EXPECT_EQ(edit("accountBox")->text() + QLatin1Char('_') + edit("yearBox")->text(), QStringLiteral("003_2023"));
+
+    test::StandIn silent;
+    ::kill(pid_t(silent.pid()), SIGSTOP);
+    enter(silent.server(), standIn->params().password);
+    QElapsedTimer typing;
+    typing.start();
+    QTest::keyClicks(edit("operatorBox"), QStringLiteral("zhao"));
+    EXPECT_LT(typing.elapsed(), 1000);
+    EXPECT_EQ(databases->placeholderText(), QStringLiteral("正在读取服务器上的账套…"));
+
+    const QString wrong = QStringLiteral("Wrong#Secret9");
+    enter(standIn->server(), wrong);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return databases->placeholderText() == QStringLiteral("无法读取账套列表"); }, 10000));
+    EXPECT_TRUE(databases->toolTip().contains(QStringLiteral("Login failed"))) << databases->toolTip().toStdString();
+    EXPECT_FALSE(databases->toolTip().contains(wrong));
+    ::kill(pid_t(silent.pid()), SIGCONT);   // its late answer is dropped
+    QTest::qWait(1500);
+    EXPECT_EQ(databases->count(), 0);
+}

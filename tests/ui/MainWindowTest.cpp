@@ -16,6 +16,7 @@
 #include "StandIn.h"
 #include "TestPaths.h"
 #include "UiTestSupport.h"
+#include <QFileDialog>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
@@ -221,6 +222,10 @@ TEST_F(MainWindowTest, StartsWithToolsTreeHeaderOnlyGridAndDesignLayout)
     EXPECT_EQ(window->gridText(0, 1), QStringLiteral("检查项目"));
     EXPECT_EQ(window->gridText(0, 2), QStringLiteral("结果报告"));
     EXPECT_EQ(window->gridRowHeight(1), 0);
+    // At the first size 与上次比较 shows in full beside the other three.
+    const QHeaderView *header = grid->horizontalHeader();
+    EXPECT_LE(header->sectionViewportPosition(3) + header->fontMetrics().horizontalAdvance(window->gridText(0, 3)) + 8,
+              grid->viewport()->width());
 
     // mainMenu entries in order, with their keys and blanks.
     QStringList entries;
@@ -229,7 +234,7 @@ TEST_F(MainWindowTest, StartsWithToolsTreeHeaderOnlyGridAndDesignLayout)
         for (QAction *a : top->menu()->actions())
             entries << a->objectName() + QLatin1Char('=') + a->text();
     }
-    EXPECT_EQ(entries, (QStringList{"File=文件    ", "Relogin=重新注册    ", "ExportReport=导出体检报告    ", "Exit=退出  ",
+    EXPECT_EQ(entries, (QStringList{"File=文件    ", "Relogin=重新注册    ", "ChooseFolder=选择检查目录…    ", "ExportReport=导出体检报告    ", "Exit=退出  ",
                                     "Function=功能    ", "Tools=常用工具    ", "Njb=年结系列     ", "History=历史记录    ",
                                     "RepairLog=修复记录    ", "Lint=目录检查    ", "Help=帮助    ", "About=关于  "}));
 
@@ -741,6 +746,26 @@ TEST_F(MainWindowTest, HistoryComparesRunsAndChartsEveryRun)
     ASSERT_EQ(repairs.size(), 1u);
     EXPECT_GT(repairs[0], points[1].first.x());
     EXPECT_LT(repairs[0], points[2].first.x());
+
+    // Esc closes the history window; it opens again as large as it was left.
+    h->resize(700, 500);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(h));
+    QApplication::setActiveWindow(h);
+    const QPointer<HistoryWindow> closed(h);
+    QTest::keyClick(h, Qt::Key_Escape);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return closed.isNull(); }, 2000));
+    menu("History");
+    EXPECT_EQ(window->findChild<HistoryWindow *>()->size(), QSize(700, 500));
+
+    // 导出体检报告 starts in the program folder's 报表 folder.
+    test::ModalWatcher dialogs;
+    QString startFolder;
+    dialogs.onDialog = [&](QWidget *d) {
+        startFolder = static_cast<QFileDialog *>(d)->directory().absolutePath();
+        static_cast<QDialog *>(d)->reject();
+    };
+    menu("ExportReport");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return startFolder == dir.path() + QStringLiteral("/报表"); }, 5000)) << startFolder.toStdString();
     qunsetenv("XDG_DATA_HOME");
 }
 

@@ -43,6 +43,8 @@ public:
     };
     std::vector<Box> boxes;
     std::function<void(QWidget *)> onDialog;
+    // When set, answers each message box (after it is recorded) in place of the first button.
+    std::function<void(QMessageBox *)> onBox;
 
     ModalWatcher()
     {
@@ -61,7 +63,9 @@ private:
         if (auto *box = qobject_cast<QMessageBox *>(w)) {
             boxes.push_back({box->icon(), box->windowTitle(), box->text()});
             const auto buttons = box->buttons();
-            if (!buttons.isEmpty())
+            if (onBox)
+                onBox(box);
+            else if (!buttons.isEmpty())
                 buttons.first()->click();
             else
                 box->reject();

@@ -1,12 +1,15 @@
 #include "HistoryUi.h"
 #include "HistoryWindow.h"
 #include "MainWindow.h"
+#include "FileHelpers.h"
 #include "HtmlReport.h"
 #include "MessageBoxes.h"
 #include "RunRecords.h"
 #include "Session.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <mutex>
 #include <QMessageBox>
 #include <QPointer>
@@ -133,6 +136,19 @@ void openChange(MainWindow *w, const QString &code)
 
 } // namespace
 
+QString reportsFolder()
+{
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (session().programFolder.isEmpty())
+        return documents;
+    const QString folder = QDir::cleanPath(session().programFolder + QStringLiteral("/报表"));
+    const QString existing = resolvePath(folder);
+    if (existing.isEmpty())
+        return QDir().mkpath(folder) ? folder : documents;
+    const QFileInfo info(existing);
+    return info.isDir() && info.isWritable() ? existing : documents;
+}
+
 QString defaultReportName()
 {
     const Session::AccountInfo &a = session().accountInfo;
@@ -221,9 +237,9 @@ void attachHistory(MainWindow *w)
             return;
         }
         // Window-modal: a job of another window that ends meanwhile is not held up by the dialog.
-        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-        auto *dialog = new QFileDialog(window, title, folder + QLatin1Char('/') + defaultReportName(),
+        auto *dialog = new QFileDialog(window, title, reportsFolder() + QLatin1Char('/') + defaultReportName(),
                                        QStringLiteral("网页 (*.html)"));
+        dialog->setObjectName(QStringLiteral("reportExportDialog"));
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         dialog->setAcceptMode(QFileDialog::AcceptSave);
         QObject::connect(dialog, &QFileDialog::fileSelected, window, [window, title](const QString &path) {

@@ -14,6 +14,10 @@ void attachHistory(MainWindow *window);
 // Writes the HTML report of the window's last run to path; an error text, empty on success.
 QString exportHtmlReport(MainWindow *window, const QString &path);
 
+// Where 导出体检报告 starts: the 报表 folder of the program folder (made when missing), where the
+// report window's exports go too; the user's documents folder when it cannot be written.
+QString reportsFolder();
+
 // The default report file name: 体检报告_{账套}_{年度}_{yyyyMMdd-HHmm}.html
 QString defaultReportName();
 

@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStandardItemModel>
 #include <QTableView>
@@ -17,6 +18,8 @@
 namespace vireo {
 
 namespace {
+const QString kGeometryKey = QStringLiteral("HistoryWindow");
+
 // A result grid over its own rows: sorted by header clicks, filtered and copied from its menus.
 QTableView *table(QWidget *parent, const char *name, const QStringList &headers)
 {
@@ -151,7 +154,15 @@ HistoryWindow::HistoryWindow(const QString &historyFile, const QString &serverNa
     };
     connect(earlierRunBox, &QComboBox::activated, this, recompare);
     connect(laterRunBox, &QComboBox::activated, this, recompare);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
+    restoreWindowGeometry(this, kGeometryKey);
     load();
+}
+
+void HistoryWindow::closeEvent(QCloseEvent *e)
+{
+    saveWindowGeometry(this, kGeometryKey);
+    QWidget::closeEvent(e);
 }
 
 HistoryWindow::~HistoryWindow() = default;

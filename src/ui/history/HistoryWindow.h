@@ -34,6 +34,9 @@ public:
     // The chart of one item; null when the item has no recorded run.
     TrendChart *chart(const QString &code) const;
 
+protected:
+    void closeEvent(QCloseEvent *e) override;
+
 private:
     void load();
     void openRows(int row);

@@ -3,6 +3,7 @@
 #include "OdbcConnection.h"
 #include "OffThread.h"
 #include <QApplication>
+#include <QComboBox>
 #include <QDate>
 #include <QEventLoop>
 #include <QPointer>
@@ -15,6 +16,7 @@
 #include <QSettings>
 #include <QVBoxLayout>
 #include <memory>
+#include <thread>
 
 namespace vireo {
 
@@ -60,6 +62,10 @@ LoginDialog::LoginDialog(QWidget *parent) : QDialog(parent)
     operatorBox = make("operatorBox");
     passwordBox = make("passwordBox");
     passwordBox->setEchoMode(QLineEdit::Password);
+    databaseBox = new QComboBox(this);
+    databaseBox->setObjectName(QStringLiteral("databaseBox"));
+    databaseBox->setPlaceholderText(QStringLiteral("填写服务器和 SA 密码后列出"));
+    databaseBox->setEnabled(false);
 
     auto *form = new QFormLayout;
     form->addRow(QStringLiteral("服务器："), serverBox);
@@ -67,6 +73,7 @@ LoginDialog::LoginDialog(QWidget *parent) : QDialog(parent)
     form->addRow(QStringLiteral("会计年度："), yearBox);
     form->addRow(QStringLiteral("操作员："), operatorBox);
     form->addRow(QStringLiteral("SA 密码："), passwordBox);
+    form->addRow(QStringLiteral("账套数据库："), databaseBox);
 
     okButton = new QPushButton(QStringLiteral("确定"), this);
     okButton->setObjectName(QStringLiteral("okButton"));
@@ -112,6 +119,20 @@ LoginDialog::LoginDialog(QWidget *parent) : QDialog(parent)
         connect(e, &QLineEdit::textChanged, this, &LoginDialog::updateOk);
     connect(okButton, &QPushButton::clicked, this, &LoginDialog::tryAccept);
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    listDatabases = [](const db::AccountParams &server) {
+        const auto conn = db::OdbcConnection::open(server, 5, false);
+        return listAccountDatabases(conn.get());
+    };
+    for (QLineEdit *e : {serverBox, passwordBox})
+        connect(e, &QLineEdit::editingFinished, this, &LoginDialog::lookupDatabases);
+    for (QLineEdit *e : {accountBox, yearBox})
+        connect(e, &QLineEdit::textChanged, this, &LoginDialog::selectListedDatabase);
+    connect(databaseBox, &QComboBox::activated, this, [this](int index) {
+        accountBox->setText(databaseBox->itemData(index, Qt::UserRole).toString());
+        yearBox->setText(databaseBox->itemData(index, Qt::UserRole + 1).toString());
+    });
+    // Filled in already (the demo): the list is asked for at once.
+    QMetaObject::invokeMethod(this, &LoginDialog::lookupDatabases, Qt::QueuedConnection);
     updateOk();
     (accountBox->text().isEmpty() ? accountBox : passwordBox)->setFocus();
 }
@@ -129,6 +150,76 @@ void LoginDialog::remember() const
     s.setValue(QStringLiteral("account"), account());
     s.setValue(QStringLiteral("year"), year());
     s.setValue(QStringLiteral("operator"), operatorName());
+}
+
+void LoginDialog::lookupDatabases()
+{
+    const size_t passwordHash = qHash(password());
+    if (!listDatabases || server().isEmpty() || password().isEmpty()
+        || (server() == m_lookedUpServer && passwordHash == m_lookedUpPassword))
+        return;
+    m_lookedUpServer = server();
+    m_lookedUpPassword = passwordHash;
+    const quint64 ticket = ++m_lookup;
+    db::AccountParams p;
+    p.server = server();
+    p.database = QStringLiteral("master");
+    p.password = password();
+    databaseBox->clear();
+    databaseBox->setEnabled(false);
+    databaseBox->setPlaceholderText(QStringLiteral("正在读取服务器上的账套…"));
+    databaseBox->setToolTip(QString());
+    // A slow or silent server answers late or never; the dialog does not wait for it.
+    QPointer<LoginDialog> self(this);
+    std::thread([self, ticket, p, list = listDatabases] {
+        std::vector<AccountDatabase> found;
+        QString error;
+        try {
+            found = list(p);
+        } catch (const db::DbError &e) {
+            error = e.message().isEmpty() ? QStringLiteral("连接失败") : e.message();
+        } catch (...) {
+            error = QStringLiteral("连接失败");
+        }
+        QMetaObject::invokeMethod(qApp, [self, ticket, found = std::move(found), error] {
+            if (self)
+                self->showDatabases(ticket, found, error);
+        }, Qt::QueuedConnection);
+    }).detach();
+}
+
+void LoginDialog::showDatabases(quint64 ticket, const std::vector<AccountDatabase> &found, const QString &error)
+{
+    if (ticket != m_lookup)
+        return;
+    databaseBox->clear();
+    if (!error.isEmpty()) {
+        // Typed again, the same server and password are asked once more.
+        m_lookedUpServer.clear();
+        databaseBox->setPlaceholderText(QStringLiteral("无法读取账套列表"));
+        databaseBox->setToolTip(error);
+        return;
+    }
+    for (const AccountDatabase &d : found) {
+        databaseBox->addItem(QStringLiteral("%1（%2 年度）").arg(d.account, d.year));
+        databaseBox->setItemData(databaseBox->count() - 1, d.account, Qt::UserRole);
+        databaseBox->setItemData(databaseBox->count() - 1, d.year, Qt::UserRole + 1);
+        databaseBox->setItemData(databaseBox->count() - 1, d.name, Qt::ToolTipRole);
+    }
+    databaseBox->setEnabled(!found.empty());
+    databaseBox->setPlaceholderText(found.empty() ? QStringLiteral("服务器上没有账套数据库")
+                                                  : QStringLiteral("请选择（共 %1 个）").arg(found.size()));
+    selectListedDatabase();
+}
+
+void LoginDialog::selectListedDatabase()
+{
+    int match = -1;
+    for (int i = 0; i < databaseBox->count(); ++i)
+        if (databaseBox->itemData(i, Qt::UserRole).toString() == account()
+            && databaseBox->itemData(i, Qt::UserRole + 1).toString() == year())
+            match = i;
+    databaseBox->setCurrentIndex(match);
 }
 
 void LoginDialog::updateOk()

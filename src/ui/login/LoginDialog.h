@@ -1,9 +1,11 @@
 #pragma once
 #include "LoginComponent.h"
 #include "OdbcConnection.h"
+#include "QueryHelpers.h"
 #include <QDialog>
 #include <functional>
 
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -30,15 +32,29 @@ public:
     // which the dialog shows while it stays open with the password cleared. Unset: OK accepts.
     std::function<QString(const db::AccountParams &)> checkLogin;
 
+    // Reads the account databases of a server (connected to master); runs on a thread of its own.
+    // Throws db::DbError when the server cannot be reached. Defaults to the real server.
+    std::function<std::vector<AccountDatabase>(const db::AccountParams &server)> listDatabases;
+
+    // Asks the server typed for its account databases, once server and password are entered; the
+    // answer fills the 账套数据库 choices when it comes, the dialog stays usable meanwhile.
+    void lookupDatabases();
+
 private:
     void updateOk();
     void tryAccept();
+    void showDatabases(quint64 ticket, const std::vector<AccountDatabase> &found, const QString &error);
+    void selectListedDatabase();
 
     QLineEdit *serverBox;
     QLineEdit *accountBox;
     QLineEdit *yearBox;
     QLineEdit *operatorBox;
     QLineEdit *passwordBox;
+    QComboBox *databaseBox;
+    quint64 m_lookup = 0;          // number of the newest lookup; older answers are dropped
+    QString m_lookedUpServer;
+    size_t m_lookedUpPassword = 0; // hash of the password the newest lookup used
     QLabel *errorLabel;
     QPushButton *okButton;
     QPushButton *cancelButton;

@@ -14,6 +14,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QColor>
+#include <QDir>
+#include <QFileDialog>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHeaderView>
@@ -435,6 +437,7 @@ void MainWindow::buildMenu()
     };
     const Entry entries[] = {
         {"File", nullptr, QStringLiteral("文件    ")},       {"Relogin", "File", QStringLiteral("重新注册    ")},
+        {"ChooseFolder", "File", QStringLiteral("选择检查目录…    ")},
         {"ExportReport", "File", QStringLiteral("导出体检报告    ")},
         {"Exit", "File", QStringLiteral("退出  ")},          {"Function", nullptr, QStringLiteral("功能    ")},
         {"Tools", "Function", QStringLiteral("常用工具    ")}, {"Njb", "Function", QStringLiteral("年结系列     ")},
@@ -465,10 +468,13 @@ void MainWindow::initSummaryGrid()
 {
     m_summary->clear();
     summaryGrid->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
-    summaryGrid->setColumnWidth(0, px(1000));
-    summaryGrid->setColumnWidth(1, px(3000));
-    summaryGrid->setColumnWidth(2, px(3000));
-    summaryGrid->setColumnWidth(3, px(3600));
+    // All four columns fit the window's first size; 与上次比较 takes what is left, its tool tip
+    // holds the full text.
+    summaryGrid->setColumnWidth(0, px(900));
+    summaryGrid->setColumnWidth(1, px(2700));
+    summaryGrid->setColumnWidth(2, px(1800));
+    summaryGrid->setColumnWidth(3, px(2200));
+    summaryGrid->horizontalHeader()->setStretchLastSection(true);
     // The blank row below the header, of height 0 until a run has shown.
     summaryGrid->setRowHidden(0, true);
     summaryGrid->show();
@@ -562,10 +568,40 @@ void MainWindow::menuCommand(const QString &key)
     } else if (key == QLatin1String("History")) {
         if (showHistory)
             showHistory();
+    } else if (key == QLatin1String("ChooseFolder")) {
+        chooseProgramFolder();
     } else if (key == QLatin1String("ExportReport")) {
         if (exportReport)
             exportReport();
     }
+}
+
+void MainWindow::chooseProgramFolder()
+{
+    auto *dialog = new QFileDialog(this, QStringLiteral("选择检查目录"), session().programFolder);
+    dialog->setObjectName(QStringLiteral("programFolderDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    connect(dialog, &QFileDialog::fileSelected, this, &MainWindow::useProgramFolder);
+    dialog->open();
+}
+
+void MainWindow::useProgramFolder(const QString &folder)
+{
+    // A run or another job may read the open catalogue on the worker.
+    if (m_running || accountWorker().isBusy()) {
+        showError(kTitle, QStringLiteral("正在执行“%1”，结束后才能更换检查目录。").arg(accountWorker().label()));
+        return;
+    }
+    QString error = QStringLiteral("无法打开检查目录");
+    if (!openProgramFolder || !openProgramFolder(folder, error)) {
+        showError(kTitle, error);
+        return;
+    }
+    initSummaryGrid();
+    loadCatalogue(treeName);
+    showStatus(QStringLiteral("检查目录：") + QDir::toNativeSeparators(session().programFolder), 10000);
 }
 
 void MainWindow::showCatalogueLint()

@@ -63,6 +63,9 @@ public:
     std::function<void()> closeActiveChild;
     // Logs in again after Relogin closed this window.
     std::function<void()> relogin;
+    // Opens the catalogue of another program folder and remembers the folder; false with the
+    // reason when it cannot (the open catalogue then stays).
+    std::function<bool(const QString &folder, QString &error)> openProgramFolder;
     // Run history: after a run and its summary; a double click on a change (column 3); the
     // menu entries 历史记录 and 导出体检报告.
     std::function<void()> runStarting;
@@ -116,6 +119,12 @@ public:
     void stopRun();
 
     static void closeMostRecentChildWindow();
+
+    // 选择检查目录…: a folder window that does not wait in place; the chosen folder's catalogue
+    // replaces the open one (not while a job uses the catalogue).
+    void chooseProgramFolder();
+    // Opens the catalogue of the folder and shows its Tools tree; says why when it cannot.
+    void useProgramFolder(const QString &folder);
 
     // 目录检查: lints the open catalogue and lists the findings in a window of their own.
     void showCatalogueLint();

@@ -22,6 +22,8 @@
 #include <QPushButton>
 #include <QQueue>
 #include <QScrollBar>
+#include <QSettings>
+#include <QUrl>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -63,6 +65,17 @@ void openNow(const PendingItem &item)
     w->itemCode = item.key;
     w->treeName = item.treeName;
     w->show();
+}
+
+// The values last executed for each item, by parameter name (never anything else).
+QSettings parameterSettings()
+{
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Vireo"), QStringLiteral("VireoParameters"));
+}
+
+QString parameterGroup(const QString &code)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(code.toUpper()));
 }
 
 bool isEnter(const QKeyEvent *e) { return e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter; }
@@ -277,8 +290,12 @@ void ParameterWindow::loadParameters(const QString &scriptPath)
             parameterGrid->setItem(row, c, item);
         }
     };
+    // The values executed last time for this item come back in place of the defaults.
+    QSettings remembered = parameterSettings();
+    remembered.beginGroup(parameterGroup(itemCode));
     for (const ParameterLine &p : script.parameters)
-        addRow({p.name, p.caption, p.typeText, allowEmptyText(p.required), p.defaultValue});
+        addRow({p.name, p.caption, p.typeText, allowEmptyText(p.required),
+                itemCode.isEmpty() ? p.defaultValue : remembered.value(p.name, p.defaultValue).toString()});
     if (parameterGrid->rowCount() == 0)
         addRow({});
     parameterGrid->setCurrentCell(0, kValueColumn);
@@ -324,6 +341,13 @@ void ParameterWindow::runProcedure()
     if (m_executing || !checkStatus() || accountWorker().isBusy())
         return;
     const QString sql = buildExecStatement(itemCode, values());
+    {
+        QSettings remember = parameterSettings();
+        remember.beginGroup(parameterGroup(itemCode));
+        for (int r = 0; r < parameterGrid->rowCount(); ++r)
+            if (!cellText(r, 0).isEmpty())
+                remember.setValue(cellText(r, 0), cellText(r, kValueColumn));
+    }
     m_executing = true;
     okButton->setEnabled(false);
     // The procedure rebuilds the item's result table, which every session on the server shares:

@@ -5,13 +5,16 @@
 #include "OffThread.h"
 #include "Session.h"
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QEventLoopLocker>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QTimer>
 #include <cstdlib>
 #ifdef VIREO_HAVE_CATALOGUE
@@ -146,11 +149,50 @@ MainWindow *ensureMainWindow()
     if (!g_mainWindow || !g_mainWindow->isVisible()) {
         g_mainWindow = new MainWindow;
         g_mainWindow->relogin = &relogin;
+        g_mainWindow->openProgramFolder = &switchProgramFolder;
         if (startupHooks().configureMainWindow)
             startupHooks().configureMainWindow(g_mainWindow);
         g_mainWindow->load();
     }
     return g_mainWindow;
+}
+
+// Says where VUZ.mdb was looked for and lets the user choose a folder that holds it; asks again
+// while the chosen folder has none. Empty when the user gives up. Runs before any login, while
+// no job can be running, so its dialogs may wait in place.
+QString askForProgramFolder(const QStringList &looked)
+{
+    QStringList places;
+    for (const QString &folder : looked)
+        places << QStringLiteral("    ") + QDir::toNativeSeparators(folder);
+    QString note;
+    for (;;) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Vireo数据体检工具"),
+                        note + QStringLiteral("没有找到检查目录数据库 VUZ.mdb。已在以下文件夹中查找：\n\n%1\n\n"
+                                              "请选择含有 VUZ.mdb 和 File 文件夹的程序文件夹。")
+                                   .arg(places.join(QLatin1Char('\n'))),
+                        QMessageBox::NoButton);
+        box.setObjectName(QStringLiteral("noCatalogueBox"));
+        QPushButton *choose = box.addButton(QStringLiteral("选择文件夹…"), QMessageBox::AcceptRole);
+        box.addButton(QStringLiteral("退出"), QMessageBox::RejectRole);
+        box.setDefaultButton(choose);
+        box.exec();
+        if (box.clickedButton() != choose)
+            return {};
+
+        QFileDialog dialog(nullptr, QStringLiteral("选择检查目录"), QDir::homePath());
+        dialog.setObjectName(QStringLiteral("programFolderDialog"));
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+            note.clear();
+            continue;
+        }
+        const QString folder = QDir::cleanPath(dialog.selectedFiles().constFirst());
+        if (holdsCatalogue(folder))
+            return folder;
+        note = QStringLiteral("所选文件夹 %1 中没有 VUZ.mdb。\n\n").arg(QDir::toNativeSeparators(folder));
+    }
 }
 
 } // namespace
@@ -182,8 +224,45 @@ const ErpDatabase *erpDbObject()
     return g_erpDb.get();
 }
 
+bool startProgram(const QStringList &candidateFolders)
+{
+    QString folder = findProgramFolder(candidateFolders);
+    if (folder.isEmpty()) {
+        folder = askForProgramFolder(candidateFolders);
+        if (folder.isEmpty())
+            return false;
+        rememberProgramFolder(folder);
+    }
+    setCatalogPath(folder);
+    openCatalogAndLogin();
+    return mainWindow() != nullptr;
+}
+
+bool switchProgramFolder(const QString &folder, QString &error)
+{
+    if (!holdsCatalogue(folder)) {
+        error = QStringLiteral("所选文件夹 %1 中没有 VUZ.mdb。").arg(QDir::toNativeSeparators(folder));
+        return false;
+    }
+    const QString mdb = resolvePath(QDir::cleanPath(folder) + QStringLiteral("/VUZ.mdb"));
+    std::unique_ptr<db::Connection> catalog;
+    try {
+        catalog = startupHooks().openCatalog(mdb);
+    } catch (const db::DbError &e) {
+        error = e.message();
+        return false;
+    }
+    Session &s = session();
+    s.catalogConn = std::move(catalog);
+    setCatalogPath(QDir::cleanPath(folder));
+    rememberProgramFolder(s.programFolder);
+    return true;
+}
+
 bool startProgram(const QString &programFolder)
 {
+    if (!holdsCatalogue(programFolder))
+        return startProgram(QStringList{QDir::cleanPath(programFolder)});
     setCatalogPath(programFolder);
     openCatalogAndLogin();
     return mainWindow() != nullptr;

@@ -31,6 +31,14 @@ void resetStartupHooks();
 // Program entry: setCatalogPath, then openCatalogAndLogin (which logs in). True when a main window is
 // open afterwards, i.e. the event loop has something to run.
 bool startProgram(const QString &programFolder);
+// The same with the first of the folders that holds VUZ.mdb. When none does, says where it looked
+// and lets the user choose a folder (remembered for the next start) before any login; giving up
+// ends the program.
+bool startProgram(const QStringList &candidateFolders);
+// Opens VUZ.mdb of another program folder in place of the open catalogue and remembers the folder.
+// False, with the reason in error, when the folder has no VUZ.mdb or it cannot be opened; the
+// open catalogue then stays.
+bool switchProgramFolder(const QString &folder, QString &error);
 // CatalogPath = program folder + "\VUZ.mdb".
 void setCatalogPath(const QString &programFolder);
 // Opens CatalogConn when VUZ.mdb exists, then loginAccount. A catalogue that exists but cannot be

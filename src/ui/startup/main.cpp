@@ -1,6 +1,7 @@
 #include "LoginDialog.h"
 #include "MainWindow.h"
 #include "Startup.h"
+#include "FileHelpers.h"
 #include "QtChinese.h"
 #include <QApplication>
 #ifdef VIREO_HAVE_REPORT
@@ -39,9 +40,8 @@ void connectWindows(vireo::MainWindow *w)
     Q_UNUSED(w);
 }
 
-// --program-folder DIR (or --program-folder=DIR), else VIREO_PROGRAM_FOLDER, else the folder of
-// the executable.
-QString programFolder(const QStringList &args)
+// --program-folder DIR (or --program-folder=DIR); empty when not given.
+QString commandLineFolder(const QStringList &args)
 {
     const QString option = QStringLiteral("--program-folder");
     for (qsizetype i = 1; i < args.size(); ++i) {
@@ -50,21 +50,22 @@ QString programFolder(const QStringList &args)
         if (args[i].startsWith(option + QLatin1Char('=')))
             return args[i].mid(option.size() + 1);
     }
-    return qEnvironmentVariable("VIREO_PROGRAM_FOLDER", QCoreApplication::applicationDirPath());
+    return {};
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
+    const auto app = vireo::createChineseApplication(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vireo数据体检工具"));
-    vireo::installQtChinese();
     vireo::registerBuiltInLogin();
     vireo::startupHooks().configureMainWindow = &connectWindows;
     int code = 0;
-    if (vireo::startProgram(programFolder(QCoreApplication::arguments())))
-        code = app.exec();
+    const QStringList folders = vireo::programFolderCandidates(commandLineFolder(QCoreApplication::arguments()),
+                                                               QCoreApplication::applicationDirPath());
+    if (vireo::startProgram(folders))
+        code = QApplication::exec();
     vireo::releaseConnections();
     return code;
 }
