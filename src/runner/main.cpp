@@ -184,10 +184,9 @@ int main(int argc, char **argv)
     const CheckOptions c;
     const QCommandLineOption &server = c.server, &account = c.account, &year = c.year, &oper = c.operatorName,
                              &catalogue = c.catalogue, &items = c.items, &all = c.all, &param = c.param, &format = c.format,
-                             &exportDir = c.exportDir, &jobs = c.jobs, &folder = c.folder, &bom = c.bom, &noBom = c.noBom,
+                             &exportDir = c.exportDir, &jobs = c.jobs, &folder = c.folder, &noBom = c.noBom,
                              &noHistory = c.noHistory, &historyFile = c.historyFile, &historyKeep = c.historyKeep,
                              &compare = c.compare, &output = c.output, &reportRows = c.reportRows, &timeout = c.timeout;
-    (void)bom;   // the default; listed so that --help names it
     p.addOptions(c.list());
     p.process(app);
 
