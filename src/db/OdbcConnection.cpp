@@ -419,6 +419,27 @@ void readRow(SQLHSTMT stmt, Recordset &rs, std::vector<char16_t> &buf)
     rs.endRow();
 }
 
+// The column's type as SQL Server declares it: the driver's type name with the length of a text or
+// binary column ("max" beyond 8000 bytes) and the precision and scale of a decimal.
+QString sqlTypeName(SQLHSTMT stmt, SQLUSMALLINT col, SQLULEN size, SQLSMALLINT digits)
+{
+    SQLWCHAR buf[128];
+    SQLSMALLINT bytes = 0;
+    if (!SQL_SUCCEEDED(SQLColAttributeW(stmt, col, SQL_DESC_TYPE_NAME, buf, SQLSMALLINT(sizeof buf), &bytes, nullptr)))
+        return {};
+    const QString name = QString::fromUtf16(reinterpret_cast<const char16_t *>(buf),
+                                            qBound(qsizetype(0), qsizetype(bytes / qsizetype(sizeof(SQLWCHAR))), qsizetype(127))).toLower();
+    static const QStringList sized{QStringLiteral("char"), QStringLiteral("varchar"), QStringLiteral("nchar"),
+                                   QStringLiteral("nvarchar"), QStringLiteral("binary"), QStringLiteral("varbinary")};
+    if (sized.contains(name)) {
+        const SQLULEN limit = name.startsWith(QLatin1Char('n')) ? 4000 : 8000;
+        return name + (size == 0 || size > limit ? QStringLiteral("(max)") : QStringLiteral("(%1)").arg(size));
+    }
+    if (name == QLatin1String("decimal") || name == QLatin1String("numeric"))
+        return QStringLiteral("%1(%2,%3)").arg(name).arg(size).arg(digits);
+    return name;
+}
+
 Recordset describe(SQLHSTMT stmt, SQLSMALLINT cols)
 {
     std::vector<Column> columns;
@@ -428,7 +449,7 @@ Recordset describe(SQLHSTMT stmt, SQLSMALLINT cols)
         SQLULEN size = 0;
         SQLDescribeColW(stmt, SQLUSMALLINT(i), name, SQLSMALLINT(std::size(name)), &nameLen, &type, &size, &digits, &nullable);
         columns.push_back({QString::fromUtf16(reinterpret_cast<const char16_t *>(name), qMin<int>(nameLen, 511)),
-                           columnTypeFor(type)});
+                           columnTypeFor(type), sqlTypeName(stmt, SQLUSMALLINT(i), size, digits)});
     }
     return Recordset(std::move(columns));
 }

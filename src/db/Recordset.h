@@ -12,6 +12,7 @@ enum class ColumnType { Text, Integer, Real, Decimal, Boolean, DateTime, Binary 
 struct Column {
     QString name;
     ColumnType type = ColumnType::Text;
+    QString sqlType = {};   // as the server declares it, e.g. "nvarchar(50)", "decimal(18,2)"; empty when unknown
 };
 
 // A client-side snapshot of one result set, stored column by column so that large

@@ -5,6 +5,7 @@
 #include "CatalogueTree.h"
 #include "Export.h"
 #include "FileHelpers.h"
+#include "ItemActions.h"
 #include "OdbcConnection.h"
 #include "ParameterLines.h"
 #include "QueryHelpers.h"
@@ -189,12 +190,6 @@ QString validateParameters(const QString &scriptPath, const QStringList &values)
 }
 
 namespace {
-
-QString reportSelectSql(const QString &code)
-{
-    return QStringLiteral("if exists (select * from tempdb..sysobjects where name=") + sqlText(code)
-           + QStringLiteral(") select * from tempdb..") + sqlIdentifier(code) + QStringLiteral(" else select '' as 空");
-}
 
 // One worker's catalogue copy, made on first use in that worker's thread from the one import of
 // the run.
@@ -414,22 +409,27 @@ private:
         }
     }
 
-    // An item checked in this run, still under its lock: its findings go to a workbook and its
-    // result table's fingerprints to the history.
+    // An item checked in this run, still under its lock: its findings go to an export file, its
+    // first rows to the json output and its result table's fingerprints to the history.
     void checked(const QString &database, ItemOutcome &item, db::Connection *account)
     {
         if (item.state != ItemState::Checked)
             return;
-        if (!o.exportDir.isEmpty() && item.count > 0) {
+        const bool exporting = !o.exportDir.isEmpty() && item.count > 0;
+        if (exporting || o.findingRows >= 0) {
             QString err;
             try {
-                const db::Recordset rs = account->query(reportSelectSql(item.code));
-                const QString folder = o.exportDir + QLatin1Char('/') + database;
-                QDir().mkpath(folder);
-                const QString path = folder + QLatin1Char('/') + item.code + QStringLiteral(".xlsx");
-                err = exportRecordset(rs, path, {});
-                if (err.isEmpty())
-                    exportFiles[item.code] = path;
+                // An export takes every row; the json output only its first ones.
+                const db::Recordset rs = account->query(reportRowsSql(item.code), exporting ? -1 : o.findingRows);
+                if (o.findingRows >= 0)
+                    findingRows[item.code] = findingsJson(rs, o.findingRows);
+                if (exporting) {
+                    const QString path = o.exportDir + QLatin1Char('/') + database + QLatin1Char('/') + item.code
+                                         + QLatin1Char('.') + findingsExtension(o.exportFormat);
+                    err = writeFindings(rs, path, o.exportFormat, o.csvByteOrderMark);
+                    if (err.isEmpty())
+                        exportFiles[item.code] = path;
+                }
             } catch (const db::DbError &e) {
                 if (account->cancelRequested() || !account->isOpen())
                     throw;
@@ -440,6 +440,7 @@ private:
                 item.state = ItemState::Error;
                 item.errorText = err;
                 item.result = {};
+                findingRows.erase(item.code);
                 return;
             }
         }
@@ -464,7 +465,7 @@ private:
         };
         hooks.procedure = [this](ItemOutcome &item, db::Connection *account) { return runProcedure(item, account); };
         // Findings are read under the lock only when something wants them.
-        if (!o.exportDir.isEmpty() || o.history || !o.compare.isEmpty() || o.captureRows)
+        if (!o.exportDir.isEmpty() || o.history || !o.compare.isEmpty() || o.captureRows || o.findingRows >= 0)
             hooks.checked = [&](ItemOutcome &item, db::Connection *account) { checked(r.database, item, account); };
         // The guard says why it stopped the item; after a time-out of one item the next one runs
         // (RunChecks goes on only while the connection lasts), after a stop none does.
@@ -490,6 +491,8 @@ private:
             it.exportFile = exportFiles.value(outcome.code);
             if (outcome.state == ItemState::Checked && captures.count(outcome.code))
                 it.capture = captures.at(outcome.code);
+            if (outcome.state == ItemState::Checked && findingRows.count(outcome.code))
+                it.findingRows = findingRows.at(outcome.code);
             it.outcome = std::move(outcome);
             r.items.push_back(std::move(it));
         }
@@ -509,6 +512,7 @@ private:
     CheckContext ctx;
     QMap<QString, QString> exportFiles;
     std::map<QString, history::TableCapture> captures;
+    std::map<QString, QJsonObject> findingRows;
 };
 
 } // namespace
@@ -561,17 +565,68 @@ QString validateSelection(Options &o)
     return {};
 }
 
+QStringList accountsOfYear(const QStringList &databases, const QString &year)
+{
+    const QRegularExpression pattern(QStringLiteral("^QZdata_([0-9]+)_%1$").arg(QRegularExpression::escape(year)),
+                                     QRegularExpression::CaseInsensitiveOption);
+    QStringList accounts;
+    for (const QString &name : databases)
+        if (const QRegularExpressionMatch m = pattern.match(name); m.hasMatch())
+            accounts << m.captured(1);
+    std::sort(accounts.begin(), accounts.end(), [](const QString &a, const QString &b) {
+        const qulonglong x = a.toULongLong(), y = b.toULongLong();
+        return x != y ? x < y : a < b;
+    });
+    return accounts;
+}
+
+std::vector<AccountTarget> resolveTargets(const Options &o, const QString &password, QString *error)
+{
+    if (!o.targets.empty())
+        return o.targets;
+    std::vector<AccountTarget> targets;
+    std::map<QString, QStringList> listed;   // the databases of each server asked, by its address
+    for (const QString &y : o.years)
+        for (int i = 0; i < o.accounts.size(); ++i) {
+            const QString server = o.accountServers.value(i, o.server);
+            if (o.accounts[i].compare(QLatin1String("all"), Qt::CaseInsensitive) != 0) {
+                targets.push_back({server, o.accounts[i], y});
+                continue;
+            }
+            auto it = listed.find(server.toLower());
+            if (it == listed.end()) {
+                try {
+                    const auto conn = db::OdbcConnection::open({server, QStringLiteral("master"), QStringLiteral("SA"), password});
+                    const db::Recordset rs = conn->query(QStringLiteral("select name from sys.databases"));
+                    QStringList names;
+                    for (qint64 r = 0; r < rs.rowCount(); ++r)
+                        names << rs.text(r, 0);
+                    it = listed.emplace(server.toLower(), names).first;
+                } catch (const db::DbError &e) {
+                    *error = QStringLiteral("无法列出服务器 %1 上的账套数据库：%2").arg(server, e.message());
+                    return {};
+                }
+            }
+            const QStringList accounts = accountsOfYear(it->second, y);
+            if (accounts.isEmpty()) {
+                *error = QStringLiteral("服务器 %1 上没有 %2 年度的账套数据库（QZdata_账套号_%2）").arg(server, y);
+                return {};
+            }
+            for (const QString &a : accounts)
+                targets.push_back({server, a, y});
+        }
+    return targets;
+}
+
 std::vector<AccountResult> runAll(const Options &options, const QString &password,
                                   const std::function<void(const QString &)> &progress,
                                   const std::function<void(const AccountResult &)> &finished)
 {
-    struct Target {
-        QString server, account, year;
-    };
-    std::vector<Target> targets;
-    for (const QString &y : options.years)
-        for (int i = 0; i < options.accounts.size(); ++i)
-            targets.push_back({options.accountServers.value(i, options.server), options.accounts[i], y});
+    std::vector<AccountTarget> targets = options.targets;
+    if (targets.empty())
+        for (const QString &y : options.years)
+            for (int i = 0; i < options.accounts.size(); ++i)
+                targets.push_back({options.accountServers.value(i, options.server), options.accounts[i], y});
     std::vector<AccountResult> results(targets.size());
     const int jobs = std::max(1, std::min<int>(options.jobs, int(targets.size())));
     std::mutex progressLock;
@@ -639,18 +694,6 @@ QString oneLine(const QString &s)
     t.replace(QLatin1String("\r\n"), QLatin1String(" ")).replace(QLatin1Char('\n'), QLatin1Char(' '));
     return t;
 }
-
-// RFC 4180: a field with a comma, a quote or a line break goes in quotes, its quotes doubled; the
-// line breaks stay, as spreadsheets and CSV readers expect.
-QString csvField(const QString &s)
-{
-    if (!s.contains(QLatin1Char(',')) && !s.contains(QLatin1Char('"')) && !s.contains(QLatin1Char('\n'))
-        && !s.contains(QLatin1Char('\r')))
-        return s;
-    QString q = s;
-    q.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + q + QLatin1Char('"');
-}
 } // namespace
 
 QString formatTable(const std::vector<AccountResult> &results)
@@ -711,60 +754,59 @@ QString formatCsv(const std::vector<AccountResult> &results)
 
 QString formatJson(const std::vector<AccountResult> &results)
 {
+    // Every account and every item carries the same keys whatever happened to it: null where a
+    // key does not apply, so that scripts need no test for a key's presence.
+    const auto text = [](const QString &s) { return s.isEmpty() ? QJsonValue() : QJsonValue(s); };
     QJsonArray accounts;
     for (const AccountResult &r : results) {
-        QJsonObject a{{QStringLiteral("server"), r.server}, {QStringLiteral("server_name"), r.identity.server},
-                      {QStringLiteral("database"), r.database},
-                      {QStringLiteral("account"), r.account},
-                      {QStringLiteral("year"), r.year}, {QStringLiteral("elapsed_ms"), r.elapsedMs}};
-        if (!r.error.isEmpty())
-            a.insert(QStringLiteral("error"), r.error);
-        if (r.historyRun)
-            a.insert(QStringLiteral("history_run"), double(r.historyRun));
-        if (!r.historyError.isEmpty())
-            a.insert(QStringLiteral("history_error"), r.historyError);
         QJsonArray items;
         for (const ItemResult &i : r.items) {
             const ItemOutcome &x = i.outcome;
-            QJsonObject o{{QStringLiteral("code"), x.code}, {QStringLiteral("name"), x.name},
-                          {QStringLiteral("status"), i.status()}, {QStringLiteral("elapsed_ms"), x.elapsedMs}};
-            switch (x.state) {
-            case ItemState::Checked:
-            case ItemState::Repaired:
-                o.insert(QStringLiteral("finding"), i.finding());
-                o.insert(QStringLiteral("count"), double(x.count));
-                break;
-            case ItemState::Error:
-                o.insert(QStringLiteral("finding"), i.finding());
-                o.insert(QStringLiteral("error_text"), x.errorText);
-                if (i.failed())
-                    o.insert(QStringLiteral("error"), x.errorText);
-                break;
-            case ItemState::Cancelled:
-                o.insert(QStringLiteral("finding"), i.finding());
-                o.insert(QStringLiteral("reason"), i.finding());
-                break;
-            case ItemState::NotRun:
-                o.insert(QStringLiteral("reason"), x.reason);
-                break;
-            }
-            if (!i.exportFile.isEmpty())
-                o.insert(QStringLiteral("export"), i.exportFile);
-            if (r.compared && i.change.kind != history::ItemChange::NotChecked) {
-                const bool c = i.change.kind == history::ItemChange::Compared;
-                o.insert(QStringLiteral("previous_count"), c ? QJsonValue(double(i.change.previousCount)) : QJsonValue());
-                o.insert(QStringLiteral("new"), c ? QJsonValue(double(i.change.added)) : QJsonValue());
-                o.insert(QStringLiteral("resolved"), c ? QJsonValue(double(i.change.resolved)) : QJsonValue());
-                o.insert(QStringLiteral("change"), i.change.text());
-                if (c)
-                    o.insert(QStringLiteral("compared_run"), double(i.change.earlier->id));
-            }
-            items.append(o);
+            const bool checked = x.state == ItemState::Checked || x.state == ItemState::Repaired;
+            const bool compared = r.compared && i.change.kind == history::ItemChange::Compared;
+            const bool changeShown = r.compared && i.change.kind != history::ItemChange::NotChecked;
+            const auto comparedNumber = [&](qint64 n) { return compared ? QJsonValue(double(n)) : QJsonValue(); };
+            QJsonValue reason;
+            if (x.state == ItemState::NotRun)
+                reason = x.reason;
+            else if (x.state == ItemState::Cancelled)
+                reason = i.finding();
+            items.append(QJsonObject{
+                {QStringLiteral("code"), x.code},
+                {QStringLiteral("name"), x.name},
+                {QStringLiteral("status"), i.status()},
+                {QStringLiteral("elapsed_ms"), x.elapsedMs},
+                {QStringLiteral("finding"), x.state == ItemState::NotRun ? QJsonValue() : QJsonValue(i.finding())},
+                {QStringLiteral("count"), checked ? QJsonValue(double(x.count)) : QJsonValue()},
+                {QStringLiteral("error_text"), x.state == ItemState::Error ? QJsonValue(x.errorText) : QJsonValue()},
+                {QStringLiteral("error"), i.failed() ? QJsonValue(x.errorText) : QJsonValue()},
+                {QStringLiteral("reason"), reason},
+                {QStringLiteral("export"), text(i.exportFile)},
+                {QStringLiteral("previous_count"), comparedNumber(i.change.previousCount)},
+                {QStringLiteral("new"), comparedNumber(i.change.added)},
+                {QStringLiteral("resolved"), comparedNumber(i.change.resolved)},
+                {QStringLiteral("change"), changeShown ? QJsonValue(i.change.text()) : QJsonValue()},
+                {QStringLiteral("compared_run"), compared ? QJsonValue(double(i.change.earlier->id)) : QJsonValue()},
+                {QStringLiteral("columns"), i.findingRows ? i.findingRows->value(QStringLiteral("columns")) : QJsonValue()},
+                {QStringLiteral("rows"), i.findingRows ? i.findingRows->value(QStringLiteral("rows")) : QJsonValue()},
+            });
         }
-        a.insert(QStringLiteral("items"), items);
-        accounts.append(a);
+        accounts.append(QJsonObject{
+            {QStringLiteral("server"), r.server},
+            {QStringLiteral("server_name"), text(r.identity.server)},
+            {QStringLiteral("database"), r.database},
+            {QStringLiteral("account"), r.account},
+            {QStringLiteral("year"), r.year},
+            {QStringLiteral("elapsed_ms"), r.elapsedMs},
+            {QStringLiteral("error"), text(r.error)},
+            {QStringLiteral("history_run"), r.historyRun ? QJsonValue(double(r.historyRun)) : QJsonValue()},
+            {QStringLiteral("history_error"), text(r.historyError)},
+            {QStringLiteral("items"), items},
+        });
     }
-    return QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("accounts"), accounts}}).toJson());
+    return QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("schema_version"), kJsonSchemaVersion},
+                                                       {QStringLiteral("accounts"), accounts}})
+                                 .toJson());
 }
 
 int exitStatus(const std::vector<AccountResult> &results)

@@ -1,16 +1,29 @@
 #pragma once
 #include "CheckRun.h"
+#include "FindingRows.h"
 #include "HistoryStore.h"
 #include <QDateTime>
 #include <QMap>
 #include <QString>
 #include <QStringList>
+#include <QJsonObject>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace vireo::runner {
 
 enum class Selection { Ticked, All, Listed };
+
+// One account database of a run: QZdata_{account}_{year} on server.
+struct AccountTarget {
+    QString server;
+    QString account;
+    QString year;
+};
+
+// The number of the JSON output's layout; raised whenever a key changes.
+constexpr int kJsonSchemaVersion = 2;
 
 struct Options {
     QString server;
@@ -24,6 +37,10 @@ struct Options {
     QMap<QString, QStringList> params;     // stored-procedure values by item code, in row order
                                            // (validateSelection gives codes the catalogue's spelling)
     QString exportDir;                     // empty: no export
+    FindingsFormat exportFormat = FindingsFormat::Xlsx;
+    bool csvByteOrderMark = true;          // CSV files and output start with a UTF-8 byte-order mark
+    int findingRows = -1;                  // finding rows per item in json (--rows); -1: none read
+    std::vector<AccountTarget> targets = {};   // the databases to check; empty: accounts × years
     int jobs = 1;
     QString programFolder;
     QString importerPath;                  // empty: beside the executable
@@ -43,6 +60,7 @@ struct ItemResult {
     QString exportFile;
     history::TableCapture capture;        // fingerprints and first rows of the result table
     history::ItemChange change;           // against the earlier run
+    std::optional<QJsonObject> findingRows; // the first --rows rows of the result table (findingsJson)
 
     // "checked", "error", "not_run" or "cancelled".
     QString status() const { return itemStateName(outcome.state); }
@@ -92,7 +110,16 @@ QString validateSelection(Options &options);
 // Why the given values do not fit the item's parameter lines; empty when they do.
 QString validateParameters(const QString &scriptPath, const QStringList &values);
 
-// Checks every account database (accounts × years) with up to options.jobs in parallel. A worker
+// The databases of a run: options.targets when given, else each year × each account. An account
+// "all" stands for every QZdata_{digits}_{year} database its server lists in sys.databases, in the
+// order of the account numbers; they are read over a login to master. Sets *error (and returns
+// nothing) when a server cannot be asked or holds no database of a year.
+std::vector<AccountTarget> resolveTargets(const Options &options, const QString &password, QString *error);
+
+// The account numbers of the QZdata_{digits}_{year} names among databases, in numeric order.
+QStringList accountsOfYear(const QStringList &databases, const QString &year);
+
+// Checks every account database (resolveTargets) with up to options.jobs in parallel. A worker
 // takes the next account of a server that no other worker is checking (servers in turn, each
 // server's accounts in command-line order), so that the workers spread over the servers rather
 // than queue on one server's check lock; with fewer servers than workers some wait their turn.

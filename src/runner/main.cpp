@@ -2,6 +2,7 @@
 #include "CatalogueImport.h"
 #include "CatalogueLint.h"
 #include "CheckRunner.h"
+#include "CommandLine.h"
 #include "FileHelpers.h"
 #include "Environment.h"
 #include "RunHistory.h"
@@ -112,11 +113,9 @@ int listHistory(const QStringList &args)
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral("列出一个账套数据库的历史检查记录。"));
     p.addHelpOption();
-    const QCommandLineOption database({QStringLiteral("database")}, QStringLiteral("数据库名，如 QZdata_001_2024"), QStringLiteral("name"));
-    const QCommandLineOption file({QStringLiteral("history")}, QStringLiteral("历史记录文件"), QStringLiteral("file"));
-    const QCommandLineOption serverName({QStringLiteral("server-name")},
-                                        QStringLiteral("只列出该服务器（@@SERVERNAME）上的记录"), QStringLiteral("name"));
-    p.addOptions({database, file, serverName});
+    const HistoryOptions h;
+    const QCommandLineOption &database = h.database, &file = h.historyFile, &serverName = h.serverName;
+    p.addOptions(h.list());
     p.process(args);
     if (!p.isSet(database))
         return fail(QStringLiteral("需要 --database"));
@@ -136,11 +135,9 @@ int lintCatalogue(const QStringList &args)
     p.setApplicationDescription(QStringLiteral("检查目录（VUZ.mdb）和项目文件夹（File）中的错误，不连接服务器。\n"
                                                "退出状态：0 没有发现；1 只有警告；2 有错误。"));
     p.addHelpOption();
-    const QCommandLineOption folder({QStringLiteral("program-folder")}, QStringLiteral("含 VUZ.mdb 和 File 的程序文件夹"), QStringLiteral("dir"));
-    const QCommandLineOption catalogue({QStringLiteral("catalogue")}, QStringLiteral("Tools、NjaTree 或 all"), QStringLiteral("table"),
-                                       QStringLiteral("all"));
-    const QCommandLineOption format({QStringLiteral("format")}, QStringLiteral("table 或 json"), QStringLiteral("format"), QStringLiteral("table"));
-    p.addOptions({folder, catalogue, format});
+    const LintOptions l;
+    const QCommandLineOption &folder = l.folder, &catalogue = l.catalogue, &format = l.format;
+    p.addOptions(l.list());
     p.process(args);
     const QString table = p.value(catalogue), fmt = p.value(format);
     if (table != QLatin1String("Tools") && table != QLatin1String("NjaTree") && table != QLatin1String("all"))
@@ -180,45 +177,16 @@ int main(int argc, char **argv)
         return lintCatalogue(args);
     }
     QCommandLineParser p;
-    p.setApplicationDescription(QStringLiteral("在一个或多个账套数据库上运行数据体检（无窗口）。SA 密码取自环境变量 "
-                                               "VIREO_SA_PASSWORD，或在终端上提示输入。\n"
-                                               "退出状态：0 所有项目已检查、没有发现；1 有发现；2 出错；"
-                                               "3 没有出错，但有项目未检查；130 被 Ctrl-C（SIGINT）中断，143 被 SIGTERM "
-                                               "中断：正在运行的项目记为 cancelled，其余为 not_run，已完成的结果照常输出并记入历史。"
-                                               "结果写到标准输出，进度和错误写到标准错误。\n"
-                                               "子命令：vireo-check history --database NAME 列出历史检查记录；"
-                                               "vireo-check lint [--program-folder DIR] [--catalogue Tools|NjaTree|all] "
-                                               "[--format table|json] 不连接服务器，检查目录和项目文件中的错误。"));
+    p.setApplicationDescription(checkDescription());
     p.addHelpOption();
     p.addVersionOption();
-    const QCommandLineOption server({QStringLiteral("server")}, QStringLiteral("服务器：HOST、HOST,PORT 或 HOST\\INSTANCE；可给多次，每次后面跟它的 --account"), QStringLiteral("server"));
-    const QCommandLineOption account({QStringLiteral("account")}, QStringLiteral("账套号，逗号分隔"), QStringLiteral("list"));
-    const QCommandLineOption year({QStringLiteral("year")}, QStringLiteral("会计年度，逗号分隔"), QStringLiteral("list"));
-    const QCommandLineOption oper({QStringLiteral("operator")}, QStringLiteral("操作员"), QStringLiteral("name"));
-    const QCommandLineOption catalogue({QStringLiteral("catalogue")}, QStringLiteral("Tools 或 NjaTree"), QStringLiteral("table"), QStringLiteral("Tools"));
-    const QCommandLineOption items({QStringLiteral("items")}, QStringLiteral("要运行的项目编码，逗号分隔"), QStringLiteral("codes"));
-    const QCommandLineOption all({QStringLiteral("all")}, QStringLiteral("运行目录中的全部项目"));
-    const QCommandLineOption param({QStringLiteral("param")}, QStringLiteral("存储过程项目的参数值：CODE:值,值（每个项目一次）；含逗号的值放在双引号里，"
-                                                                         "引号内的 \"\" 表示一个引号，例如 GJ01:20240101,\"A,B\""), QStringLiteral("code:values"));
-    const QCommandLineOption format({QStringLiteral("format")}, QStringLiteral("table、csv 或 json"), QStringLiteral("format"), QStringLiteral("table"));
-    const QCommandLineOption exportDir({QStringLiteral("export")}, QStringLiteral("把有结果的项目导出到 DIR/{数据库}/{编码}.xlsx"), QStringLiteral("dir"));
-    const QCommandLineOption jobs({QStringLiteral("jobs")}, QStringLiteral("并行检查的账套数"), QStringLiteral("n"), QStringLiteral("1"));
-    const QCommandLineOption folder({QStringLiteral("program-folder")},
-                                    QStringLiteral("含 VUZ.mdb 和 File 的程序文件夹（默认取环境变量 VIREO_PROGRAM_FOLDER，"
-                                                   "再默认为程序所在文件夹）"),
-                                    QStringLiteral("dir"));
-    const QCommandLineOption bom({QStringLiteral("csv-bom")}, QStringLiteral("CSV 以 UTF-8 字节顺序标记开头（默认），Windows 上的 Excel 据此识别中文"));
-    const QCommandLineOption noBom({QStringLiteral("no-csv-bom")}, QStringLiteral("CSV 不加字节顺序标记"));
-    const QCommandLineOption noHistory({QStringLiteral("no-history")}, QStringLiteral("不把这次检查记入历史记录"));
-    const QCommandLineOption historyFile({QStringLiteral("history")}, QStringLiteral("历史记录文件（默认在用户数据文件夹）"), QStringLiteral("file"));
-    const QCommandLineOption historyKeep({QStringLiteral("history-keep")}, QStringLiteral("每个数据库保留的历史记录次数"), QStringLiteral("n"), QStringLiteral("100"));
-    const QCommandLineOption compare({QStringLiteral("compare")}, QStringLiteral("与历史记录比较：last 或记录编号"), QStringLiteral("last|id"));
-    const QCommandLineOption output({QStringLiteral("output")}, QStringLiteral("把结果写入文件而不是标准输出"), QStringLiteral("file"));
-    const QCommandLineOption reportRows({QStringLiteral("report-rows")}, QStringLiteral("HTML 报告中每个项目列出的行数（最多 1000）"),
-                                        QStringLiteral("n"), QStringLiteral("200"));
-    const QCommandLineOption timeout({QStringLiteral("timeout")}, QStringLiteral("每个项目最多运行的秒数，超过即停止并记为错误（默认不限）"), QStringLiteral("seconds"));
-    p.addOptions({server, account, year, oper, catalogue, items, all, param, format, exportDir, jobs, folder, noHistory,
-                  historyFile, historyKeep, compare, output, reportRows, bom, noBom, timeout});
+    const CheckOptions c;
+    const QCommandLineOption &server = c.server, &account = c.account, &year = c.year, &oper = c.operatorName,
+                             &catalogue = c.catalogue, &items = c.items, &all = c.all, &param = c.param, &format = c.format,
+                             &exportDir = c.exportDir, &jobs = c.jobs, &folder = c.folder, &noBom = c.noBom,
+                             &noHistory = c.noHistory, &historyFile = c.historyFile, &historyKeep = c.historyKeep,
+                             &compare = c.compare, &output = c.output, &reportRows = c.reportRows, &timeout = c.timeout;
+    p.addOptions(c.list());
     p.process(app);
 
     Options o;
@@ -233,6 +201,10 @@ int main(int argc, char **argv)
             o.accountServers << servers.value(servers.size() > 1 ? i : 0);
         }
     o.years = p.value(year).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (const QString &list : accountLists)
+        if (list.split(QLatin1Char(',')).contains(QLatin1String("all"), Qt::CaseInsensitive)
+            && list.split(QLatin1Char(','), Qt::SkipEmptyParts).size() > 1)
+            return fail(QStringLiteral("--account all 不能与其他账套号一起给出"));
     o.operatorName = p.value(oper);
     o.catalogue = p.value(catalogue);
     if (o.server.isEmpty() || o.accounts.isEmpty() || o.years.isEmpty())
@@ -265,9 +237,20 @@ int main(int argc, char **argv)
     }
     bool ok = false;
     const QString fmt = p.value(format);
-    if (fmt != QLatin1String("table") && fmt != QLatin1String("csv") && fmt != QLatin1String("json")
-        && fmt != QLatin1String("html"))
-        return fail(QStringLiteral("--format 只能是 table、csv、json 或 html"));
+    if (!checkFormats().contains(fmt))
+        return fail(QStringLiteral("--format 只能是 %1").arg(checkFormats().join(QStringLiteral("、"))));
+    if (p.isSet(c.rows)) {
+        o.findingRows = p.value(c.rows).toInt(&ok);
+        if (!ok || o.findingRows < 0)
+            return fail(QStringLiteral("--rows 应为 0 或正整数"));
+        if (fmt != QLatin1String("json"))
+            return fail(QStringLiteral("--rows 只用于 --format json"));
+    }
+    if (!parseFindingsFormat(p.value(c.exportFormat), &o.exportFormat))
+        return fail(QStringLiteral("--export-format 只能是 xlsx、csv 或 json"));
+    if (p.isSet(c.exportFormat) && !p.isSet(exportDir))
+        return fail(QStringLiteral("--export-format 需要 --export DIR"));
+    o.csvByteOrderMark = !p.isSet(noBom);
     o.history = !p.isSet(noHistory);
     o.historyFile = p.value(historyFile);
     o.historyKeep = p.value(historyKeep).toInt(&ok);
@@ -302,6 +285,12 @@ int main(int argc, char **argv)
         password = promptPassword();
     if (password.isEmpty() && !passwordSet)
         return fail(QStringLiteral("没有 SA 密码：请设置环境变量 VIREO_SA_PASSWORD，或在终端上运行以输入密码"));
+
+    // --account all: the databases each server lists, asked before anything runs.
+    QString targetError;
+    o.targets = resolveTargets(o, password, &targetError);
+    if (!targetError.isEmpty())
+        return fail(targetError);
 
     const SignalStop signalStop;
     QTextStream out(stdout);

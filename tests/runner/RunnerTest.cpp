@@ -1,5 +1,6 @@
 #include "CheckRun.h"
 #include "CheckRunner.h"
+#include "CommandLine.h"
 #include "HistoryStore.h"
 #include "StandIn.h"
 #include "TestPaths.h"
@@ -45,6 +46,19 @@ QJsonObject itemOf(const QJsonObject &account, const QString &code)
         if (v.toObject().value(QStringLiteral("code")).toString() == code)
             return v.toObject();
     return {};
+}
+
+// The violations of docs/vireo-check.schema.json that a json text or findings file shows; empty when none.
+QString schemaViolations(const QByteArray &json, bool findings = false)
+{
+    QProcess py;
+    py.start(QStringLiteral("/usr/bin/python3"), QStringList{test::sourceDir() + QStringLiteral("/tests/runner/check_json.py"),
+                                                             test::sourceDir() + QStringLiteral("/docs/vireo-check.schema.json")}
+                                                     + (findings ? words("--findings") : QStringList()));
+    py.write(json);
+    py.closeWriteChannel();
+    const bool done = py.waitForFinished(30000) && py.exitCode() == 0;
+    return done ? QString() : QString::fromUtf8(py.readAllStandardOutput() + py.readAllStandardError()) + QStringLiteral(" (failed)");
 }
 
 // The rows of a CSV text as Python's csv module reads them.
@@ -125,6 +139,9 @@ protected:
         Outcome r{p.exitCode(), QString::fromUtf8(raw), QString::fromUtf8(p.readAllStandardError()), raw};
         EXPECT_FALSE(r.out.contains(QStringLiteral("Run#secret-42")));
         EXPECT_FALSE(r.err.contains(QStringLiteral("Run#secret-42")));
+        if (r.out.startsWith(QLatin1Char('{'))) {   // every json output of these tests follows the schema
+            EXPECT_EQ(schemaViolations(r.rawOut).toStdString(), "") << r.out.toStdString();
+        }
         return r;
     }
 
@@ -175,7 +192,7 @@ TEST_F(Runner, JsonMatchesTheExpectedFindingsOfBothAccountsAndExportsOpen)
         const QJsonObject gj01 = itemOf(account, QStringLiteral("GJ01"));
         EXPECT_EQ(gj01.value(QStringLiteral("status")).toString(), QStringLiteral("not_run"));
         EXPECT_TRUE(gj01.value(QStringLiteral("reason")).toString().contains(QStringLiteral("--param")));
-        EXPECT_FALSE(gj01.contains(QStringLiteral("count")));
+        EXPECT_TRUE(gj01.value(QStringLiteral("count")).isNull());
         // Each item's time is its own: together they stay within the account's.
         double sum = 0;
         QSet<double> times;
@@ -243,6 +260,9 @@ TEST_F(Runner, ExitStatusAndSelectionErrorsAreHonest)
         {{"--items", "GJ01", "--param", "GJ01:\"1"}, 2, "", "引号"},
         {{"--items", ""}, 2, "", "--items 没有给出项目编码"},
         {{"--items", ",,"}, 2, "", "--items 没有给出项目编码"},
+        {{"--items", "ZZ05", "--export", "out", "--export-format", "pdf"}, 2, "", "--export-format"},
+        {{"--items", "ZZ05", "--format", "json", "--rows", "-1"}, 2, "", "--rows"},
+        {{"--items", "ZZ05", "--account", "all,002"}, 2, "", "--account all"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
@@ -279,7 +299,7 @@ TEST_F(Runner, FailedScriptGivesAnErrorNeverTheRowsOfTheItemBefore)
         EXPECT_EQ(itemOf(a.toObject(), QStringLiteral("ZZ01")).value(QStringLiteral("count")).toInt(), 2);
         const QJsonObject wl02 = itemOf(a.toObject(), QStringLiteral("WL02"));
         EXPECT_EQ(wl02.value(QStringLiteral("status")).toString(), QStringLiteral("error"));
-        EXPECT_FALSE(wl02.contains(QStringLiteral("count")));
+        EXPECT_TRUE(wl02.value(QStringLiteral("count")).isNull());
         EXPECT_TRUE(wl02.value(QStringLiteral("error_text")).toString().startsWith(QStringLiteral("检查脚本执行出错：")));
         EXPECT_TRUE(QFile::exists(out.path() + QLatin1Char('/') + db + QStringLiteral("/ZZ01.xlsx")));
         EXPECT_FALSE(QFile::exists(out.path() + QLatin1Char('/') + db + QStringLiteral("/WL02.xlsx")));
@@ -667,4 +687,128 @@ TEST(RunnerLint, ExitStatusesTableLinesAndJsonShape)
     const QJsonObject stray = root.value(QStringLiteral("catalogue_findings")).toArray().first().toObject();
     EXPECT_EQ(stray.value(QStringLiteral("code")).toString(), QStringLiteral("STRAY"));
     EXPECT_TRUE(stray.value(QStringLiteral("line")).isNull());
+}
+
+// One run with an item of each status (checked, error, not_run, cancelled by --timeout): every item
+// has the same keys, --rows gives the first N rows with their SQL types and typed values, and
+// --export-format csv writes each item's findings as CSV; a json export holds every row.
+TEST_F(Runner, JsonItemsShareTheirKeysAndCarryTypedRowsAndExportsFollowTheFormat)
+{
+    QTemporaryDir dir;
+    demoSubset(dir.path(), {QStringLiteral("WL01"), QStringLiteral("CH02"), QStringLiteral("GJ01"), QStringLiteral("ZZ02"),
+                            QStringLiteral("ZZ05")}, "waitfor delay '00:01:00'\r\n");
+    QFile typed(dir.filePath(QStringLiteral("File/ZZ02/检查.SQL")));
+    ASSERT_TRUE(typed.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    typed.write("\xef\xbb\xbfif exists (select * from tempdb..sysobjects where name='VUZ') drop table tempdb..VUZ\r\nGO\r\n"
+                "create table tempdb..VUZ (行号 int, 金额 decimal(18,2), 名称 nvarchar(20), 日期 datetime, 备注 varchar(10), 有效 bit)\r\n"
+                "insert into tempdb..VUZ values (3, 3860.00, N'甲', '2024-01-31 08:30:00', null, 1)\r\n"
+                "insert into tempdb..VUZ values (1, -2.5, N'乙,\"丙\"' + char(13) + char(10) + N'丁', '2024-02-29', 'x', 0)\r\n"
+                "insert into tempdb..VUZ values (2, 0, N'戊', '2024-03-01', null, 1)\r\n");
+    typed.close();   // ZZ02 gets a table of each type
+    QTemporaryDir out;
+    const Outcome r = run(words("--account 001 --items WL01,CH02,GJ01,ZZ02,ZZ05 --timeout 1 --format json --rows 2 "
+                                "--no-history --export-format csv --export") << out.path(), true, dir.path());
+    EXPECT_EQ(r.status, 2) << r.err.toStdString();   // the item stopped by --timeout
+    const QJsonObject account = firstAccount(r.out);
+    QMap<QString, QString> statuses;   // each with every key (the schema's check in finish())
+    for (const QJsonValue &v : account.value(QStringLiteral("items")).toArray())
+        statuses.insert(v[QStringLiteral("code")].toString(), v[QStringLiteral("status")].toString());
+    EXPECT_EQ(statuses, (QMap<QString, QString>{{"WL01", "checked"}, {"CH02", "error"}, {"GJ01", "not_run"},
+                                                {"ZZ02", "checked"}, {"ZZ05", "cancelled"}}));
+
+    const QJsonObject zz02 = itemOf(account, QStringLiteral("ZZ02"));
+    QStringList columns;
+    for (const QJsonValue &c : zz02.value(QStringLiteral("columns")).toArray())
+        columns << c[QStringLiteral("name")].toString() + QLatin1Char(' ') + c[QStringLiteral("type")].toString();
+    EXPECT_EQ(columns, (QStringList{"行号 int", "金额 decimal(18,2)", "名称 nvarchar(20)", "日期 datetime", "备注 varchar(10)", "有效 bit"}));
+    const QJsonArray rows = zz02.value(QStringLiteral("rows")).toArray();
+    ASSERT_EQ(rows.size(), 2);   // --rows 2 of 3 (the schema has made sure of the count)
+    EXPECT_EQ(rows[0].toArray(), (QJsonArray{3, 3860.0, "甲", "2024-01-31T08:30:00", QJsonValue(), true}));
+    EXPECT_EQ(rows[1].toArray(), (QJsonArray{1, -2.5, "乙,\"丙\"\r\n丁", "2024-02-29T00:00:00", "x", false}));
+
+    // The CSV files, read back by Python's csv module; no workbook.
+    const QString folder = out.path() + QStringLiteral("/QZdata_001_2024/");
+    EXPECT_EQ(zz02.value(QStringLiteral("export")).toString(), folder + QStringLiteral("ZZ02.csv"));
+    QFile csv(folder + QStringLiteral("ZZ02.csv"));
+    const QJsonArray lines = csvRows(csv.open(QIODevice::ReadOnly) ? QString::fromUtf8(csv.readAll()) : QString());
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_EQ(lines[2].toArray()[2].toString(), QStringLiteral("乙,\"丙\"\r\n丁"));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), (QStringList{"WL01.csv", "ZZ02.csv"}));
+
+    // --export-format json: every row, as the schema's findings.
+    QTemporaryDir asJson;
+    const Outcome j = run(words("--account 001 --items ZZ02 --no-history --export-format json --export") << asJson.path(),
+                          true, dir.path());
+    EXPECT_EQ(j.status, 1) << j.err.toStdString();
+    QFile file(asJson.path() + QStringLiteral("/QZdata_001_2024/ZZ02.json"));
+    const QByteArray written = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    EXPECT_EQ(schemaViolations(written, true).toStdString(), "");
+    const QJsonArray all = QJsonDocument::fromJson(written).object().value(QStringLiteral("rows")).toArray();
+    EXPECT_EQ(all, (QJsonArray{rows[0], rows[1], QJsonArray{2, 0.0, "戊", "2024-03-01T00:00:00", QJsonValue(), true}}));
+}
+
+// --account all checks every QZdata_{digits}_{year} database each server lists, in account order:
+// another year and names of another shape are left out; a year without databases is an error.
+TEST_F(Runner, AccountAllChecksEveryAccountDatabaseOfTheYearOnEachServer)
+{
+    const auto serving = [](const char *databases) {
+        test::StandIn::Options o = standInOptions();
+        o.initEachFiles.clear();
+        o.databases = words(databases);
+        return std::make_unique<test::StandIn>(o);
+    };
+    const auto first = serving("QZdata_010_2024 QZdata_001_2023 QZdata_002_2024 QZdata_x01_2024 QZdata_001_2024_old QZdata_001_2024");
+    const auto second = serving("QZdata_005_2024"), third = serving("QZdata_007_2025 QZdata__2024");
+    QTemporaryDir dir;
+    demoSubset(dir.path(), {QStringLiteral("ZZ05")}, "select db_name() as name into tempdb..VUZ\r\n");
+    QProcess p;
+    // The i-th --server goes with the i-th --account; the one start() adds comes last.
+    start(p, words("--account all --items ZZ05 --format json --rows 1 --no-history --server") << second->server()
+                   << words("--account all"), true, first->server(), dir.path());
+    const Outcome r = finish(p);
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    QStringList checked;
+    for (const QJsonValue &a : QJsonDocument::fromJson(r.rawOut).object().value(QStringLiteral("accounts")).toArray()) {
+        const QString db = a[QStringLiteral("database")].toString();
+        checked << (a[QStringLiteral("server")].toString() == first->server() ? QStringLiteral("1:") : QStringLiteral("2:")) + db;
+        // The item ran in the database it is reported under.
+        EXPECT_EQ(itemOf(a.toObject(), QStringLiteral("ZZ05")).value(QStringLiteral("rows")).toArray().first().toArray().first().toString(), db);
+    }
+    EXPECT_EQ(checked, (QStringList{"2:QZdata_005_2024", "1:QZdata_001_2024", "1:QZdata_002_2024", "1:QZdata_010_2024"}));
+
+    start(p, words("--account all --items ZZ05"), true, third->server(), dir.path());
+    const Outcome none = finish(p);
+    EXPECT_EQ(none.status, 2);
+    EXPECT_TRUE(none.err.contains(QStringLiteral("没有 2024 年度的账套数据库"))) << none.err.toStdString();
+}
+
+// --help names every option the parser takes, both subcommands with their options and every
+// format; the man page has its extra sections and never breaks VIREO_SA_PASSWORD with a hyphen.
+TEST(RunnerHelp, HelpAndManPageAreComplete)
+{
+    QProcess p;
+    p.start(test::binDir() + QStringLiteral("/vireo-check"), {QStringLiteral("--help")});
+    const QString help = p.waitForFinished(30000) ? QString::fromUtf8(p.readAllStandardOutput()) : QString();
+    for (const QCommandLineOption &o : runner::CheckOptions().list() + runner::HistoryOptions().list() + runner::LintOptions().list())
+        EXPECT_TRUE(help.contains(QStringLiteral("--") + o.names().first() + QLatin1Char(' '))) << o.names().first().toStdString();
+    for (const QString &sub : {QStringLiteral("\n  vireo-check history --database"), QStringLiteral("\n  vireo-check lint [")})
+        EXPECT_TRUE(help.contains(sub)) << sub.toStdString();
+    EXPECT_TRUE(help.contains(QStringLiteral("--format <%1>").arg(runner::checkFormats().join(QLatin1Char('|')))));
+
+    QFile man(test::binDir() + QStringLiteral("/../vireo-check.1"));
+    const QString roff = man.open(QIODevice::ReadOnly) ? QString::fromUtf8(man.readAll()) : QString();
+    for (const char *section : {".SH \"EXIT STATUS\"", ".SH ENVIRONMENT", ".SH FILES", ".SH EXAMPLES"})
+        EXPECT_TRUE(roff.contains(QLatin1String(section))) << section;
+    const QString exits = roff.section(QStringLiteral(".SH \"EXIT STATUS\""), 1).section(QStringLiteral(".SH"), 0, 0);
+    for (const char *code : {"0", "1", "2", "3", "130", "143"})
+        EXPECT_TRUE(exits.contains(QStringLiteral(".B %1\n").arg(QLatin1String(code)))) << code;
+    // Rendered at many widths, the name lands at a line's end in some; it must stay whole there.
+    for (int width = 30; width <= 80; width += 5) {
+        QProcess groff;
+        groff.start(QStringLiteral("groff"), {QStringLiteral("-k"), QStringLiteral("-man"), QStringLiteral("-Tutf8"),
+                                             QStringLiteral("-rLL=%1n").arg(width), man.fileName()});
+        const QString text = groff.waitForFinished(30000) ? QString::fromUtf8(groff.readAllStandardOutput()) : QString();
+        EXPECT_EQ(text.count(QStringLiteral("VIREO_SA_PASSWORD")), text.count(QStringLiteral("VIREO_SA_"))) << width;
+        EXPECT_GE(text.count(QStringLiteral("VIREO_SA_PASSWORD")), 2) << width;
+    }
 }
