@@ -230,7 +230,7 @@ TEST_F(ParameterExec, OkDuringACheckRunWaitsForItWithoutHangingTheWindow)
     EXPECT_TRUE(pw.status()->text().startsWith(kComplete + QStringLiteral("（正在检查")))
         << pw.status()->text().toStdString();
     QTest::mouseClick(pw.ok(), Qt::LeftButton);   // disabled: nothing is queued behind the run
-    QTRY_VERIFY_WITH_TIMEOUT(runEnded, 10000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return runEnded; }, 10000));
     EXPECT_TRUE(procLog().isEmpty());
     EXPECT_TRUE(pw.ok()->isEnabled());
     EXPECT_EQ(pw.status()->text(), kComplete);

@@ -36,7 +36,7 @@ inline void useParamsCatalogue()
 inline void clickOk(QPushButton *ok)
 {
     QTest::mouseClick(ok, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!accountWorker().isBusy(), 30000);
+    ASSERT_TRUE(QTest::qWaitFor([] { return !accountWorker().isBusy(); }, 30000));
     QCoreApplication::processEvents();
 }
 

@@ -791,5 +791,5 @@ TEST_F(MainWindowTest, CatalogueLintListsFindingsAndADoubleClickSelectsTheItem)
     lint->activateWindow();
     QApplication::setActiveWindow(lint);
     QTest::keyClick(lint, Qt::Key_Escape);
-    QTRY_VERIFY(!lint);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !lint; }));
 }

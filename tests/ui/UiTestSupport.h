@@ -1,6 +1,7 @@
 #pragma once
 #include "WindowJobs.h"
 #include <QTest>
+#include <gtest/gtest.h>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
@@ -27,7 +28,7 @@ namespace vireo::test {
 // Until no job is queued or running on the account connection and no question is open (at most 30 s).
 inline void waitIdle()
 {
-    QTRY_VERIFY_WITH_TIMEOUT(windowsIdle(), 30000);
+    ASSERT_TRUE(QTest::qWaitFor(windowsIdle, 30000)) << "the windows did not become idle";
     QCoreApplication::processEvents();
 }
 
