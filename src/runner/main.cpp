@@ -4,6 +4,7 @@
 #include "CheckRunner.h"
 #include "CommandLine.h"
 #include "FileHelpers.h"
+#include "OffThread.h"
 #include "Environment.h"
 #include "RunHistory.h"
 
@@ -333,5 +334,5 @@ int main(int argc, char **argv)
         out << text;
         out.flush();
     }
-    return status();
+    return vireo::endProgram(status());
 }

@@ -2,6 +2,9 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QPointer>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -9,6 +12,33 @@
 #include <thread>
 
 namespace vireo {
+
+// Threads left to end on their own: a login to a silent server can block inside the driver for
+// its whole time-out. Each holds a DetachedCall from its first to its last statement.
+inline std::atomic<int> &detachedCallsRunning()
+{
+    static std::atomic<int> running{0};
+    return running;
+}
+
+struct DetachedCall {
+    DetachedCall() { ++detachedCallsRunning(); }
+    ~DetachedCall() { --detachedCallsRunning(); }
+    DetachedCall(const DetachedCall &) = delete;
+    DetachedCall &operator=(const DetachedCall &) = delete;
+};
+
+// The end of a program's main: while a detached call is still inside the driver, static
+// destructors (the ODBC environment's among them) must not run under it, so the program leaves
+// through quick_exit; otherwise it returns code.
+inline int endProgram(int code)
+{
+    if (detachedCallsRunning().load() > 0) {
+        std::fflush(nullptr);
+        std::quick_exit(code);
+    }
+    return code;
+}
 
 // Runs f on a detached thread of its own while loop runs in the calling thread, so windows keep
 // repainting during a blocking call such as a login. Returns f's result (its exception rethrown),
@@ -27,6 +57,7 @@ auto runOffThread(F f, QEventLoop &loop) -> std::optional<decltype(f())>
     auto shared = std::make_shared<Shared>();
     const QPointer<QEventLoop> wake(&loop);
     std::thread([shared, f = std::move(f), wake]() mutable {
+        const DetachedCall running;
         std::optional<Result> result;
         std::exception_ptr error;
         try {

@@ -1,4 +1,5 @@
 #include "ServerWatch.h"
+#include "OffThread.h"
 #include <QElapsedTimer>
 
 namespace vireo {
@@ -51,6 +52,7 @@ void ServerWatch::loop()
         const qint64 startedAt = clock.elapsed();
         // The probe runs detached: a login stuck in the driver must not hold up the destructor.
         std::thread([st, params = m_params, timeout = m_settings.probeTimeoutSeconds] {
+            const DetachedCall running;
             bool ok = false;
             try {
                 ok = db::OdbcConnection::open(params, timeout, false) != nullptr;

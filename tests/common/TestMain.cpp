@@ -1,3 +1,4 @@
+#include "OffThread.h"
 #include <QApplication>
 #include <QSettings>
 #include <QFile>
@@ -14,5 +15,5 @@ int main(int argc, char **argv)
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
     qputenv("XDG_DATA_HOME", QFile::encodeName(settings.filePath(QStringLiteral("data"))));
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return vireo::endProgram(RUN_ALL_TESTS());
 }

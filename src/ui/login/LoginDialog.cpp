@@ -172,6 +172,7 @@ void LoginDialog::lookupDatabases()
     // A slow or silent server answers late or never; the dialog does not wait for it.
     QPointer<LoginDialog> self(this);
     std::thread([self, ticket, p, list = listDatabases] {
+        const DetachedCall running;
         std::vector<AccountDatabase> found;
         QString error;
         try {

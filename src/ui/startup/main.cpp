@@ -3,6 +3,7 @@
 #include "Startup.h"
 #include "FileHelpers.h"
 #include "QtChinese.h"
+#include "OffThread.h"
 #include <QApplication>
 #ifdef VIREO_HAVE_REPORT
 #include "ReportWindow.h"
@@ -67,5 +68,5 @@ int main(int argc, char **argv)
     if (vireo::startProgram(folders))
         code = QApplication::exec();
     vireo::releaseConnections();
-    return code;
+    return vireo::endProgram(code);
 }
