@@ -38,8 +38,9 @@ CheckOptions::CheckOptions()
       exportDir(option("export", QStringLiteral("把有结果的项目导出到 DIR/{数据库}/{编码}.{格式}"), "dir")),
       exportFormat(option("export-format", QStringLiteral("--export 的文件格式：xlsx、csv 或 json"), "xlsx|csv|json", QStringLiteral("xlsx"))),
       jobs(option("jobs", QStringLiteral("并行检查的账套数"), "n", QStringLiteral("1"))),
-      folder(option("program-folder", QStringLiteral("含 VUZ.mdb 和 File 的程序文件夹（默认取环境变量 VIREO_PROGRAM_FOLDER，"
-                                                     "再默认为程序所在文件夹）"), "dir")),
+      folder(option("program-folder", QStringLiteral("含 VUZ.mdb 和 File 的程序文件夹（默认依次找环境变量 VIREO_PROGRAM_FOLDER、"
+                                                     "窗口程序上次选择的文件夹、程序所在文件夹、~/.local/share/vireo、"
+                                                     "/usr/local/share/vireo、/usr/share/vireo，取第一个含 VUZ.mdb 的）"), "dir")),
       noHistory(option("no-history", QStringLiteral("不把这次检查记入历史记录"))),
       historyFile(option("history", QStringLiteral("历史记录文件（默认在用户数据文件夹）"), "file")),
       historyKeep(option("history-keep", QStringLiteral("每个数据库保留的历史记录次数"), "n", QStringLiteral("100"))),
