@@ -86,23 +86,35 @@ TEST_F(GridTest, SortsChineseByPinyinLatinAndNumbersNaturally)
     EXPECT_EQ(column(1), (QStringList{"a", "A1", "B9", "b10", "c"}));
     clickHeader(2);
     EXPECT_EQ(column(2), (QStringList{"", "9", "9", "10.5", "100"}));
+    // Mixed columns: numbers before texts (a quantity kept as text), Latin before Chinese.
+    source.item(0, 2)->setText(QStringLiteral("1箱"));
+    EXPECT_EQ(column(2), (QStringList{"", "9", "9", "10.5", "1箱"}));
+    source.item(4, 0)->setText(QStringLiteral("Qiao Ltd"));
+    clickHeader(0);
+    EXPECT_EQ(column(0), (QStringList{"Qiao Ltd", "阿里", "亓氏", "鑫源", "张家口"}));
 }
 
-// 复制 with the column names, 复制（不含列名） without, 复制本列 the clicked column of the rows shown.
+// 复制 with the column names, 复制（不含列名） without, 复制本列 the column of the rows shown (from
+// Shift+F10 on the current cell); a cell with a tab, line break or quote is quoted as spreadsheets paste it.
 TEST_F(GridTest, ContextMenuCopiesWithAndWithoutHeaderAndOneColumn)
 {
+    source.item(4, 1)->setText(QStringLiteral("c\t\"2\"\n3"));
+    const QString quoted = QStringLiteral("\"c\t\"\"2\"\"\n3\"");
     clickHeader(2);   // 金额 ascending: "", 9 (张家口), 9 (乔氏), 10.5, 100
     view.selectionModel()->select(QItemSelection(proxy.index(1, 0), proxy.index(2, 1)), QItemSelectionModel::ClearAndSelect);
     choose(cellMenu(1, 0), QStringLiteral("复制"));
-    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("客户\t代码\n张家口\tB9\n乔氏\tc\n"));
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("客户\t代码\n张家口\tB9\n乔氏\t") + quoted + "\n");
     choose(cellMenu(1, 0), QStringLiteral("复制（不含列名）"));
-    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("张家口\tB9\n乔氏\tc\n"));
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("张家口\tB9\n乔氏\t") + quoted + "\n");
     // A right click outside the selection selects the cell clicked.
     choose(cellMenu(4, 0), QStringLiteral("复制（不含列名）"));
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("鑫源\n"));
     proxy.setQuickFilter(QStringLiteral("氏"));
-    choose(cellMenu(0, 0), QStringLiteral("复制本列"));
-    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("乔氏\n亓氏\n"));
+    QTest::keyClick(&view, Qt::Key_Home, Qt::ControlModifier);
+    QTest::keyClick(&view, Qt::Key_Right);
+    QTest::keyClick(&view, Qt::Key_F10, Qt::ShiftModifier);
+    choose(qobject_cast<QMenu *>(QApplication::activePopupWidget()), QStringLiteral("复制本列"));
+    EXPECT_EQ(QApplication::clipboard()->text(), quoted + QStringLiteral("\nA1\n"));
 }
 
 // Column filters from the header menu and 按此值筛选 narrow the quick filter's rows further; the
