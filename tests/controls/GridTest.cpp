@@ -115,6 +115,13 @@ TEST_F(GridTest, ContextMenuCopiesWithAndWithoutHeaderAndOneColumn)
     QTest::keyClick(&view, Qt::Key_F10, Qt::ShiftModifier);
     choose(qobject_cast<QMenu *>(QApplication::activePopupWidget()), QStringLiteral("复制本列"));
     EXPECT_EQ(QApplication::clipboard()->text(), quoted + QStringLiteral("\nA1\n"));
+    // Menus close when the rows under them change (a re-check updates the summary, a load resets).
+    ASSERT_NE(cellMenu(0, 0), nullptr);
+    source.item(3, 2)->setText(QStringLiteral("11"));
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    ASSERT_NE(headerMenu(0), nullptr);
+    source.clear();
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
 }
 
 // Column filters from the header menu and 按此值筛选 narrow the quick filter's rows further; the
