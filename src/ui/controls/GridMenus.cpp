@@ -160,6 +160,8 @@ void showHeaderMenu(QTableView *view, const QPoint &pos)
     how->addItem(QStringLiteral("包含"), int(ColumnFilter::Contains));
     how->addItem(QStringLiteral("等于"), int(ColumnFilter::Equals));
     how->setCurrentIndex(current.kind == ColumnFilter::Equals ? 1 : 0);
+    // Never takes the focus: after a choice in its list the text keeps it, and Enter applies.
+    how->setFocusPolicy(Qt::NoFocus);
     auto *text = new QLineEdit(line);
     text->setObjectName(QStringLiteral("filterText"));
     text->setPlaceholderText(QStringLiteral("文字，回车筛选"));
