@@ -4,8 +4,8 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QHeaderView>
-#include <QLineEdit>
 #include <QMenu>
 #include <QStandardItemModel>
 #include <QTableView>
@@ -86,23 +86,40 @@ TEST_F(GridTest, SortsChineseByPinyinLatinAndNumbersNaturally)
     EXPECT_EQ(column(1), (QStringList{"a", "A1", "B9", "b10", "c"}));
     clickHeader(2);
     EXPECT_EQ(column(2), (QStringList{"", "9", "9", "10.5", "100"}));
+    // Mixed columns: numbers before texts (a quantity kept as text), Latin before Chinese.
+    source.item(0, 2)->setText(QStringLiteral("1箱"));
+    EXPECT_EQ(column(2), (QStringList{"", "9", "9", "10.5", "1箱"}));
+    source.item(4, 0)->setText(QStringLiteral("Qiao Ltd"));
+    clickHeader(0);
+    EXPECT_EQ(column(0), (QStringList{"Qiao Ltd", "阿里", "亓氏", "鑫源", "张家口"}));
 }
 
-// 复制 with the column names, 复制（不含列名） without, 复制本列 the clicked column of the rows shown.
+// 复制 with and without the column names, 复制本列 (Shift+F10 on the current cell); cells quoted as spreadsheets paste them.
 TEST_F(GridTest, ContextMenuCopiesWithAndWithoutHeaderAndOneColumn)
 {
+    source.item(4, 1)->setText(QStringLiteral("c\t\"2\"\n3"));
+    const QString quoted = QStringLiteral("\"c\t\"\"2\"\"\n3\"");
     clickHeader(2);   // 金额 ascending: "", 9 (张家口), 9 (乔氏), 10.5, 100
     view.selectionModel()->select(QItemSelection(proxy.index(1, 0), proxy.index(2, 1)), QItemSelectionModel::ClearAndSelect);
     choose(cellMenu(1, 0), QStringLiteral("复制"));
-    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("客户\t代码\n张家口\tB9\n乔氏\tc\n"));
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("客户\t代码\n张家口\tB9\n乔氏\t") + quoted + "\n");
     choose(cellMenu(1, 0), QStringLiteral("复制（不含列名）"));
-    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("张家口\tB9\n乔氏\tc\n"));
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("张家口\tB9\n乔氏\t") + quoted + "\n");
     // A right click outside the selection selects the cell clicked.
     choose(cellMenu(4, 0), QStringLiteral("复制（不含列名）"));
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("鑫源\n"));
     proxy.setQuickFilter(QStringLiteral("氏"));
-    choose(cellMenu(0, 0), QStringLiteral("复制本列"));
-    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("乔氏\n亓氏\n"));
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.visualRect(proxy.index(0, 1)).center());
+    QTest::keyClick(&view, Qt::Key_F10, Qt::ShiftModifier);
+    choose(qobject_cast<QMenu *>(QApplication::activePopupWidget()), QStringLiteral("复制本列"));
+    EXPECT_EQ(QApplication::clipboard()->text(), quoted + QStringLiteral("\nA1\n"));
+    // Menus close when the rows under them change (a re-check updates the summary, a load resets).
+    ASSERT_NE(cellMenu(0, 0), nullptr);
+    source.item(3, 2)->setText(QStringLiteral("11"));
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    ASSERT_NE(headerMenu(0), nullptr);
+    source.clear();
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
 }
 
 // Column filters from the header menu and 按此值筛选 narrow the quick filter's rows further; the
@@ -114,11 +131,9 @@ TEST_F(GridTest, ColumnFiltersCombineWithTheQuickFilterAndShowInTheHeader)
     proxy.setQuickFilter(QStringLiteral("b"));   // 鑫源 b10, 张家口 B9
     EXPECT_EQ(column(0), (QStringList{"鑫源", "张家口"}));
 
-    QMenu *menu = headerMenu(2);
-    auto *text = menu ? menu->findChild<QLineEdit *>(QStringLiteral("filterText")) : nullptr;
-    ASSERT_NE(text, nullptr);
-    text->setText(QStringLiteral("10"));
-    QTest::keyClick(text, Qt::Key_Return);   // 包含 "10": 100 of the two rows
+    headerMenu(2);   // the text has the focus: 包含 "10" and Enter, 100 of the two rows
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("10"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     EXPECT_EQ(column(0), QStringList{"鑫源"});
     EXPECT_FALSE(proxy.headerData(2, Qt::Horizontal, Qt::DecorationRole).isNull());
     EXPECT_EQ(proxy.headerData(2, Qt::Horizontal, Qt::ToolTipRole).toString(), QStringLiteral("筛选：包含“10”"));
@@ -138,4 +153,11 @@ TEST_F(GridTest, ColumnFiltersCombineWithTheQuickFilterAndShowInTheHeader)
     EXPECT_EQ(proxy.rowCount(), 5);
     EXPECT_EQ(quick, QString());
     EXPECT_TRUE(proxy.headerData(2, Qt::Horizontal, Qt::DecorationRole).isNull());
+    headerMenu(1);   // typed, then 等于 chosen in its list: Enter still applies it (代码 exactly "a")
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("a"));
+    QTest::mouseClick(QApplication::activePopupWidget()->findChild<QComboBox *>(QStringLiteral("filterKind")), Qt::LeftButton);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(column(0), QStringList{"阿里"});
 }

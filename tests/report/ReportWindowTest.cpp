@@ -670,6 +670,8 @@ TEST_F(ReportWindowTest, GridSortsCopiesFiltersAndFitsColumns)
     child<QLineEdit>("filterBox")->setText(QStringLiteral("乙"));
     EXPECT_EQ(column(0), QStringList{QStringLiteral("乙公司")});
     EXPECT_EQ(number(), QStringLiteral("记录数3"));
+    open(QStringLiteral("G1"));   // a new load shows every row again (the 筛选 box emptied), unsorted
+    EXPECT_EQ(column(1), (QStringList{"10", "9", "100"}));
 }
 
 // Once the grid is filtered or sorted, 输出 asks: 全部行 or 当前视图. The view's workbook holds the

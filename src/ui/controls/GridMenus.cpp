@@ -74,6 +74,23 @@ void exportViewTexts(QTableView *view)
     });
 }
 
+// A grid's menu closes when what it was opened on changes under it: its columns (a reload) and,
+// for the cell menu, its rows too (a re-check updating the summary), so that no action of it
+// works on other cells than those it was opened on.
+void closeWhenGridChanges(QMenu *menu, const QAbstractItemModel *model, bool rowsToo)
+{
+    if (!model)
+        return;
+    const auto close = [menu] { menu->close(); };
+    QObject::connect(model, &QAbstractItemModel::modelReset, menu, close);
+    QObject::connect(model, &QAbstractItemModel::columnsRemoved, menu, close);
+    if (!rowsToo)
+        return;
+    QObject::connect(model, &QAbstractItemModel::dataChanged, menu, close);
+    QObject::connect(model, &QAbstractItemModel::layoutChanged, menu, close);
+    QObject::connect(model, &QAbstractItemModel::rowsRemoved, menu, close);
+}
+
 void showCellMenu(QTableView *view, const QPoint &pos)
 {
     const QModelIndex at = view->indexAt(pos);
@@ -118,6 +135,7 @@ void showCellMenu(QTableView *view, const QPoint &pos)
         else
             exportViewTexts(view);
     })->setEnabled(view->model() && view->model()->rowCount() > 0);
+    closeWhenGridChanges(menu, view->model(), true);
     menu->popup(view->viewport()->mapToGlobal(pos));
 }
 
@@ -142,6 +160,8 @@ void showHeaderMenu(QTableView *view, const QPoint &pos)
     how->addItem(QStringLiteral("包含"), int(ColumnFilter::Contains));
     how->addItem(QStringLiteral("等于"), int(ColumnFilter::Equals));
     how->setCurrentIndex(current.kind == ColumnFilter::Equals ? 1 : 0);
+    // Never takes the focus: after a choice in its list the text keeps it, and Enter applies.
+    how->setFocusPolicy(Qt::NoFocus);
     auto *text = new QLineEdit(line);
     text->setObjectName(QStringLiteral("filterText"));
     text->setPlaceholderText(QStringLiteral("文字，回车筛选"));
@@ -171,6 +191,7 @@ void showHeaderMenu(QTableView *view, const QPoint &pos)
     menu->addAction(QStringLiteral("清除本列筛选"), proxy, [proxy, column] { proxy->setColumnFilter(column, {}); })
         ->setEnabled(current.kind != ColumnFilter::None);
     menu->addAction(QStringLiteral("清除全部筛选"), proxy, &GridProxy::clearFilters)->setEnabled(proxy->hasFilters());
+    closeWhenGridChanges(menu, proxy, false);
     // Below the header, so that the column's name and its funnel stay in sight.
     menu->popup(view->horizontalHeader()->viewport()->mapToGlobal(QPoint(pos.x(), view->horizontalHeader()->height())));
     text->setFocus();

@@ -16,7 +16,8 @@ class GridProxy;
 //   shown), 按此值筛选 (the column equal to the cell, or empty), 清除筛选 (quick and column filters),
 //   导出当前视图… (the rows shown, in the order shown);
 // - on the header: the column's filter (包含 / 等于 a text, 为空, 不为空) and the removal of filters.
-// The menus pop up and return at once; their actions run when chosen.
+// The menus pop up and return at once; their actions run when chosen. A menu closes when the cells it
+// was opened on change under it.
 void addGridMenus(QTableView *view);
 // What 导出当前视图… does on this grid; by default the view's texts go to a workbook the user names.
 void setViewExport(QTableView *view, std::function<void()> exportView);

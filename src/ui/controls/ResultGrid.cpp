@@ -4,6 +4,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDateTime>
 #include <QEvent>
 #include <QHeaderView>
@@ -17,7 +18,9 @@
 #include <QIcon>
 #include <QPen>
 #include <QPolygonF>
+#include <QRegularExpression>
 #include <algorithm>
+#include <cmath>
 #include <set>
 
 namespace vireo {
@@ -48,7 +51,7 @@ bool asNumber(const QVariant &v, double &out)
         return false;
     bool ok = false;
     out = s.toDouble(&ok);
-    return ok;
+    return ok && std::isfinite(out);   // "nan" and "inf" are texts
 }
 
 // Dates and texts become wall-clock values in UTC, as a recordset's date and time values are.
@@ -82,8 +85,26 @@ bool asDateTime(const QVariant &v, QDateTime &out)
 
 int compareNumbers(double a, double b) { return a < b ? -1 : (b < a ? 1 : 0); }
 
-// Chinese by pinyin (ICU's collation for zh_CN), letter case ignored, digit runs compared by value;
-// texts the collation holds equal keep a fixed order by their code units.
+bool isHanAt(const QString &s, qsizetype i)
+{
+    char32_t c = s[i].unicode();
+    if (s[i].isHighSurrogate() && i + 1 < s.size())
+        c = QChar::surrogateToUcs4(s[i], s[i + 1]);
+    return QChar::script(c) == QChar::Script_Han;
+}
+
+// The end of the run of Chinese characters (han) or of other characters that starts at i.
+qsizetype runEnd(const QString &s, qsizetype i, bool han)
+{
+    while (i < s.size() && isHanAt(s, i) == han)
+        i += s[i].isHighSurrogate() && i + 1 < s.size() ? 2 : 1;
+    return i;
+}
+
+// Chinese by pinyin (ICU's collation for zh_CN), letter case ignored, digit runs compared by value.
+// That collation puts Chinese before Latin; here, as in the database's and spreadsheets' Chinese
+// orders, other characters come before Chinese: the texts compare run by run (Chinese or not).
+// Texts the collation holds equal keep a fixed order by their code units.
 int compareTexts(const QString &a, const QString &b)
 {
     static thread_local const QCollator pinyin = [] {
@@ -92,9 +113,20 @@ int compareTexts(const QString &a, const QString &b)
         c.setCaseSensitivity(Qt::CaseInsensitive);
         return c;
     }();
-    const int r = pinyin.compare(a, b);
-    if (r)
-        return r < 0 ? -1 : 1;
+    qsizetype i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        const bool hanA = isHanAt(a, i), hanB = isHanAt(b, j);
+        if (hanA != hanB)
+            return hanA ? 1 : -1;
+        const qsizetype endA = runEnd(a, i, hanA), endB = runEnd(b, j, hanB);
+        const int r = pinyin.compare(QStringView(a).sliced(i, endA - i), QStringView(b).sliced(j, endB - j));
+        if (r)
+            return r < 0 ? -1 : 1;
+        i = endA;
+        j = endB;
+    }
+    if (i < a.size() || j < b.size())
+        return i < a.size() ? 1 : -1;
     return a < b ? -1 : (b < a ? 1 : 0);
 }
 
@@ -103,15 +135,16 @@ bool isEmptyCell(const QVariant &v)
     return !v.isValid() || v.isNull() || (v.typeId() == QMetaType::QString && v.toString().isEmpty());
 }
 
-QString cleanCell(QString s)
+// A cell as spreadsheets paste it: one with a tab, line break or quote goes in quotes, its quotes doubled.
+QString tsvField(QString s)
 {
-    s.replace(QLatin1String("\r\n"), QLatin1String(" "));
-    for (QChar c : {QLatin1Char('\t'), QLatin1Char('\r'), QLatin1Char('\n')})
-        s.replace(c, QLatin1Char(' '));
-    return s;
+    static const QRegularExpression special(QStringLiteral("[\t\r\n\"]"));
+    if (!s.contains(special))
+        return s;
+    return QLatin1Char('"') + s.replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
 }
 
-// Ctrl+C and Ctrl+A on a grid.
+// Ctrl+C, Ctrl+A and Shift+F10 on a grid.
 class GridKeys : public QObject {
 public:
     using QObject::QObject;
@@ -123,6 +156,14 @@ public:
         auto *view = qobject_cast<QAbstractItemView *>(o);
         if (!view)
             return false;
+        // The platform turns only the Menu key into a context menu request; the same request, at
+        // the current cell (viewport coordinates, as Qt gives it for the Menu key).
+        if (e->type() == QEvent::KeyPress && k->key() == Qt::Key_F10 && k->modifiers() == Qt::ShiftModifier) {
+            const QPoint at = view->visualRect(view->currentIndex()).center();
+            QContextMenuEvent menu(QContextMenuEvent::Keyboard, at, view->viewport()->mapToGlobal(at));
+            QApplication::sendEvent(view, &menu);
+            return true;
+        }
         if (k->matches(QKeySequence::Copy)) {
             if (e->type() == QEvent::ShortcutOverride) {
                 e->accept();
@@ -191,12 +232,15 @@ int compareCells(const QVariant &a, const QVariant &b)
     const bool ea = isEmptyCell(a), eb = isEmptyCell(b);
     if (ea || eb)
         return ea == eb ? 0 : (ea ? -1 : 1);
+    // Numbers before dates before texts, so that a column mixing them has one order.
     double x = 0, y = 0;
-    if (asNumber(a, x) && asNumber(b, y))
-        return compareNumbers(x, y);
+    const bool numberA = asNumber(a, x), numberB = asNumber(b, y);
+    if (numberA || numberB)
+        return numberA && numberB ? compareNumbers(x, y) : (numberA ? -1 : 1);
     QDateTime p, q;
-    if (asDateTime(a, p) && asDateTime(b, q))
-        return p < q ? -1 : (q < p ? 1 : 0);
+    const bool dateA = asDateTime(a, p), dateB = asDateTime(b, q);
+    if (dateA || dateB)
+        return dateA && dateB ? (p < q ? -1 : (q < p ? 1 : 0)) : (dateA ? -1 : 1);
     return compareTexts(a.toString(), b.toString());
 }
 
@@ -396,13 +440,13 @@ QString selectionAsTsv(const QAbstractItemView *view, bool withHeader)
     QStringList lines, fields;
     if (withHeader) {
         for (int c : cols)
-            fields << cleanCell(model->headerData(c, Qt::Horizontal).toString());
+            fields << tsvField(model->headerData(c, Qt::Horizontal).toString());
         lines << fields.join(QLatin1Char('\t'));
     }
     for (int r : rows) {
         fields.clear();
         for (int c : cols)
-            fields << (cells.count({r, c}) ? cleanCell(model->index(r, c).data().toString()) : QString());
+            fields << (cells.count({r, c}) ? tsvField(model->index(r, c).data().toString()) : QString());
         lines << fields.join(QLatin1Char('\t'));
     }
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
@@ -417,7 +461,7 @@ QString columnAsLines(const QAbstractItemView *view, int column)
     QString out;
     for (int r = 0; r < model->rowCount(); ++r)
         if (!table || !table->isRowHidden(r))
-            out += cleanCell(model->index(r, column).data().toString()) + QLatin1Char('\n');
+            out += tsvField(model->index(r, column).data().toString()) + QLatin1Char('\n');
     return out;
 }
 

@@ -15,9 +15,9 @@ class QWidget;
 
 namespace vireo {
 
-// Orders two cell values the way users of result grids expect: NULL first, numbers as numbers,
-// dates as dates, and texts in pinyin order (Chinese as the zh_CN collation orders it, letter case
-// ignored) with runs of digits compared as numbers. Negative, zero or positive.
+// Orders two cell values the way users of result grids expect: NULL first, then numbers as numbers,
+// dates as dates, and texts in pinyin order (Chinese as the zh_CN collation orders it, after Latin
+// and digits; letter case ignored) with runs of digits compared as numbers. Negative, zero or positive.
 int compareCells(const QVariant &a, const QVariant &b);
 
 // A filter on one column's display texts.
@@ -76,14 +76,16 @@ private:
 
 // Gives a table view the habits of common result grids: a header click sorts (again: the other
 // way; a third click: back to the original order), Ctrl+C copies the selected cells with their
-// headers as tab-separated text, Ctrl+A selects everything. A view over a GridProxy also gets the
+// headers as tab-separated text, Ctrl+A selects everything, Shift+F10 opens the context menu on the
+// current cell as the Menu key does. A view over a GridProxy also gets the
 // context menus of GridMenus.h.
 void makeResultGrid(QTableView *view);
 
 // The selected cells as tab-separated lines: a header line of the selected columns (when asked),
-// then one line per selected row, in the order shown. Tabs and line breaks inside cells become blanks.
+// then one line per selected row, in the order shown; a cell with a tab, line break or quote is
+// quoted with its quotes doubled, so that spreadsheets paste it into one cell.
 QString selectionAsTsv(const QAbstractItemView *view, bool withHeader = true);
-// The texts of one column in every row shown, one per line.
+// The texts of one column in every row shown, one per line, quoted the same way.
 QString columnAsLines(const QAbstractItemView *view, int column);
 
 // Widens each visible column to fit its header and the texts of the first sampleRows rows shown,

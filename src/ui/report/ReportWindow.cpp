@@ -373,8 +373,9 @@ void ReportWindow::loadReport()
     m_model->reset(nullptr);
     auto rows = std::make_shared<db::Recordset>();
     auto lock = std::make_shared<std::shared_mutex>();
-    // A new load shows the rows in the table's own order.
+    // A new load shows all the rows in the table's own order: no sorting, no filter.
     reportGrid->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    m_proxy->clearFilters();
     m_model->reset(rows, lock);
     reportGrid->scrollToTop();
     rowCountLabel->setText(QStringLiteral("记录数"));
