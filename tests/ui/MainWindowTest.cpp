@@ -20,6 +20,8 @@
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
+#include "ResultGrid.h"
+#include <QContextMenuEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
@@ -222,6 +224,17 @@ TEST_F(MainWindowTest, StartsWithToolsTreeHeaderOnlyGridAndDesignLayout)
     EXPECT_EQ(window->gridText(0, 1), QStringLiteral("检查项目"));
     EXPECT_EQ(window->gridText(0, 2), QStringLiteral("结果报告"));
     EXPECT_EQ(window->gridRowHeight(1), 0);
+    // A filter set and cleared leaves the blank row hidden, and an empty view has nothing to export.
+    auto *summaryView = qobject_cast<GridProxy *>(grid->model());
+    summaryView->setColumnFilter(0, {ColumnFilter::Equals, QStringLiteral("X")});
+    summaryView->clearFilters();
+    EXPECT_EQ(window->gridRowHeight(1), 0);
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(5, 5));
+    QApplication::sendEvent(grid->viewport(), &menuKey);
+    auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    EXPECT_FALSE(menu->actions().constLast()->isEnabled()) << menu->actions().constLast()->text().toStdString();
+    menu->close();
     // At the first size 与上次比较 shows in full beside the other three.
     const QHeaderView *header = grid->horizontalHeader();
     EXPECT_LE(header->sectionViewportPosition(3) + header->fontMetrics().horizontalAdvance(window->gridText(0, 3)) + 8,

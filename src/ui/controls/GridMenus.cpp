@@ -50,6 +50,14 @@ QString fileNamePart(QString s)
     return s.trimmed();
 }
 
+bool anyRowShown(const QTableView *view)
+{
+    for (int r = 0; view->model() && r < view->model()->rowCount(); ++r)
+        if (!view->isRowHidden(r))
+            return true;
+    return false;
+}
+
 // The default 导出当前视图…: the view's texts to a workbook in the documents folder.
 void exportViewTexts(QTableView *view)
 {
@@ -134,7 +142,7 @@ void showCellMenu(QTableView *view, const QPoint &pos)
             m->exportView();
         else
             exportViewTexts(view);
-    })->setEnabled(view->model() && view->model()->rowCount() > 0);
+    })->setEnabled(anyRowShown(view));
     closeWhenGridChanges(menu, view->model(), true);
     menu->popup(view->viewport()->mapToGlobal(pos));
 }

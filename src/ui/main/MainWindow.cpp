@@ -268,6 +268,11 @@ void MainWindow::buildControls()
     m_summaryOrder = new GridProxy(this);
     m_summaryOrder->setSourceModel(m_summary);
     summaryGrid->setModel(m_summaryOrder);
+    // Filters take the blank row of an empty summary out and put it back: it stays hidden.
+    const auto hideBlankRow = [this] { summaryGrid->setRowHidden(0, !m_summaryShown); };
+    connect(m_summaryOrder, &QAbstractItemModel::rowsInserted, this, hideBlankRow);
+    connect(m_summaryOrder, &QAbstractItemModel::layoutChanged, this, hideBlankRow);
+    connect(m_summaryOrder, &QAbstractItemModel::modelReset, this, hideBlankRow);
     stack->addWidget(summaryGrid, 0, 0);
     summaryGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     summaryGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -503,6 +508,7 @@ void MainWindow::showSummary(const CheckRunRecord &run)
 {
     // A new run shows its rows in the order of the run.
     summaryGrid->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    m_summaryShown = true;
     m_summary->showRun(run.items);
     summaryGrid->setRowHidden(0, false);
 }

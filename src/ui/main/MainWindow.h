@@ -162,6 +162,7 @@ private:
     QTableView *summaryGrid = nullptr;
     SummaryModel *m_summary = nullptr;
     GridProxy *m_summaryOrder = nullptr;
+    bool m_summaryShown = false;   // a run has shown its rows: the blank row goes
     QLabel *statusMessage = nullptr;
     QTimer *m_statusClear = nullptr;
     CheckRunRecord m_lastRun;
