@@ -31,9 +31,8 @@ TEST(AboutWindowTest, ShowsTheTextsAndClosesOnlyFromTheCloseImage)
             {"headerLabel", "关于"}, {"copyrightLabel", "版权信息"}, {"productLabel", "Vireo数据体验工具V1.0"}};
         for (const auto &[name, text] : texts)
             EXPECT_EQ(label(seen, name)->text(), QString::fromUtf8(text)) << name;
-        auto *notice = seen->findChild<QPlainTextEdit *>("noticeBox");
-        EXPECT_TRUE(notice->isReadOnly());
-        EXPECT_EQ(notice->toPlainText(), AboutWindow::noticeText());
+        const auto *notice = seen->findChild<QPlainTextEdit *>("noticeBox");
+        EXPECT_TRUE(notice->isReadOnly() && notice->toPlainText() == AboutWindow::noticeText());
         for (const char *picture : {"closeImage", "emblemImage", "sealImage"})
             EXPECT_FALSE(label(seen, picture)->pixmap().isNull()) << picture;
         QTest::mouseClick(label(seen, "productLabel"), Qt::LeftButton);
@@ -51,8 +50,7 @@ TEST(AboutWindowTest, ShowsTheTextsAndClosesOnlyFromTheCloseImage)
 
     EXPECT_EQ(AboutWindow::showModal(&owner), QDialog::Accepted);
     EXPECT_TRUE(guard.isActive()) << "closed by the guard, not by closeImage";
-    EXPECT_TRUE(modal);
-    EXPECT_FALSE(closedByOtherClicks);
+    EXPECT_TRUE(modal && !closedByOtherClicks);
     EXPECT_TRUE(seen.isNull()) << "the window is discarded after closing";
 }
 

@@ -2,15 +2,15 @@
 #include "CheckRun.h"
 #include "ItemActions.h"
 #include "QueryHelpers.h"
+#include "RunGuard.h"
 #include "SqliteConnection.h"
 #include "StandIn.h"
 
 #include <QDir>
-#include <QFile>
-#include <QStringEncoder>
-#include "RunGuard.h"
-
 #include <QElapsedTimer>
+#include <QFile>
+#include <QMap>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <thread>
@@ -18,17 +18,6 @@
 using namespace vireo;
 
 namespace {
-
-void writeScript(const QString &folder, const QString &name, const QString &text)
-{
-    QDir().mkpath(folder);
-    QFile f(folder + QLatin1Char('/') + name);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    QStringEncoder enc("GB18030");
-    QString crlf = text;
-    crlf.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    f.write(enc(crlf));
-}
 
 const char *kVuz = "if exists (select * from tempdb..sysobjects where name='VUZ') drop table tempdb..VUZ\nGO\n";
 
@@ -49,20 +38,42 @@ protected:
             "insert into Tools values (1, null, 'G1', '凭证类', 0, 0), (5, '1', 'C3', '无脚本项', 1, 1),"
             "(3, '1', 'C1', '借贷不平', 1, 1), (2, null, 'C2', '错误项', 0, 1), (4, '1', 'N1', '分组', 1, null),"
             "(6, '2', 'P1', '过程项', 0, 1)"));
-        const QString file = dir.path() + QStringLiteral("/File/");
-        writeScript(file + QStringLiteral("C1"), QStringLiteral("检查.sql"),
-                    QString::fromUtf8(kVuz) + QStringLiteral("create table tempdb..VUZ (凭证号 int, 摘要 nvarchar(20))\n"
-                                                             "insert into tempdb..VUZ values (1, N'收款')\n"
-                                                             "insert into tempdb..VUZ values (2, N'付款')\n"));
-        writeScript(file + QStringLiteral("C2"), QStringLiteral("检查.SQL"),
-                    QString::fromUtf8(kVuz) + QStringLiteral("create table tempdb..VUZ (Error nvarchar(50))\n"
+        script("C1", QString::fromUtf8(kVuz) + QStringLiteral("create table tempdb..VUZ (凭证号 int, 摘要 nvarchar(20))\n"
+                                                             "insert into tempdb..VUZ values (1, N'收款'), (2, N'付款')\n"),
+               "检查.sql");
+        script("C2", QString::fromUtf8(kVuz) + QStringLiteral("create table tempdb..VUZ (Error nvarchar(50))\n"
                                                              "insert into tempdb..VUZ values (N'期间不连续')\n"));
-        writeScript(file + QStringLiteral("P1"), QStringLiteral("检查.SQL"),
-                    QString::fromUtf8(kVuz) + QStringLiteral("--存储过程&&P1\n--参数&&@a&&年度&&int&&1&&\n"
+        script("P1", QString::fromUtf8(kVuz) + QStringLiteral("--存储过程&&P1\n--参数&&@a&&年度&&int&&1&&\n"
                                                              "create table tempdb..VUZ (n int)\n"));
         ctx = {dir.path(), &catalog, account.get()};
         for (const char *t : {"C1", "C2", "C3", "P1", "VUZ"})
             account->execute(dropResultSql(QString::fromLatin1(t)));
+    }
+
+    // Writes an item's script (GB18030, CR LF) into its folder.
+    void script(const QString &code, QString text, const char *name = "检查.SQL")
+    {
+        QDir().mkpath(dir.path() + QStringLiteral("/File/") + code);
+        QFile f(dir.path() + QStringLiteral("/File/") + code + QLatin1Char('/') + QString::fromUtf8(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        QStringEncoder enc("GB18030");
+        f.write(enc(text.replace(QLatin1Char('\n'), QLatin1String("\r\n"))));
+    }
+    // The given items, ticked, with their catalogue names.
+    static std::vector<TreeItemRef> ticked(std::initializer_list<const char *> codes)
+    {
+        const QMap<QString, QString> names{{"C1", "借贷不平"}, {"C2", "错误项"}, {"C3", "无脚本项"}, {"P1", "过程项"}};
+        std::vector<TreeItemRef> out;
+        for (const char *c : codes)
+            out.push_back({QLatin1String(c), names.value(QLatin1String(c)), true});
+        return out;
+    }
+    CheckRunRecord runChecks(const std::vector<TreeItemRef> &nodes, const RunHooks &hooks = {}) const
+    {
+        RunIdentity id;
+        id.address = QStringLiteral("127.0.0.1");
+        id.database = QStringLiteral("QZdata_001_2024");
+        return RunChecks(nodes, QStringLiteral("Tools"), ctx, id, hooks);
     }
 
     QTemporaryDir dir;
@@ -84,14 +95,6 @@ QStringList lines(const CheckRunRecord &run)
                                                     : i.state == ItemState::Error ? i.errorText : i.reason);
     return out;
 }
-
-RunIdentity identityOf(const QString &database)
-{
-    RunIdentity id;
-    id.address = QStringLiteral("127.0.0.1");
-    id.database = database;
-    return id;
-}
 } // namespace
 
 // Only leaf items run (not the grouping N1), in tree order; every ticked runnable item has its
@@ -107,7 +110,7 @@ TEST_F(CheckRunOnServer, RunFollowsTheTreeOrderWithOneOutcomePerItem)
     RunHooks hooks;
     hooks.progress = [&](const TreeItemRef &item, int, int) { progressed << item.key; };
     hooks.procedure = [&](ItemOutcome &item, db::Connection *) { handed << item.code; return false; };
-    const CheckRunRecord run = RunChecks(nodes, QStringLiteral("Tools"), ctx, identityOf(QStringLiteral("QZdata_001_2024")), hooks);
+    const CheckRunRecord run = runChecks(nodes, hooks);
     EXPECT_EQ(progressed, (QStringList{"C1", "C2", "P1"}));
     EXPECT_EQ(handed, QStringList{"P1"});
     EXPECT_EQ(run.end, RunEnd::Completed);
@@ -121,15 +124,11 @@ TEST_F(CheckRunOnServer, RunFollowsTheTreeOrderWithOneOutcomePerItem)
 // C1 left rows there, and P1 writes no staging table at all.
 TEST_F(CheckRunOnServer, FailedOrSilentScriptGivesItsOwnResultNeverAnEarlierItems)
 {
-    writeScript(dir.path() + QStringLiteral("/File/C2"), QStringLiteral("检查.SQL"),
-                QStringLiteral("select 5 as 行号 into tempdb..Elsewhere\nGO\nselect * from tempdb..NoSuchTable\nGO\n"
-                               "create table tempdb..VUZ (n int)\n"));
-    writeScript(dir.path() + QStringLiteral("/File/P1"), QStringLiteral("检查.SQL"), QStringLiteral("print 1\n"));
+    script("C2", QStringLiteral("select 5 as 行号 into tempdb..Elsewhere\nGO\nselect * from tempdb..NoSuchTable\nGO\n"
+                                "create table tempdb..VUZ (n int)\n"));
+    script("P1", QStringLiteral("print 1\n"));
     account->execute(QStringLiteral("if exists (select * from tempdb..sysobjects where name='Elsewhere') drop table tempdb..Elsewhere"));
-    std::vector<TreeItemRef> nodes{{QStringLiteral("C1"), QStringLiteral("借贷不平"), true},
-                                   {QStringLiteral("C2"), QStringLiteral("错误项"), true},
-                                   {QStringLiteral("P1"), QStringLiteral("过程项"), true}};
-    const CheckRunRecord run = RunChecks(nodes, QStringLiteral("Tools"), ctx, identityOf(QStringLiteral("QZdata_001_2024")));
+    const CheckRunRecord run = runChecks(ticked({"C1", "C2", "P1"}));
     ASSERT_EQ(run.items.size(), 3u);
     EXPECT_EQ(run.items[0].count, 2);
     const ItemOutcome &c2 = run.items[1];
@@ -153,11 +152,10 @@ TEST_F(CheckRunOnServer, OddCodesAreQuotedAndInvalidCodesAreNotRun)
         nodes.push_back({code, QStringLiteral("怪编码"), true});
         if (!invalidCodeReason(code).isEmpty())
             continue;
-        writeScript(dir.path() + QStringLiteral("/File/") + code, QStringLiteral("检查.SQL"),
-                    QStringLiteral("select 1 as n into tempdb..VUZ\ninsert into tempdb..VUZ values (2)\n"));
+        script(code, QStringLiteral("select 1 as n into tempdb..VUZ\ninsert into tempdb..VUZ values (2)\n"));
         account->execute(dropResultSql(code));
     }
-    const CheckRunRecord run = RunChecks(nodes, QStringLiteral("Tools"), ctx, identityOf(QStringLiteral("QZdata_001_2024")));
+    const CheckRunRecord run = runChecks(nodes);
     ASSERT_EQ(run.items.size(), nodes.size());
     for (int i = 0; i < odd.size(); ++i) {
         EXPECT_EQ(run.items[size_t(i)].count, 2) << odd[i].toStdString();
@@ -176,14 +174,11 @@ TEST_F(CheckRunOnServer, LostConnectionBlamesTheRunningItemAndKeepsEarlierFindin
     auto conn = own->connect();
     auto holder = own->connect();
     ctx.account = conn.get();
-    std::vector<TreeItemRef> nodes{{QStringLiteral("C1"), QStringLiteral("借贷不平"), true},
-                                   {QStringLiteral("C2"), QStringLiteral("错误项"), true},
-                                   {QStringLiteral("P1"), QStringLiteral("过程项"), true}};
+    const std::vector<TreeItemRef> nodes = ticked({"C1", "C2", "P1"});
     // While C1 runs another session asks for the lock and waits: C1's closing batch lets go of it
     // and asks again at once for C2, but the waiting session is served first, as SQL Server does.
-    writeScript(dir.path() + QStringLiteral("/File/C1"), QStringLiteral("检查.sql"),
-                QString::fromUtf8(kVuz) + QStringLiteral("waitfor delay '00:00:01'\nselect 1 as n into tempdb..VUZ\n"
-                                                         "insert into tempdb..VUZ values (2)\n"));
+    script("C1", QString::fromUtf8(kVuz) + QStringLiteral("waitfor delay '00:00:01'\nselect 1 as n into tempdb..VUZ\n"
+                                                         "insert into tempdb..VUZ values (2)\n"), "检查.sql");
     std::thread waiter;
     RunHooks hooks;
     hooks.progress = [&](const TreeItemRef &item, int, int) {
@@ -204,45 +199,38 @@ TEST_F(CheckRunOnServer, LostConnectionBlamesTheRunningItemAndKeepsEarlierFindin
         own.reset();   // the server goes away while C2 waits
         return true;
     };
-    const CheckRunRecord run = RunChecks(nodes, QStringLiteral("Tools"), ctx, identityOf(QStringLiteral("QZdata_001_2024")), hooks);
+    const CheckRunRecord run = runChecks(nodes, hooks);
     if (waiter.joinable())
         waiter.join();
     EXPECT_EQ(waits, 1);
     EXPECT_EQ(run.end, RunEnd::ConnectionLost);
-    const QStringList l = lines(run);
+    QStringList l = lines(run);
     ASSERT_EQ(l.size(), 3);
-    EXPECT_EQ(l[0], QStringLiteral("C1 checked 2"));
-    EXPECT_TRUE(l[1].startsWith(QStringLiteral("C2 error "))) << l[1].toStdString();
-    EXPECT_EQ(l[2], QStringLiteral("P1 not_run 账套数据库连接已断开，本项目未执行"));
+    l[1].truncate(9);   // C2's error text is the driver's
+    EXPECT_EQ(l, (QStringList{"C1 checked 2", "C2 error ", "P1 not_run 账套数据库连接已断开，本项目未执行"}));
 
     ctx.account = account.get();
     QDir().mkpath(dir.path() + QStringLiteral("/File/C3/检查.SQL"));
     account->execute(QStringLiteral("select 7 as y into tempdb..VUZ"));
-    const CheckRunRecord folder = RunChecks({{QStringLiteral("C3"), QStringLiteral("无脚本项"), true}}, QStringLiteral("Tools"), ctx,
-                                            identityOf(QStringLiteral("QZdata_001_2024")));
-    EXPECT_EQ(lines(folder), QStringList{"C3 not_run 缺少 检查.SQL"});
+    EXPECT_EQ(lines(runChecks(ticked({"C3"}))), QStringList{"C3 not_run 缺少 检查.SQL"});
 
     db::ClosedConnection closed(QStringLiteral("Unable to connect: Adaptive Server is unavailable or does not exist"));
     ctx.account = &closed;
-    const CheckRunRecord none = RunChecks(nodes, QStringLiteral("Tools"), ctx, identityOf(QStringLiteral("QZdata_001_2024")));
+    const CheckRunRecord none = runChecks(nodes);
     EXPECT_EQ(none.end, RunEnd::ConnectionLost);
     EXPECT_TRUE(none.endText.contains(QStringLiteral("Adaptive Server")));
-    EXPECT_EQ(none.items.size(), 3u);
     // The first item meets the closed connection and carries its text; the rest are not run.
-    EXPECT_EQ(none.items[0].state, ItemState::Error);
-    EXPECT_TRUE(none.items[0].errorText.contains(QStringLiteral("Adaptive Server")));
-    EXPECT_EQ(none.items[1].state, ItemState::NotRun);
-    EXPECT_EQ(none.items[2].state, ItemState::NotRun);
+    l = lines(none);
+    ASSERT_EQ(l.size(), 3);
+    EXPECT_TRUE(l[0].startsWith(QStringLiteral("C1 error ")) && l[0].contains(QStringLiteral("Adaptive Server"))) << l[0].toStdString();
+    EXPECT_TRUE(l[1].startsWith(QStringLiteral("C2 not_run ")) && l[2].startsWith(QStringLiteral("P1 not_run ")));
 }
 
 // 停止 while an item's statement runs: the guard cancels it on the server; that item is Cancelled
 // with its own elapsed time and no result, the later items are not run, and the server lock is free.
 TEST_F(CheckRunOnServer, StopDuringAnItemCancelsItAndFreesTheServerLock)
 {
-    writeScript(dir.path() + QStringLiteral("/File/C1"), QStringLiteral("检查.sql"),
-                QString::fromUtf8(kVuz) + QStringLiteral("waitfor delay '00:00:05'\ncreate table tempdb..VUZ (n int)\n"));
-    std::vector<TreeItemRef> nodes{{QStringLiteral("C1"), QStringLiteral("借贷不平"), true},
-                                   {QStringLiteral("C2"), QStringLiteral("错误项"), true}};
+    script("C1", QString::fromUtf8(kVuz) + QStringLiteral("waitfor delay '00:00:05'\ncreate table tempdb..VUZ (n int)\n"), "检查.sql");
     RunGuard guard(account.get(), std::nullopt, RunGuard::Options{});
     std::thread stopper;
     RunHooks hooks;
@@ -259,15 +247,14 @@ TEST_F(CheckRunOnServer, StopDuringAnItemCancelsItAndFreesTheServerLock)
     };
     QElapsedTimer clock;
     clock.start();
-    const CheckRunRecord run = RunChecks(nodes, QStringLiteral("Tools"), ctx, identityOf(QStringLiteral("QZdata_001_2024")), hooks);
+    const CheckRunRecord run = runChecks(ticked({"C1", "C2"}), hooks);
     stopper.join();
     EXPECT_LT(clock.elapsed(), 4500);
     EXPECT_EQ(run.end, RunEnd::Cancelled);
     EXPECT_EQ(lines(run), (QStringList{"C1 cancelled 已停止（测试）", "C2 not_run 检查已停止，本项目未执行"}));
     EXPECT_GT(run.items[0].elapsedMs, 500);
     EXPECT_FALSE(run.items[0].result.present());
-    const auto other = server->connect();
-    EXPECT_TRUE(test::checkLockIsFree(*other));
+    EXPECT_TRUE(test::checkLockIsFree(*server->connect()));
 }
 
 // The re-check and the repair as the report window calls them, without a window: each works under
@@ -277,17 +264,15 @@ TEST_F(CheckRunOnServer, RecheckAndRepairKeepToTheStamp)
     account->execute(QStringLiteral("if exists (select * from sysobjects where name='Fixes') drop table Fixes"));
     account->execute(QStringLiteral("create table Fixes (n int)"));
     const QString folder = dir.path() + QStringLiteral("/File/C1");
-    writeScript(folder, QStringLiteral("修复.sql"), QStringLiteral("insert into Fixes values (1)\ngo\ninsert into Fixes values (2)\n"));
+    script("C1", QStringLiteral("insert into Fixes values (1)\ngo\ninsert into Fixes values (2)\n"), "修复.sql");
     const auto fixes = [&] { return account->query(QStringLiteral("select count(*) from Fixes")).integer(0, 0); };
-    const CheckRunRecord run = RunChecks({{QStringLiteral("C1"), QStringLiteral("借贷不平"), true}}, QStringLiteral("Tools"),
-                                         ctx, identityOf(QStringLiteral("QZdata_001_2024")));
+    const CheckRunRecord run = runChecks(ticked({"C1"}));
     const ItemOutcome first = run.items.at(0);
 
     // A re-check is a run of its own: the table gets a new stamp, and a repair held to the first
     // run's findings refuses without running a batch.
     const ItemOutcome again = recheckItem(account.get(), run.identity, dir.path(), QStringLiteral("C1"), QStringLiteral("借贷不平"));
-    EXPECT_EQ(again.state, ItemState::Checked);
-    EXPECT_EQ(again.count, 2);
+    EXPECT_TRUE(again.state == ItemState::Checked && again.count == 2);
     EXPECT_NE(again.result.runId, first.result.runId);
     const RepairResult refused = repairItem(account.get(), first.result, QStringLiteral("C1"), folder);
     EXPECT_TRUE(refused.refused.startsWith(QStringLiteral("该结果已被账套 001 于 "))) << refused.refused.toStdString();
@@ -298,9 +283,7 @@ TEST_F(CheckRunOnServer, RecheckAndRepairKeepToTheStamp)
     EXPECT_TRUE(done.finished && done.refused.isEmpty() && done.error.isEmpty()) << done.error.toStdString();
     EXPECT_EQ(done.batchesDone, 2);
     EXPECT_EQ(fixes(), 2);
-
-    const auto other = server->connect();
-    EXPECT_TRUE(test::checkLockIsFree(*other));
+    EXPECT_TRUE(test::checkLockIsFree(*server->connect()));
 }
 
 // Over a slow link every batch costs a round trip: beyond the items' own script batches a run sends
@@ -312,11 +295,8 @@ TEST_F(CheckRunOnServer, OneBatchOfTheToolsOwnPerItem)
     test::StandIn logged(o);
     const auto conn = logged.connect();
     ctx.account = conn.get();
-    writeScript(dir.path() + QStringLiteral("/File/C3"), QStringLiteral("检查.SQL"), QStringLiteral("select * from 不存在的表\nGO\n"));
-    const CheckRunRecord run = RunChecks({{QStringLiteral("C1"), QStringLiteral("借贷不平"), true},
-                                          {QStringLiteral("C2"), QStringLiteral("错误项"), true},
-                                          {QStringLiteral("C3"), QStringLiteral("无脚本项"), true}},
-                                         QStringLiteral("Tools"), ctx, identityOf(QStringLiteral("QZdata_001_2024")));
+    script("C3", QStringLiteral("select * from 不存在的表\nGO\n"));
+    const CheckRunRecord run = runChecks(ticked({"C1", "C2", "C3"}));
     ASSERT_EQ(lines(run).mid(0, 2), (QStringList{"C1 checked 2", "C2 error 期间不连续"}));
     EXPECT_TRUE(run.items[2].scriptFailed);
     int own = 0, scripts = 0;

@@ -10,6 +10,17 @@
 
 using namespace vireo;
 
+// The error that f raises; number -1 and "no error" when it raises none.
+template <class F> db::DbError errorOf(F f)
+{
+    try {
+        f();
+    } catch (const db::DbError &e) {
+        return e;
+    }
+    return db::DbError(QStringLiteral("no error"), -1);
+}
+
 class OdbcOnServer : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -35,8 +46,7 @@ TEST_F(OdbcOnServer, TypesNullsAndChineseTextRoundTrip)
                                  "N'检查', '凭证')"));
     conn->execute(QStringLiteral("insert into tempdb..T1 values (null, null, null, null, null, null, null, '')"));
     const db::Recordset rs = conn->query(QStringLiteral("select * from tempdb..T1 order by n desc"));
-    ASSERT_EQ(rs.columnCount(), 8);
-    ASSERT_EQ(rs.rowCount(), 2);
+    ASSERT_TRUE(rs.columnCount() == 8 && rs.rowCount() == 2);
     using T = db::ColumnType;
     const T types[] = {T::Integer, T::Integer, T::Real, T::Decimal, T::Boolean, T::DateTime, T::Text, T::Text};
     for (int c = 0; c < 8; ++c)
@@ -47,12 +57,10 @@ TEST_F(OdbcOnServer, TypesNullsAndChineseTextRoundTrip)
     EXPECT_DOUBLE_EQ(rs.number(0, 3), 12.34);
     EXPECT_TRUE(rs.value(0, 4).toBool());
     EXPECT_EQ(rs.value(0, 5).toDateTime(), QDateTime(QDate(2024, 3, 5), QTime(6, 7, 8), Qt::UTC));
-    EXPECT_EQ(rs.text(0, 6), QStringLiteral("检查"));
-    EXPECT_EQ(rs.text(0, 7), QStringLiteral("凭证"));
+    EXPECT_EQ(rs.text(0, 6) + QLatin1Char('|') + rs.text(0, 7), QStringLiteral("检查|凭证"));
     for (int c = 0; c < 7; ++c)
         EXPECT_TRUE(rs.isNull(1, c)) << c;
-    EXPECT_FALSE(rs.isNull(1, 7));
-    EXPECT_EQ(rs.text(1, 7), QString());
+    EXPECT_TRUE(!rs.isNull(1, 7) && rs.text(1, 7).isEmpty());
     conn->execute(QStringLiteral("drop table tempdb..T1"));
     // The suite's stand-in runs under a name of its own.
     EXPECT_EQ(conn->query(QStringLiteral("select @@servername")).text(0, 0), QStringLiteral("ERPSQL01"));
@@ -81,19 +89,12 @@ TEST_F(OdbcOnServer, DateTimesKeepTheirWallClockInAZoneWithSummerTime)
 
 TEST_F(OdbcOnServer, ErrorsAnywhereInABatchAreReportedWithTheServerText)
 {
-    const auto error = [&](const QString &sql, bool query) {
-        try {
-            query ? void(conn->query(sql)) : conn->execute(sql);
-        } catch (const db::DbError &e) {
-            return e;
-        }
-        return db::DbError(QStringLiteral("no error"), -1);
-    };
-    db::DbError e = error(QStringLiteral("select 1 as a\r\nselect * from tempdb..Missing \r\n"), false);
+    const db::DbError e = errorOf([&] { conn->execute(QStringLiteral("select 1 as a\r\nselect * from tempdb..Missing \r\n")); });
     EXPECT_EQ(e.number(), 208);
     EXPECT_TRUE(e.message().contains(QStringLiteral("Missing"))) << e.message().toStdString();
-    EXPECT_EQ(error(QStringLiteral("select 1 as a select 1/0 as b"), true).number(), 8134);
-    EXPECT_EQ(error(QStringLiteral("print 'x' raiserror('凭证不平衡', 16, 1)"), false).message(), QStringLiteral("凭证不平衡"));
+    EXPECT_EQ(errorOf([&] { return conn->query(QStringLiteral("select 1 as a select 1/0 as b")); }).number(), 8134);
+    EXPECT_EQ(errorOf([&] { conn->execute(QStringLiteral("print 'x' raiserror('凭证不平衡', 16, 1)")); }).message(),
+              QStringLiteral("凭证不平衡"));
     // The connection stays usable after statement errors.
     EXPECT_EQ(conn->query(QStringLiteral("select 7 as n")).text(0, 0), QStringLiteral("7"));
     EXPECT_TRUE(conn->isOpen());
@@ -112,8 +113,9 @@ TEST_F(OdbcOnServer, QueryChunksStreamsEveryRowOnceAndStopsWhenAsked)
                 seen << rs.text(r, 0);
             return stopAfter == 0 || pieces.size() < stopAfter;
         });
-        EXPECT_EQ(seen.join(QLatin1Char(',')), stopAfter ? QStringLiteral("1,2,3,4") : QStringLiteral("1,2,3,4,5"));
-        EXPECT_EQ(pieces.join(QLatin1Char(',')), stopAfter ? QStringLiteral("2,2") : QStringLiteral("2,2,1"));
+        // the rows, then the size of each piece
+        EXPECT_EQ(seen.join(QLatin1Char(',')) + QLatin1Char('/') + pieces.join(QLatin1Char(',')),
+                  stopAfter ? QStringLiteral("1,2,3,4/2,2") : QStringLiteral("1,2,3,4,5/2,2,1"));
     }
     EXPECT_EQ(conn->query(QStringLiteral("select 7 as n")).text(0, 0), QStringLiteral("7"));
 }
@@ -122,13 +124,8 @@ TEST_F(OdbcOnServer, LoginFailuresNameTheCauseButNeverThePassword)
 {
     db::AccountParams p = server->params();
     p.password = QStringLiteral("wrong-secret");
-    try {
-        db::OdbcConnection::open(p, 5);
-        FAIL();
-    } catch (const db::DbError &e) {
-        EXPECT_TRUE(e.message().contains(QStringLiteral("Login failed"))) << e.message().toStdString();
-        EXPECT_FALSE(e.message().contains(QStringLiteral("wrong-secret")));
-    }
+    const QString refused = errorOf([&] { return db::OdbcConnection::open(p, 5); }).message();
+    EXPECT_TRUE(refused.contains(QStringLiteral("Login failed")) && !refused.contains(QStringLiteral("wrong-secret")));
     p = server->params(QStringLiteral("QZdata_999_2024"));
     EXPECT_THROW(db::OdbcConnection::open(p, 5), db::DbError);
     // host,port and host alone with PORT are both accepted forms.
@@ -143,9 +140,8 @@ TEST(ConnectionString, QuotesValuesSoDelimitersCannotLeak)
     db::AccountParams p{QStringLiteral("srv\\inst"), QStringLiteral("QZdata_001_2024"), QStringLiteral("SA"),
                         QStringLiteral("a;b}c")};
     const QString cs = db::OdbcConnection::connectionString(p, QStringLiteral("{FreeTDS}"));
-    EXPECT_TRUE(cs.contains(QStringLiteral("SERVER={srv\\inst};")));
-    EXPECT_FALSE(cs.contains(QStringLiteral("PORT=")));
-    EXPECT_TRUE(cs.contains(QStringLiteral("PWD={a;b}c};")));
+    EXPECT_TRUE(cs.contains(QStringLiteral("SERVER={srv\\inst};")) && !cs.contains(QStringLiteral("PORT="))
+                && cs.contains(QStringLiteral("PWD={a;b}c};")));
     p.password = QStringLiteral("x};y");
     EXPECT_THROW(db::OdbcConnection::open(p, 1), db::DbError);
     p.server = QStringLiteral("10.0.0.5,1533");
@@ -159,22 +155,13 @@ TEST(OdbcLostServer, AVanishedServerFailsFastAndMarksTheConnectionClosed)
     auto conn = server->connect();
     EXPECT_EQ(conn->query(QStringLiteral("select 1 as n")).text(0, 0), QStringLiteral("1"));
     server.reset();   // the server process ends; its socket closes
-    try {
-        conn->execute(QStringLiteral("select 1 as n"));
-        FAIL();
-    } catch (const db::DbError &e) {
-        EXPECT_TRUE(e.message().startsWith(QStringLiteral("与数据库服务器的连接已断开"))) << e.message().toStdString();
-    }
+    const QString lost = errorOf([&] { conn->execute(QStringLiteral("select 1 as n")); }).message();
+    EXPECT_TRUE(lost.startsWith(QStringLiteral("与数据库服务器的连接已断开"))) << lost.toStdString();
     EXPECT_FALSE(conn->isOpen());
     EXPECT_THROW(conn->query(QStringLiteral("select 1 as n")), db::DbError);
     // A connection that never opened reports why on every statement.
     db::ClosedConnection closed(QStringLiteral("Login failed for user 'SA'."));
-    try {
-        closed.execute(QStringLiteral("select 1"));
-        FAIL();
-    } catch (const db::DbError &e) {
-        EXPECT_EQ(e.message(), QStringLiteral("Login failed for user 'SA'."));
-    }
+    EXPECT_EQ(errorOf([&] { closed.execute(QStringLiteral("select 1")); }).message(), QStringLiteral("Login failed for user 'SA'."));
 }
 
 // A network that drops every packet (the server's host gone silent): the keep-alive probes on the
@@ -191,9 +178,7 @@ TEST(OdbcLostServer, PacketsDroppedOnTheWayEndAWaitingStatementThroughKeepAlive)
     db::OdbcConnection::keepAlive() = {2, 1, 3};
     auto conn = server.connect();
     db::OdbcConnection::keepAlive() = saved;
-    const QStringList rule{QStringLiteral("INPUT"), QStringLiteral("-p"), QStringLiteral("tcp"), QStringLiteral("-i"),
-                           QStringLiteral("lo"), QStringLiteral("--sport"), QString::number(server.port()),
-                           QStringLiteral("-j"), QStringLiteral("DROP")};
+    const QStringList rule = QStringLiteral("INPUT -p tcp -i lo --sport %1 -j DROP").arg(server.port()).split(QLatin1Char(' '));
     if (QProcess::execute(iptables, QStringList{QStringLiteral("-I")} + rule) != 0)
         GTEST_SKIP() << "iptables could not add a rule here (no NET_ADMIN capability?)";
     struct Undo {
@@ -203,11 +188,7 @@ TEST(OdbcLostServer, PacketsDroppedOnTheWayEndAWaitingStatementThroughKeepAlive)
     } undo{iptables, rule};
     QElapsedTimer clock;
     clock.start();
-    try {
-        conn->execute(QStringLiteral("waitfor delay '00:02:00'"));
-        FAIL() << "the statement ended normally";
-    } catch (const db::DbError &e) {
-        EXPECT_TRUE(e.message().startsWith(QStringLiteral("与数据库服务器的连接已断开"))) << e.message().toStdString();
-    }
+    const QString lost = errorOf([&] { conn->execute(QStringLiteral("waitfor delay '00:02:00'")); }).message();
+    EXPECT_TRUE(lost.startsWith(QStringLiteral("与数据库服务器的连接已断开"))) << lost.toStdString();
     EXPECT_LT(clock.elapsed(), 30000);
 }

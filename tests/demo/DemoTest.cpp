@@ -104,7 +104,6 @@ protected:
     CheckContext ctx;
 };
 
-// The catalogue, the item folders and expected.json describe the same items.
 TEST_F(DemoTest, CatalogueFoldersAndExpectationsAgree)
 {
     QSet<QString> runnable;

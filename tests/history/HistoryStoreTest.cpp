@@ -20,6 +20,26 @@ db::Recordset oneRow(const std::vector<std::pair<db::ColumnType, QVariant>> &cel
     rs.endRow();
     return rs;
 }
+
+// A run of one item ZZ01 with a finding row per fingerprint.
+RunRecord oneItemRun(const QString &serverName, const QString &address, ItemStatus status, std::vector<quint64> fps,
+                     const QString &database = QStringLiteral("QZdata_001_2024"))
+{
+    RunRecord run;
+    run.header.serverName = serverName;
+    run.header.server = address;
+    run.header.database = database;
+    run.header.started = QDateTime::currentDateTime();
+    ItemRecord item;
+    item.code = QStringLiteral("ZZ01");
+    item.status = status;
+    item.count = qint64(fps.size());
+    for (const quint64 fp : fps)
+        item.capture.rows.push_back(FindingRow{fp, {QString::number(fp)}});
+    item.capture.fingerprints = std::move(fps);
+    run.items.push_back(item);
+    return run;
+}
 } // namespace
 
 TEST(Fingerprint, NormalisesTypesButKeepsValuesApart)
@@ -48,19 +68,10 @@ TEST(HistoryStore, PruningKeepsTheNewestRunsOfEachDatabase)
     QTemporaryDir dir;
     HistoryStore store(dir.filePath(QStringLiteral("h.sqlite")));
     std::vector<qint64> ids;
-    for (int i = 0; i < 7; ++i) {
-        RunRecord run;
-        run.header.serverName = QStringLiteral("SRV-A");
-        run.header.database = i < 5 ? QStringLiteral("QZdata_001_2024") : QStringLiteral("QZdata_002_2024");
-        run.header.started = QDateTime(QDate(2026, 11, 1 + i), QTime(9, 0));
-        ItemRecord item;
-        item.code = QStringLiteral("ZZ01");
-        item.status = ItemStatus::Checked;
-        item.count = i;
-        item.capture.fingerprints = {quint64(i)};
-        item.capture.rows = {FindingRow{quint64(i), {QString::number(i)}}};
-        run.items.push_back(item);
-        ids.push_back(store.addRun(run, 3));
+    std::vector<quint64> fps;   // run i has i findings
+    for (int i = 0; i < 7; ++i, fps.push_back(quint64(i))) {
+        ids.push_back(store.addRun(oneItemRun(QStringLiteral("SRV-A"), {}, ItemStatus::Checked, fps,
+                                              i < 5 ? QStringLiteral("QZdata_001_2024") : QStringLiteral("QZdata_002_2024")), 3));
         ASSERT_GT(ids.back(), 0) << store.error().toStdString();
     }
     std::vector<qint64> kept;
@@ -68,28 +79,10 @@ TEST(HistoryStore, PruningKeepsTheNewestRunsOfEachDatabase)
         kept.push_back(h.id);
     EXPECT_EQ(kept, (std::vector<qint64>{ids[4], ids[3], ids[2]}));
     EXPECT_EQ(store.runs(QStringLiteral("SRV-A"), QStringLiteral("QZdata_002_2024")).size(), 2u);
-    EXPECT_TRUE(store.rows(ids[0], QStringLiteral("ZZ01")).empty());
-    EXPECT_TRUE(store.fingerprints(ids[1], QStringLiteral("ZZ01")).empty());
+    EXPECT_TRUE(store.rows(ids[1], QStringLiteral("ZZ01")).empty() && store.fingerprints(ids[1], QStringLiteral("ZZ01")).empty());
+    EXPECT_EQ(store.rows(ids[2], QStringLiteral("ZZ01")).size(), 2u);
     EXPECT_EQ(store.trend(QStringLiteral("SRV-A"), QStringLiteral("QZdata_001_2024"), QStringLiteral("ZZ01")).front().count, 2);
 }
-
-namespace {
-RunRecord oneItemRun(const QString &serverName, const QString &address, ItemStatus status, std::vector<quint64> fps)
-{
-    RunRecord run;
-    run.header.serverName = serverName;
-    run.header.server = address;
-    run.header.database = QStringLiteral("QZdata_001_2024");
-    run.header.started = QDateTime::currentDateTime();
-    ItemRecord item;
-    item.code = QStringLiteral("ZZ01");
-    item.status = status;
-    item.count = qint64(fps.size());
-    item.capture.fingerprints = std::move(fps);
-    run.items.push_back(item);
-    return run;
-}
-} // namespace
 
 // Two servers hold an account database of the same name: each keeps its own runs, trend, pruning
 // and comparison baseline; a stopped or unrun item is never a baseline.
@@ -116,13 +109,12 @@ TEST(HistoryStore, EachServerKeepsItsOwnHistoryOfADatabase)
     ASSERT_EQ(runsOnA.size(), 3u);   // the server's own name matches in any letter case
     EXPECT_EQ(runsOnA.back().server, QStringLiteral("10.0.0.1"));
     EXPECT_EQ(store.runs(QString(), db).size(), 4u);
-    ASSERT_EQ(store.trend(QStringLiteral("SRV-B"), db, QStringLiteral("ZZ01")).size(), 1u);
-    EXPECT_EQ(store.trend(QStringLiteral("SRV-A"), db, QStringLiteral("ZZ01")).size(), 1u);
+    EXPECT_TRUE(store.trend(QStringLiteral("SRV-B"), db, QStringLiteral("ZZ01")).size() == 1
+                && store.trend(QStringLiteral("SRV-A"), db, QStringLiteral("ZZ01")).size() == 1);
 
     // Pruning to one run on B leaves A's runs alone.
     store.addRun(oneItemRun(QStringLiteral("SRV-B"), QStringLiteral("10.0.0.2"), ItemStatus::Checked, {7}), 1);
-    EXPECT_EQ(store.runs(QStringLiteral("SRV-B"), db).size(), 1u);
-    EXPECT_EQ(store.runs(QStringLiteral("SRV-A"), db).size(), 3u);
+    EXPECT_TRUE(store.runs(QStringLiteral("SRV-B"), db).size() == 1 && store.runs(QStringLiteral("SRV-A"), db).size() == 3);
     // Without the server's own name a run is kept under the typed address.
     const qint64 typed = store.addRun(oneItemRun(QString(), QStringLiteral("10.0.0.9"), ItemStatus::Checked, {}));
     EXPECT_EQ(store.run(typed)->serverName, QStringLiteral("10.0.0.9"));
@@ -161,8 +153,7 @@ TEST(HistoryStore, OlderFileGetsServerNamesFromItsRecordedServer)
     ASSERT_EQ(onA.size(), 1u);
     EXPECT_EQ(onA[0].serverName, QStringLiteral("SRV-A"));
     EXPECT_EQ(store.previousRunWithItem(QStringLiteral("SRV-A"), QStringLiteral("QZdata_001_2024"), QStringLiteral("ZZ01"))->id, 1);
-    EXPECT_EQ(store.items(2).at(0).count, 5);
-    EXPECT_EQ(store.repairs().size(), 1u);
+    EXPECT_TRUE(store.items(2).at(0).count == 5 && store.repairs().size() == 1);
     db::SqliteConnection check(file);
     EXPECT_EQ(check.query(QStringLiteral("pragma user_version")).integer(0, 0), 3);
 }

@@ -31,10 +31,14 @@ protected:
     }
     void TearDown() override { closeParameterWindows(); }
 
-    static void createProcedure(const QString &code, const QString &body = {})
+    static void dropProcedure(const QString &code)
     {
         session().accountConn->execute(QStringLiteral("if exists (select * from sysobjects where name='%1') "
                                                       "drop procedure %1").arg(code));
+    }
+    static void createProcedure(const QString &code, const QString &body = {})
+    {
+        dropProcedure(code);
         session().accountConn->execute(
             body.isEmpty() ? QStringLiteral("create procedure %1 @a varchar(20), @b varchar(20) as "
                                             "insert into ProcLog values (@a, @b)").arg(code)
@@ -62,6 +66,11 @@ protected:
         pw.doubleClick(row);
         QTest::keyClicks(pw.txt(), QString::fromUtf8(text));
     }
+    // The item code, name and first parameter's caption the window shows.
+    static QStringList shown(const ParamWindow &pw)
+    {
+        return {pw.w->itemCode, pw.find<QLabel>("itemNameLabel")->text(), pw.cell(0, 1)};
+    }
     static void finish(const QPointer<ParameterWindow> &gone)
     {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -79,8 +88,7 @@ TEST_F(ParameterExec, ExecutesTheProcedureWithValuesInRowOrder)
     ParamWindow pw = openWindow(QStringLiteral("K01"));
     ASSERT_NE(pw.w, nullptr);
     EXPECT_EQ(pw.find<QLabel>("itemNameLabel")->text(), QStringLiteral("过程一"));
-    EXPECT_EQ(pw.cell(1), QStringLiteral("7"));
-    EXPECT_FALSE(pw.ok()->isEnabled());
+    EXPECT_TRUE(pw.cell(1) == QStringLiteral("7") && !pw.ok()->isEnabled());
 
     enter(pw, 0, "it's");  // a quote inside a value reaches the procedure as it was typed
     enter(pw, 1, "8");
@@ -90,11 +98,8 @@ TEST_F(ParameterExec, ExecutesTheProcedureWithValuesInRowOrder)
     clickOk(pw.ok());
     session().outcomeChanged = {};
     ASSERT_EQ(told.size(), 1u);
-    EXPECT_EQ(told[0].code, QStringLiteral("K01"));
-    EXPECT_EQ(told[0].state, ItemState::Checked);
-    EXPECT_TRUE(told[0].result.present());
+    EXPECT_TRUE(told[0].code == QStringLiteral("K01") && told[0].state == ItemState::Checked && told[0].result.present());
     EXPECT_EQ(ParameterWindow::instance(), nullptr);
-    EXPECT_TRUE(pw.w.isNull() || !pw.w->isVisible());
     finish(pw.w);
     EXPECT_EQ(procLog(), (QList<QStringList>{{"it's", "8"}}));
 
@@ -120,8 +125,7 @@ TEST_F(ParameterExec, WithoutParameterLinesOneEmptyArgumentIsSent)
 
 TEST_F(ParameterExec, FailedExecShowsTheServersMessageAndKeepsTheWindow)
 {
-    session().accountConn->execute(QStringLiteral("if exists (select * from sysobjects where name='KERR') "
-                                                  "drop procedure KERR"));
+    dropProcedure(QStringLiteral("KERR"));
     QString serverMessage;
     try {
         session().accountConn->execute(QStringLiteral("Exec KERR 'v'"));
@@ -137,13 +141,11 @@ TEST_F(ParameterExec, FailedExecShowsTheServersMessageAndKeepsTheWindow)
 
     QMessageBox *box = pw.w->findChild<QMessageBox *>();
     ASSERT_NE(box, nullptr);
-    EXPECT_TRUE(box->isVisible());
-    EXPECT_TRUE(box->text().contains(serverMessage)) << box->text().toStdString();
+    EXPECT_TRUE(box->isVisible() && box->text().contains(serverMessage)) << box->text().toStdString();
     box->accept();
     EXPECT_EQ(ParameterWindow::instance(), pw.w);
-    EXPECT_TRUE(pw.w->isVisible());
+    EXPECT_TRUE(pw.w->isVisible() && pw.ok()->isEnabled());
     EXPECT_EQ(pw.cell(0), QStringLiteral("v"));
-    EXPECT_TRUE(pw.ok()->isEnabled());
 
     // Once the procedure exists the same window runs it.
     createProcedure(QStringLiteral("KERR"),
@@ -158,8 +160,7 @@ TEST_F(ParameterExec, FailedExecShowsTheServersMessageAndKeepsTheWindow)
 TEST_F(ParameterExec, ProcedureItemsOpenInTurnAndAProgramCloseDropsTheRest)
 {
     for (const char *code : {"K11", "K12"})
-        session().accountConn->execute(QStringLiteral("if exists (select * from sysobjects where name='%1') "
-                                                      "drop procedure %1").arg(QLatin1String(code)));
+        dropProcedure(QLatin1String(code));
     const std::vector<TreeItemRef> nodes = {{QStringLiteral("K11"), QStringLiteral("第一个过程"), true},
                                             {QStringLiteral("P01"), QStringLiteral("期间参数检查"), false},
                                             {QStringLiteral("K12"), QStringLiteral("第二个过程"), true}};
@@ -180,9 +181,7 @@ TEST_F(ParameterExec, ProcedureItemsOpenInTurnAndAProgramCloseDropsTheRest)
     ASSERT_NE(first.w, nullptr);
     EXPECT_TRUE(QTest::qWaitForWindowActive(first.w, 5000));
     EXPECT_EQ(openWindows(), 1);
-    EXPECT_EQ(first.w->itemCode, QStringLiteral("K11"));
-    EXPECT_EQ(first.find<QLabel>("itemNameLabel")->text(), QStringLiteral("第一个过程"));
-    EXPECT_EQ(first.cell(0, 1), QStringLiteral("第一项"));
+    EXPECT_EQ(shown(first), (QStringList{"K11", "第一个过程", "第一项"}));
     enter(first, 0, "one");
     clickOk(first.ok());
     EXPECT_EQ(procLog(), (QList<QStringList>{{"one", "K11默认"}}));
@@ -193,11 +192,7 @@ TEST_F(ParameterExec, ProcedureItemsOpenInTurnAndAProgramCloseDropsTheRest)
     finish(first.w);
     EXPECT_TRUE(QTest::qWaitForWindowActive(second.w, 5000));
     EXPECT_EQ(openWindows(), 1);
-    EXPECT_EQ(second.w->itemCode, QStringLiteral("K12"));
-    EXPECT_EQ(second.find<QLabel>("itemNameLabel")->text(), QStringLiteral("第二个过程"));
-    EXPECT_EQ(second.cell(0, 1), QStringLiteral("第二项"));
-    EXPECT_EQ(second.cell(0), QString());
-    EXPECT_EQ(second.status()->text(), QStringLiteral("状 态"));
+    EXPECT_EQ(shown(second) << second.cell(0) << second.status()->text(), (QStringList{"K12", "第二个过程", "第二项", "", "状 态"}));
     enter(second, 0, "two");
     QTest::mouseClick(second.find<QPushButton>("exitButton"), Qt::LeftButton);
     ParamWindow third{ParameterWindow::instance()};
@@ -211,7 +206,6 @@ TEST_F(ParameterExec, ProcedureItemsOpenInTurnAndAProgramCloseDropsTheRest)
     EXPECT_EQ(openWindows(), 0);
     EXPECT_EQ(procLog(), (QList<QStringList>{{"one", "K11默认"}}));
 }
-
 
 // While a check run holds the account connection 确定 waits and says why, nothing waits inside
 // the window, and once the run has ended 确定 executes the procedure.
@@ -231,8 +225,7 @@ TEST_F(ParameterExec, OkDuringACheckRunWaitsForItWithoutHangingTheWindow)
         << pw.status()->text().toStdString();
     QTest::mouseClick(pw.ok(), Qt::LeftButton);   // disabled: nothing is queued behind the run
     ASSERT_TRUE(QTest::qWaitFor([&] { return runEnded; }, 10000));
-    EXPECT_TRUE(procLog().isEmpty());
-    EXPECT_TRUE(pw.ok()->isEnabled());
+    EXPECT_TRUE(procLog().isEmpty() && pw.ok()->isEnabled());
     EXPECT_EQ(pw.status()->text(), kComplete);
     clickOk(pw.ok());
     EXPECT_EQ(procLog(), (QList<QStringList>{{"a", "7"}}));

@@ -40,8 +40,7 @@ TEST(ParameterLines, FieldsRequiredFlagAndDefault)
         EXPECT_EQ(got, QString::fromUtf16(want)) << QString::fromUtf16(line).toStdString();
         EXPECT_FALSE(found && bad);
     }
-    EXPECT_EQ(allowEmptyText(true), QStringLiteral("否"));
-    EXPECT_EQ(allowEmptyText(false), QStringLiteral("是"));
+    EXPECT_EQ(allowEmptyText(true) + allowEmptyText(false), QStringLiteral("否是"));
 }
 
 TEST(ParameterLines, ExecStatementAndDateTexts)
@@ -56,6 +55,5 @@ TEST(ParameterLines, ExecStatementAndDateTexts)
     EXPECT_EQ(sqlDateText(QDateTime(QDate(2024, 3, 5), QTime(9, 7, 1))), QStringLiteral("2024-03-05T09:07:01"));
     EXPECT_EQ(parseDateText(QStringLiteral("2024-3-5")), QDateTime(QDate(2024, 3, 5), QTime(0, 0)));
     EXPECT_EQ(parseDateText(QStringLiteral("2024/03/05 9:07")), QDateTime(QDate(2024, 3, 5), QTime(9, 7)));
-    EXPECT_FALSE(parseDateText(QStringLiteral("昨天")).isValid());
-    EXPECT_FALSE(parseDateText(QStringLiteral("2024-02-30")).isValid());
+    EXPECT_FALSE(parseDateText(QStringLiteral("昨天")).isValid() || parseDateText(QStringLiteral("2024-02-30")).isValid());
 }

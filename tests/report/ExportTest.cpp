@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <functional>
+#include <numeric>
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sched.h>
@@ -27,12 +28,9 @@ namespace {
 // Every column kind, Chinese text, NULLs and empty texts, and 30 columns (A to AD).
 db::Recordset mixedTable()
 {
-    std::vector<Column> cols{{QStringLiteral("编号"), ColumnType::Integer},
-                             {QStringLiteral("名称"), ColumnType::Text},
-                             {QStringLiteral("金额"), ColumnType::Decimal},
-                             {QStringLiteral("ratio"), ColumnType::Real},
-                             {QStringLiteral("有效"), ColumnType::Boolean},
-                             {QStringLiteral("日期"), ColumnType::DateTime},
+    std::vector<Column> cols{{QStringLiteral("编号"), ColumnType::Integer}, {QStringLiteral("名称"), ColumnType::Text},
+                             {QStringLiteral("金额"), ColumnType::Decimal}, {QStringLiteral("ratio"), ColumnType::Real},
+                             {QStringLiteral("有效"), ColumnType::Boolean}, {QStringLiteral("日期"), ColumnType::DateTime},
                              {QStringLiteral("a rather long field name"), ColumnType::Text}};
     for (int c = int(cols.size()); c < 30; ++c)
         cols.push_back({QStringLiteral("c%1").arg(c + 1), ColumnType::Text});
@@ -60,6 +58,12 @@ QByteArray readAll(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
 class ExportFormats : public ::testing::TestWithParam<const char *> {};
@@ -115,13 +119,11 @@ bool mountSmallDisk(const QString &folder, const char *size)
 
 TEST(DisplayWidthTest, CountsDoubleByteCharactersOfCodePage936AsTwo)
 {
-    EXPECT_EQ(DisplayWidth(QString()), 0);
-    EXPECT_EQ(DisplayWidth(QStringLiteral("a中")), 3);
-    EXPECT_EQ(DisplayWidth(QStringLiteral("cCode")), 5);
-    EXPECT_EQ(DisplayWidth(QStringLiteral("记录数：，")), 10);   // full-width punctuation counts 2
-    EXPECT_EQ(DisplayWidth(QStringLiteral("é")), 2);             // in GBK as a double-byte character
-    EXPECT_EQ(DisplayWidth(QStringLiteral("ÿ")), 1);             // not in GBK
-    EXPECT_EQ(DisplayWidth(QStringLiteral("한")), 1);            // Hangul syllables are outside GBK
+    // Full-width punctuation counts 2, é too (a double-byte character in GBK); ÿ and Hangul are outside GBK.
+    const std::pair<const char16_t *, int> widths[] = {{u"", 0}, {u"a中", 3}, {u"cCode", 5}, {u"记录数：，", 10},
+                                                       {u"é", 2}, {u"ÿ", 1}, {u"한", 1}};
+    for (const auto &[text, width] : widths)
+        EXPECT_EQ(DisplayWidth(QString::fromUtf16(text)), width) << QString::fromUtf16(text).toStdString();
 }
 
 TEST_P(ExportFormats, WritesEveryRecordAndColumnWithTypesFillAndWidths)
@@ -129,17 +131,12 @@ TEST_P(ExportFormats, WritesEveryRecordAndColumnWithTypesFillAndWidths)
     const db::Recordset rs = mixedTable();
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("结果.") + QLatin1String(GetParam()));
-    {   // an earlier, larger file of that name is replaced
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray(1000000, 'x'));
-    }
-    std::vector<qint64> seen;
+    ASSERT_TRUE(writeFile(path, QByteArray(1000000, 'x')));   // an earlier, larger file of that name is replaced
+    std::vector<qint64> seen, each(size_t(rs.rowCount()));
     const QString err = exportRecordset(rs, path, [&](qint64 done) { seen.push_back(done); });
     ASSERT_TRUE(err.isEmpty()) << err.toStdString();
-    ASSERT_EQ(seen.size(), size_t(rs.rowCount()));
-    for (size_t i = 0; i < seen.size(); ++i)
-        EXPECT_EQ(seen[i], qint64(i + 1));
+    std::iota(each.begin(), each.end(), 1);
+    EXPECT_EQ(seen, each);   // progress after every record
     EXPECT_TRUE(test::workbookMatches(path, rs));
     // Nothing but the workbook is left in the folder.
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(path).fileName()});
@@ -158,8 +155,7 @@ TEST(ExportFailureTest, FailedExportLeavesTheEarlierFileAsItWas)
     // More records than an Excel 97-2003 sheet holds.
     std::vector<std::vector<QVariant>> rows(70000, std::vector<QVariant>{QVariant(qint64(1))});
     const db::Recordset big = test::makeRecordset({{QStringLiteral("n"), ColumnType::Integer}}, rows);
-    const QString err = exportRecordset(big, path);
-    EXPECT_FALSE(err.isEmpty());
+    EXPECT_FALSE(exportRecordset(big, path).isEmpty());
     EXPECT_EQ(readAll(path), before);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("报表.xls")});
 
@@ -184,11 +180,7 @@ TEST(ExportFailureTest, FailuresSayWhatHappenedToTheTarget)
 
     // A read-only file is refused, not replaced.
     const QString readOnly = dir.filePath(QStringLiteral("只读.xls"));
-    {
-        QFile f(readOnly);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("keep");
-    }
+    ASSERT_TRUE(writeFile(readOnly, "keep"));
     ASSERT_TRUE(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     const QString refused = exportRecordset(small, readOnly);
     EXPECT_TRUE(refused.contains(QStringLiteral("只读")) && refused.contains(readOnly)) << refused.toStdString();
@@ -330,8 +322,8 @@ TEST(ExportLibreOfficeTest, OpensInLibreOffice)
         ASSERT_TRUE(exportRecordset(rs, path).isEmpty());
         const QStringList lines = convert(path);
         ASSERT_EQ(lines.size(), rs.rowCount() + 1);
-        EXPECT_TRUE(lines[0].startsWith(QStringLiteral("编号,名称,金额,ratio,有效,日期")));
-        EXPECT_TRUE(lines[0].trimmed().endsWith(QStringLiteral("c30")));
+        EXPECT_TRUE(lines[0].startsWith(QStringLiteral("编号,名称,金额,ratio,有效,日期")) && lines[0].trimmed().endsWith(QStringLiteral("c30")))
+            << lines[0].toStdString();
         EXPECT_TRUE(lines[1].contains(QStringLiteral("凭证号不连续"))) << lines[1].toStdString();
     }
 }

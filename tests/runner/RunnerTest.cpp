@@ -137,11 +137,9 @@ protected:
         EXPECT_TRUE(p.waitForFinished(120000));
         const QByteArray raw = p.readAllStandardOutput();
         Outcome r{p.exitCode(), QString::fromUtf8(raw), QString::fromUtf8(p.readAllStandardError()), raw};
-        EXPECT_FALSE(r.out.contains(QStringLiteral("Run#secret-42")));
-        EXPECT_FALSE(r.err.contains(QStringLiteral("Run#secret-42")));
-        if (r.out.startsWith(QLatin1Char('{'))) {   // every json output of these tests follows the schema
+        EXPECT_FALSE((r.out + r.err).contains(QStringLiteral("Run#secret-42")));
+        if (r.out.startsWith(QLatin1Char('{')))   // every json output of these tests follows the schema
             EXPECT_EQ(schemaViolations(r.rawOut).toStdString(), "") << r.out.toStdString();
-        }
         return r;
     }
 
@@ -177,11 +175,8 @@ TEST_F(Runner, JsonMatchesTheExpectedFindingsOfBothAccountsAndExportsOpen)
     QTemporaryDir out;
     const Outcome r = run(words("--account 001,002 --all --format json --jobs 2 --export") << out.path());
     EXPECT_EQ(r.status, 1) << r.err.toStdString();   // findings; GJ01 without --param is skipped, not an error
-    QJsonParseError pe;
-    const QJsonDocument doc = QJsonDocument::fromJson(r.out.toUtf8(), &pe);
-    ASSERT_EQ(pe.error, QJsonParseError::NoError) << r.out.toStdString();
-    const QJsonArray accounts = doc.object().value(QStringLiteral("accounts")).toArray();
-    ASSERT_EQ(accounts.size(), 2);
+    const QJsonArray accounts = QJsonDocument::fromJson(r.out.toUtf8()).object().value(QStringLiteral("accounts")).toArray();
+    ASSERT_EQ(accounts.size(), 2) << r.out.toStdString();
 
     for (const QJsonValue &a : accounts) {
         const QJsonObject account = a.toObject();
@@ -190,9 +185,8 @@ TEST_F(Runner, JsonMatchesTheExpectedFindingsOfBothAccountsAndExportsOpen)
         EXPECT_EQ(itemOf(account, QStringLiteral("CH02")).value(QStringLiteral("error_text")).toString(),
                   QStringLiteral("未启用存货核算模块，无法检查"));
         const QJsonObject gj01 = itemOf(account, QStringLiteral("GJ01"));
-        EXPECT_EQ(gj01.value(QStringLiteral("status")).toString(), QStringLiteral("not_run"));
+        EXPECT_TRUE(gj01.value(QStringLiteral("status")).toString() == QStringLiteral("not_run") && gj01.value(QStringLiteral("count")).isNull());
         EXPECT_TRUE(gj01.value(QStringLiteral("reason")).toString().contains(QStringLiteral("--param")));
-        EXPECT_TRUE(gj01.value(QStringLiteral("count")).isNull());
         // Each item's time is its own: together they stay within the account's.
         double sum = 0;
         QSet<double> times;
@@ -218,8 +212,7 @@ TEST_F(Runner, ABadAccountIsReportedAndTheOthersGoOn)
     const auto cell = [&](int row, int col) { return rows[row].toArray()[col].toString(); };
     EXPECT_EQ(cell(1, 0) + QLatin1Char(',') + cell(1, 3), QStringLiteral("QZdata_009_2024,error"));
     EXPECT_TRUE(cell(1, 6).contains(QStringLiteral("Cannot open database"))) << r.out.toStdString();   // the server says why
-    EXPECT_EQ(cell(2, 0) + QLatin1Char(',') + cell(2, 1), QStringLiteral("QZdata_001_2024,ZZ05"));
-    EXPECT_EQ(cell(3, 0) + QLatin1Char(',') + cell(3, 1), QStringLiteral("QZdata_001_2024,WL02"));
+    EXPECT_EQ(QStringList({cell(2, 0), cell(2, 1), cell(3, 0), cell(3, 1)}).join(QLatin1Char(',')), QStringLiteral("QZdata_001_2024,ZZ05,QZdata_001_2024,WL02"));
 }
 
 // CSV follows RFC 4180: a finding with a line break, a quote and a comma reads back whole through
@@ -236,7 +229,6 @@ TEST_F(Runner, CsvKeepsLineBreaksInsideQuotedFields)
     EXPECT_EQ(rows[1].toArray()[4].toString(), QStringLiteral("第一行\r\n\"b\", c"));
 }
 
-// Exit statuses, selection errors and parameter values, table-driven.
 TEST_F(Runner, ExitStatusAndSelectionErrorsAreHonest)
 {
     struct Case {
@@ -268,18 +260,13 @@ TEST_F(Runner, ExitStatusAndSelectionErrorsAreHonest)
         SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
         const Outcome r = run(QStringList{QStringLiteral("--account"), QStringLiteral("001")} + c.args);
         EXPECT_EQ(r.status, c.status) << r.out.toStdString() << r.err.toStdString();
-        if (c.inOut.isEmpty())
-            EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
-        else
-            EXPECT_TRUE(r.out.contains(c.inOut)) << r.out.toStdString();
+        EXPECT_TRUE(c.inOut.isEmpty() ? r.out.isEmpty() : r.out.contains(c.inOut)) << r.out.toStdString();
         EXPECT_TRUE(r.err.contains(c.inErr)) << r.err.toStdString();
     }
-    Outcome r = run({QStringLiteral("--account"), QStringLiteral("001"), QStringLiteral("--items"), QStringLiteral("ZZ05")}, false);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(r.err.contains(QStringLiteral("VIREO_SA_PASSWORD")));
+    Outcome r = run(words("--account 001 --items ZZ05"), false);
+    EXPECT_TRUE(r.status == 2 && r.err.contains(QStringLiteral("VIREO_SA_PASSWORD"))) << r.err.toStdString();
     r = run({QStringLiteral("--version")});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(r.out.startsWith(QStringLiteral("vireo-check "))) << r.out.toStdString();
+    EXPECT_TRUE(r.status == 0 && r.out.startsWith(QStringLiteral("vireo-check "))) << r.out.toStdString();
 }
 
 // A check script that fails after one that found rows: the error, never the earlier rows, in
@@ -298,11 +285,9 @@ TEST_F(Runner, FailedScriptGivesAnErrorNeverTheRowsOfTheItemBefore)
         const QString db = a.toObject().value(QStringLiteral("database")).toString();
         EXPECT_EQ(itemOf(a.toObject(), QStringLiteral("ZZ01")).value(QStringLiteral("count")).toInt(), 2);
         const QJsonObject wl02 = itemOf(a.toObject(), QStringLiteral("WL02"));
-        EXPECT_EQ(wl02.value(QStringLiteral("status")).toString(), QStringLiteral("error"));
-        EXPECT_TRUE(wl02.value(QStringLiteral("count")).isNull());
+        EXPECT_TRUE(wl02.value(QStringLiteral("status")).toString() == QStringLiteral("error") && wl02.value(QStringLiteral("count")).isNull());
         EXPECT_TRUE(wl02.value(QStringLiteral("error_text")).toString().startsWith(QStringLiteral("检查脚本执行出错：")));
-        EXPECT_TRUE(QFile::exists(out.path() + QLatin1Char('/') + db + QStringLiteral("/ZZ01.xlsx")));
-        EXPECT_FALSE(QFile::exists(out.path() + QLatin1Char('/') + db + QStringLiteral("/WL02.xlsx")));
+        EXPECT_EQ(QDir(out.path() + QLatin1Char('/') + db).entryList(QDir::Files), QStringList{"ZZ01.xlsx"});
     }
 }
 
@@ -314,10 +299,7 @@ TEST_F(Runner, TwoProcessesOnOneServerDoNotMixTheirResults)
     auto second = server->connect(QStringLiteral("QZdata_002_2024"));
     second->execute(QStringLiteral("delete from Customer"));
     second->execute(QStringLiteral("delete from VoucherLine"));
-    const auto args = [](const char *account) {
-        return QStringList{QStringLiteral("--account"), QLatin1String(account), QStringLiteral("--all"),
-                           QStringLiteral("--format"), QStringLiteral("json")};
-    };
+    const auto args = [](const char *account) { return words("--all --format json --account") << QLatin1String(account); };
     QMap<QString, QString> alone = findings(run(args("001")).out);
     alone.insert(findings(run(args("002")).out));
     ASSERT_GT(alone.size(), 20);
@@ -337,8 +319,7 @@ TEST_F(Runner, TwoProcessesOnOneServerDoNotMixTheirResults)
         err1 += QString::fromUtf8(one.readAllStandardError());
         err2 += QString::fromUtf8(two.readAllStandardError());
     }
-    EXPECT_TRUE(err1.contains(kLockWaitText)) << err1.toStdString();
-    EXPECT_TRUE(err2.contains(kLockWaitText)) << err2.toStdString();
+    EXPECT_TRUE(err1.contains(kLockWaitText) && err2.contains(kLockWaitText)) << err1.toStdString() << err2.toStdString();
     holder.reset();   // a session that ends lets its lock go
     const Outcome r1 = finish(one), r2 = finish(two);
     QMap<QString, QString> together = findings(r1.out);
@@ -365,8 +346,7 @@ TEST_F(Runner, PasswordLeavesTheEnvironmentOnceRead)
     QFile procEnv(QStringLiteral("/proc/%1/environ").arg(p.processId()));
     ASSERT_TRUE(procEnv.open(QIODevice::ReadOnly));
     const QByteArray seen = procEnv.readAll();
-    EXPECT_TRUE(seen.contains("PATH="));
-    EXPECT_FALSE(seen.contains("Run#secret-42"));
+    EXPECT_TRUE(seen.contains("PATH=") && !seen.contains("Run#secret-42"));
     p.kill();
     p.waitForFinished();
     close(fd);
@@ -377,9 +357,12 @@ QJsonObject firstAccount(const QString &json)
 {
     return QJsonDocument::fromJson(json.toUtf8()).object().value(QStringLiteral("accounts")).toArray().first().toObject();
 }
-QString key(const history::FindingRow &r)   // period, sign, number, maker of a ZZ01 row
+QStringList keys(const std::vector<history::FindingRow> &rows)   // period, sign, number, maker of ZZ01 rows
 {
-    return QStringList{r.values.mid(0, 3).join(QLatin1Char('|')), r.values.value(4)}.join(QLatin1Char('|'));
+    QStringList out;
+    for (const history::FindingRow &r : rows)
+        out << QStringList{r.values.mid(0, 3).join(QLatin1Char('|')), r.values.value(4)}.join(QLatin1Char('|'));
+    return out;
 }
 } // namespace
 
@@ -415,9 +398,8 @@ TEST_F(Runner, HistoryComparesFindingsRowByRow)
         conn->execute(c.undo);
         const QJsonObject second = firstAccount(r.out);
         const QJsonObject item = itemOf(second, QStringLiteral("ZZ01"));
-        EXPECT_EQ(item.value(QStringLiteral("previous_count")).toInt(), 2) << r.out.toStdString();
-        EXPECT_EQ(item.value(QStringLiteral("new")).toInt(), 1);
-        EXPECT_EQ(item.value(QStringLiteral("resolved")).toInt(), 1);
+        EXPECT_EQ(QStringLiteral("%1 %2 %3").arg(item.value(QStringLiteral("previous_count")).toInt()).arg(item.value(QStringLiteral("new")).toInt())
+                      .arg(item.value(QStringLiteral("resolved")).toInt()), QStringLiteral("2 1 1")) << r.out.toStdString();   // before, new, resolved
         EXPECT_TRUE(item.value(QStringLiteral("change")).toString().startsWith(QStringLiteral("新增 1 · 消除 1（对比 ")));
 
         QFile raw(file);
@@ -428,10 +410,7 @@ TEST_F(Runner, HistoryComparesFindingsRowByRow)
         const qint64 later = second.value(QStringLiteral("history_run")).toInteger();
         ASSERT_GT(later, earlier);
         const history::RowDiff d = history::diffRuns(store, earlier, later, QStringLiteral("ZZ01"));
-        ASSERT_EQ(d.added.size(), 1u);
-        ASSERT_EQ(d.resolved.size(), 1u);
-        EXPECT_EQ(key(d.added[0]), c.added);
-        EXPECT_EQ(key(d.resolved[0]), c.resolved);
+        EXPECT_EQ(keys(d.added) << QStringLiteral("/") << keys(d.resolved), (QStringList{c.added, "/", c.resolved}));
     }
 }
 
@@ -464,7 +443,6 @@ TEST_F(Runner, ConcurrentRunsLoseNoHistory)
     }
 }
 
-// A history file that cannot be written leaves the results as they are and says so.
 TEST_F(Runner, UnwritableHistoryLeavesResultsIntact)
 {
     for (const bool corrupt : {false, true}) {
@@ -484,8 +462,8 @@ TEST_F(Runner, UnwritableHistoryLeavesResultsIntact)
         EXPECT_EQ(r.status, 1) << r.err.toStdString();
         const QJsonObject a = firstAccount(r.out);
         EXPECT_EQ(itemOf(a, QStringLiteral("ZZ01")).value(QStringLiteral("count")).toInt(), 2) << r.out.toStdString();
-        EXPECT_TRUE(a.value(QStringLiteral("history_error")).toString().startsWith(QStringLiteral("历史记录未写入")));
-        EXPECT_TRUE(r.err.contains(QStringLiteral("历史记录未写入"))) << r.err.toStdString();
+        EXPECT_TRUE(a.value(QStringLiteral("history_error")).toString().startsWith(QStringLiteral("历史记录未写入"))
+                    && r.err.contains(QStringLiteral("历史记录未写入"))) << r.err.toStdString();
         QFile f(file);
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         if (corrupt)
@@ -495,7 +473,6 @@ TEST_F(Runner, UnwritableHistoryLeavesResultsIntact)
     }
 }
 
-// The HTML report: parsed strictly, every value escaped, at most 200 rows per item.
 TEST_F(Runner, HtmlReportIsStrictEscapedAndLimited)
 {
     QString insert = QStringLiteral("insert into Customer (iID, cCode, cName, cAbbName, cContact, cPhone, cAddress) values "
@@ -536,14 +513,11 @@ TEST_F(Runner, AnItemThatRunsTooLongOrAFrozenServerEndsWithAnErrorByItself)
     QByteArray early;
     while (!early.contains("== QZdata_001_2024") && first.waitForReadyRead(20000))
         early += first.readAllStandardOutput();
-    EXPECT_TRUE(early.contains("== QZdata_001_2024"));
-    EXPECT_FALSE(early.contains("== QZdata_002_2024"));
-    EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_TRUE(early.contains("== QZdata_001_2024") && !early.contains("== QZdata_002_2024") && first.state() == QProcess::Running);
     Outcome r = finish(first);
     r.out.prepend(QString::fromUtf8(early));
     EXPECT_TRUE(r.out.contains(QStringLiteral("== QZdata_002_2024")));
-    EXPECT_LT(clock.elapsed(), 30000);
-    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(clock.elapsed() < 30000 && r.status == 2) << r.status;
     EXPECT_EQ(r.out.count(QStringLiteral("\t未完成：超过了 --timeout 给定的 1 秒")), 2) << r.out.toStdString();
     EXPECT_EQ(r.out.count(QStringLiteral("WL02\t客户名称为空检查\t记录数：0")), 2) << r.out.toStdString();   // the next item ran
 
@@ -556,8 +530,7 @@ TEST_F(Runner, AnItemThatRunsTooLongOrAFrozenServerEndsWithAnErrorByItself)
     ::kill(pid_t(frozen.pid()), SIGSTOP);
     r = finish(second);
     ::kill(pid_t(frozen.pid()), SIGCONT);
-    EXPECT_LT(clock.elapsed(), 60000);
-    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(clock.elapsed() < 60000 && r.status == 2) << r.status;
     EXPECT_TRUE(r.out.contains(QStringLiteral("ZZ05\t")) && r.out.contains(QStringLiteral("未完成：服务器没有响应")))
         << r.out.toStdString();
 }
@@ -585,14 +558,13 @@ TEST_F(Runner, CtrlCOrSigtermStopsTheRunningItemAndRecordsTheRun)
         ::kill(pid_t(p.processId()), sig);
         const Outcome r = finish(p);
         EXPECT_LT(clock.elapsed(), 3500);
-        EXPECT_EQ(r.status, 128 + sig) << r.err.toStdString();
-        EXPECT_TRUE(r.err.contains(QStringLiteral("已被中断"))) << r.err.toStdString();
+        EXPECT_TRUE(r.status == 128 + sig && r.err.contains(QStringLiteral("已被中断"))) << r.status << r.err.toStdString();
         const QJsonObject a = firstAccount(r.out);
         const QJsonObject zz05 = itemOf(a, QStringLiteral("ZZ05")), wl02 = itemOf(a, QStringLiteral("WL02"));
-        EXPECT_EQ(zz05.value(QStringLiteral("status")).toString(), QStringLiteral("cancelled")) << r.out.toStdString();
+        EXPECT_EQ(zz05.value(QStringLiteral("status")).toString() + QLatin1Char('|') + wl02.value(QStringLiteral("status")).toString(),
+                  QStringLiteral("cancelled|not_run")) << r.out.toStdString();
         EXPECT_GT(zz05.value(QStringLiteral("elapsed_ms")).toDouble(), 500);
         EXPECT_TRUE(zz05.value(QStringLiteral("finding")).toString().startsWith(QStringLiteral("已被中断")));
-        EXPECT_EQ(wl02.value(QStringLiteral("status")).toString(), QStringLiteral("not_run"));
         EXPECT_FALSE(lockTaken());
 
         history::HistoryStore store(file);
@@ -600,12 +572,10 @@ TEST_F(Runner, CtrlCOrSigtermStopsTheRunningItemAndRecordsTheRun)
         ASSERT_EQ(runs.size(), 1u);
         const auto items = store.items(runs[0].id);
         ASSERT_EQ(items.size(), 2u);
-        EXPECT_EQ(items[0].status, history::ItemStatus::Cancelled);
-        EXPECT_EQ(items[1].status, history::ItemStatus::NotChecked);
+        EXPECT_TRUE(items[0].status == history::ItemStatus::Cancelled && items[1].status == history::ItemStatus::NotChecked);
     }
 }
 
-// Several --server options: each account's run records its own server.
 TEST_F(Runner, EachServerOfARunIsRecordedWithItsAccount)
 {
     test::StandIn::Options named = standInOptions();
@@ -675,9 +645,8 @@ TEST(RunnerLint, ExitStatusesTableLinesAndJsonShape)
     EXPECT_EQ(failed, 2);
     const QJsonObject root = QJsonDocument::fromJson(json.toUtf8()).object();
     EXPECT_EQ(root.keys().join(QLatin1Char(',')), QStringLiteral("catalogue_findings,catalogues,errors,items,program_folder,status,warnings"));
-    EXPECT_EQ(root.value(QStringLiteral("errors")).toInt(), 14);
-    EXPECT_EQ(root.value(QStringLiteral("warnings")).toInt(), 10);
-    EXPECT_EQ(root.value(QStringLiteral("items")).toArray().size(), 24);
+    EXPECT_EQ(QStringLiteral("%1 %2 %3").arg(root.value(QStringLiteral("errors")).toInt()).arg(root.value(QStringLiteral("warnings")).toInt())
+                  .arg(root.value(QStringLiteral("items")).toArray().size()), QStringLiteral("14 10 24"));   // errors, warnings, items
     const QJsonObject sep = itemOf(root, QStringLiteral("SEP"));
     EXPECT_EQ(sep.keys().join(QLatin1Char(',')), QStringLiteral("catalogue,code,findings,id,name,runnable"));
     const QJsonObject first = sep.value(QStringLiteral("findings")).toArray().first().toObject();
@@ -778,8 +747,7 @@ TEST_F(Runner, AccountAllChecksEveryAccountDatabaseOfTheYearOnEachServer)
 
     start(p, words("--account all --items ZZ05"), true, third->server(), dir.path());
     const Outcome none = finish(p);
-    EXPECT_EQ(none.status, 2);
-    EXPECT_TRUE(none.err.contains(QStringLiteral("没有 2024 年度的账套数据库"))) << none.err.toStdString();
+    EXPECT_TRUE(none.status == 2 && none.err.contains(QStringLiteral("没有 2024 年度的账套数据库"))) << none.err.toStdString();
 }
 
 // --help names every option the parser takes, both subcommands with their options and every
