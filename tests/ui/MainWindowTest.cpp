@@ -23,6 +23,7 @@
 #include "ResultGrid.h"
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QScrollBar>
 #include <QMenuBar>
 #include <QPointer>
 #include <QProgressDialog>
@@ -237,6 +238,7 @@ TEST_F(MainWindowTest, StartsWithToolsTreeHeaderOnlyGridAndItsLayout)
     const QHeaderView *header = grid->horizontalHeader();
     EXPECT_LE(header->sectionViewportPosition(3) + header->fontMetrics().horizontalAdvance(window->gridText(0, 3)) + 8,
               grid->viewport()->width());
+    EXPECT_EQ(grid->horizontalScrollBar()->maximum(), 0);   // and nothing to scroll to
 
     // mainMenu entries in order, with their keys and blanks.
     QStringList entries;

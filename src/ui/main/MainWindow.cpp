@@ -478,7 +478,7 @@ void MainWindow::initSummaryGrid()
     summaryGrid->setColumnWidth(0, px(900));
     summaryGrid->setColumnWidth(1, px(2700));
     summaryGrid->setColumnWidth(2, px(1800));
-    summaryGrid->setColumnWidth(3, px(2200));
+    summaryGrid->setColumnWidth(3, px(1500));
     summaryGrid->horizontalHeader()->setStretchLastSection(true);
     // The blank row below the header, of height 0 until a run has shown.
     summaryGrid->setRowHidden(0, true);
