@@ -209,18 +209,6 @@ qsizetype cellChars(const QString &text)
     return text[kMaxCellChars - 1].isHighSurrogate() ? kMaxCellChars - 1 : kMaxCellChars;
 }
 
-// Digits after the decimal point of a decimal's text ("3860.00": 2).
-int decimalsOf(const QString &text)
-{
-    const qsizetype dot = text.indexOf(QLatin1Char('.'));
-    if (dot < 0)
-        return 0;
-    qsizetype end = dot + 1;
-    while (end < text.size() && text[end].isDigit())
-        ++end;
-    return int(end - dot - 1);
-}
-
 } // namespace
 
 void writeXlsx(const db::Recordset &rs, const QString &path, const ExportProgress &progress, const RowOrder *order)
@@ -254,17 +242,13 @@ void writeXlsx(const db::Recordset &rs, const QString &path, const ExportProgres
     lxw_format *integerFmt = workbook_add_format(book.wb);
     format_set_num_format(integerFmt, "0");
     // Decimals as the grid shows them: one format per number of decimal places.
-    std::vector<lxw_format *> decimalFmts;
+    std::vector<lxw_format *> decimalFmts(size_t(kMaxDecimals) + 1, nullptr);
+    decimalFmts[0] = integerFmt;
     const auto decimalFormat = [&](int places) {
-        places = std::min(places, 30);
-        if (places == 0)
-            return integerFmt;
-        if (size_t(places) >= decimalFmts.size())
-            decimalFmts.resize(size_t(places) + 1, nullptr);
         lxw_format *&f = decimalFmts[size_t(places)];
         if (!f) {
             f = workbook_add_format(book.wb);
-            format_set_num_format(f, ("0." + std::string(size_t(places), '0')).c_str());
+            format_set_num_format(f, decimalFormatCode(places).toLatin1().constData());
         }
         return f;
     };
@@ -295,7 +279,7 @@ void writeXlsx(const db::Recordset &rs, const QString &path, const ExportProgres
             lxw_format *numberFmt = nullptr;
             switch (rs.column(c).type) {
             case db::ColumnType::Integer: numberFmt = integerFmt; break;
-            case db::ColumnType::Decimal: numberFmt = decimalFormat(decimalsOf(cell.text)); break;
+            case db::ColumnType::Decimal: numberFmt = decimalFormat(decimalPlaces(cell.text)); break;
             default: break;
             }
             switch (cell.kind) {

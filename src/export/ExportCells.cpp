@@ -1,6 +1,7 @@
 #include "ExportCells.h"
 #include "Export.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -171,6 +172,22 @@ void checkCellText(const QString &text, qint64 sheetRow, const QString &column)
                               .arg(column)
                               .arg(text.size())
                               .arg(kMaxCellText));
+}
+
+int decimalPlaces(const QString &text)
+{
+    const qsizetype dot = text.indexOf(QLatin1Char('.'));
+    if (dot < 0)
+        return 0;
+    qsizetype end = dot + 1;
+    while (end < text.size() && text[end].isDigit())
+        ++end;
+    return int(std::min<qsizetype>(end - dot - 1, kMaxDecimals));
+}
+
+QString decimalFormatCode(int places)
+{
+    return places > 0 ? QStringLiteral("0.") + QString(places, QLatin1Char('0')) : QStringLiteral("0");
 }
 
 } // namespace vireo::exportcells

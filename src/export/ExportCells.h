@@ -51,6 +51,12 @@ int numberWidth(double v);
 // UTF-8 of a text into a reused buffer (NUL-terminated), with its display width when asked.
 void toUtf8(const QString &text, qsizetype maxChars, std::string &out, int *width);
 
+// Decimal places of a decimal's text as the grid shows it ("3860.00": 2), at most kMaxDecimals;
+// its cells carry the number format decimalFormatCode(places): "0", "0.0", "0.00", ...
+constexpr int kMaxDecimals = 30;
+int decimalPlaces(const QString &text);
+QString decimalFormatCode(int places);
+
 // Characters a worksheet cell holds in either format.
 constexpr qsizetype kMaxCellText = 32767;
 

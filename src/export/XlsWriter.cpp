@@ -32,9 +32,11 @@ constexpr int kMaxText = 32767;   // characters of one cell
 // Palette index of colour 4 of the standard palette (bright green, #00FF00).
 constexpr quint16 kBrightGreen = 0x0B;
 
-// XF indexes: 0-14 style XFs, 15 the default cell XF, then ours.
-constexpr quint16 kXfCell = 15, kXfHeader = 16, kXfDate = 17, kXfDateTime = 18;
-constexpr quint16 kFmtDate = 164, kFmtDateTime = 165;
+// XF indexes: 0-14 style XFs, 15 the default cell XF, then ours; after kXfInteger one XF per
+// decimal format in use, in the order of first use (format ids from kFmtFirstDecimal on).
+constexpr quint16 kXfCell = 15, kXfHeader = 16, kXfDate = 17, kXfDateTime = 18, kXfInteger = 19;
+constexpr quint16 kFmtDate = 164, kFmtDateTime = 165, kFmtFirstDecimal = 166;
+constexpr quint16 kFmtBuiltinInteger = 1;   // "0"
 
 class Out {
 public:
@@ -547,6 +549,25 @@ void writeXls(const db::Recordset &rs, const QString &path, const ExportProgress
         r.u16(row).u16(quint16(c)).u16(xf).u32(sst.add(text));
         cells.put(r);
     };
+    // Decimals as the grid shows them: the XF of each number of places, made on first use.
+    std::vector<quint16> decimalXfs(size_t(kMaxDecimals) + 1, 0);
+    std::vector<int> decimalsInUse;
+    decimalXfs[0] = kXfInteger;
+    auto numberXf = [&](int c, const QString &text) -> quint16 {
+        switch (rs.column(c).type) {
+        case db::ColumnType::Integer: return kXfInteger;
+        case db::ColumnType::Decimal: {
+            const int places = decimalPlaces(text);
+            quint16 &x = decimalXfs[size_t(places)];
+            if (!x) {
+                x = quint16(kXfInteger + 1 + decimalsInUse.size());
+                decimalsInUse.push_back(places);
+            }
+            return x;
+        }
+        default: return kXfCell;
+        }
+    };
     CellReader reader(rs);
     for (int c = 0; c < cols; ++c) {
         const QString name = rs.column(c).name;
@@ -574,7 +595,7 @@ void writeXls(const db::Recordset &rs, const QString &path, const ExportProgress
                 break;
             }
             case Kind::Number: case Kind::Date: case Kind::DateTime: {
-                const quint16 x = cell.kind == Kind::Number ? kXfCell : cell.kind == Kind::Date ? kXfDate : kXfDateTime;
+                const quint16 x = cell.kind == Kind::Number ? numberXf(c, cell.text) : cell.kind == Kind::Date ? kXfDate : kXfDateTime;
                 Rec r(0x0203);
                 r.u16(rw).u16(quint16(c)).u16(x).f64(cell.number);
                 cells.put(r);
@@ -585,7 +606,10 @@ void writeXls(const db::Recordset &rs, const QString &path, const ExportProgress
         if (progress)
             progress(row + 1);
     }
-    { Rec r(0x023E); r.u16(0x06B6).u16(0).u16(0).u32(0x40).u16(0).u16(0).u32(0); cells.put(r); }
+    // WINDOW2 with the header row frozen (fFrozen, fFrozenNoSplit), then PANE: rows below row 1
+    // scroll, the lower pane active.
+    { Rec r(0x023E); r.u16(0x06B6 | 0x0008 | 0x0100).u16(0).u16(0).u32(0x40).u16(0).u16(0).u32(0); cells.put(r); }
+    { Rec r(0x0041); r.u16(0).u16(1).u16(1).u16(0).u16(2); cells.put(r); }
     { Rec r(0x000A); cells.put(r); }
 
     Out out(path);
@@ -599,16 +623,37 @@ void writeXls(const db::Recordset &rs, const QString &path, const ExportProgress
     for (int i = 0; i < 5; ++i) { Rec r = font(); put(out, r); }
     { Rec r(0x041E); r.u16(kFmtDate).str(QStringLiteral("yyyy-mm-dd"), true); put(out, r); }
     { Rec r(0x041E); r.u16(kFmtDateTime).str(QStringLiteral("yyyy-mm-dd hh:mm:ss"), true); put(out, r); }
+    for (size_t k = 0; k < decimalsInUse.size(); ++k) {
+        Rec r(0x041E);
+        r.u16(quint16(kFmtFirstDecimal + k)).str(decimalFormatCode(decimalsInUse[k]), true);
+        put(out, r);
+    }
     for (int i = 0; i < 15; ++i) { Rec r = xf(true, 0, 0, 0, 0x40); put(out, r); }
     { Rec r = xf(false, 0, 0, 0, 0x40); put(out, r); }                  // 15
     { Rec r = xf(false, 0, 0x40, 1, kBrightGreen); put(out, r); }       // 16: header, solid fill
     { Rec r = xf(false, kFmtDate, 0x04, 0, 0x40); put(out, r); }        // 17
     { Rec r = xf(false, kFmtDateTime, 0x04, 0, 0x40); put(out, r); }    // 18
+    { Rec r = xf(false, kFmtBuiltinInteger, 0x04, 0, 0x40); put(out, r); }   // 19
+    for (size_t k = 0; k < decimalsInUse.size(); ++k) {
+        Rec r = xf(false, quint16(kFmtFirstDecimal + k), 0x04, 0, 0x40);
+        put(out, r);
+    }
     { Rec r(0x0293); r.u16(0x8000).u8(0).u8(0xFF); put(out, r); }      // STYLE Normal
     Rec sheet(0x0085);
     sheet.u32(0).u16(0).str(QStringLiteral("Sheet1"), false);
     const qint64 sheetRecordAt = out.streamPos();
     put(out, sheet);
+    if (cols > 0) {
+        // The filter range lives in the sheet's hidden built-in name _FilterDatabase; its 3-D
+        // reference goes through an EXTERNSHEET entry into this workbook's own SUPBOOK.
+        { Rec r(0x01AE); r.u16(1).u16(0x0401); put(out, r); }
+        { Rec r(0x0017); r.u16(1).u16(0).u16(0).u16(0); put(out, r); }
+        Rec name(0x0018);
+        name.u16(0x0021).u8(0).u8(1).u16(11).u16(0).u16(1).u8(0).u8(0).u8(0).u8(0);
+        name.u8(0).u8(0x0D);                                         // built-in name 0x0D
+        name.u8(0x3B).u16(0).u16(0).u16(quint16(rows)).u16(0).u16(quint16(cols - 1));
+        put(out, name);
+    }
     writeSst(out, sst);
     { Rec r(0x000A); put(out, r); }
 
@@ -629,6 +674,7 @@ void writeXls(const db::Recordset &rs, const QString &path, const ExportProgress
         r.u16(kXfCell).u16(set ? 0x0002 : 0).u16(0);
         put(out, r);
     }
+    if (cols > 0) { Rec r(0x009D); r.u16(quint16(cols)); put(out, r); }   // AUTOFILTERINFO: a button per column
     cells.copyTo(out);
 
     finishCompoundFile(out, out.streamPos());

@@ -5,8 +5,8 @@ check_workbook.py FILE EXPECTED.json
 EXPECTED: {"header": [names], "nrows": records, "complete": all rows listed, "rows": [[index, [cell, ...]], ...]}
 Column widths are compared exactly when every row is listed, else only as a lower bound.
 A cell is null (NULL) or {"v": value, "text": display text} where value is a string, a number,
-a boolean or {"date": "YYYY-MM-DDTHH:MM:SS"}, with "fmt": the number format a .xlsx cell must
-carry. A .xlsx must also freeze its header row and put an autofilter over the written range.
+a boolean or {"date": "YYYY-MM-DDTHH:MM:SS"}, with "fmt": the number format the cell must carry.
+A workbook must also freeze its header row and put an autofilter over the written range.
 Prints every difference; exit status 1 when any.
 """
 import datetime
@@ -15,7 +15,7 @@ import sys
 
 GREEN = (0, 255, 0)
 problems = []
-formats = {}   # (row, column) -> number format, of the .xlsx cells read
+formats = {}   # (row, column) -> number format of the cells read
 
 
 def fail(msg):
@@ -107,6 +107,16 @@ def check_xls_records(path):
     ids = [r[0] for r in recs]
     if 0x0204 in ids:
         fail("text written as LABEL records")
+    # The autofilter: a hidden built-in _FilterDatabase name (code 0x0D) holding the 3-D area of
+    # the written range, and AUTOFILTERINFO with a button per column before the cells.
+    dims = next(d for rid, _, d in recs if rid == 0x0200)
+    nrows, ncols = int.from_bytes(dims[4:8], "little"), int.from_bytes(dims[10:12], "little")
+    area = b"\x3b" + b"".join(v.to_bytes(2, "little") for v in (0, 0, nrows - 1, 0, ncols - 1))
+    names = [d[16:] for rid, _, d in recs if rid == 0x0018 and d[:2] == b"\x21\x00" and d[14:16] == b"\x00\x0d"]
+    info = [d for rid, _, d in recs if rid == 0x009D]
+    want = ([area], [ncols.to_bytes(2, "little")]) if ncols else ([], [])
+    if (names, info) != want or (ncols and ids.index(0x009D) > ids.index(0x0200)):
+        fail(f"autofilter: expected _FilterDatabase {area.hex()} and {ncols} buttons, got {names} {info}")
     labels = [int.from_bytes(d[6:10], "little") for rid, _, d in recs if rid == 0x00FD]
     if ids.count(0x00FC) != 1:
         fail("no single SST record")
@@ -175,6 +185,8 @@ def read_xls(path):
         bg = book.xf_list[xf].background
         return book.colour_map.get(bg.pattern_colour_index) if bg.fill_pattern else None
 
+    if not sh.panes_are_frozen or sh.horz_split_pos != 1 or sh.vert_split_pos != 0:
+        fail(f"frozen panes: expected row 1, got {sh.panes_are_frozen} {sh.horz_split_pos} {sh.vert_split_pos}")
     row1 = sh.rowinfo_map.get(0)
     if row1 is None or not row1.has_default_xf_index or fill_of(row1.xf_index) != GREEN:
         fail("row 1 as a whole is not formatted green")
@@ -189,7 +201,9 @@ def read_xls(path):
             return None, None
         else:
             v = x.value
-        return v, fill_of(sh.cell_xf_index(r, c))
+        xf = sh.cell_xf_index(r, c)
+        formats[(r, c)] = book.format_map[book.xf_list[xf].format_key].format_str
+        return v, fill_of(xf)
 
     return sh.nrows, sh.ncols, cell, {c: info.width / 256 for c, info in sh.colinfo_map.items()}
 
