@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QUuid>
 #include <QTest>
 #include <cstdio>
 
@@ -19,7 +20,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
     test::StandIn::Options o;
-    o.password = QStringLiteral("Shot#2024");
+    o.password = QUuid::createUuid().toString(QUuid::WithoutBraces);   // a new one each run, in no file
     o.initFiles = {test::sourceDir() + QStringLiteral("/demo/account.sql")};
     test::StandIn server(o);
     QTemporaryDir dir;

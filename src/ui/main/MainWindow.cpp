@@ -582,13 +582,19 @@ void MainWindow::menuCommand(const QString &key)
     }
 }
 
-void MainWindow::chooseProgramFolder()
+QFileDialog *newProgramFolderDialog(QWidget *parent, const QString &start)
 {
-    auto *dialog = new QFileDialog(this, QStringLiteral("选择检查目录"), session().programFolder);
+    auto *dialog = new QFileDialog(parent, QStringLiteral("选择检查目录"), start);
     dialog->setObjectName(QStringLiteral("programFolderDialog"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    return dialog;
+}
+
+void MainWindow::chooseProgramFolder()
+{
+    QFileDialog *dialog = newProgramFolderDialog(this, session().programFolder);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QFileDialog::fileSelected, this, &MainWindow::useProgramFolder);
     dialog->open();
 }

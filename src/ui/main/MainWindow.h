@@ -19,6 +19,8 @@ class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 
+class QFileDialog;
+
 namespace vireo {
 
 class GridProxy;
@@ -37,6 +39,9 @@ private:
 };
 
 // The main window: menu, button bar, catalogue tree, item panel, summary grid, status bar.
+// The folder chooser for the program folder (VUZ.mdb and File), starting in start.
+QFileDialog *newProgramFolderDialog(QWidget *parent, const QString &start);
+
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <cstdlib>
+#include <memory>
 #ifdef VIREO_HAVE_CATALOGUE
 #include "CatalogueImport.h"
 #endif
@@ -180,15 +181,12 @@ QString askForProgramFolder(const QStringList &looked)
         if (box.clickedButton() != choose)
             return {};
 
-        QFileDialog dialog(nullptr, QStringLiteral("选择检查目录"), QDir::homePath());
-        dialog.setObjectName(QStringLiteral("programFolderDialog"));
-        dialog.setFileMode(QFileDialog::Directory);
-        dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        const std::unique_ptr<QFileDialog> dialog(newProgramFolderDialog(nullptr, QDir::homePath()));
+        if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
             note.clear();
             continue;
         }
-        const QString folder = QDir::cleanPath(dialog.selectedFiles().constFirst());
+        const QString folder = QDir::cleanPath(dialog->selectedFiles().constFirst());
         if (holdsCatalogue(folder))
             return folder;
         note = QStringLiteral("所选文件夹 %1 中没有 VUZ.mdb。\n\n").arg(QDir::toNativeSeparators(folder));
